@@ -1,0 +1,410 @@
+#include "Form_FW_Download.h"
+
+#include "Application.h"
+#include "FileOpenDialog.h"
+#include "HexPassword.h"
+#include "MessageBox.h"
+#include "StringGrid.h"
+
+#include <QAction>
+#include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QVBoxLayout>
+#include <cstdio>
+#include <string>
+
+namespace {
+
+const char* const HeaderTexts[] = {"#",         "Size",       "Status",     "Name",
+                                   "Description", "Build Date", "Build Time", "Revision"};
+constexpr int ColumnCount = 8;
+constexpr QColor Red{255, 0, 0};
+constexpr QColor Lime{0, 255, 0};
+constexpr QColor Black{0, 0, 0};
+
+QPushButton* makeButton(const char* name, const char* text, QWidget* parent) {
+    auto* button = new QPushButton(QString::fromUtf8(text), parent);
+    button->setObjectName(QString::fromUtf8(name));
+    button->setAutoDefault(false);
+    return button;
+}
+
+TStringGrid* makeSectorGrid(const char* name, int rows, QWidget* parent) {
+    auto* grid = new TStringGrid(parent);
+    grid->setObjectName(QString::fromUtf8(name));
+    grid->SetColCount(ColumnCount);
+    grid->SetRowCount(rows);
+    grid->SetFixedCols(2);
+    return grid;
+}
+
+// A small coloured square with its meaning beside it.
+QWidget* legendEntry(const QColor& colour, const char* text, QWidget* parent) {
+    auto* entry = new QWidget(parent);
+    auto* layout = new QHBoxLayout(entry);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* square = new QFrame(entry);
+    square->setFixedSize(13, 13);
+    square->setFrameShape(QFrame::Box);
+    square->setAutoFillBackground(true);
+    QPalette palette = square->palette();
+    palette.setColor(QPalette::Window, colour);
+    square->setPalette(palette);
+    layout->addWidget(square);
+    layout->addWidget(new QLabel(QString::fromUtf8(text), entry));
+    layout->addStretch();
+    return entry;
+}
+
+std::string decimal(unsigned value) { return std::to_string(value); }
+
+std::string sizeText(std::uint32_t size) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%06X", size);
+    return text;
+}
+
+std::string revisionText(std::uint32_t revision) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%u.%u", (revision >> 16) & 0xFFu, revision & 0xFFu);
+    return text;
+}
+
+} // namespace
+
+TForm_FW_Download::TForm_FW_Download(QWidget* parent) : QDialog(parent) {
+    buildControls();
+    FormCreate();
+    Downloader = nullptr;
+    SectorTableValid = 0;
+    ClearSectorTable();
+}
+
+TForm_FW_Download::~TForm_FW_Download() {
+    Application->OnHint = nullptr;
+    delete OpenDialog_DownloadFile;
+}
+
+void TForm_FW_Download::buildControls() {
+    setObjectName(QStringLiteral("Form_FW_Download"));
+    setWindowTitle(QStringLiteral("Zandrel"));
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setFixedSize(635, 465);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    MainMenu1 = new QMenuBar(this);
+    MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
+    MenuItem_SetSerialNumber = new QAction(QStringLiteral("Set Serial Number"), this);
+    MenuItem_SetSerialNumber->setObjectName(QStringLiteral("MenuItem_SetSerialNumber"));
+    MenuItem_SetSerialNumber->setVisible(false);
+    MainMenu1->addAction(MenuItem_SetSerialNumber);
+    MainMenu1->setVisible(false);
+    layout->setMenuBar(MainMenu1);
+    connect(MenuItem_SetSerialNumber, &QAction::triggered, this,
+            [this] { MenuItem_SetSerialNumberClick(); });
+
+    Panel1 = new QFrame(this);
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    Panel1->setFrameShape(QFrame::StyledPanel);
+    Panel1->setFixedHeight(57);
+    auto* panelLayout = new QHBoxLayout(Panel1);
+    panelLayout->addWidget(new QLabel(QStringLiteral("Node #:"), Panel1));
+    StaticText_NodeNumber = new QLabel(QStringLiteral("0"), Panel1);
+    StaticText_NodeNumber->setObjectName(QStringLiteral("StaticText_NodeNumber"));
+    StaticText_NodeNumber->setMinimumWidth(40);
+    panelLayout->addWidget(StaticText_NodeNumber);
+    panelLayout->addSpacing(40);
+    panelLayout->addWidget(new QLabel(QStringLiteral("Password:"), Panel1));
+    Edit_Password = new QLineEdit(Panel1);
+    Edit_Password->setObjectName(QStringLiteral("Edit_Password"));
+    Edit_Password->setFixedWidth(120);
+    panelLayout->addWidget(Edit_Password);
+    panelLayout->addStretch();
+    layout->addWidget(Panel1);
+
+    PageControl1 = new QTabWidget(this);
+    PageControl1->setObjectName(QStringLiteral("PageControl1"));
+    layout->addWidget(PageControl1, 1);
+
+    TabSheet_Standard = new QWidget(PageControl1);
+    TabSheet_Standard->setObjectName(QStringLiteral("TabSheet_Standard"));
+    auto* standard = new QVBoxLayout(TabSheet_Standard);
+    standard->addWidget(new QLabel(QStringLiteral("Sectors:"), TabSheet_Standard));
+    AdvStringGrid_Standard = makeSectorGrid("AdvStringGrid_Standard", 3, TabSheet_Standard);
+    standard->addWidget(AdvStringGrid_Standard, 1);
+    standard->addWidget(legendEntry(Lime, "Active Sector On Boot", TabSheet_Standard));
+    Button1 = makeButton("Button1", "Upgrade Firmware", TabSheet_Standard);
+    Button1->setMinimumWidth(160);
+    auto* standardButtons = new QHBoxLayout;
+    standardButtons->addStretch();
+    standardButtons->addWidget(Button1);
+    standardButtons->addStretch();
+    standard->addLayout(standardButtons);
+    PageControl1->addTab(TabSheet_Standard, QStringLiteral("Standard Update"));
+
+    TabSheet_Advanced = new QWidget(PageControl1);
+    TabSheet_Advanced->setObjectName(QStringLiteral("TabSheet_Advanced"));
+    auto* advanced = new QVBoxLayout(TabSheet_Advanced);
+    advanced->addWidget(new QLabel(QStringLiteral("Sectors:"), TabSheet_Advanced));
+    AdvStringGrid_Modules = makeSectorGrid("AdvStringGrid_Modules", 2, TabSheet_Advanced);
+    advanced->addWidget(AdvStringGrid_Modules, 1);
+    auto* legend = new QHBoxLayout;
+    legend->addWidget(legendEntry(palette().color(QPalette::Active, QPalette::Highlight),
+                                  "Current Selection", TabSheet_Advanced));
+    legend->addWidget(legendEntry(Lime, "Active Sector On Boot", TabSheet_Advanced));
+    advanced->addLayout(legend);
+    Button_Retrieve = makeButton("Button_Retrieve", "Retrieve Configuration", TabSheet_Advanced);
+    Button_EraseModule = makeButton("Button_EraseModule", "Erase Sector", TabSheet_Advanced);
+    Button_Upgrade = makeButton("Button_Upgrade", "Download/Upgrade", TabSheet_Advanced);
+    Button_MakeActive = makeButton("Button_MakeActive", "Make Boot Sector", TabSheet_Advanced);
+    Button_Execute = makeButton("Button_Execute", "Execute Sector", TabSheet_Advanced);
+    Button_RebootNode = makeButton("Button_RebootNode", "Reboot Node", TabSheet_Advanced);
+    Button_RebootNode->setToolTip(
+        QStringLiteral("This will reboot the node using the selected boot sector firmware."));
+    auto* buttons = new QGridLayout;
+    buttons->addWidget(Button_Retrieve, 0, 0);
+    buttons->addWidget(Button_EraseModule, 0, 1);
+    buttons->addWidget(Button_Upgrade, 0, 2);
+    buttons->addWidget(Button_MakeActive, 1, 0);
+    buttons->addWidget(Button_Execute, 1, 1);
+    buttons->addWidget(Button_RebootNode, 1, 2);
+    advanced->addLayout(buttons);
+    PageControl1->addTab(TabSheet_Advanced, QStringLiteral("Advanced Update"));
+
+    Button_EraseModule->setEnabled(false);
+    Button_Upgrade->setEnabled(false);
+    Button_MakeActive->setEnabled(false);
+    Button_Execute->setEnabled(false);
+
+    StatusLine = new QStatusBar(this);
+    StatusLine->setObjectName(QStringLiteral("StatusLine"));
+    StatusLine->setSizeGripEnabled(false);
+    layout->addWidget(StatusLine);
+
+    OpenDialog_DownloadFile = new TOpenDialog;
+    OpenDialog_DownloadFile->Title = "Open Hex File";
+    OpenDialog_DownloadFile->DefaultExt = "h86";
+    OpenDialog_DownloadFile->Filter = "Hex Files  (*.HEX,*.H86)|*.H86;*.HEX";
+    OpenDialog_DownloadFile->InitialDir = DefaultDocumentsFolder();
+
+    connect(Button_Retrieve, &QPushButton::clicked, this, [this] { Button_RetrieveClick(); });
+    AdvStringGrid_Modules->OnGetCellColor = [this](int row, int col, QColor& brush,
+                                                   QColor& font) {
+        AdvStringGrid_ModulesGetCellColor(row, col, brush, font);
+    };
+    AdvStringGrid_Standard->OnGetCellColor = [this](int row, int col, QColor& brush,
+                                                    QColor& font) {
+        AdvStringGrid_StandardGetCellColor(row, col, brush, font);
+    };
+}
+
+void TForm_FW_Download::FormCreate() {
+    Application->OnHint = [this] { ShowHint(); };
+    Application->TrackHints();
+    for (TStringGrid* grid : {AdvStringGrid_Modules, AdvStringGrid_Standard}) {
+        for (int col = 0; col < ColumnCount; ++col)
+            grid->SetCell(col, 0, HeaderTexts[col]);
+        grid->SetColWidth(0, 35);
+        grid->SetColWidth(3, 75);
+        grid->SetColWidth(4, 125);
+        grid->SetColWidth(5, 75);
+    }
+    PageControl1->setCurrentWidget(TabSheet_Standard);
+}
+
+void TForm_FW_Download::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!event->spontaneous())
+        FormShow();
+}
+
+void TForm_FW_Download::FormShow() {
+    if (Downloader && Downloader->NodeType == 3) {
+        MenuItem_SetSerialNumber->setVisible(true);
+        MainMenu1->setVisible(true);
+    }
+    SectorTableValid = 0;
+    for (bool& read : sectorRead_)
+        read = false;
+    Button_EraseModule->setEnabled(false);
+    Button_Upgrade->setEnabled(false);
+    Button_MakeActive->setEnabled(false);
+    Button_Execute->setEnabled(false);
+    StaticText_NodeNumber->setText(
+        QString::number(Downloader ? static_cast<unsigned>(Downloader->Node) : 0u));
+    AdvStringGrid_Modules->SetRowCount(2);
+    for (int col = 0; col <= 5; ++col)
+        AdvStringGrid_Modules->SetCell(col, 1, "");
+    AdvStringGrid_Modules->SetRow(1);
+    AdvStringGrid_Modules->Repaint();
+    AdvStringGrid_Standard->Repaint();
+}
+
+void TForm_FW_Download::ShowHint() {
+    StatusLine->showMessage(QString::fromStdString(Application->Hint()));
+}
+
+void TForm_FW_Download::ClearSectorTable() {
+    for (int col = 0; col < ColumnCount; ++col)
+        AdvStringGrid_Modules->SetCell(col, 0, HeaderTexts[col]);
+    for (int row = 1; row < AdvStringGrid_Modules->RowCount(); ++row) {
+        AdvStringGrid_Modules->SetCell(0, row, decimal(static_cast<unsigned>(row - 1)));
+        for (int col = 1; col < ColumnCount; ++col)
+            AdvStringGrid_Modules->SetCell(col, row, "");
+    }
+}
+
+std::int32_t TForm_FW_Download::EnsureDownloadMode() {
+    if (!Downloader)
+        return 0;
+    std::uint32_t inDownloadMode = 0;
+    if (!Downloader->IsInDownloadMode(&inDownloadMode))
+        return 0;
+    if (inDownloadMode)
+        return 1;
+    if (MessageBoxA(nullptr,
+                    "The module is not currently in the download mode.\r\n"
+                    "Entering Download mode will stop current Node Application Firmware!\r\n"
+                    "Make sure the Node is in a safe state!\r\n"
+                    "Enter download mode?\r\n",
+                    "Warning", MB_YESNOCANCEL | MB_ICONEXCLAMATION) != IDYES)
+        return 0;
+    std::uint32_t password = ParseHexPassword(Edit_Password->text().toStdString());
+    std::int32_t accepted;
+    {
+        HourGlassCursor hourglass;
+        accepted = Downloader->EnterDownloadMode(password);
+    }
+    if (!accepted) {
+        MessageBoxA(nullptr, "Password Not Accepted\r\n", "Warning", MB_OK | MB_ICONEXCLAMATION);
+        return 0;
+    }
+    return 1;
+}
+
+// Writes one column of a sector's row in both grids; the standard grid has no row for
+// sector 0.
+void TForm_FW_Download::setSectorRow(int sector, int column, const std::string& text) {
+    AdvStringGrid_Modules->SetCell(column, sector + 1, text);
+    if (sector >= 1)
+        AdvStringGrid_Standard->SetCell(column, sector, text);
+}
+
+void TForm_FW_Download::RetrieveSectorTable() {
+    if (!Downloader)
+        return;
+    std::uint8_t count = 0;
+    if (!Downloader->GetSectorCount(&count))
+        return;
+    HourGlassCursor hourglass;
+    // The window has room for MaxSectors; a node reporting more shows its first ones.
+    int shown = count < MaxSectors ? count : MaxSectors;
+    AdvStringGrid_Modules->SetRowCount(shown + 1);
+    AdvStringGrid_Standard->SetRowCount(shown);
+    for (bool& read : sectorRead_)
+        read = false;
+
+    for (int s = 0; s < shown; ++s) {
+        const auto sector = static_cast<std::uint8_t>(s);
+        setSectorRow(s, 0, decimal(sector));
+        if (!Downloader->GetSectorDescription(sector, &Sectors[s])) {
+            for (int col = 1; col < ColumnCount; ++col)
+                AdvStringGrid_Modules->SetCell(col, s + 1, "Error");
+            continue;
+        }
+        sectorRead_[s] = true;
+
+        std::uint32_t size = 0;
+        std::string size_text =
+            Downloader->GetSectorSize(sector, &size) ? sizeText(size) : "<unknown>";
+
+        const SectorDescription& description = Sectors[s];
+        std::string status = "<ok>";
+        SectorStatus[s] = SectorOk;
+        if (description.IsEmpty()) {
+            SectorStatus[s] = SectorEmpty;
+            status = "<empty>";
+        } else {
+            std::uint32_t ok = 1;
+            if (Downloader->ChecksumOk(sector, &ok) && ok == 0) {
+                SectorStatus[s] = SectorChecksumError;
+                status = "<checksum error>";
+            }
+        }
+        setSectorRow(s, 1, size_text);
+        setSectorRow(s, 2, status);
+
+        bool empty = description.IsEmpty();
+        setSectorRow(s, 3, empty ? "" : description.NameText());
+        setSectorRow(s, 4, empty ? "" : description.DescriptionText());
+        setSectorRow(s, 5, empty ? "" : description.BuildDateText());
+        setSectorRow(s, 6, empty ? "" : description.BuildTimeText());
+        setSectorRow(s, 7, empty ? "" : revisionText(description.Revision));
+    }
+
+    std::uint8_t boot = 0;
+    if (Downloader->GetBootSector(&boot)) {
+        BootSector = boot;
+        SectorTableValid = 1;
+    }
+    AdvStringGrid_Modules->Repaint();
+    AdvStringGrid_Standard->Repaint();
+}
+
+void TForm_FW_Download::Button_RetrieveClick() {
+    if (!EnsureDownloadMode())
+        return;
+    RetrieveSectorTable();
+    Button_EraseModule->setEnabled(true);
+    Button_Upgrade->setEnabled(true);
+    Button_MakeActive->setEnabled(true);
+    Button_Execute->setEnabled(true);
+}
+
+void TForm_FW_Download::cellColor(int sector, QColor& brush, QColor& font) const {
+    if (!SectorTableValid || sector < 0 || sector >= MaxSectors)
+        return;
+    if (SectorStatus[sector] == SectorChecksumError) {
+        brush = Red;
+        font = Black;
+    } else if (sector == BootSector) {
+        brush = Lime;
+        font = Black;
+    }
+}
+
+void TForm_FW_Download::AdvStringGrid_ModulesGetCellColor(int row, int, QColor& brush,
+                                                          QColor& font) {
+    if (row >= 1)
+        cellColor(row - 1, brush, font);
+}
+
+void TForm_FW_Download::AdvStringGrid_StandardGetCellColor(int row, int, QColor& brush,
+                                                           QColor& font) {
+    if (row >= 1)
+        cellColor(row, brush, font);
+}
+
+void TForm_FW_Download::MenuItem_SetSerialNumberClick() {
+    // Offered for the VARNIX module; there is nothing to set yet.
+}
+
+bool TForm_FW_Download::SelectedSector(std::uint8_t* sector) const {
+    int s = AdvStringGrid_Modules->Row() - 1;
+    if (s < 0 || s >= MaxSectors || s + 1 >= AdvStringGrid_Modules->RowCount() || !sectorRead_[s])
+        return false;
+    *sector = static_cast<std::uint8_t>(s);
+    return true;
+}

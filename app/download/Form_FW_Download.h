@@ -1,0 +1,92 @@
+#pragma once
+
+#include "Firmware_Downloader.h"
+#include "SectorDescription.h"
+
+#include <QColor>
+#include <QDialog>
+#include <cstdint>
+
+class QAction;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QMenuBar;
+class QPushButton;
+class QStatusBar;
+class QTabWidget;
+class QWidget;
+class TOpenDialog;
+class TStringGrid;
+
+// The window in which the user works on one node's firmware sectors: it reads the node's
+// sector table into two grids and offers the standard update and the single sector
+// operations. One instance serves every node of a run; the main window sets Downloader and
+// the downloader's Node before it shows the window modally.
+class TForm_FW_Download : public QDialog {
+    Q_OBJECT
+public:
+    static constexpr int MaxSectors = 8;
+
+    explicit TForm_FW_Download(QWidget* parent = nullptr);
+    ~TForm_FW_Download() override;
+
+    // Controls.
+    QMenuBar* MainMenu1;
+    QAction* MenuItem_SetSerialNumber;
+    QFrame* Panel1;
+    QLabel* StaticText_NodeNumber;
+    QLineEdit* Edit_Password;
+    QTabWidget* PageControl1;
+    QWidget* TabSheet_Standard;
+    QWidget* TabSheet_Advanced;
+    TStringGrid* AdvStringGrid_Standard;
+    QPushButton* Button1;
+    TStringGrid* AdvStringGrid_Modules;
+    QPushButton* Button_Retrieve;
+    QPushButton* Button_EraseModule;
+    QPushButton* Button_Upgrade;
+    QPushButton* Button_MakeActive;
+    QPushButton* Button_Execute;
+    QPushButton* Button_RebootNode;
+    QStatusBar* StatusLine;
+    TOpenDialog* OpenDialog_DownloadFile;
+
+    // The sector table as last read from the node.
+    SectorDescription Sectors[MaxSectors];
+    std::uint8_t BootSector = 0;
+    std::uint32_t SectorTableValid = 0;
+    TFirmware_Downloader* Downloader = nullptr;
+    std::uint8_t SectorStatus[MaxSectors] = {};
+
+    enum : std::uint8_t { SectorEmpty = 0, SectorOk = 1, SectorChecksumError = 2 };
+
+    // Event handlers.
+    void FormCreate();
+    void FormShow();
+    void ShowHint();
+    void Button_RetrieveClick();
+    void AdvStringGrid_ModulesGetCellColor(int row, int col, QColor& brush, QColor& font);
+    void AdvStringGrid_StandardGetCellColor(int row, int col, QColor& brush, QColor& font);
+    void MenuItem_SetSerialNumberClick();
+
+    // Window procedures.
+    std::int32_t EnsureDownloadMode();
+    void RetrieveSectorTable();
+    void ClearSectorTable();
+
+    // The sector of the current row of the sector grid, when that row shows a sector whose
+    // description was read from the node since the window was last shown.
+    bool SelectedSector(std::uint8_t* sector) const;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void buildControls();
+    void cellColor(int sector, QColor& brush, QColor& font) const;
+    void setSectorRow(int sector, int column, const std::string& text);
+
+    // Which sectors were read from the node since the window was last shown.
+    bool sectorRead_[MaxSectors] = {};
+};

@@ -1,0 +1,7 @@
+#include "HtmlLabel.h"
+
+THtmlLabel::THtmlLabel(QWidget* parent) : QLabel(parent) {
+    setTextFormat(Qt::RichText);
+    setWordWrap(true);
+    setOpenExternalLinks(false);
+}

@@ -1,0 +1,200 @@
+#include "StringGrid.h"
+
+#include <QAbstractTableModel>
+#include <QApplication>
+#include <QHeaderView>
+#include <QPalette>
+
+// Holds every cell, the header row included. Qt's rows are the grid's rows minus one.
+class StringGridModel : public QAbstractTableModel {
+public:
+    explicit StringGridModel(TStringGrid* grid) : QAbstractTableModel(grid), grid_(grid) {}
+
+    int rowCount(const QModelIndex& parent = {}) const override {
+        return parent.isValid() ? 0 : std::max(0, rows_ - 1);
+    }
+    int columnCount(const QModelIndex& parent = {}) const override {
+        return parent.isValid() ? 0 : cols_;
+    }
+
+    QVariant data(const QModelIndex& index, int role) const override {
+        if (!index.isValid())
+            return {};
+        int row = index.row() + 1;
+        int col = index.column();
+        if (role == Qt::DisplayRole)
+            return QString::fromStdString(cell(col, row));
+        if (role == Qt::BackgroundRole || role == Qt::ForegroundRole) {
+            if (col < grid_->fixedCols_) {
+                if (role == Qt::BackgroundRole)
+                    return grid_->palette().brush(QPalette::Button);
+                return {};
+            }
+            if (!grid_->OnGetCellColor)
+                return {};
+            QColor brush, font;
+            grid_->OnGetCellColor(row, col, brush, font);
+            QColor chosen = role == Qt::BackgroundRole ? brush : font;
+            return chosen.isValid() ? QVariant(chosen) : QVariant();
+        }
+        return {};
+    }
+
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+        if (orientation == Qt::Horizontal && role == Qt::DisplayRole)
+            return QString::fromStdString(cell(section, 0));
+        return {};
+    }
+
+    Qt::ItemFlags flags(const QModelIndex& index) const override {
+        if (!index.isValid())
+            return Qt::NoItemFlags;
+        return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+    }
+
+    std::string cell(int col, int row) const {
+        if (col < 0 || row < 0 || col >= cols_ || row >= rows_)
+            return {};
+        return cells_[static_cast<size_t>(row) * static_cast<size_t>(cols_) +
+                      static_cast<size_t>(col)];
+    }
+
+    void setCell(int col, int row, const std::string& text) {
+        if (col < 0 || row < 0 || col >= cols_ || row >= rows_)
+            return;
+        cells_[static_cast<size_t>(row) * static_cast<size_t>(cols_) + static_cast<size_t>(col)] =
+            text;
+        if (row == 0)
+            emit headerDataChanged(Qt::Horizontal, col, col);
+        else
+            emit dataChanged(index(row - 1, col), index(row - 1, col));
+    }
+
+    void resize(int cols, int rows) {
+        cols = std::max(cols, 1);
+        rows = std::max(rows, 1);
+        if (cols == cols_ && rows == rows_)
+            return;
+        std::vector<std::string> cells(static_cast<size_t>(cols) * static_cast<size_t>(rows));
+        for (int r = 0; r < std::min(rows, rows_); ++r)
+            for (int c = 0; c < std::min(cols, cols_); ++c)
+                cells[static_cast<size_t>(r * cols + c)] = cell(c, r);
+        beginResetModel();
+        cells_ = std::move(cells);
+        cols_ = cols;
+        rows_ = rows;
+        endResetModel();
+    }
+
+    void refresh() {
+        if (rows_ > 1 && cols_ > 0)
+            emit dataChanged(index(0, 0), index(rows_ - 2, cols_ - 1));
+    }
+
+    int cols_ = 0;
+    int rows_ = 0;
+
+private:
+    TStringGrid* grid_;
+    std::vector<std::string> cells_;
+};
+
+TStringGrid::TStringGrid(QWidget* parent) : QTableView(parent), model_(new StringGridModel(this)) {
+    setModel(model_);
+    model_->resize(5, 5);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    verticalHeader()->setVisible(false);
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 8);
+    horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    horizontalHeader()->setDefaultSectionSize(64);
+    horizontalHeader()->setHighlightSections(false);
+    horizontalHeader()->setStretchLastSection(false);
+    setWordWrap(false);
+    connect(selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex& current) { onCurrentChanged(current); });
+    connect(this, &QTableView::clicked, this, [this](const QModelIndex& index) {
+        if (OnClickCell)
+            OnClickCell(index.row() + 1, index.column());
+    });
+    connect(this, &QTableView::doubleClicked, this, [this](const QModelIndex& index) {
+        if (OnDblClickCell)
+            OnDblClickCell(index.row() + 1, index.column());
+    });
+}
+
+TStringGrid::~TStringGrid() = default;
+
+int TStringGrid::ColCount() const { return model_->cols_; }
+
+void TStringGrid::SetColCount(int count) {
+    QList<int> widths;
+    for (int c = 0; c < ColCount(); ++c)
+        widths << columnWidth(c);
+    model_->resize(count, RowCount());
+    for (int c = 0; c < std::min<int>(ColCount(), static_cast<int>(widths.size())); ++c)
+        setColumnWidth(c, widths[c]);
+    SetRow(row_);
+}
+
+int TStringGrid::RowCount() const { return model_->rows_; }
+
+void TStringGrid::SetRowCount(int count) {
+    QList<int> widths;
+    for (int c = 0; c < ColCount(); ++c)
+        widths << columnWidth(c);
+    model_->resize(ColCount(), count);
+    for (int c = 0; c < ColCount(); ++c)
+        setColumnWidth(c, widths[c]);
+    SetRow(row_);
+}
+
+void TStringGrid::SetFixedCols(int count) {
+    fixedCols_ = std::max(0, count);
+    Repaint();
+}
+
+std::string TStringGrid::Cell(int col, int row) const { return model_->cell(col, row); }
+
+void TStringGrid::SetCell(int col, int row, const std::string& text) {
+    model_->setCell(col, row, text);
+}
+
+void TStringGrid::SetRow(int row) {
+    int last = RowCount() - 1;
+    if (row > last)
+        row = last;
+    if (row < 1)
+        row = 1;
+    row_ = row;
+    if (row_ <= last) {
+        QModelIndex index = model_->index(row_ - 1, std::min(fixedCols_, ColCount() - 1));
+        selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
+                                                     QItemSelectionModel::Rows);
+    }
+}
+
+void TStringGrid::onCurrentChanged(const QModelIndex& current) {
+    if (current.isValid())
+        row_ = current.row() + 1;
+}
+
+void TStringGrid::Repaint() {
+    model_->refresh();
+    viewport()->update();
+}
+
+void TStringGrid::ClickCell(int row, int col) {
+    if (row < 1 || row >= RowCount() || col < 0 || col >= ColCount())
+        return;
+    SetRow(row);
+    emit clicked(model_->index(row - 1, col));
+}
+
+void TStringGrid::DblClickCell(int row, int col) {
+    if (row < 1 || row >= RowCount() || col < 0 || col >= ColCount())
+        return;
+    SetRow(row);
+    emit doubleClicked(model_->index(row - 1, col));
+}

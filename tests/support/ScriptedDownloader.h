@@ -1,0 +1,123 @@
+#pragma once
+
+#include "Application.h"
+#include "Firmware_Downloader.h"
+
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+// A downloader whose answers a test sets beforehand. It records every call it receives
+// (name and arguments) and the screen cursor at the time of the call.
+class ScriptedDownloader : public TFirmware_Downloader {
+public:
+    struct Sector {
+        bool descriptionOk = true;
+        SectorDescription description{};
+        bool sizeOk = true;
+        std::uint32_t size = 0x1F000;
+        bool checksumCallOk = true;
+        std::uint32_t checksumOk = 1;
+    };
+
+    // The node's answers.
+    bool modeCallOk = true;
+    std::uint32_t inDownloadMode = 0;
+    bool passwordAccepted = true;
+    bool countOk = true;
+    std::vector<Sector> sectors;
+    bool bootOk = true;
+    std::uint8_t bootSector = 0;
+
+    static SectorDescription Description(const char* name, const char* text, const char* date,
+                                         const char* time, std::uint32_t revision) {
+        SectorDescription d{};
+        std::strncpy(d.Name, name, sizeof d.Name);
+        std::strncpy(d.Description, text, sizeof d.Description);
+        std::strncpy(d.BuildDate, date, sizeof d.BuildDate);
+        std::strncpy(d.BuildTime, time, sizeof d.BuildTime);
+        d.Revision = revision;
+        return d;
+    }
+    static SectorDescription EmptyDescription() {
+        SectorDescription d;
+        std::memset(&d, 0xFF, sizeof d);
+        return d;
+    }
+
+    std::vector<std::string> Calls() const {
+        std::lock_guard lock(mutex_);
+        return calls_;
+    }
+    std::vector<TCursor> Cursors() const {
+        std::lock_guard lock(mutex_);
+        return cursors_;
+    }
+    void ClearCalls() {
+        std::lock_guard lock(mutex_);
+        calls_.clear();
+        cursors_.clear();
+    }
+
+    std::int32_t IsInDownloadMode(std::uint32_t* flag) override {
+        record("IsInDownloadMode");
+        if (!modeCallOk)
+            return 0;
+        *flag = inDownloadMode;
+        return 1;
+    }
+    std::int32_t EnterDownloadMode(std::uint32_t password) override {
+        record("EnterDownloadMode(" + std::to_string(password) + ")");
+        if (passwordAccepted)
+            inDownloadMode = 1;
+        return passwordAccepted ? 1 : 0;
+    }
+    std::int32_t GetSectorCount(std::uint8_t* count) override {
+        record("GetSectorCount");
+        if (!countOk)
+            return 0;
+        *count = static_cast<std::uint8_t>(sectors.size());
+        return 1;
+    }
+    std::int32_t GetSectorDescription(std::uint8_t s, SectorDescription* d) override {
+        record("GetSectorDescription(" + std::to_string(s) + ")");
+        if (s >= sectors.size() || !sectors[s].descriptionOk)
+            return 0;
+        *d = sectors[s].description;
+        return 1;
+    }
+    std::int32_t GetSectorSize(std::uint8_t s, std::uint32_t* size) override {
+        record("GetSectorSize(" + std::to_string(s) + ")");
+        if (s >= sectors.size() || !sectors[s].sizeOk)
+            return 0;
+        *size = sectors[s].size;
+        return 1;
+    }
+    std::int32_t ChecksumOk(std::uint8_t s, std::uint32_t* ok) override {
+        record("ChecksumOk(" + std::to_string(s) + ")");
+        if (s >= sectors.size() || !sectors[s].checksumCallOk)
+            return 0;
+        *ok = sectors[s].checksumOk;
+        return 1;
+    }
+    std::int32_t GetBootSector(std::uint8_t* s) override {
+        record("GetBootSector");
+        if (!bootOk)
+            return 0;
+        *s = bootSector;
+        return 1;
+    }
+
+protected:
+    void record(const std::string& call) {
+        std::lock_guard lock(mutex_);
+        calls_.push_back(call);
+        cursors_.push_back(Application->ScreenCursor());
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::string> calls_;
+    std::vector<TCursor> cursors_;
+};
