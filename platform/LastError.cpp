@@ -4,6 +4,10 @@ namespace {
 thread_local DWORD lastError = 0;
 }
 
-void SetLastError(DWORD value) { lastError = value; }
+void SetLastError(DWORD value) {
+    lastError = value;
+}
 
-DWORD GetLastError() { return lastError; }
+DWORD GetLastError() {
+    return lastError;
+}

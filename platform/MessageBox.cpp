@@ -89,5 +89,6 @@ int ShowMessageBox(const MessageBoxRequest& request) {
 }
 
 int MessageBoxA(void* /*owner*/, const char* text, const char* caption, unsigned flags) {
-    return ShowMessageBox({MessageBoxKind::System, text ? text : "", caption ? caption : "", flags});
+    return ShowMessageBox(
+        {MessageBoxKind::System, text ? text : "", caption ? caption : "", flags});
 }

@@ -24,7 +24,8 @@ std::deque<SyncRequest*> pendingRequests;
 
 void wakeGuiThread() {
     if (auto* app = QCoreApplication::instance())
-        QMetaObject::invokeMethod(app, [] { CheckSynchronize(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            app, [] { CheckSynchronize(); }, Qt::QueuedConnection);
 }
 
 // Runs the pending requests; the caller holds lock, which is released around each call.

@@ -23,7 +23,7 @@
 
 namespace {
 
-const char* const HeaderTexts[] = {"#",         "Size",       "Status",     "Name",
+const char* const HeaderTexts[] = {"#",           "Size",       "Status",     "Name",
                                    "Description", "Build Date", "Build Time", "Revision"};
 constexpr int ColumnCount = 8;
 constexpr QColor Red{255, 0, 0};
@@ -64,7 +64,9 @@ QWidget* legendEntry(const QColor& colour, const char* text, QWidget* parent) {
     return entry;
 }
 
-std::string decimal(unsigned value) { return std::to_string(value); }
+std::string decimal(unsigned value) {
+    return std::to_string(value);
+}
 
 std::string sizeText(std::uint32_t size) {
     char text[16];
@@ -200,18 +202,18 @@ void TForm_FW_Download::buildControls() {
     OpenDialog_DownloadFile->InitialDir = DefaultDocumentsFolder();
 
     connect(Button_Retrieve, &QPushButton::clicked, this, [this] { Button_RetrieveClick(); });
-    AdvStringGrid_Modules->OnGetCellColor = [this](int row, int col, QColor& brush,
-                                                   QColor& font) {
+    AdvStringGrid_Modules->OnGetCellColor = [this](int row, int col, QColor& brush, QColor& font) {
         AdvStringGrid_ModulesGetCellColor(row, col, brush, font);
     };
-    AdvStringGrid_Standard->OnGetCellColor = [this](int row, int col, QColor& brush,
-                                                    QColor& font) {
+    AdvStringGrid_Standard->OnGetCellColor = [this](int row, int col, QColor& brush, QColor& font) {
         AdvStringGrid_StandardGetCellColor(row, col, brush, font);
     };
 }
 
 void TForm_FW_Download::FormCreate() {
-    Application->OnHint = [this] { ShowHint(); };
+    Application->OnHint = [this] {
+        ShowHint();
+    };
     Application->TrackHints();
     for (TStringGrid* grid : {AdvStringGrid_Modules, AdvStringGrid_Standard}) {
         for (int col = 0; col < ColumnCount; ++col)

@@ -6,8 +6,7 @@ std::uint32_t ParseHexPassword(const std::string& text) {
     size_t i = 0;
     while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))
         ++i;
-    if (i + 1 < text.size() && text[i] == '0' &&
-        (text[i + 1] == 'x' || text[i + 1] == 'X'))
+    if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X'))
         i += 2;
     std::uint32_t value = 0;
     for (; i < text.size(); ++i) {

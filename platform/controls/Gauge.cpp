@@ -11,4 +11,6 @@ TGauge::TGauge(QWidget* parent) : QProgressBar(parent) {
                                  "QProgressBar::chunk { background-color: blue; }"));
 }
 
-void TGauge::SetProgress(int percent) { setValue(std::clamp(percent, 0, 100)); }
+void TGauge::SetProgress(int percent) {
+    setValue(std::clamp(percent, 0, 100));
+}

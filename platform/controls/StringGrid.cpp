@@ -126,7 +126,9 @@ TStringGrid::TStringGrid(QWidget* parent) : QTableView(parent), model_(new Strin
 
 TStringGrid::~TStringGrid() = default;
 
-int TStringGrid::ColCount() const { return model_->cols_; }
+int TStringGrid::ColCount() const {
+    return model_->cols_;
+}
 
 void TStringGrid::SetColCount(int count) {
     QList<int> widths;
@@ -138,7 +140,9 @@ void TStringGrid::SetColCount(int count) {
     SetRow(row_);
 }
 
-int TStringGrid::RowCount() const { return model_->rows_; }
+int TStringGrid::RowCount() const {
+    return model_->rows_;
+}
 
 void TStringGrid::SetRowCount(int count) {
     QList<int> widths;
@@ -155,7 +159,9 @@ void TStringGrid::SetFixedCols(int count) {
     Repaint();
 }
 
-std::string TStringGrid::Cell(int col, int row) const { return model_->cell(col, row); }
+std::string TStringGrid::Cell(int col, int row) const {
+    return model_->cell(col, row);
+}
 
 void TStringGrid::SetCell(int col, int row, const std::string& text) {
     model_->setCell(col, row, text);

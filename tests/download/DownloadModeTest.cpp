@@ -34,8 +34,7 @@ struct PasswordCase {
     std::uint32_t sent;
 };
 
-class PasswordTest : public DownloadWindowTest,
-                     public testing::WithParamInterface<PasswordCase> {};
+class PasswordTest : public DownloadWindowTest, public testing::WithParamInterface<PasswordCase> {};
 
 TEST_P(PasswordTest, YesSendsTheTypedHexPasswordUnderTheHourglass) {
     window.Edit_Password->setText(GetParam().typed);
@@ -51,9 +50,8 @@ TEST_P(PasswordTest, YesSendsTheTypedHexPasswordUnderTheHourglass) {
 
 INSTANTIATE_TEST_SUITE_P(TypedTexts, PasswordTest,
                          testing::Values(PasswordCase{"", 0}, PasswordCase{"1A2B", 0x1A2B},
-                                         PasswordCase{"0x1a2b", 0x1A2B},
-                                         PasswordCase{"  ff", 0xFF}, PasswordCase{"zz", 0},
-                                         PasswordCase{"12x4", 0x12},
+                                         PasswordCase{"0x1a2b", 0x1A2B}, PasswordCase{"  ff", 0xFF},
+                                         PasswordCase{"zz", 0}, PasswordCase{"12x4", 0x12},
                                          PasswordCase{"FFFFFFFF", 0xFFFFFFFF}),
                          [](const auto& info) { return "Case" + std::to_string(info.index); });
 

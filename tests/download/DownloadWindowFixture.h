@@ -18,10 +18,10 @@ public:
             {true, ScriptedDownloader::Description("Boot", "Loader", "Jan 02 2024", "10:11:12",
                                                    0x00020011)},
             {true, ScriptedDownloader::EmptyDescription()},
-            {true, ScriptedDownloader::Description("App", "Application", "Mar 04 2024",
-                                                   "13:14:15", 0x00010203)},
-            {true, ScriptedDownloader::Description("Spare", "Backup", "May 06 2024",
-                                                   "16:17:18", 0x00030000)},
+            {true, ScriptedDownloader::Description("App", "Application", "Mar 04 2024", "13:14:15",
+                                                   0x00010203)},
+            {true, ScriptedDownloader::Description("Spare", "Backup", "May 06 2024", "16:17:18",
+                                                   0x00030000)},
         };
         node.sectors[2].checksumOk = 0;
         node.sectors[1].size = 0x800;

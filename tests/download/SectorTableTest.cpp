@@ -15,13 +15,11 @@ TEST_F(SectorTableTest, RetrievalFillsBothGridsInTheNodesOrder) {
     node.sectors[3].descriptionOk = false;
     window.Button_RetrieveClick();
 
-    EXPECT_EQ(node.Calls(),
-              (std::vector<std::string>{"IsInDownloadMode", "GetSectorCount",
-                                        "GetSectorDescription(0)", "GetSectorSize(0)",
-                                        "ChecksumOk(0)", "GetSectorDescription(1)",
-                                        "GetSectorSize(1)", "GetSectorDescription(2)",
-                                        "GetSectorSize(2)", "ChecksumOk(2)",
-                                        "GetSectorDescription(3)", "GetBootSector"}));
+    EXPECT_EQ(node.Calls(), (std::vector<std::string>{
+                                "IsInDownloadMode", "GetSectorCount", "GetSectorDescription(0)",
+                                "GetSectorSize(0)", "ChecksumOk(0)", "GetSectorDescription(1)",
+                                "GetSectorSize(1)", "GetSectorDescription(2)", "GetSectorSize(2)",
+                                "ChecksumOk(2)", "GetSectorDescription(3)", "GetBootSector"}));
     const TStringGrid* modules = window.AdvStringGrid_Modules;
     const TStringGrid* standard = window.AdvStringGrid_Standard;
     ASSERT_EQ(modules->RowCount(), 5);
@@ -29,10 +27,10 @@ TEST_F(SectorTableTest, RetrievalFillsBothGridsInTheNodesOrder) {
     EXPECT_EQ(RowTexts(modules, 1),
               (Row{"0", "01F000", "<ok>", "Boot", "Loader", "Jan 02 2024", "10:11:12", "2.17"}));
     EXPECT_EQ(RowTexts(modules, 2), (Row{"1", "000800", "<empty>", "", "", "", "", ""}));
-    EXPECT_EQ(RowTexts(modules, 3), (Row{"2", "01F000", "<checksum error>", "App",
-                                         "Application", "Mar 04 2024", "13:14:15", "1.3"}));
-    EXPECT_EQ(RowTexts(modules, 4), (Row{"3", "Error", "Error", "Error", "Error", "Error",
-                                         "Error", "Error"}));
+    EXPECT_EQ(RowTexts(modules, 3), (Row{"2", "01F000", "<checksum error>", "App", "Application",
+                                         "Mar 04 2024", "13:14:15", "1.3"}));
+    EXPECT_EQ(RowTexts(modules, 4),
+              (Row{"3", "Error", "Error", "Error", "Error", "Error", "Error", "Error"}));
     // The standard grid shows sectors from 1 on; a failed description leaves its row alone.
     EXPECT_EQ(RowTexts(standard, 1), RowTexts(modules, 2));
     EXPECT_EQ(RowTexts(standard, 2), RowTexts(modules, 3));

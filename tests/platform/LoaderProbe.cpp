@@ -1,1 +1,3 @@
-extern "C" int ProbeAnswer() { return 42; }
+extern "C" int ProbeAnswer() {
+    return 42;
+}

@@ -1,5 +1,6 @@
-#include "RecordingSleep.h"
 #include "Sleep.h"
+
+#include "RecordingSleep.h"
 
 #include <gtest/gtest.h>
 #include <thread>

@@ -52,13 +52,16 @@ TEST(StringGrid, ColourCallbackAndClicksSeeGridRows) {
         }
     };
     auto* model = grid.model();
-    EXPECT_EQ(model->data(model->index(1, 2), Qt::BackgroundRole).value<QColor>(),
-              QColor(Qt::red));
+    EXPECT_EQ(model->data(model->index(1, 2), Qt::BackgroundRole).value<QColor>(), QColor(Qt::red));
     EXPECT_FALSE(model->data(model->index(0, 2), Qt::BackgroundRole).isValid());
 
     std::vector<std::pair<int, int>> clicks, doubleClicks;
-    grid.OnClickCell = [&](int row, int col) { clicks.emplace_back(row, col); };
-    grid.OnDblClickCell = [&](int row, int col) { doubleClicks.emplace_back(row, col); };
+    grid.OnClickCell = [&](int row, int col) {
+        clicks.emplace_back(row, col);
+    };
+    grid.OnDblClickCell = [&](int row, int col) {
+        doubleClicks.emplace_back(row, col);
+    };
     grid.ClickCell(2, 1);
     grid.DblClickCell(1, 0);
     grid.ClickCell(5, 0); // no such row

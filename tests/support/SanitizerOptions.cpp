@@ -1,8 +1,12 @@
 // Defaults read by the sanitizer runtimes of an instrumented test build.
 
-extern "C" const char* __asan_default_options() { return "detect_leaks=1"; }
+extern "C" const char* __asan_default_options() {
+    return "detect_leaks=1";
+}
 
-extern "C" const char* __ubsan_default_options() { return "print_stacktrace=1:halt_on_error=1"; }
+extern "C" const char* __ubsan_default_options() {
+    return "print_stacktrace=1:halt_on_error=1";
+}
 
 // Leaks reported at exit that belong to Qt or the system libraries under it, never to the
 // program: each line names the library that owns the memory.

@@ -9,8 +9,8 @@ const char* kindName(MessageBoxKind kind) {
 }
 
 std::string describe(const MessageBoxRequest& r) {
-    return std::string(kindName(r.kind)) + " box, caption \"" + r.caption + "\", text \"" +
-           r.text + "\", flags " + std::to_string(r.flags);
+    return std::string(kindName(r.kind)) + " box, caption \"" + r.caption + "\", text \"" + r.text +
+           "\", flags " + std::to_string(r.flags);
 }
 
 int unexpectedBox(const MessageBoxRequest& request) {
@@ -44,8 +44,9 @@ ScriptedMessageBoxes& ScriptedMessageBoxes::Expect(MessageBoxKind kind, std::str
                                                    std::string caption, int answer,
                                                    std::optional<unsigned> flags) {
     std::lock_guard lock(mutex_);
-    expected_.push_back(
-        {{kind, std::move(text), std::move(caption), flags.value_or(0)}, flags.has_value(), answer});
+    expected_.push_back({{kind, std::move(text), std::move(caption), flags.value_or(0)},
+                         flags.has_value(),
+                         answer});
     return *this;
 }
 
@@ -72,8 +73,8 @@ int ScriptedMessageBoxes::answer(const MessageBoxRequest& request) {
                 next.request.caption == request.caption &&
                 (!next.checkFlags || next.request.flags == request.flags);
     if (!same) {
-        ADD_FAILURE() << "shown:    " << describe(request) << "\nexpected: "
-                      << describe(next.request);
+        ADD_FAILURE() << "shown:    " << describe(request)
+                      << "\nexpected: " << describe(next.request);
         return IDCANCEL;
     }
     return next.answer;
