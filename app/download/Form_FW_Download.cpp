@@ -202,6 +202,12 @@ void TForm_FW_Download::buildControls() {
     OpenDialog_DownloadFile->InitialDir = DefaultDocumentsFolder();
 
     connect(Button_Retrieve, &QPushButton::clicked, this, [this] { Button_RetrieveClick(); });
+    connect(Button_EraseModule, &QPushButton::clicked, this, [this] { Button_EraseModuleClick(); });
+    connect(Button_Upgrade, &QPushButton::clicked, this, [this] { Button_UpgradeClick(); });
+    connect(Button_MakeActive, &QPushButton::clicked, this, [this] { Button_MakeActiveClick(); });
+    connect(Button_Execute, &QPushButton::clicked, this, [this] { Button_ExecuteClick(); });
+    connect(Button_RebootNode, &QPushButton::clicked, this, [this] { Button_RebootNodeClick(); });
+    connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
     AdvStringGrid_Modules->OnGetCellColor = [this](int row, int col, QColor& brush, QColor& font) {
         AdvStringGrid_ModulesGetCellColor(row, col, brush, font);
     };

@@ -16,7 +16,10 @@ class QPushButton;
 class QStatusBar;
 class QTabWidget;
 class QWidget;
+class TForm_DownloadProgress;
+class TIntelHexFile;
 class TOpenDialog;
+class Thread_Download;
 class TStringGrid;
 
 // The window in which the user works on one node's firmware sectors: it reads the node's
@@ -61,6 +64,15 @@ public:
 
     enum : std::uint8_t { SectorEmpty = 0, SectorOk = 1, SectorChecksumError = 2 };
 
+    // The download in progress (null outside a download).
+    TIntelHexFile* HexFile = nullptr;
+    std::uint8_t TargetSector = 0;
+    Thread_Download* Worker = nullptr;
+    TForm_DownloadProgress* Form_DownloadProgress = nullptr;
+
+    // The sector the standard update writes.
+    static constexpr std::uint8_t ApplicationSector = 2;
+
     // Event handlers.
     void FormCreate();
     void FormShow();
@@ -69,11 +81,20 @@ public:
     void AdvStringGrid_ModulesGetCellColor(int row, int col, QColor& brush, QColor& font);
     void AdvStringGrid_StandardGetCellColor(int row, int col, QColor& brush, QColor& font);
     void MenuItem_SetSerialNumberClick();
+    void Button_EraseModuleClick();
+    void Button_UpgradeClick();
+    void Button_MakeActiveClick();
+    void Button_ExecuteClick();
+    void Button_RebootNodeClick();
+    void Button1Click();
 
     // Window procedures.
     std::int32_t EnsureDownloadMode();
     void RetrieveSectorTable();
     void ClearSectorTable();
+    std::int32_t EraseSectorAndRefresh(std::uint8_t sector);
+    std::int32_t DownloadSector(std::uint8_t sector);
+    std::int32_t RunDownload(std::uint8_t sector, const char* fileName);
 
     // The sector of the current row of the sector grid, when that row shows a sector whose
     // description was read from the node since the window was last shown.
@@ -86,6 +107,9 @@ private:
     void buildControls();
     void cellColor(int sector, QColor& brush, QColor& font) const;
     void setSectorRow(int sector, int column, const std::string& text);
+    bool chooseHexFile(std::string* path);
+    std::int32_t eraseAndDownload(std::uint8_t sector, const std::string& path);
+    void forgetTableAndClose();
 
     // Which sectors were read from the node since the window was last shown.
     bool sectorRead_[MaxSectors] = {};

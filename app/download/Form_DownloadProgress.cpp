@@ -1,0 +1,58 @@
+#include "Form_DownloadProgress.h"
+
+#include "Gauge.h"
+
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+TForm_DownloadProgress::TForm_DownloadProgress(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("Form_DownloadProgress"));
+    setWindowTitle(QStringLiteral("Download Progress"));
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                   Qt::WindowMinimizeButtonHint);
+    setFixedSize(352, 132);
+    setModal(true);
+
+    auto* layout = new QVBoxLayout(this);
+    CGauge_Progress = new TGauge(this);
+    CGauge_Progress->setObjectName(QStringLiteral("CGauge_Progress"));
+    CGauge_Progress->setFixedSize(297, 41);
+    layout->addWidget(CGauge_Progress, 0, Qt::AlignHCenter);
+    Button_Cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    Button_Cancel->setObjectName(QStringLiteral("Button_Cancel"));
+    Button_Cancel->setAutoDefault(false);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(Button_Cancel);
+    buttons->addStretch();
+    layout->addLayout(buttons);
+    connect(Button_Cancel, &QPushButton::clicked, this, [this] { Button_CancelClick(); });
+}
+
+void TForm_DownloadProgress::Button_CancelClick() {
+    Cancelled = 1;
+    done(ModalResultCancel);
+}
+
+void TForm_DownloadProgress::Finish() {
+    finished_ = true;
+    done(ModalResultCancel);
+}
+
+int TForm_DownloadProgress::RunModal() {
+    if (finished_)
+        return ModalResultCancel;
+    return exec();
+}
+
+void TForm_DownloadProgress::reject() {
+    Button_CancelClick();
+}
+
+void TForm_DownloadProgress::closeEvent(QCloseEvent* event) {
+    if (isVisible() && !finished_)
+        Button_CancelClick();
+    event->accept();
+}

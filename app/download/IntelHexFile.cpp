@@ -1,0 +1,180 @@
+#include "IntelHexFile.h"
+
+#include "LastError.h"
+
+#include <array>
+#include <cstring>
+
+namespace {
+
+// Value of each character as a hexadecimal digit, -1 for any other character.
+constexpr std::array<std::int8_t, 256> makeHexDigits() {
+    std::array<std::int8_t, 256> table{};
+    for (auto& v : table)
+        v = -1;
+    for (int c = '0'; c <= '9'; ++c)
+        table[static_cast<size_t>(c)] = static_cast<std::int8_t>(c - '0');
+    for (int c = 'a'; c <= 'f'; ++c)
+        table[static_cast<size_t>(c)] = static_cast<std::int8_t>(c - 'a' + 10);
+    for (int c = 'A'; c <= 'F'; ++c)
+        table[static_cast<size_t>(c)] = static_cast<std::int8_t>(c - 'A' + 10);
+    return table;
+}
+constexpr auto hexDigits = makeHexDigits();
+
+bool isTrailingBlank(char c) {
+    return c == '\r' || c == '\n' || c == ' ' || c == '\t';
+}
+
+void fail(HexStatus status) {
+    SetLastError(static_cast<DWORD>(status));
+}
+
+} // namespace
+
+TIntelHexFile::~TIntelHexFile() {
+    if (File)
+        std::fclose(File);
+}
+
+int TIntelHexFile::Open(const char* path) {
+    if (File) {
+        std::fclose(File);
+        File = nullptr;
+    }
+    File = path ? std::fopen(path, "r") : nullptr;
+    if (!File)
+        return 0;
+    std::fseek(File, 0, SEEK_SET);
+    char line[LineBufferSize];
+    LineCount = 1;
+    while (std::fgets(line, sizeof line, File))
+        ++LineCount;
+    std::clearerr(File);
+    std::fseek(File, 0, SEEK_SET);
+    BaseAddress = 0;
+    LinesRead = 0;
+    Percent = 0;
+    return 1;
+}
+
+int TIntelHexFile::ReadRecord(std::uint32_t* address, std::uint8_t* length, std::uint8_t* data) {
+    if (!File) {
+        fail(HexNoFile);
+        return 0;
+    }
+    char line[LineBufferSize];
+    // Bytes of one record: count, address (2), type, up to 255 data bytes, checksum.
+    std::uint8_t bytes[260];
+    for (;;) {
+        ++LinesRead;
+        Percent = static_cast<std::uint8_t>(static_cast<std::uint64_t>(LinesRead) * 100 /
+                                            (LineCount ? LineCount : 1));
+        if (!std::fgets(line, sizeof line, File)) {
+            fail(std::feof(File) ? HexEndOfFile : HexNoColon);
+            return 0;
+        }
+        size_t n = std::strlen(line);
+        while (n > 0 && isTrailingBlank(line[n - 1]))
+            --n;
+        if (n == 0 || line[0] != ':') {
+            fail(HexNoColon);
+            return 0;
+        }
+        for (size_t i = 1; i < n; ++i) {
+            if (hexDigits[static_cast<unsigned char>(line[i])] < 0) {
+                fail(HexBadDigit);
+                return 0;
+            }
+        }
+        const size_t digits = n - 1;
+        if (digits % 2 != 0 || digits / 2 > sizeof bytes) {
+            fail(HexBadLength);
+            return 0;
+        }
+        const size_t count = digits / 2;
+        for (size_t i = 0; i < count; ++i)
+            bytes[i] = static_cast<std::uint8_t>(
+                hexDigits[static_cast<unsigned char>(line[1 + 2 * i])] << 4 |
+                hexDigits[static_cast<unsigned char>(line[2 + 2 * i])]);
+        if (count < 5 || count != static_cast<size_t>(bytes[0]) + 5) {
+            fail(HexBadLength);
+            return 0;
+        }
+        std::uint8_t sum = 0;
+        for (size_t i = 0; i < count; ++i)
+            sum = static_cast<std::uint8_t>(sum + bytes[i]);
+        if (sum != 0) {
+            fail(HexBadChecksum);
+            return 0;
+        }
+
+        const std::uint8_t byteCount = bytes[0];
+        const std::uint32_t offset = static_cast<std::uint32_t>(bytes[1]) << 8 | bytes[2];
+        const std::uint8_t* payload = bytes + 4;
+        switch (bytes[3]) {
+        case 0x00:
+            *address = BaseAddress + offset;
+            *length = byteCount;
+            std::memcpy(data, payload, byteCount);
+            return 1;
+        case 0x01:
+            fail(HexEndOfFile);
+            return 0;
+        case 0x02:
+        case 0x04: {
+            if (byteCount != 2) {
+                fail(HexBadLength);
+                return 0;
+            }
+            std::uint32_t value = static_cast<std::uint32_t>(payload[0]) << 8 | payload[1];
+            BaseAddress = bytes[3] == 0x02 ? value * 16 : value << 16;
+            break;
+        }
+        case 0x03:
+        case 0x05:
+            break; // start address: nothing to write
+        default:
+            fail(HexBadRecordType);
+            return 0;
+        }
+    }
+}
+
+int TIntelHexFile::Rewind() {
+    if (!File)
+        return 0;
+    BaseAddress = 0;
+    LinesRead = 0;
+    Percent = 0;
+    std::clearerr(File);
+    std::fseek(File, 0, SEEK_SET);
+    return 1;
+}
+
+bool HexFileHoldsValidImage(const std::string& path, std::int32_t* status) {
+    auto report = [status](std::int32_t code) {
+        if (status)
+            *status = code;
+    };
+    TIntelHexFile file;
+    if (!file.Open(path.c_str())) {
+        report(0);
+        return false;
+    }
+    DWORD saved = GetLastError();
+    std::uint32_t address;
+    std::uint8_t length;
+    std::uint8_t data[256];
+    std::uint64_t dataBytes = 0;
+    while (file.ReadRecord(&address, &length, data))
+        dataBytes += length;
+    auto code = static_cast<std::int32_t>(GetLastError());
+    SetLastError(saved);
+    if (code != HexEndOfFile) {
+        report(code);
+        return false;
+    }
+    report(dataBytes > 0 ? HexEndOfFile : 0);
+    return dataBytes > 0;
+}

@@ -1,0 +1,201 @@
+// The sector operations of the download window and the one-button standard update.
+
+#include "Application.h"
+#include "FileOpenDialog.h"
+#include "Form_FW_Download.h"
+#include "IntelHexFile.h"
+#include "MessageBox.h"
+#include "Sleep.h"
+
+#include <string>
+
+namespace {
+
+int ask(const std::string& text) {
+    return Application->MessageBox(text.c_str(), "Caution", MB_YESNOCANCEL);
+}
+
+void tell(const char* text, const char* caption) {
+    Application->MessageBox(text, caption, MB_OK);
+}
+
+} // namespace
+
+std::int32_t TForm_FW_Download::EraseSectorAndRefresh(std::uint8_t sector) {
+    if (!Downloader) {
+        ClearSectorTable();
+        SectorTableValid = 0;
+        return 0;
+    }
+    std::int32_t erased = Downloader->EraseSector(sector);
+    RetrieveSectorTable();
+    return erased;
+}
+
+// Asks for the file and reads it through before anything is erased: a file that cannot be
+// downloaded whole must not cost the sector its contents.
+bool TForm_FW_Download::chooseHexFile(std::string* path) {
+    if (!OpenDialog_DownloadFile->Execute())
+        return false;
+    bool sound;
+    {
+        HourGlassCursor hourglass;
+        sound = HexFileHoldsValidImage(OpenDialog_DownloadFile->FileName);
+    }
+    if (!sound) {
+        tell("Download Error", "Warning");
+        return false;
+    }
+    *path = OpenDialog_DownloadFile->FileName;
+    return true;
+}
+
+std::int32_t TForm_FW_Download::eraseAndDownload(std::uint8_t sector, const std::string& path) {
+    if (!Downloader->EraseSector(sector)) {
+        tell("Could Not Erase Sector!", "Error");
+        return 0;
+    }
+    return RunDownload(sector, path.c_str());
+}
+
+std::int32_t TForm_FW_Download::DownloadSector(std::uint8_t sector) {
+    if (!Downloader) {
+        ClearSectorTable();
+        SectorTableValid = 0;
+        return 0;
+    }
+    std::string path;
+    if (!chooseHexFile(&path))
+        return 0;
+    return eraseAndDownload(sector, path);
+}
+
+void TForm_FW_Download::forgetTableAndClose() {
+    ClearSectorTable();
+    SectorTableValid = 0;
+    close();
+}
+
+void TForm_FW_Download::Button_EraseModuleClick() {
+    std::uint8_t s;
+    if (!Downloader || !SelectedSector(&s))
+        return;
+    if (ask("Erase Sector #" + std::to_string(s) + "?") != IDYES)
+        return;
+    if (s == BootSector &&
+        ask("Erasing the active page will set the active page to 0...\r\n       Continue?") !=
+            IDYES)
+        return;
+    if (!EraseSectorAndRefresh(s))
+        tell("Could Not Erase Sector!", "Error");
+    else
+        tell("Sector Erased!", "Success");
+}
+
+void TForm_FW_Download::Button_UpgradeClick() {
+    std::uint8_t s;
+    if (!Downloader || !SelectedSector(&s))
+        return;
+    if (!Sectors[s].IsEmpty()) {
+        tell("Sector Not Empty...\r\n\r\nErase Sector First!", "Error");
+        return;
+    }
+    if (ask("Download Sector #" + std::to_string(s) + "?") != IDYES)
+        return;
+    DownloadSector(s);
+}
+
+void TForm_FW_Download::Button_MakeActiveClick() {
+    std::uint8_t s;
+    if (!Downloader) {
+        ClearSectorTable();
+        SectorTableValid = 0;
+        return;
+    }
+    if (!SelectedSector(&s))
+        return;
+    if (Sectors[s].IsEmpty()) {
+        tell("Sector Empty.\r\n Cannot make current sector the Boot Sector!", "Error");
+        return;
+    }
+    if (ask("Make current sector the Boot Sector?") != IDYES)
+        return;
+    if (!Downloader->SetBootSector(s))
+        tell("Cannot Make Sector Active!", "Warning");
+    RetrieveSectorTable();
+}
+
+void TForm_FW_Download::Button_ExecuteClick() {
+    std::uint8_t s;
+    if (!Downloader || !SelectedSector(&s))
+        return;
+    if (s == 0) {
+        tell("Active Sector already running.\r\n", "Information");
+        return;
+    }
+    if (SectorStatus[s] == SectorChecksumError) {
+        tell("Cannot Execute Sector!\r\nChecksum Error!", "Error");
+        return;
+    }
+    if (Sectors[s].IsEmpty()) {
+        tell("Sector Empty!\r\n Cannot make execute an empty sector!", "Error");
+        return;
+    }
+    if (ask("Execute Sector #" + std::to_string(s) + "?") != IDYES)
+        return;
+    if (s != BootSector) {
+        int answer = ask("Do you want to make this the boot sector?\r\nIf you choose \"No\" this "
+                         "sector will only be active until power cycle or reset!\r\n");
+        if (answer == IDYES)
+            Downloader->SetBootSector(s);
+        else if (answer != IDNO)
+            return;
+    }
+    if (!Downloader->ExecuteSector(s)) {
+        tell("Could Not Execute Sector!\r\n Possible Checksum Error", "Error");
+        return;
+    }
+    forgetTableAndClose();
+}
+
+void TForm_FW_Download::Button_RebootNodeClick() {
+    if (!Downloader)
+        return;
+    if (Downloader->Reset())
+        forgetTableAndClose();
+}
+
+void TForm_FW_Download::Button1Click() {
+    if (!EnsureDownloadMode())
+        return;
+    RetrieveSectorTable();
+    if (MessageBoxA(nullptr, "Are you sure you want to Download New Firmware?\r\n Continue?",
+                    "Warning", MB_YESNOCANCEL | MB_ICONEXCLAMATION) != IDYES)
+        return;
+    // The file is chosen and checked before sector 2 is erased, so that a cancelled choice
+    // or a bad file leaves the running firmware in place.
+    std::string path;
+    if (!chooseHexFile(&path))
+        return;
+    if (!EraseSectorAndRefresh(ApplicationSector)) {
+        Sleep(1000);
+        if (!EraseSectorAndRefresh(ApplicationSector)) {
+            tell("Could Not Erase Sector!", "Error");
+            return;
+        }
+    }
+    if (!eraseAndDownload(ApplicationSector, path))
+        return;
+    if (!Downloader->SetBootSector(ApplicationSector)) {
+        tell("Cannot Make Sector Active!", "Warning");
+        return;
+    }
+    if (Application->MessageBox("Sector Download Complete\r\nExecute new Firmware?", "Caution",
+                                MB_YESNOCANCEL) != IDYES)
+        return;
+    if (!Downloader->Reset()) {
+        tell("Cannot Execute New Firmware!", "Warning");
+        return;
+    }
+    close();
+}

@@ -1,0 +1,166 @@
+#include "Thread_Download.h"
+
+#include "Form_DownloadProgress.h"
+#include "Form_FW_Download.h"
+#include "Gauge.h"
+#include "IntelHexFile.h"
+#include "LastError.h"
+
+#include <cstring>
+
+namespace {
+void setStatus(std::int32_t code) {
+    SetLastError(static_cast<DWORD>(code));
+}
+} // namespace
+
+Thread_Download::Thread_Download(TForm_FW_Download* form)
+    : BlockSize(form->Downloader ? static_cast<std::uint32_t>(form->Downloader->BlockSize) : 32),
+      form_(form) {
+    // A block is moved with an 8-bit length; a size of 0 would never move anything.
+    if (BlockSize == 0)
+        BlockSize = 1;
+    if (BlockSize > 255)
+        BlockSize = 255;
+}
+
+Thread_Download::~Thread_Download() {
+    WaitFor();
+}
+
+std::int32_t Thread_Download::status() const {
+    return static_cast<std::int32_t>(GetLastError());
+}
+
+bool Thread_Download::cancelled() const {
+    return form_->Form_DownloadProgress && form_->Form_DownloadProgress->Cancelled;
+}
+
+void Thread_Download::Execute() {
+    unsigned count = 0;
+    while (!DownloadDone) {
+        if (cancelled()) {
+            setStatus(DownloadCancelled);
+            DownloadDone = 1;
+        } else if (DownloadNextRecord() && ++count >= RecordsPerProgress) {
+            Synchronize([this] { UpdateProgress(); });
+            count = 0;
+        }
+    }
+    if (cancelled())
+        setStatus(DownloadCancelled);
+    DownloadOk = status() == HexEndOfFile ? 1 : 0;
+
+    if (DownloadOk && form_->HexFile) {
+        form_->HexFile->Rewind();
+        Synchronize([this] {
+            if (auto* dialog = form_->Form_DownloadProgress) {
+                dialog->setWindowTitle(QStringLiteral("Verify Progress"));
+                dialog->repaint();
+            }
+        });
+        while (!VerifyDone) {
+            if (cancelled()) {
+                setStatus(DownloadCancelled);
+                VerifyDone = 1;
+            } else if (VerifyNextRecord() && ++count >= RecordsPerProgress) {
+                Synchronize([this] { UpdateProgress(); });
+                count = 0;
+            }
+        }
+        if (cancelled())
+            setStatus(DownloadCancelled);
+        VerifyOk = status() == HexEndOfFile ? 1 : 0;
+    }
+
+    Synchronize([this] {
+        if (auto* dialog = form_->Form_DownloadProgress) {
+            dialog->CGauge_Progress->SetProgress(form_->HexFile ? form_->HexFile->Percent : 0);
+            dialog->Finish();
+        }
+    });
+}
+
+int Thread_Download::DownloadNextRecord() {
+    TIntelHexFile* file = form_->HexFile;
+    TFirmware_Downloader* downloader = form_->Downloader;
+    if (!file || !downloader)
+        return 0;
+    std::uint32_t address;
+    std::uint8_t length;
+    std::uint8_t data[256];
+    if (!file->ReadRecord(&address, &length, data)) {
+        DownloadDone = 1;
+        return 0;
+    }
+    const auto block = static_cast<std::uint8_t>(BlockSize);
+    const std::uint8_t* p = data;
+    for (unsigned i = 0; i < length / BlockSize; ++i) {
+        if (!downloader->DownloadFirmware(form_->TargetSector, address, block, p)) {
+            setStatus(DownloadWriteFailed);
+            DownloadDone = 1;
+            return 0;
+        }
+        address += BlockSize;
+        p += BlockSize;
+    }
+    // The rest of the record, also when it is empty.
+    const auto rest = static_cast<std::uint8_t>(length % BlockSize);
+    if (!downloader->DownloadFirmware(form_->TargetSector, address, rest, p)) {
+        setStatus(DownloadWriteFailed);
+        DownloadDone = 1;
+        return 0;
+    }
+    return 1;
+}
+
+int Thread_Download::VerifyNextRecord() {
+    TIntelHexFile* file = form_->HexFile;
+    TFirmware_Downloader* downloader = form_->Downloader;
+    if (!file || !downloader)
+        return 0;
+    std::uint32_t address;
+    std::uint8_t length;
+    std::uint8_t data[256];
+    std::uint8_t readBack[256];
+    if (!file->ReadRecord(&address, &length, data)) {
+        VerifyDone = 1;
+        return 0;
+    }
+    unsigned done = 0;
+    while (done < length) {
+        const auto size =
+            static_cast<std::uint8_t>(length - done >= BlockSize ? BlockSize : length - done);
+        if (!downloader->UploadFirmware(form_->TargetSector, address + done, size,
+                                        readBack + done)) {
+            if (readBackWorked_) {
+                setStatus(VerifyReadFailed);
+            } else {
+                // The node cannot read back: the complete download pass stands.
+                setStatus(HexEndOfFile);
+            }
+            VerifyDone = 1;
+            return 0;
+        }
+        readBackWorked_ = true;
+        if (std::memcmp(readBack + done, data + done, size) != 0) {
+            setStatus(VerifyMismatch);
+            VerifyDone = 1;
+            return 0;
+        }
+        done += size;
+    }
+    return 1;
+}
+
+void Thread_Download::UpdateProgress() {
+    auto* dialog = form_->Form_DownloadProgress;
+    if (!dialog)
+        return;
+    if (form_->HexFile)
+        dialog->CGauge_Progress->SetProgress(form_->HexFile->Percent);
+    if (dialog->Cancelled) {
+        DownloadDone = 1;
+        VerifyDone = 1;
+    }
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "RelaxedAtomic.h"
+#include "Thread.h"
+
+#include <cstdint>
+
+class TForm_FW_Download;
+
+// Status codes the worker leaves in its last-error value beside those of the HEX reader.
+enum DownloadStatus : std::int32_t {
+    DownloadWriteFailed = -10, // the node refused a block
+    VerifyReadFailed = -11,    // a read-back failed after an earlier one had worked
+    VerifyMismatch = -12,      // a block read back differs from the file
+    DownloadCancelled = -13,   // the user pressed Cancel
+};
+
+// Writes the window's HEX file into its target sector block by block, then reads it
+// back and compares. It reaches the file, the sector, the downloader and the progress
+// dialog through the download window, and touches no widget itself: progress, the caption
+// of the verify pass and the end reach the dialog through Synchronize.
+class Thread_Download : public TThread {
+public:
+    explicit Thread_Download(TForm_FW_Download* form);
+    ~Thread_Download() override;
+
+    Relaxed<std::uint32_t> DownloadDone{0};
+    Relaxed<std::uint32_t> DownloadOk{0};
+    std::uint32_t BlockSize;
+    Relaxed<std::uint32_t> VerifyDone{0};
+    Relaxed<std::uint32_t> VerifyOk{0};
+
+    int DownloadNextRecord();
+    int VerifyNextRecord();
+    void UpdateProgress(); // on the GUI thread
+
+    // Records between two progress reports.
+    static constexpr unsigned RecordsPerProgress = 100;
+
+protected:
+    void Execute() override;
+
+private:
+    bool cancelled() const;
+    std::int32_t status() const;
+
+    TForm_FW_Download* form_;
+    // Whether a read-back of the verify pass has worked yet: a node that cannot read back
+    // refuses the very first one.
+    bool readBackWorked_ = false;
+};
