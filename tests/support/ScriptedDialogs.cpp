@@ -46,7 +46,15 @@ ScriptedMessageBoxes& ScriptedMessageBoxes::Expect(MessageBoxKind kind, std::str
     std::lock_guard lock(mutex_);
     expected_.push_back({{kind, std::move(text), std::move(caption), flags.value_or(0)},
                          flags.has_value(),
-                         answer});
+                         answer,
+                         {}});
+    return *this;
+}
+
+ScriptedMessageBoxes& ScriptedMessageBoxes::WhenShown(std::function<void()> action) {
+    std::lock_guard lock(mutex_);
+    if (!expected_.empty())
+        expected_.back().whenShown = std::move(action);
     return *this;
 }
 
@@ -61,7 +69,7 @@ size_t ScriptedMessageBoxes::Pending() const {
 }
 
 int ScriptedMessageBoxes::answer(const MessageBoxRequest& request) {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     shown_.push_back(request);
     if (expected_.empty()) {
         ADD_FAILURE() << "unexpected " << describe(request);
@@ -77,6 +85,9 @@ int ScriptedMessageBoxes::answer(const MessageBoxRequest& request) {
                       << "\nexpected: " << describe(next.request);
         return IDCANCEL;
     }
+    lock.unlock();
+    if (next.whenShown)
+        next.whenShown();
     return next.answer;
 }
 

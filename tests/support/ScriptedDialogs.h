@@ -4,6 +4,7 @@
 #include "MessageBox.h"
 
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -31,6 +32,10 @@ public:
                       flags);
     }
 
+    // Runs when the box last expected is shown, before it is answered (e.g. to look at
+    // the windows behind it).
+    ScriptedMessageBoxes& WhenShown(std::function<void()> action);
+
     std::vector<MessageBoxRequest> Shown() const;
     size_t Pending() const;
 
@@ -39,6 +44,7 @@ private:
         MessageBoxRequest request;
         bool checkFlags;
         int answer;
+        std::function<void()> whenShown;
     };
     int answer(const MessageBoxRequest& request);
 

@@ -4,6 +4,8 @@
 #include "Firmware_Downloader.h"
 
 #include <cstring>
+#include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -29,6 +31,43 @@ public:
     std::vector<Sector> sectors;
     bool bootOk = true;
     std::uint8_t bootSector = 0;
+
+    // Sector operations. Counted failures fail that many calls, then the calls succeed.
+    int eraseFailures = 0;
+    bool setBootOk = true;
+    bool executeOk = true;
+    bool resetOk = true;
+    bool checksumWriteOk = true;
+    // Block writes and read-backs: the call with this index (from 0) fails, -1 = none.
+    int failDownloadAt = -1;
+    bool readBackSupported = true;
+    int failUploadAt = -1;
+    int corruptUploadAt = -1;
+    // Runs inside DownloadFirmware / UploadFirmware (on the worker) with the call's index.
+    std::function<void(int)> onDownload;
+    std::function<void(int)> onUpload;
+
+    struct Block {
+        std::uint8_t sector;
+        std::uint32_t address;
+        std::uint8_t length;
+        bool operator==(const Block&) const = default;
+    };
+    std::vector<Block> Downloads() const {
+        std::lock_guard lock(mutex_);
+        return downloads_;
+    }
+    std::vector<Block> Uploads() const {
+        std::lock_guard lock(mutex_);
+        return uploads_;
+    }
+    // Calls whose name starts with prefix.
+    size_t CountCalls(const std::string& prefix) const {
+        size_t n = 0;
+        for (const auto& call : Calls())
+            n += call.rfind(prefix, 0) == 0;
+        return n;
+    }
 
     static SectorDescription Description(const char* name, const char* text, const char* date,
                                          const char* time, std::uint32_t revision) {
@@ -109,6 +148,76 @@ public:
         return 1;
     }
 
+    std::int32_t EraseSector(std::uint8_t s) override {
+        record("EraseSector(" + std::to_string(s) + ")");
+        if (eraseFailures > 0) {
+            --eraseFailures;
+            return 0;
+        }
+        std::lock_guard lock(mutex_);
+        written_.clear();
+        if (s < sectors.size())
+            sectors[s].description = EmptyDescription();
+        return 1;
+    }
+    std::int32_t DownloadFirmware(std::uint8_t s, std::uint32_t address, std::uint8_t length,
+                                  const std::uint8_t* data) override {
+        int index;
+        {
+            std::lock_guard lock(mutex_);
+            index = static_cast<int>(downloads_.size());
+            downloads_.push_back({s, address, length});
+        }
+        if (onDownload)
+            onDownload(index);
+        if (index == failDownloadAt)
+            return 0;
+        std::lock_guard lock(mutex_);
+        for (unsigned i = 0; i < length; ++i)
+            written_[address + i] = data[i];
+        return 1;
+    }
+    std::int32_t UploadFirmware(std::uint8_t s, std::uint32_t address, std::uint8_t length,
+                                std::uint8_t* data) override {
+        int index;
+        {
+            std::lock_guard lock(mutex_);
+            index = static_cast<int>(uploads_.size());
+            uploads_.push_back({s, address, length});
+        }
+        if (onUpload)
+            onUpload(index);
+        if (!readBackSupported || index == failUploadAt)
+            return 0;
+        std::lock_guard lock(mutex_);
+        for (unsigned i = 0; i < length; ++i) {
+            auto it = written_.find(address + i);
+            data[i] = it == written_.end() ? 0xFF : it->second;
+        }
+        if (index == corruptUploadAt && length > 0)
+            data[length - 1] ^= 0x01;
+        return 1;
+    }
+    std::int32_t SetSectorChecksum(std::uint8_t s) override {
+        record("SetSectorChecksum(" + std::to_string(s) + ")");
+        return checksumWriteOk ? 1 : 0;
+    }
+    std::int32_t SetBootSector(std::uint8_t s) override {
+        record("SetBootSector(" + std::to_string(s) + ")");
+        if (!setBootOk)
+            return 0;
+        bootSector = s;
+        return 1;
+    }
+    std::int32_t ExecuteSector(std::uint8_t s) override {
+        record("ExecuteSector(" + std::to_string(s) + ")");
+        return executeOk ? 1 : 0;
+    }
+    std::int32_t Reset() override {
+        record("Reset");
+        return resetOk ? 1 : 0;
+    }
+
 protected:
     void record(const std::string& call) {
         std::lock_guard lock(mutex_);
@@ -120,4 +229,7 @@ private:
     mutable std::mutex mutex_;
     std::vector<std::string> calls_;
     std::vector<TCursor> cursors_;
+    std::vector<Block> downloads_;
+    std::vector<Block> uploads_;
+    std::map<std::uint32_t, std::uint8_t> written_;
 };
