@@ -1,0 +1,290 @@
+#include "DownloadWindowFixture.h"
+#include "FileOpenDialog.h"
+#include "HexFiles.h"
+#include "RecordingSleep.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace {
+
+// The window after "Retrieve Configuration" on the four-sector node (boot sector 0).
+class SectorOperationsTest : public DownloadWindowTest {
+public:
+    void SetUp() override {
+        DownloadWindowTest::SetUp();
+        node.inDownloadMode = 1;
+        window.show();
+        window.Button_RetrieveClick();
+        node.ClearCalls();
+        goodFile = files.Write({HexFiles::Data(0, HexFiles::Bytes(64)), HexFiles::EndOfFile()});
+    }
+    void select(int sector) { window.AdvStringGrid_Modules->SetRow(sector + 1); }
+    // Node calls that change the node (reads of the table left out).
+    std::vector<std::string> changes() const {
+        std::vector<std::string> out;
+        for (const auto& call : node.Calls())
+            if (call.rfind("Get", 0) != 0 && call.rfind("ChecksumOk", 0) != 0 &&
+                call != "IsInDownloadMode")
+                out.push_back(call);
+        return out;
+    }
+
+    HexFiles files;
+    std::string goodFile;
+    ScriptedMessageBoxes boxes;
+    ScriptedFileDialog fileDialog;
+};
+
+TEST_F(SectorOperationsTest, EraseAsksOnceOrTwiceForTheBootSector) {
+    select(3);
+    boxes.ExpectApp("Erase Sector #3?", "Caution", IDYES, MB_YESNOCANCEL)
+        .ExpectApp("Sector Erased!", "Success", IDOK, MB_OK);
+    window.Button_EraseModule->click();
+    EXPECT_EQ(changes(), (std::vector<std::string>{"EraseSector(3)"}));
+    EXPECT_EQ(window.AdvStringGrid_Modules->Cell(2, 4), "<empty>"); // table read again
+
+    select(0);
+    boxes.ExpectApp("Erase Sector #0?", "Caution", IDYES)
+        .ExpectApp("Erasing the active page will set the active page to 0...\r\n       Continue?",
+                   "Caution", IDNO);
+    window.Button_EraseModuleClick();
+    EXPECT_EQ(node.CountCalls("EraseSector"), 1u);
+
+    node.eraseFailures = 1;
+    select(1);
+    boxes.ExpectApp("Erase Sector #1?", "Caution", IDYES)
+        .ExpectApp("Could Not Erase Sector!", "Error", IDOK);
+    window.Button_EraseModuleClick();
+}
+
+TEST_F(SectorOperationsTest, DownloadIntoANonEmptySectorSendsNothing) {
+    select(3);
+    boxes.ExpectApp("Sector Not Empty...\r\n\r\nErase Sector First!", "Error", IDOK);
+    window.Button_UpgradeClick();
+    EXPECT_TRUE(node.Calls().empty());
+    EXPECT_TRUE(node.Downloads().empty());
+}
+
+TEST_F(SectorOperationsTest, DownloadChoosesAndChecksTheFileBeforeErasing) {
+    select(1);
+    boxes.ExpectApp("Download Sector #1?", "Caution", IDYES);
+    fileDialog.Answer(std::nullopt); // cancelled
+    window.Button_UpgradeClick();
+    EXPECT_TRUE(changes().empty());
+
+    auto request = fileDialog.Requests().at(0);
+    EXPECT_EQ(request.title, "Open Hex File");
+    EXPECT_EQ(request.defaultExt, "h86");
+    EXPECT_EQ(request.filter, "Hex Files  (*.HEX,*.H86)|*.H86;*.HEX");
+    EXPECT_EQ(request.initialDir, DefaultDocumentsFolder());
+
+    for (const std::string& bad :
+         {files.Write({HexFiles::EndOfFile()}),                         // no data at all
+          files.Write({HexFiles::Data(0, {1, 2}), ":0100010002FF"}), // bad checksum
+          std::string("/nonexistent/image.hex")}) {
+        boxes.ExpectApp("Download Sector #1?", "Caution", IDYES)
+            .ExpectApp("Download Error", "Warning", IDOK, MB_OK);
+        fileDialog.Answer(bad);
+        window.Button_UpgradeClick();
+    }
+    EXPECT_TRUE(changes().empty());
+
+    boxes.ExpectApp("Download Sector #1?", "Caution", IDYES)
+        .ExpectApp("Download Successful", "Success", IDOK);
+    fileDialog.Answer(goodFile);
+    window.Button_UpgradeClick();
+    EXPECT_EQ(changes(), (std::vector<std::string>{"EraseSector(1)", "SetSectorChecksum(1)"}));
+    EXPECT_EQ(node.Downloads().size(), 3u); // 64 bytes: two blocks and an empty rest
+}
+
+TEST_F(SectorOperationsTest, DownloadStopsWhenEraseFails) {
+    select(1);
+    node.eraseFailures = 1;
+    boxes.ExpectApp("Download Sector #1?", "Caution", IDYES)
+        .ExpectApp("Could Not Erase Sector!", "Error", IDOK);
+    fileDialog.Answer(goodFile);
+    window.Button_UpgradeClick();
+    EXPECT_EQ(changes(), (std::vector<std::string>{"EraseSector(1)"}));
+    EXPECT_TRUE(node.Downloads().empty());
+}
+
+TEST_F(SectorOperationsTest, MakeBootSector) {
+    select(1);
+    boxes.ExpectApp("Sector Empty.\r\n Cannot make current sector the Boot Sector!", "Error", IDOK);
+    window.Button_MakeActiveClick();
+
+    select(3);
+    boxes.ExpectApp("Make current sector the Boot Sector?", "Caution", IDCANCEL);
+    window.Button_MakeActiveClick();
+    EXPECT_TRUE(changes().empty());
+
+    boxes.ExpectApp("Make current sector the Boot Sector?", "Caution", IDYES);
+    window.Button_MakeActiveClick();
+    EXPECT_EQ(changes(), (std::vector<std::string>{"SetBootSector(3)"}));
+    EXPECT_EQ(window.BootSector, 3u); // read again
+
+    node.setBootOk = false;
+    boxes.ExpectApp("Make current sector the Boot Sector?", "Caution", IDYES)
+        .ExpectApp("Cannot Make Sector Active!", "Warning", IDOK);
+    window.Button_MakeActiveClick();
+    EXPECT_EQ(node.CountCalls("GetBootSector"), 2u);
+}
+
+TEST_F(SectorOperationsTest, ExecuteRefusesSectorZeroChecksumErrorsAndEmptySectors) {
+    struct Refusal {
+        int sector;
+        const char* text;
+        const char* caption;
+    };
+    for (const auto& r : {Refusal{0, "Active Sector already running.\r\n", "Information"},
+                          Refusal{2, "Cannot Execute Sector!\r\nChecksum Error!", "Error"},
+                          Refusal{1, "Sector Empty!\r\n Cannot make execute an empty sector!",
+                                  "Error"}}) {
+        select(r.sector);
+        boxes.ExpectApp(r.text, r.caption, IDOK, MB_OK);
+        window.Button_ExecuteClick();
+    }
+    EXPECT_TRUE(node.Calls().empty());
+}
+
+TEST_F(SectorOperationsTest, ExecuteAsksWhetherToMakeItTheBootSector) {
+    const char* bootQuestion = "Do you want to make this the boot sector?\r\nIf you choose \"No\" "
+                               "this sector will only be active until power cycle or reset!\r\n";
+    select(3);
+    boxes.ExpectApp("Execute Sector #3?", "Caution", IDYES).ExpectApp(bootQuestion, "Caution", IDCANCEL);
+    window.Button_ExecuteClick();
+    EXPECT_TRUE(changes().empty());
+
+    node.executeOk = false;
+    boxes.ExpectApp("Execute Sector #3?", "Caution", IDYES)
+        .ExpectApp(bootQuestion, "Caution", IDNO)
+        .ExpectApp("Could Not Execute Sector!\r\n Possible Checksum Error", "Error", IDOK);
+    window.Button_ExecuteClick();
+    EXPECT_EQ(changes(), (std::vector<std::string>{"ExecuteSector(3)"}));
+    EXPECT_TRUE(window.isVisible());
+
+    node.executeOk = true;
+    node.ClearCalls();
+    boxes.ExpectApp("Execute Sector #3?", "Caution", IDYES).ExpectApp(bootQuestion, "Caution", IDYES);
+    window.Button_ExecuteClick();
+    EXPECT_EQ(changes(), (std::vector<std::string>{"SetBootSector(3)", "ExecuteSector(3)"}));
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_EQ(window.SectorTableValid, 0u);
+    EXPECT_EQ(window.AdvStringGrid_Modules->Cell(3, 1), "");
+}
+
+TEST_F(SectorOperationsTest, RebootClosesOnlyWhenTheNodeRestarts) {
+    node.resetOk = false;
+    window.Button_RebootNode->click();
+    EXPECT_TRUE(window.isVisible());
+    node.resetOk = true;
+    window.Button_RebootNode->click();
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_EQ(node.CountCalls("Reset"), 2u);
+}
+
+TEST_F(SectorOperationsTest, SectorsNotReadDuringThisShowingAreLeftAlone) {
+    window.FormShow(); // another node: nothing read yet
+    for (auto handler : {&TForm_FW_Download::Button_EraseModuleClick,
+                         &TForm_FW_Download::Button_UpgradeClick,
+                         &TForm_FW_Download::Button_MakeActiveClick,
+                         &TForm_FW_Download::Button_ExecuteClick})
+        (window.*handler)();
+    EXPECT_TRUE(node.Calls().empty());
+}
+
+// The standard update, from the top.
+class StandardUpdateTest : public SectorOperationsTest {
+public:
+    void SetUp() override {
+        SectorOperationsTest::SetUp();
+        node.inDownloadMode = 0;
+        window.Edit_Password->setText("1A2B");
+        boxes.ExpectSystem(EnterQuestion, "Warning", IDYES)
+            .ExpectSystem("Are you sure you want to Download New Firmware?\r\n Continue?",
+                          "Warning", IDYES, MB_YESNOCANCEL | MB_ICONEXCLAMATION);
+    }
+    static constexpr const char* EnterQuestion =
+        "The module is not currently in the download mode.\r\n"
+        "Entering Download mode will stop current Node Application Firmware!\r\n"
+        "Make sure the Node is in a safe state!\r\n"
+        "Enter download mode?\r\n";
+    RecordingSleep sleeps;
+};
+
+TEST_F(StandardUpdateTest, ReplacesSectorTwoMakesItBootAndRestarts) {
+    window.AdvStringGrid_Modules->SetRow(4); // the selection does not matter
+    fileDialog.Answer(goodFile);
+    boxes.ExpectApp("Download Successful", "Success", IDOK)
+        .ExpectApp("Sector Download Complete\r\nExecute new Firmware?", "Caution", IDYES,
+                   MB_YESNOCANCEL);
+    window.Button1->click();
+    EXPECT_EQ(changes(), (std::vector<std::string>{"EnterDownloadMode(6699)", "EraseSector(2)",
+                                                   "EraseSector(2)", "SetSectorChecksum(2)",
+                                                   "SetBootSector(2)", "Reset"}));
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_TRUE(sleeps.Pauses().empty());
+}
+
+TEST_F(StandardUpdateTest, CancelledOrBadFileLeavesSectorTwoAsItWas) {
+    fileDialog.Answer(std::nullopt);
+    window.Button1Click();
+    boxes.ExpectSystem("Are you sure you want to Download New Firmware?\r\n Continue?", "Warning",
+                       IDYES)
+        .ExpectApp("Download Error", "Warning", IDOK);
+    fileDialog.Answer(files.Write({HexFiles::EndOfFile()}));
+    window.Button1Click();
+    EXPECT_EQ(node.CountCalls("EraseSector"), 0u);
+    EXPECT_EQ(fileDialog.Requests().size(), 2u);
+}
+
+TEST_F(StandardUpdateTest, EraseIsRetriedOnceAfterASecond) {
+    node.eraseFailures = 1;
+    fileDialog.Answer(goodFile);
+    boxes.ExpectApp("Download Successful", "Success", IDOK)
+        .ExpectApp("Sector Download Complete\r\nExecute new Firmware?", "Caution", IDNO);
+    window.Button1Click();
+    EXPECT_EQ(sleeps.Pauses(), (std::vector<DWORD>{1000}));
+    EXPECT_EQ(node.CountCalls("EraseSector(2)"), 3u);
+    EXPECT_EQ(node.CountCalls("Reset"), 0u); // No: boot sector set, node not restarted
+    EXPECT_EQ(node.bootSector, 2u);
+    EXPECT_TRUE(window.isVisible());
+}
+
+TEST_F(StandardUpdateTest, SecondEraseFailureStops) {
+    node.eraseFailures = 2;
+    fileDialog.Answer(goodFile);
+    boxes.ExpectApp("Could Not Erase Sector!", "Error", IDOK);
+    window.Button1Click();
+    EXPECT_TRUE(node.Downloads().empty());
+}
+
+TEST_F(StandardUpdateTest, FailuresAfterTheDownloadAreReported) {
+    node.setBootOk = false;
+    fileDialog.Answer(goodFile);
+    boxes.ExpectApp("Download Successful", "Success", IDOK)
+        .ExpectApp("Cannot Make Sector Active!", "Warning", IDOK);
+    window.Button1Click();
+
+    node.setBootOk = true;
+    node.resetOk = false;
+    fileDialog.Answer(goodFile);
+    boxes.ExpectSystem("Are you sure you want to Download New Firmware?\r\n Continue?", "Warning",
+                       IDYES)
+        .ExpectApp("Download Successful", "Success", IDOK)
+        .ExpectApp("Sector Download Complete\r\nExecute new Firmware?", "Caution", IDYES)
+        .ExpectApp("Cannot Execute New Firmware!", "Warning", IDOK);
+    window.Button1Click();
+    EXPECT_TRUE(window.isVisible());
+}
+
+TEST_F(StandardUpdateTest, FailedDownloadStopsWithoutFurtherMessage) {
+    node.failDownloadAt = 0;
+    fileDialog.Answer(goodFile);
+    boxes.ExpectApp("Download Error", "Warning", IDOK);
+    window.Button1Click();
+    EXPECT_EQ(node.CountCalls("SetBootSector"), 0u);
+}
+
+} // namespace
