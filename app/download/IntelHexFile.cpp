@@ -30,6 +30,38 @@ void fail(HexStatus status) {
     SetLastError(static_cast<DWORD>(status));
 }
 
+// The number of reads of at most LineBufferSize - 1 characters, each ending after a line
+// end, that reach the end of the file, the failing read at the end included.
+std::uint32_t countLineReads(std::FILE* file) {
+    constexpr size_t perRead = TIntelHexFile::LineBufferSize - 1;
+    std::fseek(file, 0, SEEK_SET);
+    std::uint32_t reads = 1;
+    size_t current = 0; // characters taken by the read under way
+    char chunk[1 << 16];
+    size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+        const char* p = chunk;
+        const char* const end = chunk + got;
+        while (p < end) {
+            const auto* newline =
+                static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+            const char* pieceEnd = newline ? newline + 1 : end;
+            current += static_cast<size_t>(pieceEnd - p);
+            if (newline) {
+                reads += static_cast<std::uint32_t>((current + perRead - 1) / perRead);
+                current = 0;
+            } else {
+                reads += static_cast<std::uint32_t>(current / perRead);
+                current %= perRead;
+            }
+            p = pieceEnd;
+        }
+    }
+    if (current > 0)
+        ++reads; // a last line without a line end
+    return reads;
+}
+
 } // namespace
 
 TIntelHexFile::~TIntelHexFile() {
@@ -45,11 +77,7 @@ int TIntelHexFile::Open(const char* path) {
     File = path ? std::fopen(path, "r") : nullptr;
     if (!File)
         return 0;
-    std::fseek(File, 0, SEEK_SET);
-    char line[LineBufferSize];
-    LineCount = 1;
-    while (std::fgets(line, sizeof line, File))
-        ++LineCount;
+    LineCount = countLineReads(File);
     std::clearerr(File);
     std::fseek(File, 0, SEEK_SET);
     BaseAddress = 0;
@@ -70,7 +98,8 @@ int TIntelHexFile::ReadRecord(std::uint32_t* address, std::uint8_t* length, std:
         ++LinesRead;
         Percent = static_cast<std::uint8_t>(static_cast<std::uint64_t>(LinesRead) * 100 /
                                             (LineCount ? LineCount : 1));
-        if (!std::fgets(line, sizeof line, File)) {
+        // The stream belongs to this reader alone: no locking per line.
+        if (!fgets_unlocked(line, sizeof line, File)) {
             fail(std::feof(File) ? HexEndOfFile : HexNoColon);
             return 0;
         }
@@ -81,22 +110,22 @@ int TIntelHexFile::ReadRecord(std::uint32_t* address, std::uint8_t* length, std:
             fail(HexNoColon);
             return 0;
         }
-        for (size_t i = 1; i < n; ++i) {
-            if (hexDigits[static_cast<unsigned char>(line[i])] < 0) {
-                fail(HexBadDigit);
-                return 0;
-            }
-        }
         const size_t digits = n - 1;
         if (digits % 2 != 0 || digits / 2 > sizeof bytes) {
             fail(HexBadLength);
             return 0;
         }
         const size_t count = digits / 2;
-        for (size_t i = 0; i < count; ++i)
-            bytes[i] = static_cast<std::uint8_t>(
-                hexDigits[static_cast<unsigned char>(line[1 + 2 * i])] << 4 |
-                hexDigits[static_cast<unsigned char>(line[2 + 2 * i])]);
+        const auto* text = reinterpret_cast<const unsigned char*>(line + 1);
+        for (size_t i = 0; i < count; ++i) {
+            const int hi = hexDigits[text[2 * i]];
+            const int lo = hexDigits[text[2 * i + 1]];
+            if ((hi | lo) < 0) {
+                fail(HexBadDigit);
+                return 0;
+            }
+            bytes[i] = static_cast<std::uint8_t>(hi << 4 | lo);
+        }
         if (count < 5 || count != static_cast<size_t>(bytes[0]) + 5) {
             fail(HexBadLength);
             return 0;

@@ -122,6 +122,22 @@ TEST(HexReader, PercentFollowsLineReads) {
     EXPECT_EQ(file.LinesRead, 11u);
 }
 
+TEST(HexReader, LineCountCountsTheReadsOfLongAndUnendedLines) {
+    struct Case {
+        std::string text;
+        std::uint32_t lineCount;
+    };
+    for (const auto& c : {Case{std::string(1022, 'x') + "\n", 2},   // one read
+                          Case{std::string(1023, 'x') + "\n", 3},   // the line end needs a second
+                          Case{std::string(2500, 'x') + "\nab", 5}, // three reads, then "ab"
+                          Case{"ab\r\ncd\r\n\n", 4}}) {
+        HexFiles files;
+        TIntelHexFile file;
+        ASSERT_EQ(file.Open(files.WriteText(c.text).c_str()), 1);
+        EXPECT_EQ(file.LineCount, c.lineCount) << c.text.size();
+    }
+}
+
 TEST(HexReader, RewindReadsTheSameRecordsFromBaseZero) {
     HexFiles files;
     std::string path = files.Write({HexFiles::Data(0x10, {1}), ":020000040001F9",

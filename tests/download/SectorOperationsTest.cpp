@@ -80,7 +80,7 @@ TEST_F(SectorOperationsTest, DownloadChoosesAndChecksTheFileBeforeErasing) {
     EXPECT_EQ(request.initialDir, DefaultDocumentsFolder());
 
     for (const std::string& bad :
-         {files.Write({HexFiles::EndOfFile()}),                         // no data at all
+         {files.Write({HexFiles::EndOfFile()}),                      // no data at all
           files.Write({HexFiles::Data(0, {1, 2}), ":0100010002FF"}), // bad checksum
           std::string("/nonexistent/image.hex")}) {
         boxes.ExpectApp("Download Sector #1?", "Caution", IDYES)
@@ -137,10 +137,10 @@ TEST_F(SectorOperationsTest, ExecuteRefusesSectorZeroChecksumErrorsAndEmptySecto
         const char* text;
         const char* caption;
     };
-    for (const auto& r : {Refusal{0, "Active Sector already running.\r\n", "Information"},
-                          Refusal{2, "Cannot Execute Sector!\r\nChecksum Error!", "Error"},
-                          Refusal{1, "Sector Empty!\r\n Cannot make execute an empty sector!",
-                                  "Error"}}) {
+    for (const auto& r :
+         {Refusal{0, "Active Sector already running.\r\n", "Information"},
+          Refusal{2, "Cannot Execute Sector!\r\nChecksum Error!", "Error"},
+          Refusal{1, "Sector Empty!\r\n Cannot make execute an empty sector!", "Error"}}) {
         select(r.sector);
         boxes.ExpectApp(r.text, r.caption, IDOK, MB_OK);
         window.Button_ExecuteClick();
@@ -152,7 +152,8 @@ TEST_F(SectorOperationsTest, ExecuteAsksWhetherToMakeItTheBootSector) {
     const char* bootQuestion = "Do you want to make this the boot sector?\r\nIf you choose \"No\" "
                                "this sector will only be active until power cycle or reset!\r\n";
     select(3);
-    boxes.ExpectApp("Execute Sector #3?", "Caution", IDYES).ExpectApp(bootQuestion, "Caution", IDCANCEL);
+    boxes.ExpectApp("Execute Sector #3?", "Caution", IDYES)
+        .ExpectApp(bootQuestion, "Caution", IDCANCEL);
     window.Button_ExecuteClick();
     EXPECT_TRUE(changes().empty());
 
@@ -166,7 +167,8 @@ TEST_F(SectorOperationsTest, ExecuteAsksWhetherToMakeItTheBootSector) {
 
     node.executeOk = true;
     node.ClearCalls();
-    boxes.ExpectApp("Execute Sector #3?", "Caution", IDYES).ExpectApp(bootQuestion, "Caution", IDYES);
+    boxes.ExpectApp("Execute Sector #3?", "Caution", IDYES)
+        .ExpectApp(bootQuestion, "Caution", IDYES);
     window.Button_ExecuteClick();
     EXPECT_EQ(changes(), (std::vector<std::string>{"SetBootSector(3)", "ExecuteSector(3)"}));
     EXPECT_FALSE(window.isVisible());
@@ -186,10 +188,9 @@ TEST_F(SectorOperationsTest, RebootClosesOnlyWhenTheNodeRestarts) {
 
 TEST_F(SectorOperationsTest, SectorsNotReadDuringThisShowingAreLeftAlone) {
     window.FormShow(); // another node: nothing read yet
-    for (auto handler : {&TForm_FW_Download::Button_EraseModuleClick,
-                         &TForm_FW_Download::Button_UpgradeClick,
-                         &TForm_FW_Download::Button_MakeActiveClick,
-                         &TForm_FW_Download::Button_ExecuteClick})
+    for (auto handler :
+         {&TForm_FW_Download::Button_EraseModuleClick, &TForm_FW_Download::Button_UpgradeClick,
+          &TForm_FW_Download::Button_MakeActiveClick, &TForm_FW_Download::Button_ExecuteClick})
         (window.*handler)();
     EXPECT_TRUE(node.Calls().empty());
 }
@@ -230,8 +231,9 @@ TEST_F(StandardUpdateTest, ReplacesSectorTwoMakesItBootAndRestarts) {
 TEST_F(StandardUpdateTest, CancelledOrBadFileLeavesSectorTwoAsItWas) {
     fileDialog.Answer(std::nullopt);
     window.Button1Click();
-    boxes.ExpectSystem("Are you sure you want to Download New Firmware?\r\n Continue?", "Warning",
-                       IDYES)
+    boxes
+        .ExpectSystem("Are you sure you want to Download New Firmware?\r\n Continue?", "Warning",
+                      IDYES)
         .ExpectApp("Download Error", "Warning", IDOK);
     fileDialog.Answer(files.Write({HexFiles::EndOfFile()}));
     window.Button1Click();
@@ -270,8 +272,9 @@ TEST_F(StandardUpdateTest, FailuresAfterTheDownloadAreReported) {
     node.setBootOk = true;
     node.resetOk = false;
     fileDialog.Answer(goodFile);
-    boxes.ExpectSystem("Are you sure you want to Download New Firmware?\r\n Continue?", "Warning",
-                       IDYES)
+    boxes
+        .ExpectSystem("Are you sure you want to Download New Firmware?\r\n Continue?", "Warning",
+                      IDYES)
         .ExpectApp("Download Successful", "Success", IDOK)
         .ExpectApp("Sector Download Complete\r\nExecute new Firmware?", "Caution", IDYES)
         .ExpectApp("Cannot Execute New Firmware!", "Warning", IDOK);
