@@ -1,0 +1,373 @@
+#include "Class_varnixs.h"
+
+#include "DynamicLibrary.h"
+#include "Sleep.h"
+
+#include <algorithm>
+#include <cstring>
+
+using std::int32_t;
+using std::uint16_t;
+using std::uint32_t;
+using std::uint8_t;
+
+namespace {
+
+// Looks the name up and stores it in slot (null when missing).
+template <typename F> void bind(HMODULE module, F*& slot, const char* name) {
+    slot = reinterpret_cast<F*>(GetProcAddress(module, name));
+}
+
+std::string decimal(uint32_t value) { return std::to_string(value); }
+
+} // namespace
+
+TVARNIXS_Downloader::TVARNIXS_Downloader() : imageMirror(ImageMirrorSize, 0xFF) {
+    NodesOnline = 0;
+    loadDriver();
+    std::memset(&Config, 0, sizeof Config);
+    Config.InterfaceType = 0x08000001;
+    Config.AccessPoint[0] = '1';
+}
+
+TVARNIXS_Downloader::~TVARNIXS_Downloader() {
+    if (Driver.CloseCard)
+        Driver.CloseCard(driverHandle);
+    UnloadDriver();
+}
+
+void TVARNIXS_Downloader::loadDriver() {
+    DriverModule = LoadLibraryA("VARNIX.dll");
+    if (!DriverModule)
+        return;
+    Exports& d = Driver;
+    HMODULE m = DriverModule;
+    bind(m, d.UnloadDriver, "UnloadDriver");
+    bind(m, d.LoadDriver, "LoadDriver");
+    bind(m, d.OpenInterface, "OpenInterface");
+    bind(m, d.CloseInterface, "CloseInterface");
+    bind(m, d.CloseCard, "CloseCard");
+    bind(m, d.Hardware_Version, "Hardware_Version");
+    bind(m, d.Get_Serial_Number, "Get_Serial_Number");
+    bind(m, d.Firmware_Version, "Firmware_Version");
+    bind(m, d.DLL_Version, "DLL_Version");
+    bind(m, d.GetErrorString, "GetErrorString");
+    bind(m, d.Download_Firmware, "Download_Firmware");
+    bind(m, d.Upload_Firmware, "Upload_Firmware");
+    bind(m, d.Set_Active_Sector, "Set_Active_Sector");
+    bind(m, d.Get_Active_Sector, "Get_Active_Sector");
+    bind(m, d.Set_Boot_Sector, "Set_Boot_Sector");
+    bind(m, d.Get_Boot_Sector, "Get_Boot_Sector");
+    bind(m, d.Erase_Sector, "Erase_Sector");
+    bind(m, d.Execute_Firmware, "Execute_Firmware");
+    bind(m, d.Get_Sector_Description, "Get_Sector_Description");
+    bind(m, d.FirmwareUpgradeMode, "FirmwareUpgradeMode");
+    bind(m, d.Get_Mode, "Get_Mode");
+    bind(m, d.OpenCard, "OpenCard");
+    bind(m, d.Get_Sector_Checksum, "Get_Sector_Checksum");
+    bind(m, d.Set_Sector_Checksum, "Set_Sector_Checksum");
+    bind(m, d.Get_Sector_Size, "Get_Sector_Size");
+    bind(m, d.Get_Device_Type, "Get_Device_Type");
+    bind(m, d.Get_Product_Code, "Get_Product_Code");
+    bind(m, d.Get_Vendor_Id, "Get_Vendor_Id");
+    bind(m, d.Get_Product_Name, "Get_Product_Name");
+    bind(m, d.HardwareConfigurationWindow, "HardwareConfigurationWindow");
+    bind(m, d.Checksum_Ok, "Checksum_Ok");
+    bind(m, d.Reset, "Reset");
+    bind(m, d.SaveConfiguration, "SaveConfiguration");
+    bind(m, d.ReadConfiguration, "ReadConfiguration");
+    bind(m, d.Set_Serial_Number, "Set_Serial_Number");
+}
+
+void TVARNIXS_Downloader::markModuleOnline() {
+    NodesOnline = 1;
+    Online[0] = 1;
+    NodeId[0] = 1;
+}
+
+// After a restart of the module: the link is closed, and opened again once the module is
+// back.
+int32_t TVARNIXS_Downloader::reopen() {
+    if (Driver.CloseCard)
+        Driver.CloseCard(driverHandle);
+    Sleep(ReopenPause);
+    int32_t opened = OpenInterface(&Config);
+    if (opened) {
+        markModuleOnline();
+        NodesOnlinePrevious = 0;
+    }
+    return opened;
+}
+
+int32_t TVARNIXS_Downloader::OpenInterface(InterfaceConfigRecord* config) {
+    if (!config)
+        return 0;
+    if (config != &Config)
+        std::memcpy(&Config, config, sizeof Config);
+    int32_t result = 0;
+    if (Driver.OpenInterface) {
+        uint32_t handle = driverHandle;
+        result = Driver.OpenInterface(&handle, &Config);
+        driverHandle = handle;
+    }
+    BlockSize = onSerialLink() ? 8 : 32;
+    return result;
+}
+
+int32_t TVARNIXS_Downloader::GetErrorString(uint32_t a, uint32_t b) {
+    return Driver.GetErrorString ? Driver.GetErrorString(a, b) : 0;
+}
+
+int32_t TVARNIXS_Downloader::UnloadDriver() {
+    return Driver.UnloadDriver ? Driver.UnloadDriver() : 0;
+}
+
+int32_t TVARNIXS_Downloader::LoadDriver() { return Driver.LoadDriver ? Driver.LoadDriver() : 0; }
+
+int32_t TVARNIXS_Downloader::GetHardwareVersion(uint32_t* major, uint32_t* minor) {
+    return Driver.Hardware_Version ? Driver.Hardware_Version(driverHandle, major, minor) : 0;
+}
+
+int32_t TVARNIXS_Downloader::GetFirmwareVersion(uint32_t* major, uint32_t* minor) {
+    return Driver.Firmware_Version ? Driver.Firmware_Version(driverHandle, major, minor) : 0;
+}
+
+int32_t TVARNIXS_Downloader::DownloadFirmware(uint8_t sector, uint32_t address, uint8_t length,
+                                              const uint8_t* data) {
+    if (data) {
+        for (uint32_t i = 0; i < length; ++i) {
+            uint64_t at = static_cast<uint64_t>(address) + i;
+            if (at < imageMirror.size())
+                imageMirror[at] = data[i];
+        }
+    }
+    return Driver.Download_Firmware
+               ? Driver.Download_Firmware(driverHandle, sector, address, length, data)
+               : 0;
+}
+
+int32_t TVARNIXS_Downloader::UploadFirmware(uint8_t sector, uint32_t address, uint8_t length,
+                                            uint8_t* data) {
+    return Driver.Upload_Firmware
+               ? Driver.Upload_Firmware(driverHandle, sector, address, length, data)
+               : 0;
+}
+
+int32_t TVARNIXS_Downloader::SetActiveSector(uint8_t sector) {
+    return Driver.Set_Active_Sector ? Driver.Set_Active_Sector(driverHandle, sector) : 0;
+}
+
+int32_t TVARNIXS_Downloader::GetActiveSector(uint8_t* sector) {
+    return Driver.Get_Active_Sector ? Driver.Get_Active_Sector(driverHandle, sector) : 0;
+}
+
+int32_t TVARNIXS_Downloader::SetBootSector(uint8_t sector) {
+    return Driver.Set_Boot_Sector ? Driver.Set_Boot_Sector(driverHandle, sector) : 0;
+}
+
+int32_t TVARNIXS_Downloader::GetBootSector(uint8_t* sector) {
+    return Driver.Get_Boot_Sector ? Driver.Get_Boot_Sector(driverHandle, sector) : 0;
+}
+
+int32_t TVARNIXS_Downloader::EraseSector(uint8_t sector) {
+    int32_t result = Driver.Erase_Sector ? Driver.Erase_Sector(driverHandle, sector) : 0;
+    std::fill(imageMirror.begin(), imageMirror.end(), 0xFF);
+    return result;
+}
+
+int32_t TVARNIXS_Downloader::ExecuteSector(uint8_t sector) {
+    if (!Driver.Execute_Firmware || !Driver.Execute_Firmware(driverHandle, sector))
+        return 0;
+    return reopen();
+}
+
+int32_t TVARNIXS_Downloader::GetSectorDescription(uint8_t sector, SectorDescription* description) {
+    return Driver.Get_Sector_Description
+               ? Driver.Get_Sector_Description(driverHandle, sector, description)
+               : 0;
+}
+
+int32_t TVARNIXS_Downloader::GetMode(uint8_t* mode) {
+    return Driver.Get_Mode ? Driver.Get_Mode(driverHandle, mode) : 0;
+}
+
+int32_t TVARNIXS_Downloader::GetSectorCount(uint8_t* count) {
+    if (!count)
+        return 0;
+    *count = 4;
+    return 1;
+}
+
+int32_t TVARNIXS_Downloader::GetSectorSize(uint8_t sector, uint32_t* size) {
+    return Driver.Get_Sector_Size ? Driver.Get_Sector_Size(driverHandle, sector, size) : 0;
+}
+
+int32_t TVARNIXS_Downloader::IsInDownloadMode(uint32_t* inDownloadMode) {
+    if (!inDownloadMode)
+        return 0;
+    *inDownloadMode = 0;
+    uint8_t mode = 0xFF;
+    int32_t result = GetMode(&mode);
+    if (result && mode == 0)
+        *inDownloadMode = 1;
+    return result;
+}
+
+int32_t TVARNIXS_Downloader::EnterDownloadMode(uint32_t password) {
+    if (!Driver.FirmwareUpgradeMode || !Driver.FirmwareUpgradeMode(driverHandle, password))
+        return 0;
+    return reopen();
+}
+
+int32_t TVARNIXS_Downloader::SetSectorChecksum(uint8_t sector) {
+    uint32_t size = 0;
+    if (!GetSectorSize(sector, &size))
+        return 0;
+    uint32_t a = 1, b = 0;
+    GetHardwareVersion(&a, &b);
+    const uint32_t start = a == 2 ? Hardware2ChecksumStart : 0;
+    size = std::min(size, ImageMirrorSize);
+    uint32_t sum = 0;
+    for (uint32_t i = 0; i < size / 2; ++i) {
+        uint64_t at = static_cast<uint64_t>(start) + 2 * i;
+        if (at + 1 >= imageMirror.size())
+            break;
+        sum += static_cast<uint32_t>(imageMirror[at]) |
+               static_cast<uint32_t>(imageMirror[at + 1]) << 8;
+    }
+    int32_t result =
+        Driver.Set_Sector_Checksum ? Driver.Set_Sector_Checksum(driverHandle, sector, sum) : 0;
+    std::fill(imageMirror.begin(), imageMirror.end(), 0xFF);
+    return result;
+}
+
+std::string TVARNIXS_Downloader::GetNodeString(uint8_t) { return "1"; }
+
+std::string TVARNIXS_Downloader::GetSerialNumber(uint8_t) {
+    uint32_t value = 0;
+    return Driver.Get_Serial_Number && Driver.Get_Serial_Number(driverHandle, &value)
+               ? decimal(value)
+               : std::string();
+}
+
+std::string TVARNIXS_Downloader::GetProductCode(uint8_t) {
+    uint32_t value = 0;
+    return Driver.Get_Product_Code && Driver.Get_Product_Code(driverHandle, &value)
+               ? decimal(value)
+               : std::string();
+}
+
+std::string TVARNIXS_Downloader::GetDeviceType(uint8_t) {
+    uint32_t value = 0;
+    return Driver.Get_Device_Type && Driver.Get_Device_Type(driverHandle, &value)
+               ? decimal(value)
+               : std::string();
+}
+
+std::string TVARNIXS_Downloader::GetRevision(uint8_t) {
+    uint32_t a = 0, b = 0;
+    if (!GetFirmwareVersion(&a, &b))
+        a = b = 0;
+    return decimal(a) + "." + decimal(b);
+}
+
+std::string TVARNIXS_Downloader::GetVendor(uint8_t) { return "QVX, LLC."; }
+
+std::string TVARNIXS_Downloader::GetProductName(uint8_t) {
+    char name[256] = {};
+    if (!Driver.Get_Product_Name || !Driver.Get_Product_Name(driverHandle, name))
+        return {};
+    return std::string(name, strnlen(name, sizeof name));
+}
+
+int32_t TVARNIXS_Downloader::GoOnline() {
+    int32_t opened = OpenInterface(&Config);
+    if (opened)
+        markModuleOnline();
+    return opened;
+}
+
+int32_t TVARNIXS_Downloader::GoOffline() {
+    int32_t result = Driver.CloseCard ? Driver.CloseCard(driverHandle) : 0;
+    NodesOnline = 0;
+    Online[0] = 0;
+    NodesOnlinePrevious = 0;
+    return result;
+}
+
+int32_t TVARNIXS_Downloader::StartBrowse() { return GoOnline(); }
+
+int32_t TVARNIXS_Downloader::StopBrowse() { return 0; }
+
+int32_t TVARNIXS_Downloader::VersionInformationWindow() { return 0; }
+
+int32_t TVARNIXS_Downloader::ConfigurationWindow() {
+    return Driver.HardwareConfigurationWindow ? Driver.HardwareConfigurationWindow(&Config) : 0;
+}
+
+int32_t TVARNIXS_Downloader::ReadConfiguration(const char* keyPath) {
+    return Driver.ReadConfiguration ? Driver.ReadConfiguration(keyPath, &Config) : 0;
+}
+
+int32_t TVARNIXS_Downloader::SaveConfiguration(const char* keyPath) {
+    return Driver.SaveConfiguration ? Driver.SaveConfiguration(keyPath, &Config) : 0;
+}
+
+int32_t TVARNIXS_Downloader::GetMaxNodes(uint16_t* count) {
+    if (!count)
+        return 0;
+    *count = 8;
+    return 1;
+}
+
+int32_t TVARNIXS_Downloader::GetInterfaceConfig(InterfaceConfigRecord* config) {
+    if (!config)
+        return 0;
+    std::memcpy(config, &Config, sizeof Config);
+    return 1;
+}
+
+// Settles at most one node per call: the count first, then the first node whose entries
+// differ from their copies.
+int32_t TVARNIXS_Downloader::UpdateNodesOnline(uint32_t* changed) {
+    uint32_t change = 0;
+    if (NodesOnline != NodesOnlinePrevious) {
+        change = 1;
+        NodesOnlinePrevious = NodesOnline.load();
+    }
+    for (int node = 0; node < 8; ++node) {
+        if (Online[node] != OnlinePrevious[node] || NodeId[node] != NodeIdPrevious[node]) {
+            change = 1;
+            OnlinePrevious[node] = Online[node].load();
+            NodeIdPrevious[node] = NodeId[node].load();
+            break;
+        }
+    }
+    if (changed)
+        *changed = change;
+    return 1;
+}
+
+int32_t TVARNIXS_Downloader::GetBrowseTime(uint32_t* milliseconds) {
+    if (!milliseconds)
+        return 0;
+    *milliseconds = 5000;
+    return 1;
+}
+
+int32_t TVARNIXS_Downloader::ChecksumOk(uint8_t sector, uint32_t* ok) {
+    return Driver.Checksum_Ok ? Driver.Checksum_Ok(driverHandle, sector, ok) : 0;
+}
+
+int32_t TVARNIXS_Downloader::Reset() {
+    if (!Driver.Reset || !Driver.Reset(driverHandle))
+        return 0;
+    return reopen();
+}
+
+int32_t TVARNIXS_Downloader::GetInterfaceName(char* text) {
+    if (!text)
+        return 0;
+    std::strcpy(text, onSerialLink() ? "RS-232" : "USB");
+    return 1;
+}

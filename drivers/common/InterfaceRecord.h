@@ -1,0 +1,28 @@
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+// The 300-byte interface record as a driver library receives it from the program. The
+// fields the program shows sit at fixed offsets; the rest is the driver's.
+struct InterfaceRecord {
+    std::uint32_t interfaceType;
+    std::uint32_t port;
+    std::uint32_t irq;
+    std::uint32_t comPort;
+    std::uint32_t comBaud;
+    std::uint8_t driverOwn[24];
+    char accessPoint[256];
+
+    std::string AccessPoint() const { return std::string(accessPoint, strnlen(accessPoint, 256)); }
+    void SetAccessPoint(const std::string& name) {
+        std::memset(accessPoint, 0, sizeof accessPoint);
+        std::memcpy(accessPoint, name.data(), std::min<std::size_t>(name.size(), 255));
+    }
+};
+static_assert(sizeof(InterfaceRecord) == 300);
+static_assert(offsetof(InterfaceRecord, comPort) == 12);
+static_assert(offsetof(InterfaceRecord, accessPoint) == 44);

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "FlashNode.h"
+
+#include <memory>
+#include <string>
+
+namespace sim {
+
+// The simulated VARNIX interface module: a flash node with four sectors and the module's
+// identity.
+//
+// Its folder holds module.ini, the settings a user may edit (written with the defaults on
+// first use), and the node's state:
+//   hardware_version = 1 or 2 (images for hardware version 2 start at address 0x28000)
+//   password         = download-mode password, hexadecimal (1A2B)
+//   restart_ms       = how long a restart keeps the module off the link (1000)
+//   serial_number, device_type, product_code, vendor_id (decimal), product_name
+// On first use the module leaves the factory: sectors 0 (loader) and 2 (application) hold
+// valid images, 1 and 3 are empty, and it runs sector 2, its boot sector.
+std::unique_ptr<FlashNode> OpenVarnixModule(const std::string& folder);
+
+// The module's folder: $XDG_DATA_HOME/zandrel/varnix-module (~/.local/share when unset).
+std::string DefaultVarnixModuleFolder();
+
+inline constexpr std::uint32_t VarnixSectorSize = 0x8000;
+inline constexpr std::uint32_t VarnixImageBaseHardware2 = 0x28000;
+
+} // namespace sim
