@@ -54,16 +54,16 @@ HMODULE LoadLibraryA(const char* fileName) {
         return nullptr;
     char soName[512];
     SharedObjectNameFor(fileName, soName, sizeof soName);
-    if (std::string(soName).find('/') == std::string::npos) {
-        for (const auto& dir : searchDirectories()) {
-            std::string path = dir + "/" + soName;
-            if (access(path.c_str(), F_OK) != 0)
-                continue;
-            if (HMODULE module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL))
-                return module;
-        }
+    if (std::string(soName).find('/') != std::string::npos)
+        return dlopen(soName, RTLD_NOW | RTLD_LOCAL);
+    for (const auto& dir : searchDirectories()) {
+        std::string path = dir + "/" + soName;
+        if (access(path.c_str(), F_OK) != 0)
+            continue;
+        if (HMODULE module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL))
+            return module;
     }
-    return dlopen(soName, RTLD_NOW | RTLD_LOCAL);
+    return nullptr;
 }
 
 FARPROC GetProcAddress(HMODULE module, const char* name) {

@@ -4,7 +4,8 @@
 
 // Driver libraries are loaded by their Windows file name: "X.dll" loads libX.so. The
 // directories named in ZANDREL_DRIVER_PATH (colon separated) are searched first, then the
-// directory of the running executable, then the dynamic loader's own search path.
+// directory of the running executable; nowhere else, so that the drivers beside the program
+// are the ones it uses.
 inline constexpr const char* DriverPathVariable = "ZANDREL_DRIVER_PATH";
 
 HMODULE LoadLibraryA(const char* fileName);

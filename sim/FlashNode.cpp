@@ -3,8 +3,8 @@
 #include "FirmwareImage.h"
 #include "StateFiles.h"
 
-#include <cstring>
 #include <algorithm>
+#include <cstring>
 #include <stdexcept>
 
 namespace sim {
@@ -25,16 +25,17 @@ std::string sectorFile(const std::string& folder, std::uint8_t sector) {
     return folder + "/sector" + std::to_string(sector) + ".bin";
 }
 
-std::string stateFile(const std::string& folder) { return folder + "/node.state"; }
+std::string stateFile(const std::string& folder) {
+    return folder + "/node.state";
+}
 
 } // namespace
 
 FlashNode::FlashNode(FlashNodeSettings settings)
     : settings_(std::move(settings)),
       sectors_(settings_.sectorCount,
-               std::vector<std::uint8_t>(std::max<std::size_t>(settings_.sectorSize,
-                                                               FirmwareHeaderSize),
-                                         0xFF)),
+               std::vector<std::uint8_t>(
+                   std::max<std::size_t>(settings_.sectorSize, FirmwareHeaderSize), 0xFF)),
       checksums_(settings_.sectorCount, NoChecksum) {
     settings_.sectorSize = static_cast<std::uint32_t>(sectors_.empty() ? 0 : sectors_[0].size());
 }
@@ -92,7 +93,9 @@ void FlashNode::SetRunState(Mode mode, std::uint8_t runningSector, std::uint8_t 
     bootSector_ = bootSector;
 }
 
-bool FlashNode::Online() const { return std::chrono::steady_clock::now() >= offlineUntil_; }
+bool FlashNode::Online() const {
+    return std::chrono::steady_clock::now() >= offlineUntil_;
+}
 
 bool FlashNode::SectorSize(std::uint8_t sector, std::uint32_t* size) const {
     if (!validSector(sector))
@@ -241,8 +244,8 @@ void FlashNode::restartInto(Mode mode, std::uint8_t sector) {
     mode_ = mode;
     runningSector_ = sector;
     ++incarnation_;
-    offlineUntil_ = std::chrono::steady_clock::now() +
-                    std::chrono::milliseconds(settings_.restartMilliseconds);
+    offlineUntil_ =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(settings_.restartMilliseconds);
     saveState();
 }
 

@@ -63,7 +63,8 @@ public:
     // range that does not exist, and for a write that would set a cleared bit.
     bool SectorSize(std::uint8_t sector, std::uint32_t* size) const;
     bool Description(std::uint8_t sector, std::uint8_t* header76) const;
-    bool Read(std::uint8_t sector, std::uint32_t address, std::uint8_t* data, std::size_t length) const;
+    bool Read(std::uint8_t sector, std::uint32_t address, std::uint8_t* data,
+              std::size_t length) const;
     bool Write(std::uint8_t sector, std::uint32_t address, const std::uint8_t* data,
                std::size_t length);
     bool Erase(std::uint8_t sector);

@@ -10,7 +10,8 @@ namespace sim {
 
 namespace {
 
-const char* const DefaultSettings = R"(# Simulated VARNIX interface module. Edit while no program uses the module.
+const char* const DefaultSettings =
+    R"(# Simulated VARNIX interface module. Edit while no program uses the module.
 # hardware_version: 1, or 2 (firmware images then start at address 0x28000)
 hardware_version=1
 # download-mode password, hexadecimal
@@ -71,8 +72,8 @@ void leaveFactory(FlashNode& node) {
                                      8192),
                    true);
     node.SetSector(2,
-                   MakeFirmwareImage({"VARNIX App", "VARNIX interface application",
-                                      "Sep 02 2025", "14:05:10", 0x00020011},
+                   MakeFirmwareImage({"VARNIX App", "VARNIX interface application", "Sep 02 2025",
+                                      "14:05:10", 0x00020011},
                                      16384),
                    true);
     node.SetRunState(FlashNode::Mode::Application, 2, 2);

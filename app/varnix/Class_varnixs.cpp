@@ -18,7 +18,9 @@ template <typename F> void bind(HMODULE module, F*& slot, const char* name) {
     slot = reinterpret_cast<F*>(GetProcAddress(module, name));
 }
 
-std::string decimal(uint32_t value) { return std::to_string(value); }
+std::string decimal(uint32_t value) {
+    return std::to_string(value);
+}
 
 } // namespace
 
@@ -122,7 +124,9 @@ int32_t TVARNIXS_Downloader::UnloadDriver() {
     return Driver.UnloadDriver ? Driver.UnloadDriver() : 0;
 }
 
-int32_t TVARNIXS_Downloader::LoadDriver() { return Driver.LoadDriver ? Driver.LoadDriver() : 0; }
+int32_t TVARNIXS_Downloader::LoadDriver() {
+    return Driver.LoadDriver ? Driver.LoadDriver() : 0;
+}
 
 int32_t TVARNIXS_Downloader::GetHardwareVersion(uint32_t* major, uint32_t* minor) {
     return Driver.Hardware_Version ? Driver.Hardware_Version(driverHandle, major, minor) : 0;
@@ -232,8 +236,8 @@ int32_t TVARNIXS_Downloader::SetSectorChecksum(uint8_t sector) {
         uint64_t at = static_cast<uint64_t>(start) + 2 * i;
         if (at + 1 >= imageMirror.size())
             break;
-        sum += static_cast<uint32_t>(imageMirror[at]) |
-               static_cast<uint32_t>(imageMirror[at + 1]) << 8;
+        sum += static_cast<uint32_t>(imageMirror[at]) | static_cast<uint32_t>(imageMirror[at + 1])
+                                                            << 8;
     }
     int32_t result =
         Driver.Set_Sector_Checksum ? Driver.Set_Sector_Checksum(driverHandle, sector, sum) : 0;
@@ -241,7 +245,9 @@ int32_t TVARNIXS_Downloader::SetSectorChecksum(uint8_t sector) {
     return result;
 }
 
-std::string TVARNIXS_Downloader::GetNodeString(uint8_t) { return "1"; }
+std::string TVARNIXS_Downloader::GetNodeString(uint8_t) {
+    return "1";
+}
 
 std::string TVARNIXS_Downloader::GetSerialNumber(uint8_t) {
     uint32_t value = 0;
@@ -252,16 +258,14 @@ std::string TVARNIXS_Downloader::GetSerialNumber(uint8_t) {
 
 std::string TVARNIXS_Downloader::GetProductCode(uint8_t) {
     uint32_t value = 0;
-    return Driver.Get_Product_Code && Driver.Get_Product_Code(driverHandle, &value)
-               ? decimal(value)
-               : std::string();
+    return Driver.Get_Product_Code && Driver.Get_Product_Code(driverHandle, &value) ? decimal(value)
+                                                                                    : std::string();
 }
 
 std::string TVARNIXS_Downloader::GetDeviceType(uint8_t) {
     uint32_t value = 0;
-    return Driver.Get_Device_Type && Driver.Get_Device_Type(driverHandle, &value)
-               ? decimal(value)
-               : std::string();
+    return Driver.Get_Device_Type && Driver.Get_Device_Type(driverHandle, &value) ? decimal(value)
+                                                                                  : std::string();
 }
 
 std::string TVARNIXS_Downloader::GetRevision(uint8_t) {
@@ -271,7 +275,9 @@ std::string TVARNIXS_Downloader::GetRevision(uint8_t) {
     return decimal(a) + "." + decimal(b);
 }
 
-std::string TVARNIXS_Downloader::GetVendor(uint8_t) { return "QVX, LLC."; }
+std::string TVARNIXS_Downloader::GetVendor(uint8_t) {
+    return "QVX, LLC.";
+}
 
 std::string TVARNIXS_Downloader::GetProductName(uint8_t) {
     char name[256] = {};
@@ -295,11 +301,17 @@ int32_t TVARNIXS_Downloader::GoOffline() {
     return result;
 }
 
-int32_t TVARNIXS_Downloader::StartBrowse() { return GoOnline(); }
+int32_t TVARNIXS_Downloader::StartBrowse() {
+    return GoOnline();
+}
 
-int32_t TVARNIXS_Downloader::StopBrowse() { return 0; }
+int32_t TVARNIXS_Downloader::StopBrowse() {
+    return 0;
+}
 
-int32_t TVARNIXS_Downloader::VersionInformationWindow() { return 0; }
+int32_t TVARNIXS_Downloader::VersionInformationWindow() {
+    return 0;
+}
 
 int32_t TVARNIXS_Downloader::ConfigurationWindow() {
     return Driver.HardwareConfigurationWindow ? Driver.HardwareConfigurationWindow(&Config) : 0;

@@ -79,9 +79,8 @@ public:
         std::int32_t (*Download_Firmware)(std::uint32_t h, std::uint8_t sector,
                                           std::uint32_t address, std::uint8_t length,
                                           const std::uint8_t* data);
-        std::int32_t (*Upload_Firmware)(std::uint32_t h, std::uint8_t sector,
-                                        std::uint32_t address, std::uint8_t length,
-                                        std::uint8_t* data);
+        std::int32_t (*Upload_Firmware)(std::uint32_t h, std::uint8_t sector, std::uint32_t address,
+                                        std::uint8_t length, std::uint8_t* data);
         std::int32_t (*Set_Active_Sector)(std::uint32_t h, std::uint8_t sector);
         std::int32_t (*Get_Active_Sector)(std::uint32_t h, std::uint8_t* sector);
         std::int32_t (*Set_Boot_Sector)(std::uint32_t h, std::uint8_t sector);

@@ -10,10 +10,10 @@
 #include <cstdint>
 #include <cstring>
 
+using sim::FlashNode;
 using std::int32_t;
 using std::uint32_t;
 using std::uint8_t;
-using sim::FlashNode;
 
 #define VARNIX_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -23,12 +23,14 @@ constexpr const char* DriverName = "VARNIX";
 constexpr uint32_t DriverVersionMajor = 2;
 constexpr uint32_t DriverVersionMinor = 4;
 
-VarnixLink& link() { return VarnixLink::Instance(); }
+VarnixLink& link() {
+    return VarnixLink::Instance();
+}
 
 // Runs f on the module of a valid handle; the export's result.
 template <typename F> int32_t on(uint32_t h, F&& f) {
     return link().WithModule(h, [&](FlashNode& node) { return static_cast<bool>(f(node)); }) ? 1
-                                                                                              : 0;
+                                                                                             : 0;
 }
 
 } // namespace
@@ -38,7 +40,9 @@ VARNIX_EXPORT int32_t UnloadDriver() {
     return 1;
 }
 
-VARNIX_EXPORT int32_t LoadDriver() { return 1; }
+VARNIX_EXPORT int32_t LoadDriver() {
+    return 1;
+}
 
 VARNIX_EXPORT int32_t OpenInterface(uint32_t* h, const void* config) {
     if (!h || !config)
@@ -48,11 +52,17 @@ VARNIX_EXPORT int32_t OpenInterface(uint32_t* h, const void* config) {
     return link().Open(record, h) ? 1 : 0;
 }
 
-VARNIX_EXPORT int32_t CloseInterface(uint32_t h) { return link().Close(h) ? 1 : 0; }
+VARNIX_EXPORT int32_t CloseInterface(uint32_t h) {
+    return link().Close(h) ? 1 : 0;
+}
 
-VARNIX_EXPORT int32_t CloseCard(uint32_t h) { return link().Close(h) ? 1 : 0; }
+VARNIX_EXPORT int32_t CloseCard(uint32_t h) {
+    return link().Close(h) ? 1 : 0;
+}
 
-VARNIX_EXPORT int32_t OpenCard(uint32_t h) { return link().IsOpen(h) ? 1 : 0; }
+VARNIX_EXPORT int32_t OpenCard(uint32_t h) {
+    return link().IsOpen(h) ? 1 : 0;
+}
 
 VARNIX_EXPORT int32_t Hardware_Version(uint32_t h, uint32_t* a, uint32_t* b) {
     return on(h, [&](FlashNode& node) {
@@ -92,7 +102,8 @@ VARNIX_EXPORT int32_t GetErrorString(uint32_t code, uint32_t detail) {
 }
 
 VARNIX_EXPORT int32_t Get_Serial_Number(uint32_t h, uint32_t* value) {
-    return on(h, [&](FlashNode& node) { return value && (*value = node.Settings().serialNumber, true); });
+    return on(
+        h, [&](FlashNode& node) { return value && (*value = node.Settings().serialNumber, true); });
 }
 
 VARNIX_EXPORT int32_t Set_Serial_Number(uint32_t h, uint32_t value) {
@@ -100,15 +111,18 @@ VARNIX_EXPORT int32_t Set_Serial_Number(uint32_t h, uint32_t value) {
 }
 
 VARNIX_EXPORT int32_t Get_Device_Type(uint32_t h, uint32_t* value) {
-    return on(h, [&](FlashNode& node) { return value && (*value = node.Settings().deviceType, true); });
+    return on(
+        h, [&](FlashNode& node) { return value && (*value = node.Settings().deviceType, true); });
 }
 
 VARNIX_EXPORT int32_t Get_Product_Code(uint32_t h, uint32_t* value) {
-    return on(h, [&](FlashNode& node) { return value && (*value = node.Settings().productCode, true); });
+    return on(
+        h, [&](FlashNode& node) { return value && (*value = node.Settings().productCode, true); });
 }
 
 VARNIX_EXPORT int32_t Get_Vendor_Id(uint32_t h, uint32_t* value) {
-    return on(h, [&](FlashNode& node) { return value && (*value = node.Settings().vendorId, true); });
+    return on(h,
+              [&](FlashNode& node) { return value && (*value = node.Settings().vendorId, true); });
 }
 
 VARNIX_EXPORT int32_t Get_Product_Name(uint32_t h, char* text) {
@@ -130,8 +144,8 @@ VARNIX_EXPORT int32_t Download_Firmware(uint32_t h, uint8_t sector, uint32_t add
     });
 }
 
-VARNIX_EXPORT int32_t Upload_Firmware(uint32_t h, uint8_t sector, uint32_t address,
-                                      uint8_t length, uint8_t* data) {
+VARNIX_EXPORT int32_t Upload_Firmware(uint32_t h, uint8_t sector, uint32_t address, uint8_t length,
+                                      uint8_t* data) {
     return on(h, [&](FlashNode& node) {
         return (data || length == 0) && node.Read(sector, address, data, length);
     });
@@ -179,7 +193,8 @@ VARNIX_EXPORT int32_t Get_Mode(uint32_t h, uint8_t* mode) {
 }
 
 VARNIX_EXPORT int32_t Get_Sector_Checksum(uint32_t h, uint8_t sector, uint32_t* checksum) {
-    return on(h, [&](FlashNode& node) { return checksum && node.StoredChecksum(sector, checksum); });
+    return on(h,
+              [&](FlashNode& node) { return checksum && node.StoredChecksum(sector, checksum); });
 }
 
 VARNIX_EXPORT int32_t Set_Sector_Checksum(uint32_t h, uint8_t sector, uint32_t checksum) {

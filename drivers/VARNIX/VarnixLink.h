@@ -10,8 +10,8 @@
 
 // The link from the PC to the VARNIX module, over USB or RS-232; on this system both reach
 // the simulated module. Open hands out a handle and takes the link over from any handle
-// before it; a restart of the module drops the handle too. All calls are serialised by one lock, so the exports may be
-// called from several threads at once.
+// before it; a restart of the module drops the handle too. All calls are serialised by one lock, so
+// the exports may be called from several threads at once.
 class VarnixLink {
 public:
     static VarnixLink& Instance();

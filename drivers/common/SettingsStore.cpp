@@ -22,14 +22,16 @@ std::string SettingsFileFor(const char* keyPath, const char* driverName) {
     if (!keyPath || !driverName)
         return {};
     QStringList parts;
-    for (const QString& part : QString::fromLocal8Bit(keyPath).split(QChar('\\'), Qt::SkipEmptyParts)) {
+    for (const QString& part :
+         QString::fromLocal8Bit(keyPath).split(QChar('\\'), Qt::SkipEmptyParts)) {
         QString clean = part.trimmed();
         clean.replace(QChar('/'), QChar('_'));
         if (clean.isEmpty() || clean == QStringLiteral(".") || clean == QStringLiteral(".."))
             continue;
         parts << clean;
     }
-    if (!parts.isEmpty() && parts.first().compare(QStringLiteral("Software"), Qt::CaseInsensitive) == 0)
+    if (!parts.isEmpty() &&
+        parts.first().compare(QStringLiteral("Software"), Qt::CaseInsensitive) == 0)
         parts.removeFirst();
     if (parts.isEmpty())
         return {};
@@ -57,7 +59,8 @@ bool ReadInterfaceRecord(const char* keyPath, const char* driverName, InterfaceR
     return true;
 }
 
-bool SaveInterfaceRecord(const char* keyPath, const char* driverName, const InterfaceRecord& record) {
+bool SaveInterfaceRecord(const char* keyPath, const char* driverName,
+                         const InterfaceRecord& record) {
     const std::string file = SettingsFileFor(keyPath, driverName);
     if (file.empty())
         return false;

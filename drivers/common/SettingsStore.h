@@ -12,4 +12,5 @@ std::string SettingsFileFor(const char* keyPath, const char* driverName);
 
 // False when nothing is stored (the record is then left as it was) or the path is unusable.
 bool ReadInterfaceRecord(const char* keyPath, const char* driverName, InterfaceRecord* record);
-bool SaveInterfaceRecord(const char* keyPath, const char* driverName, const InterfaceRecord& record);
+bool SaveInterfaceRecord(const char* keyPath, const char* driverName,
+                         const InterfaceRecord& record);
