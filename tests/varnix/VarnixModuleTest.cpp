@@ -1,1 +1,229 @@
+// The VARNIX downloader over the real libVARNIX.so and the simulated module inside it.
 
+#include "Class_varnixs.h"
+#include "DownloadWindowFixture.h"
+#include "DynamicLibrary.h"
+#include "IntelHexFile.h"
+#include "RecordingSleep.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <cstdlib>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace {
+
+const std::string Examples = EXAMPLES_DIR;
+
+// A module of its own in a temporary folder, restarting at once; the program's pauses are
+// recorded, not spent.
+class VarnixModuleTest : public testing::Test {
+public:
+    void SetUp() override {
+        setenv("XDG_DATA_HOME", data.path().toLocal8Bit().constData(), 1);
+        setenv("XDG_CONFIG_HOME", config.path().toLocal8Bit().constData(), 1);
+        setenv(DriverPathVariable, DRIVER_DIR, 1);
+        WriteModuleSettings("restart_ms=0\n");
+        Start();
+    }
+    void TearDown() override {
+        varnix.reset();
+        unsetenv(DriverPathVariable);
+    }
+
+    void WriteModuleSettings(const std::string& text) {
+        std::string folder = data.path().toStdString() + "/zandrel/varnix-module";
+        QDir().mkpath(QString::fromStdString(folder));
+        std::ofstream(folder + "/module.ini") << text;
+    }
+    void Start() {
+        varnix = std::make_unique<TVARNIXS_Downloader>();
+        ASSERT_NE(varnix->DriverModule, nullptr);
+        ASSERT_EQ(varnix->GoOnline(), 1);
+    }
+
+    // Downloads a HEX file into a sector as the worker does, then checksums it.
+    bool Flash(std::uint8_t sector, const std::string& path) {
+        TIntelHexFile file;
+        if (!file.Open(path.c_str()))
+            return false;
+        std::uint32_t address;
+        std::uint8_t length, data[256], back[256];
+        while (file.ReadRecord(&address, &length, data)) {
+            if (!varnix->DownloadFirmware(sector, address, length, data))
+                return false;
+            if (!varnix->UploadFirmware(sector, address, length, back) ||
+                std::memcmp(back, data, length) != 0)
+                return false;
+        }
+        return varnix->SetSectorChecksum(sector) != 0;
+    }
+    std::uint32_t Checksum(std::uint8_t sector) {
+        std::uint32_t ok = 99;
+        EXPECT_EQ(varnix->ChecksumOk(sector, &ok), 1);
+        return ok;
+    }
+
+    QTemporaryDir data, config;
+    RecordingSleep sleeps;
+    std::unique_ptr<TVARNIXS_Downloader> varnix;
+};
+
+TEST_F(VarnixModuleTest, IdentityOfTheModuleRunningItsApplication) {
+    EXPECT_EQ(varnix->GetProductName(0), "VARNIX Interface Module");
+    EXPECT_EQ(varnix->GetSerialNumber(0), "100234");
+    EXPECT_EQ(varnix->GetRevision(0), "2.17");
+    std::uint32_t inDownloadMode = 9;
+    EXPECT_EQ(varnix->IsInDownloadMode(&inDownloadMode), 1);
+    EXPECT_EQ(inDownloadMode, 0u);
+    EXPECT_EQ(varnix->EraseSector(1), 0); // not while the application runs
+}
+
+TEST_F(VarnixModuleTest, PasswordDecidesDownloadMode) {
+    std::uint32_t inDownloadMode = 9;
+    EXPECT_EQ(varnix->EnterDownloadMode(0x1234), 0);
+    EXPECT_TRUE(sleeps.Pauses().empty());
+    EXPECT_EQ(varnix->EnterDownloadMode(0x1A2B), 1);
+    EXPECT_EQ(sleeps.Pauses(), (std::vector<DWORD>{2000}));
+    EXPECT_EQ(varnix->IsInDownloadMode(&inDownloadMode), 1);
+    EXPECT_EQ(inDownloadMode, 1u);
+}
+
+TEST_F(VarnixModuleTest, FlashedImageRunsAfterResetAndSurvivesReloading) {
+    ASSERT_EQ(varnix->EnterDownloadMode(0x1A2B), 1);
+    ASSERT_EQ(varnix->EraseSector(1), 1);
+    ASSERT_TRUE(Flash(1, Examples + "/varnix-app-2.18.hex"));
+    EXPECT_EQ(Checksum(1), 1u);
+    ASSERT_EQ(varnix->SetBootSector(1), 1);
+    ASSERT_EQ(varnix->Reset(), 1);
+    EXPECT_EQ(varnix->GetRevision(0), "2.18");
+
+    varnix.reset(); // unloads the driver: the module is read again from its folder
+    HMODULE library = LoadLibraryA("VARNIX.dll");
+    FreeLibrary(library);
+    Start();
+    EXPECT_EQ(varnix->GetRevision(0), "2.18");
+    std::uint8_t boot = 0;
+    EXPECT_EQ(varnix->GetBootSector(&boot), 1);
+    EXPECT_EQ(boot, 1);
+}
+
+TEST_F(VarnixModuleTest, WriteIntoFlashThatIsNotErasedFails) {
+    ASSERT_EQ(varnix->EnterDownloadMode(0x1A2B), 1);
+    EXPECT_FALSE(Flash(2, Examples + "/varnix-app-2.18.hex")); // sector 2 holds an image
+    const std::uint8_t block[32] = {};
+    EXPECT_EQ(varnix->DownloadFirmware(3, 0x7FF0, 32, block), 0); // past the sector's end
+}
+
+TEST_F(VarnixModuleTest, ChecksumOnHardwareVersionTwoStartsAt0x28000) {
+    varnix.reset();
+    WriteModuleSettings("restart_ms=0\nhardware_version=2\n");
+    Start();
+    ASSERT_EQ(varnix->EnterDownloadMode(0x1A2B), 1);
+    ASSERT_EQ(varnix->EraseSector(3), 1);
+    EXPECT_FALSE(Flash(3, Examples + "/varnix-app-2.18.hex")); // linked for address 0
+    ASSERT_EQ(varnix->EraseSector(3), 1);
+    ASSERT_TRUE(Flash(3, Examples + "/varnix-hw2-app-2.18.hex"));
+    EXPECT_EQ(Checksum(3), 1u);
+    ASSERT_EQ(varnix->ExecuteSector(3), 1);
+    EXPECT_EQ(varnix->GetRevision(0), "2.18");
+}
+
+TEST_F(VarnixModuleTest, ExportsRefuseBadHandlesSectorsAndPointers) {
+    HMODULE library = LoadLibraryA("VARNIX.dll");
+    using SizeFn = std::int32_t (*)(std::uint32_t, std::uint8_t, std::uint32_t*);
+    using ModeFn = std::int32_t (*)(std::uint32_t, std::uint8_t*);
+    auto size = reinterpret_cast<SizeFn>(GetProcAddress(library, "Get_Sector_Size"));
+    auto mode = reinterpret_cast<ModeFn>(GetProcAddress(library, "Get_Mode"));
+    std::uint32_t value = 77;
+    const std::uint32_t h = varnix->driverHandle;
+    EXPECT_EQ(size(h, 0, &value), 1);
+    value = 77;
+    EXPECT_EQ(size(h + 1, 0, &value), 0);
+    EXPECT_EQ(size(h, 4, &value), 0);
+    EXPECT_EQ(value, 77u);
+    EXPECT_EQ(size(h, 0, nullptr), 0);
+    EXPECT_EQ(mode(h, nullptr), 0);
+    EXPECT_EQ(varnix->StartBrowse(), 1); // opening again takes the link over
+    EXPECT_EQ(mode(h, reinterpret_cast<std::uint8_t*>(&value)), 0);
+    std::uint8_t m;
+    EXPECT_EQ(varnix->GetMode(&m), 1);
+    FreeLibrary(library);
+}
+
+TEST_F(VarnixModuleTest, ConfigurationIsStoredUnderTheKeyPath) {
+    const char* key = "\\Software\\Quorvane, LLC.\\Zandrel\\";
+    ASSERT_EQ(varnix->ReadConfiguration(key), 1); // nothing stored: USB
+    char name[256];
+    varnix->GetInterfaceName(name);
+    EXPECT_STREQ(name, "USB");
+
+    varnix->Config.ComPort = 2;
+    varnix->Config.ComBaud = 57600;
+    varnix->Config.AccessPoint[0] = '\0';
+    ASSERT_EQ(varnix->SaveConfiguration(key), 1);
+    EXPECT_TRUE(QFileInfo::exists(config.path() + "/Quorvane, LLC./Zandrel/VARNIX.ini"));
+
+    varnix.reset();
+    Start();
+    ASSERT_EQ(varnix->ReadConfiguration(key), 1);
+    ASSERT_EQ(varnix->GoOnline(), 1);
+    varnix->GetInterfaceName(name);
+    EXPECT_STREQ(name, "RS-232");
+    EXPECT_EQ(varnix->BlockSize, 8u);
+    EXPECT_EQ(varnix->Config.ComBaud, 57600u);
+}
+
+// The download window over the module, as a user works with it.
+class VarnixWindowTest : public VarnixModuleTest {
+public:
+    void SetUp() override {
+        VarnixModuleTest::SetUp();
+        varnix->Node = 0;
+        varnix->NodeType = 3;
+        window.Downloader = varnix.get();
+        window.Edit_Password->setText("1A2B");
+        window.show();
+    }
+    void TearDown() override {
+        window.close();
+        VarnixModuleTest::TearDown();
+    }
+    TForm_FW_Download window;
+    ScriptedMessageBoxes boxes;
+    ScriptedFileDialog files;
+};
+
+TEST_F(VarnixWindowTest, RetrieveShowsTheModulesTableAndDownloadFillsAnEmptySector) {
+    boxes.ExpectSystem("The module is not currently in the download mode.\r\n"
+                       "Entering Download mode will stop current Node Application Firmware!\r\n"
+                       "Make sure the Node is in a safe state!\r\n"
+                       "Enter download mode?\r\n",
+                       "Warning", IDYES);
+    window.Button_Retrieve->click();
+    const TStringGrid* grid = window.AdvStringGrid_Modules;
+    ASSERT_EQ(grid->RowCount(), 5);
+    EXPECT_EQ(DownloadWindowTest::RowTexts(grid, 1),
+              (std::vector<std::string>{"0", "008000", "<ok>", "VARNIX Loader",
+                                        "VARNIX USB/RS-232 boot loader", "Mar 11 2024", "09:30:00",
+                                        "1.4"}));
+    EXPECT_EQ(grid->Cell(2, 2), "<empty>");
+    EXPECT_EQ(grid->Cell(3, 3), "VARNIX App");
+    EXPECT_EQ(grid->Cell(7, 3), "2.17");
+    EXPECT_EQ(window.BootSector, 2);
+
+    window.AdvStringGrid_Modules->SetRow(2); // sector 1
+    boxes.ExpectApp("Download Sector #1?", "Caution", IDYES)
+        .ExpectApp("Download Successful", "Success", IDOK);
+    files.Answer(Examples + "/varnix-app-2.18.hex");
+    window.Button_Upgrade->click();
+    EXPECT_EQ(DownloadWindowTest::RowTexts(grid, 2),
+              (std::vector<std::string>{"1", "008000", "<ok>", "VARNIX App",
+                                        "VARNIX interface application", "Dec 01 2026", "08:15:00",
+                                        "2.18"}));
+}
+
+} // namespace
