@@ -89,8 +89,7 @@ const char* interfaceCaption(TNodeType type) {
 } // namespace
 
 TForm_FW_Download_Main::TForm_FW_Download_Main(QWidget* parent)
-    : QMainWindow(parent), CreateDownloader(CreateDownloaderFor),
-      NodeRowMap(2 * NodeRows + 1, 0) {
+    : QMainWindow(parent), CreateDownloader(CreateDownloaderFor), NodeRowMap(2 * NodeRows + 1, 0) {
     buildControls();
 }
 
@@ -172,9 +171,11 @@ void TForm_FW_Download_Main::buildControls() {
     panel->addLayout(lines, 1);
 
     auto* buttons = new QVBoxLayout;
-    Button_NetworkStart = makeButton("Button_NetworkStart", "Start Network Access", GroupBox_Interface);
+    Button_NetworkStart =
+        makeButton("Button_NetworkStart", "Start Network Access", GroupBox_Interface);
     Button_Browse = makeButton("Button_Browse", "Browse", GroupBox_Interface);
-    Button_NetworkStop = makeButton("Button_NetworkStop", "Stop Network Access", GroupBox_Interface);
+    Button_NetworkStop =
+        makeButton("Button_NetworkStop", "Stop Network Access", GroupBox_Interface);
     buttons->addWidget(Button_NetworkStart);
     buttons->addWidget(Button_Browse);
     buttons->addWidget(Button_NetworkStop);
@@ -211,7 +212,8 @@ void TForm_FW_Download_Main::buildControls() {
 
     setFixedSize(432, 382 + menuBar()->sizeHint().height());
 
-    connect(Button_NetworkStart, &QPushButton::clicked, this, [this] { Button_NetworkStartClick(); });
+    connect(Button_NetworkStart, &QPushButton::clicked, this,
+            [this] { Button_NetworkStartClick(); });
     connect(Button_NetworkStop, &QPushButton::clicked, this, [this] { Button_NetworkStopClick(); });
     connect(Button_Browse, &QPushButton::clicked, this, [this] { Button_BrowseClick(); });
     connect(Button_DownloadFirmware, &QPushButton::clicked, this,
@@ -233,7 +235,8 @@ void TForm_FW_Download_Main::buildControls() {
 bool TForm_FW_Download_Main::eventFilter(QObject* watched, QEvent* event) {
     if (watched == Image_Interface && event->type() == QEvent::MouseButtonPress &&
         static_cast<QMouseEvent*>(event)->button() == Qt::RightButton) {
-        PopupMenu_DNetInterface->popup(static_cast<QMouseEvent*>(event)->globalPosition().toPoint());
+        PopupMenu_DNetInterface->popup(
+            static_cast<QMouseEvent*>(event)->globalPosition().toPoint());
         return true;
     }
     if (watched == StaticText_NetworkBaud && event->type() == QEvent::MouseButtonRelease &&
@@ -261,8 +264,8 @@ void TForm_FW_Download_Main::FormShow() {
     GroupBox_Interface->setTitle(QString::fromUtf8(interfaceCaption(NodeType)));
     for (int col = 0; col < 7; ++col) {
         const GridColumn& c = gridColumns[col];
-        AdvStringGrid_NodesOnline->SetCell(col, 0,
-                                           NodeType == NodeTypeCANopen ? c.canopenHeader : c.header);
+        AdvStringGrid_NodesOnline->SetCell(
+            col, 0, NodeType == NodeTypeCANopen ? c.canopenHeader : c.header);
         AdvStringGrid_NodesOnline->SetColWidth(col, c.width);
     }
     Downloader = CreateDownloader ? CreateDownloader(NodeType) : nullptr;
@@ -273,7 +276,9 @@ void TForm_FW_Download_Main::FormShow() {
     RefreshInterfacePanel();
 }
 
-void TForm_FW_Download_Main::FormClose() { stopNetworkAccess(); }
+void TForm_FW_Download_Main::FormClose() {
+    stopNetworkAccess();
+}
 
 void TForm_FW_Download_Main::Button_NetworkStartClick() {
     if (!Downloader || !Downloader->GoOnline())
@@ -292,7 +297,9 @@ void TForm_FW_Download_Main::Button_NetworkStartClick() {
     Timer_Browse->start();
 }
 
-void TForm_FW_Download_Main::Button_NetworkStopClick() { stopNetworkAccess(); }
+void TForm_FW_Download_Main::Button_NetworkStopClick() {
+    stopNetworkAccess();
+}
 
 void TForm_FW_Download_Main::stopNetworkAccess() {
     Button_Browse->setEnabled(false);
@@ -314,8 +321,12 @@ void TForm_FW_Download_Main::stopNetworkAccess() {
     Configuration2->setEnabled(true);
 }
 
-void TForm_FW_Download_Main::Configuration1Click() { configureInterface(); }
-void TForm_FW_Download_Main::Configuration2Click() { configureInterface(); }
+void TForm_FW_Download_Main::Configuration1Click() {
+    configureInterface();
+}
+void TForm_FW_Download_Main::Configuration2Click() {
+    configureInterface();
+}
 
 void TForm_FW_Download_Main::configureInterface() {
     if (!Downloader || !Downloader->ConfigurationWindow())
@@ -339,7 +350,8 @@ void TForm_FW_Download_Main::RefreshInterfacePanel() {
         return;
     char name[256] = {};
     if (Downloader->GetInterfaceName(name))
-        StaticText_InterfaceType->setText(QString::fromLocal8Bit(name, static_cast<int>(strnlen(name, sizeof name))));
+        StaticText_InterfaceType->setText(
+            QString::fromLocal8Bit(name, static_cast<int>(strnlen(name, sizeof name))));
 
     const QString accessPoint = QString::fromStdString(record.AccessPointText());
     const std::uint32_t port = record.Port;
@@ -400,10 +412,11 @@ std::int32_t TForm_FW_Download_Main::FillNodesOnlineGrid() {
             continue;
         const auto node = static_cast<std::uint8_t>(n);
         NodeRowMap[static_cast<std::size_t>(row)] = static_cast<std::uint32_t>(n);
-        const std::string texts[] = {Downloader->GetNodeString(node),   Downloader->GetVendor(node),
-                                     Downloader->GetDeviceType(node),   Downloader->GetProductCode(node),
-                                     Downloader->GetRevision(node),     Downloader->GetSerialNumber(node),
-                                     Downloader->GetProductName(node)};
+        const std::string texts[] = {
+            Downloader->GetNodeString(node), Downloader->GetVendor(node),
+            Downloader->GetDeviceType(node), Downloader->GetProductCode(node),
+            Downloader->GetRevision(node),   Downloader->GetSerialNumber(node),
+            Downloader->GetProductName(node)};
         for (int col = 0; col < 7; ++col)
             grid->SetCell(col, row, texts[col]);
         ++row;
@@ -442,7 +455,9 @@ void TForm_FW_Download_Main::Button_BrowseClick() {
     Button_Browse->setEnabled(false);
 }
 
-void TForm_FW_Download_Main::Timer_BrowseTimer() { EndBrowse(); }
+void TForm_FW_Download_Main::Timer_BrowseTimer() {
+    EndBrowse();
+}
 
 void TForm_FW_Download_Main::AdvStringGrid_NodesOnlineClickCell(int row, int) {
     Button_DownloadFirmware->setEnabled(NodePresentInRow(row));
@@ -475,7 +490,9 @@ void TForm_FW_Download_Main::VersionInfo1Click() {
         Downloader->VersionInformationWindow();
 }
 
-void TForm_FW_Download_Main::VersionInfo2Click() { VersionInfo1Click(); }
+void TForm_FW_Download_Main::VersionInfo2Click() {
+    VersionInfo1Click();
+}
 
 void TForm_FW_Download_Main::About1Click() {
     if (AboutBox)

@@ -3,6 +3,7 @@
 #include "Application.h"
 #include "Firmware_Downloader.h"
 
+#include <atomic>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -46,6 +47,22 @@ public:
     // Runs inside DownloadFirmware / UploadFirmware (on the worker) with the call's index.
     std::function<void(int)> onDownload;
     std::function<void(int)> onUpload;
+
+    // Network side.
+    bool goOnlineOk = true;
+    bool browseTimeOk = true;
+    std::uint32_t browseTime = 5000;
+    std::uint16_t maxNodes = 128;
+    bool pollOk = true;
+    bool alwaysChanged = false; // every poll reports a change
+    bool configOk = true;
+    InterfaceConfigRecord config{};
+    bool interfaceNameOk = true;
+    std::string interfaceName = "Scripted";
+    std::string baudRate = "500K";
+    std::string nodeId = "62";
+    bool configurationAccepted = false;
+    std::function<void()> onGoOffline;
 
     struct Block {
         std::uint8_t sector;
@@ -217,6 +234,88 @@ public:
         record("Reset");
         return resetOk ? 1 : 0;
     }
+
+    std::int32_t GoOnline() override {
+        record("GoOnline");
+        return goOnlineOk ? 1 : 0;
+    }
+    std::int32_t GoOffline() override {
+        record("GoOffline");
+        if (onGoOffline)
+            onGoOffline();
+        return 1;
+    }
+    std::int32_t StartBrowse() override {
+        record("StartBrowse");
+        return 1;
+    }
+    std::int32_t StopBrowse() override {
+        record("StopBrowse");
+        return 1;
+    }
+    std::int32_t GetBrowseTime(std::uint32_t* ms) override {
+        record("GetBrowseTime");
+        if (!browseTimeOk)
+            return 0;
+        *ms = browseTime;
+        return 1;
+    }
+    std::int32_t GetMaxNodes(std::uint16_t* count) override {
+        *count = maxNodes;
+        return 1;
+    }
+    // Polls are counted, not recorded: they come every 100 ms.
+    std::int32_t UpdateNodesOnline(std::uint32_t* changed) override {
+        ++polls;
+        if (!pollOk)
+            return 0;
+        *changed = alwaysChanged ? 1 : 0;
+        for (int n = 0; n < MaxNodeAddresses && !alwaysChanged; ++n)
+            if (Online[n] != OnlinePrevious[n]) {
+                OnlinePrevious[n] = Online[n].load();
+                *changed = 1;
+            }
+        return 1;
+    }
+    std::string GetNodeString(std::uint8_t n) override { return std::to_string(n); }
+    std::string GetVendor(std::uint8_t) override { return "Vendor"; }
+    std::string GetDeviceType(std::uint8_t) override { return "12"; }
+    std::string GetProductCode(std::uint8_t n) override { return "P" + std::to_string(n); }
+    std::string GetRevision(std::uint8_t) override { return "1.2"; }
+    std::string GetSerialNumber(std::uint8_t n) override { return "S" + std::to_string(n); }
+    std::string GetProductName(std::uint8_t n) override { return "Node " + std::to_string(n); }
+    std::string GetBaudRateString() override { return baudRate; }
+    std::string GetNodeIdString() override { return nodeId; }
+    std::int32_t GetInterfaceConfig(InterfaceConfigRecord* c) override {
+        if (!configOk)
+            return 0;
+        *c = config;
+        return 1;
+    }
+    std::int32_t GetInterfaceName(char* text) override {
+        if (!interfaceNameOk)
+            return 0;
+        std::strcpy(text, interfaceName.c_str());
+        return 1;
+    }
+    std::int32_t ReadConfiguration(const char* key) override {
+        record(std::string("ReadConfiguration(") + key + ")");
+        return 1;
+    }
+    std::int32_t SaveConfiguration(const char* key) override {
+        record(std::string("SaveConfiguration(") + key + ")");
+        return 1;
+    }
+    std::int32_t ConfigurationWindow() override {
+        record("ConfigurationWindow");
+        return configurationAccepted ? 1 : 0;
+    }
+    std::int32_t VersionInformationWindow() override {
+        record("VersionInformationWindow");
+        return 0;
+    }
+
+    std::atomic<int> polls{0};
 
 protected:
     void record(const std::string& call) {
