@@ -3,11 +3,15 @@
 #include "Class_varnixs.h"
 #include "DownloadWindowFixture.h"
 #include "DynamicLibrary.h"
+#include "EventLoop.h"
 #include "IntelHexFile.h"
 #include "RecordingSleep.h"
 
+#include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <cstdlib>
 #include <fstream>
@@ -224,6 +228,43 @@ TEST_F(VarnixWindowTest, RetrieveShowsTheModulesTableAndDownloadFillsAnEmptySect
               (std::vector<std::string>{"1", "008000", "<ok>", "VARNIX App",
                                         "VARNIX interface application", "Dec 01 2026", "08:15:00",
                                         "2.18"}));
+}
+
+} // namespace
+
+namespace {
+
+// The driver's own configuration window, as the program opens it.
+class VarnixConfigWindowTest : public VarnixModuleTest {
+public:
+    std::int32_t Configure(std::function<void(QDialog*)> user) {
+        OnShown<QDialog> watch(std::move(user));
+        return varnix->ConfigurationWindow();
+    }
+};
+
+TEST_F(VarnixConfigWindowTest, WritesACoherentRecordOnlyWhenAccepted) {
+    auto choose = [](bool serial, int port, int rateIndex, bool accept) {
+        return [=](QDialog* d) {
+            d->findChild<QRadioButton*>(serial ? "RadioButton_RS232" : "RadioButton_USB")
+                ->setChecked(true);
+            d->findChild<QSpinBox*>("SpinEdit_ComPort")->setValue(port);
+            d->findChild<QComboBox*>("ComboBox_BitRate")->setCurrentIndex(rateIndex);
+            accept ? d->accept() : d->reject();
+        };
+    };
+    EXPECT_EQ(Configure(choose(true, 3, 1, true)), 1);
+    EXPECT_EQ(varnix->Config.ComPort, 3u);
+    EXPECT_EQ(varnix->Config.ComBaud, 19200u);
+    EXPECT_EQ(varnix->Config.AccessPointText(), "");
+
+    EXPECT_EQ(Configure(choose(false, 5, 0, false)), 0); // cancelled: nothing changes
+    EXPECT_EQ(varnix->Config.ComPort, 3u);
+
+    EXPECT_EQ(Configure(choose(false, 5, 0, true)), 1);
+    EXPECT_EQ(varnix->Config.ComPort, 0u);
+    EXPECT_EQ(varnix->Config.ComBaud, 0u);
+    EXPECT_EQ(varnix->Config.AccessPointText(), "1");
 }
 
 } // namespace
