@@ -36,20 +36,27 @@ bool Thread_Download::cancelled() const {
     return form_->Form_DownloadProgress && form_->Form_DownloadProgress->Cancelled;
 }
 
-void Thread_Download::Execute() {
-    unsigned count = 0;
-    while (!DownloadDone) {
+// Runs one pass record by record until done is set, reporting progress every
+// RecordsPerProgress records (the count goes on from the pass before); true when the pass
+// reached the end of the file.
+bool Thread_Download::runPass(int (Thread_Download::*nextRecord)(), Relaxed<std::uint32_t>& done,
+                              unsigned& count) {
+    while (!done) {
         if (cancelled()) {
-            setStatus(DownloadCancelled);
-            DownloadDone = 1;
-        } else if (DownloadNextRecord() && ++count >= RecordsPerProgress) {
+            done = 1;
+        } else if ((this->*nextRecord)() && ++count >= RecordsPerProgress) {
             Synchronize([this] { UpdateProgress(); });
             count = 0;
         }
     }
     if (cancelled())
         setStatus(DownloadCancelled);
-    DownloadOk = status() == HexEndOfFile ? 1 : 0;
+    return status() == HexEndOfFile;
+}
+
+void Thread_Download::Execute() {
+    unsigned count = 0;
+    DownloadOk = runPass(&Thread_Download::DownloadNextRecord, DownloadDone, count) ? 1 : 0;
 
     if (DownloadOk && form_->HexFile) {
         form_->HexFile->Rewind();
@@ -59,18 +66,7 @@ void Thread_Download::Execute() {
                 dialog->repaint();
             }
         });
-        while (!VerifyDone) {
-            if (cancelled()) {
-                setStatus(DownloadCancelled);
-                VerifyDone = 1;
-            } else if (VerifyNextRecord() && ++count >= RecordsPerProgress) {
-                Synchronize([this] { UpdateProgress(); });
-                count = 0;
-            }
-        }
-        if (cancelled())
-            setStatus(DownloadCancelled);
-        VerifyOk = status() == HexEndOfFile ? 1 : 0;
+        VerifyOk = runPass(&Thread_Download::VerifyNextRecord, VerifyDone, count) ? 1 : 0;
     }
 
     Synchronize([this] {

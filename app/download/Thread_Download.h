@@ -41,6 +41,8 @@ protected:
     void Execute() override;
 
 private:
+    bool runPass(int (Thread_Download::*nextRecord)(), Relaxed<std::uint32_t>& done,
+                 unsigned& count);
     bool cancelled() const;
     std::int32_t status() const;
 

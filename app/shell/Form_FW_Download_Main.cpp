@@ -464,12 +464,14 @@ void TForm_FW_Download_Main::AdvStringGrid_NodesOnlineClickCell(int row, int) {
 }
 
 void TForm_FW_Download_Main::AdvStringGrid_NodesOnlineDblClickCell(int row, int) {
-    if (NodePresentInRow(row))
-        OpenDownloadWindow(static_cast<std::uint8_t>(NodeRowMap[static_cast<std::size_t>(row)]));
+    openNodeOfRow(row);
 }
 
 void TForm_FW_Download_Main::Button_DownloadFirmwareClick() {
-    const int row = AdvStringGrid_NodesOnline->Row();
+    openNodeOfRow(AdvStringGrid_NodesOnline->Row());
+}
+
+void TForm_FW_Download_Main::openNodeOfRow(int row) {
     if (NodePresentInRow(row))
         OpenDownloadWindow(static_cast<std::uint8_t>(NodeRowMap[static_cast<std::size_t>(row)]));
 }

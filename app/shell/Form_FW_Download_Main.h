@@ -107,6 +107,7 @@ private:
     void buildControls();
     void configureInterface();
     void stopNetworkAccess();
+    void openNodeOfRow(int row);
     void setSecondLine(const QString& label, const QString& value, bool shown);
 
     bool shown_ = false;

@@ -249,23 +249,21 @@ std::string TVARNIXS_Downloader::GetNodeString(uint8_t) {
     return "1";
 }
 
-std::string TVARNIXS_Downloader::GetSerialNumber(uint8_t) {
+std::string TVARNIXS_Downloader::numberText(NumberExport query) {
     uint32_t value = 0;
-    return Driver.Get_Serial_Number && Driver.Get_Serial_Number(driverHandle, &value)
-               ? decimal(value)
-               : std::string();
+    return query && query(driverHandle, &value) ? decimal(value) : std::string();
+}
+
+std::string TVARNIXS_Downloader::GetSerialNumber(uint8_t) {
+    return numberText(Driver.Get_Serial_Number);
 }
 
 std::string TVARNIXS_Downloader::GetProductCode(uint8_t) {
-    uint32_t value = 0;
-    return Driver.Get_Product_Code && Driver.Get_Product_Code(driverHandle, &value) ? decimal(value)
-                                                                                    : std::string();
+    return numberText(Driver.Get_Product_Code);
 }
 
 std::string TVARNIXS_Downloader::GetDeviceType(uint8_t) {
-    uint32_t value = 0;
-    return Driver.Get_Device_Type && Driver.Get_Device_Type(driverHandle, &value) ? decimal(value)
-                                                                                  : std::string();
+    return numberText(Driver.Get_Device_Type);
 }
 
 std::string TVARNIXS_Downloader::GetRevision(uint8_t) {

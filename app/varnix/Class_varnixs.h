@@ -120,4 +120,7 @@ private:
     std::int32_t reopen();
     bool onSerialLink() const { return Config.ComPort != 0; }
     void markModuleOnline();
+    // The decimal text of a number the module gives, empty when it gives none.
+    using NumberExport = std::int32_t (*)(std::uint32_t h, std::uint32_t* value);
+    std::string numberText(NumberExport query);
 };

@@ -131,13 +131,7 @@ int TStringGrid::ColCount() const {
 }
 
 void TStringGrid::SetColCount(int count) {
-    QList<int> widths;
-    for (int c = 0; c < ColCount(); ++c)
-        widths << columnWidth(c);
-    model_->resize(count, RowCount());
-    for (int c = 0; c < std::min<int>(ColCount(), static_cast<int>(widths.size())); ++c)
-        setColumnWidth(c, widths[c]);
-    SetRow(row_);
+    resize(count, RowCount());
 }
 
 int TStringGrid::RowCount() const {
@@ -145,11 +139,16 @@ int TStringGrid::RowCount() const {
 }
 
 void TStringGrid::SetRowCount(int count) {
+    resize(ColCount(), count);
+}
+
+// A new shape keeps the cells that fit, the column widths and the current row where it can.
+void TStringGrid::resize(int cols, int rows) {
     QList<int> widths;
     for (int c = 0; c < ColCount(); ++c)
         widths << columnWidth(c);
-    model_->resize(ColCount(), count);
-    for (int c = 0; c < ColCount(); ++c)
+    model_->resize(cols, rows);
+    for (int c = 0; c < std::min<int>(ColCount(), static_cast<int>(widths.size())); ++c)
         setColumnWidth(c, widths[c]);
     SetRow(row_);
 }

@@ -55,6 +55,7 @@ public:
 private:
     friend class StringGridModel;
     void onCurrentChanged(const QModelIndex& current);
+    void resize(int cols, int rows);
 
     StringGridModel* model_;
     int fixedCols_ = 0;

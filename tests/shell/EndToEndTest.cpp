@@ -8,6 +8,7 @@
 #include "Form_FW_Download_Main.h"
 #include "RecordingSleep.h"
 #include "ScriptedDialogs.h"
+#include "SimulatedVarnix.h"
 #include "StringGrid.h"
 
 #include <QDir>
@@ -21,13 +22,7 @@ namespace {
 
 TEST(EndToEnd, StandardUpdateOfTheVarnixModule) {
     RecordingSleep sleeps;
-    QTemporaryDir data;
-    setenv("XDG_DATA_HOME", data.path().toLocal8Bit().constData(), 1);
-    setenv("XDG_CONFIG_HOME", data.path().toLocal8Bit().constData(), 1);
-    setenv(DriverPathVariable, DRIVER_DIR, 1);
-    const std::string moduleFolder = data.path().toStdString() + "/zandrel/varnix-module";
-    QDir().mkpath(QString::fromStdString(moduleFolder));
-    std::ofstream(moduleFolder + "/module.ini") << "restart_ms=0\n";
+    SimulatedVarnix simulated;
 
     TForm_FW_Download_Main window;
     window.NodeType = NodeTypeVARNIX;
@@ -66,7 +61,6 @@ TEST(EndToEnd, StandardUpdateOfTheVarnixModule) {
     // The module restarted into the new image; the grid follows.
     ASSERT_TRUE(ProcessEventsUntil([&] { return grid->Cell(4, 1) == "3.0"; }));
     window.close();
-    unsetenv(DriverPathVariable);
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "Form_NetworkSelect.h"
 #include "ProgramEntry.h"
 #include "RecordingSleep.h"
+#include "SimulatedVarnix.h"
 
 #include <QKeyEvent>
 #include <QPushButton>
@@ -93,10 +94,7 @@ TEST(ProgramEntry, CancelledDialogEndsTheRunWithoutMainWindow) {
 
 TEST(ProgramEntry, LetterOpensTheMainWindowOfItsType) {
     RecordingSleep sleeps;
-    QTemporaryDir data;
-    setenv("XDG_DATA_HOME", data.path().toLocal8Bit().constData(), 1);
-    setenv("XDG_CONFIG_HOME", data.path().toLocal8Bit().constData(), 1);
-    setenv(DriverPathVariable, DRIVER_DIR, 1);
+    SimulatedVarnix simulated;
     TNodeType seen = NodeTypeNone;
     bool downloader = false;
     OnShown<TForm_FW_Download_Main> watch6([&](auto* w) {
@@ -107,7 +105,6 @@ TEST(ProgramEntry, LetterOpensTheMainWindowOfItsType) {
     EXPECT_EQ(RunZandrel("u"), 0);
     EXPECT_EQ(seen, NodeTypeVARNIX);
     EXPECT_TRUE(downloader);
-    unsetenv(DriverPathVariable);
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "EventLoop.h"
 #include "IntelHexFile.h"
 #include "RecordingSleep.h"
+#include "SimulatedVarnix.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -26,23 +27,10 @@ const std::string Examples = EXAMPLES_DIR;
 // recorded, not spent.
 class VarnixModuleTest : public testing::Test {
 public:
-    void SetUp() override {
-        setenv("XDG_DATA_HOME", data.path().toLocal8Bit().constData(), 1);
-        setenv("XDG_CONFIG_HOME", config.path().toLocal8Bit().constData(), 1);
-        setenv(DriverPathVariable, DRIVER_DIR, 1);
-        WriteModuleSettings("restart_ms=0\n");
-        Start();
-    }
-    void TearDown() override {
-        varnix.reset();
-        unsetenv(DriverPathVariable);
-    }
+    void SetUp() override { Start(); }
+    void TearDown() override { varnix.reset(); }
 
-    void WriteModuleSettings(const std::string& text) {
-        std::string folder = data.path().toStdString() + "/zandrel/varnix-module";
-        QDir().mkpath(QString::fromStdString(folder));
-        std::ofstream(folder + "/module.ini") << text;
-    }
+    void WriteModuleSettings(const std::string& text) { simulated.WriteModuleSettings(text); }
     void Start() {
         varnix = std::make_unique<TVARNIXS_Downloader>();
         ASSERT_NE(varnix->DriverModule, nullptr);
@@ -71,7 +59,7 @@ public:
         return ok;
     }
 
-    QTemporaryDir data, config;
+    SimulatedVarnix simulated;
     RecordingSleep sleeps;
     std::unique_ptr<TVARNIXS_Downloader> varnix;
 };
@@ -169,7 +157,7 @@ TEST_F(VarnixModuleTest, ConfigurationIsStoredUnderTheKeyPath) {
     varnix->Config.ComBaud = 57600;
     varnix->Config.AccessPoint[0] = '\0';
     ASSERT_EQ(varnix->SaveConfiguration(key), 1);
-    EXPECT_TRUE(QFileInfo::exists(config.path() + "/Quorvane, LLC./Zandrel/VARNIX.ini"));
+    EXPECT_TRUE(QFileInfo::exists(simulated.ConfigFolder() + "/Quorvane, LLC./Zandrel/VARNIX.ini"));
 
     varnix.reset();
     Start();
