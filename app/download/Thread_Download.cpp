@@ -42,9 +42,9 @@ bool Thread_Download::cancelled() const {
 bool Thread_Download::runPass(int (Thread_Download::*nextRecord)(), Relaxed<std::uint32_t>& done,
                               unsigned& count) {
     while (!done) {
-        if (cancelled()) {
+        if (cancelled() || !(this->*nextRecord)()) {
             done = 1;
-        } else if ((this->*nextRecord)() && ++count >= RecordsPerProgress) {
+        } else if (++count >= RecordsPerProgress) {
             Synchronize([this] { UpdateProgress(); });
             count = 0;
         }
@@ -77,18 +77,24 @@ void Thread_Download::Execute() {
     });
 }
 
+// The next data record of the file; false (and the pass done) at its end or on an error.
+bool Thread_Download::readRecord(Relaxed<std::uint32_t>& done, std::uint32_t* address,
+                                 std::uint8_t* length, std::uint8_t* data) {
+    if (!form_->HexFile || !form_->Downloader ||
+        !form_->HexFile->ReadRecord(address, length, data)) {
+        done = 1;
+        return false;
+    }
+    return true;
+}
+
 int Thread_Download::DownloadNextRecord() {
-    TIntelHexFile* file = form_->HexFile;
-    TFirmware_Downloader* downloader = form_->Downloader;
-    if (!file || !downloader)
-        return 0;
     std::uint32_t address;
     std::uint8_t length;
     std::uint8_t data[256];
-    if (!file->ReadRecord(&address, &length, data)) {
-        DownloadDone = 1;
+    if (!readRecord(DownloadDone, &address, &length, data))
         return 0;
-    }
+    TFirmware_Downloader* downloader = form_->Downloader;
     const auto block = static_cast<std::uint8_t>(BlockSize);
     const std::uint8_t* p = data;
     for (unsigned i = 0; i < length / BlockSize; ++i) {
@@ -111,18 +117,13 @@ int Thread_Download::DownloadNextRecord() {
 }
 
 int Thread_Download::VerifyNextRecord() {
-    TIntelHexFile* file = form_->HexFile;
-    TFirmware_Downloader* downloader = form_->Downloader;
-    if (!file || !downloader)
-        return 0;
     std::uint32_t address;
     std::uint8_t length;
     std::uint8_t data[256];
     std::uint8_t readBack[256];
-    if (!file->ReadRecord(&address, &length, data)) {
-        VerifyDone = 1;
+    if (!readRecord(VerifyDone, &address, &length, data))
         return 0;
-    }
+    TFirmware_Downloader* downloader = form_->Downloader;
     unsigned done = 0;
     while (done < length) {
         const auto size =

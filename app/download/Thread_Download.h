@@ -43,6 +43,8 @@ protected:
 private:
     bool runPass(int (Thread_Download::*nextRecord)(), Relaxed<std::uint32_t>& done,
                  unsigned& count);
+    bool readRecord(Relaxed<std::uint32_t>& done, std::uint32_t* address, std::uint8_t* length,
+                    std::uint8_t* data);
     bool cancelled() const;
     std::int32_t status() const;
 

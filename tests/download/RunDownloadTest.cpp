@@ -2,6 +2,7 @@
 #include "Form_DownloadProgress.h"
 #include "Gauge.h"
 #include "HexFiles.h"
+#include "Thread_Download.h"
 
 #include <QMetaObject>
 #include <QPushButton>
@@ -196,6 +197,16 @@ TEST_F(RunDownloadTest, OneRecordFileClosesTheDialog) {
     ScriptedMessageBoxes boxes;
     boxes.ExpectApp("Download Successful", "Success", IDOK);
     EXPECT_EQ(window.RunDownload(1, file(1, 4).c_str()), 1); // returns: the dialog closed
+}
+
+TEST_F(RunDownloadTest, WorkerWithoutFileEndsAtOnce) {
+    Thread_Download worker(&window); // no HexFile: nothing to read
+    worker.Start();
+    worker.WaitFor();
+    EXPECT_EQ(worker.DownloadDone, 1u);
+    EXPECT_EQ(worker.DownloadOk, 0u);
+    EXPECT_EQ(worker.VerifyOk, 0u);
+    EXPECT_TRUE(node.Downloads().empty());
 }
 
 TEST_F(RunDownloadTest, UnreadableFileReturnsSilently) {
