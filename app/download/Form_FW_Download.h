@@ -109,7 +109,7 @@ private:
     void setSectorRow(int sector, int column, const std::string& text);
     bool chooseHexFile(std::string* path);
     std::int32_t eraseAndDownload(std::uint8_t sector, const std::string& path);
-    void forgetTableAndClose();
+    void forgetTable();
 
     // Which sectors were read from the node since the window was last shown.
     bool sectorRead_[MaxSectors] = {};

@@ -23,8 +23,7 @@ void tell(const char* text, const char* caption) {
 
 std::int32_t TForm_FW_Download::EraseSectorAndRefresh(std::uint8_t sector) {
     if (!Downloader) {
-        ClearSectorTable();
-        SectorTableValid = 0;
+        forgetTable();
         return 0;
     }
     std::int32_t erased = Downloader->EraseSector(sector);
@@ -60,8 +59,7 @@ std::int32_t TForm_FW_Download::eraseAndDownload(std::uint8_t sector, const std:
 
 std::int32_t TForm_FW_Download::DownloadSector(std::uint8_t sector) {
     if (!Downloader) {
-        ClearSectorTable();
-        SectorTableValid = 0;
+        forgetTable();
         return 0;
     }
     std::string path;
@@ -70,10 +68,10 @@ std::int32_t TForm_FW_Download::DownloadSector(std::uint8_t sector) {
     return eraseAndDownload(sector, path);
 }
 
-void TForm_FW_Download::forgetTableAndClose() {
+// The node's table no longer holds (no downloader, or the node restarted).
+void TForm_FW_Download::forgetTable() {
     ClearSectorTable();
     SectorTableValid = 0;
-    close();
 }
 
 void TForm_FW_Download::Button_EraseModuleClick() {
@@ -108,8 +106,7 @@ void TForm_FW_Download::Button_UpgradeClick() {
 void TForm_FW_Download::Button_MakeActiveClick() {
     std::uint8_t s;
     if (!Downloader) {
-        ClearSectorTable();
-        SectorTableValid = 0;
+        forgetTable();
         return;
     }
     if (!SelectedSector(&s))
@@ -155,14 +152,17 @@ void TForm_FW_Download::Button_ExecuteClick() {
         tell("Could Not Execute Sector!\r\n Possible Checksum Error", "Error");
         return;
     }
-    forgetTableAndClose();
+    forgetTable();
+    close();
 }
 
 void TForm_FW_Download::Button_RebootNodeClick() {
     if (!Downloader)
         return;
-    if (Downloader->Reset())
-        forgetTableAndClose();
+    if (Downloader->Reset()) {
+        forgetTable();
+        close();
+    }
 }
 
 void TForm_FW_Download::Button1Click() {
