@@ -31,6 +31,10 @@ public:
     // Shows the dialog modally unless Finish came first; returns the modal result.
     int RunModal();
 
+    // Whether the worker's Finish ended the dialog (rather than the user or the
+    // application).
+    bool FinishedByWorker() const { return finished_; }
+
 protected:
     void reject() override;
     void closeEvent(QCloseEvent* event) override;

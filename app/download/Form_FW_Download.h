@@ -6,6 +6,7 @@
 #include <QColor>
 #include <QDialog>
 #include <cstdint>
+#include <memory>
 
 class QAction;
 class QFrame;
@@ -95,6 +96,9 @@ public:
     std::int32_t EraseSectorAndRefresh(std::uint8_t sector);
     std::int32_t DownloadSector(std::uint8_t sector);
     std::int32_t RunDownload(std::uint8_t sector, const char* fileName);
+    // The same for a file that is already open (and was checked): the download writes
+    // exactly the file that was checked, whatever happens to its name meanwhile.
+    std::int32_t RunDownload(std::uint8_t sector, std::unique_ptr<TIntelHexFile> file);
 
     // The sector of the current row of the sector grid, when that row shows a sector whose
     // description was read from the node since the window was last shown.
@@ -107,8 +111,8 @@ private:
     void buildControls();
     void cellColor(int sector, QColor& brush, QColor& font) const;
     void setSectorRow(int sector, int column, const std::string& text);
-    bool chooseHexFile(std::string* path);
-    std::int32_t eraseAndDownload(std::uint8_t sector, const std::string& path);
+    std::unique_ptr<TIntelHexFile> chooseHexFile();
+    std::int32_t eraseAndDownload(std::uint8_t sector, std::unique_ptr<TIntelHexFile> file);
     void forgetTable();
 
     // Which sectors were read from the node since the window was last shown.

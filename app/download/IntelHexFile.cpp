@@ -100,7 +100,9 @@ int TIntelHexFile::ReadRecord(std::uint32_t* address, std::uint8_t* length, std:
                                             (LineCount ? LineCount : 1));
         // The stream belongs to this reader alone: no locking per line.
         if (!fgets_unlocked(line, sizeof line, File)) {
-            fail(std::feof(File) ? HexEndOfFile : HexNoColon);
+            // A file that simply stops (a copy or a transfer cut off at a line end) is
+            // not a complete image: only the end-of-file record ends one.
+            fail(std::feof(File) ? HexNoEndRecord : HexNoColon);
             return 0;
         }
         size_t n = std::strlen(line);
@@ -181,29 +183,39 @@ int TIntelHexFile::Rewind() {
     return 1;
 }
 
-bool HexFileHoldsValidImage(const std::string& path, std::int32_t* status) {
+bool HexFileHoldsValidImage(TIntelHexFile& file, std::int32_t* status) {
     auto report = [status](std::int32_t code) {
         if (status)
             *status = code;
     };
-    TIntelHexFile file;
-    if (!file.Open(path.c_str())) {
+    if (!file.Rewind()) {
         report(0);
         return false;
     }
-    DWORD saved = GetLastError();
+    const DWORD saved = GetLastError();
     std::uint32_t address;
     std::uint8_t length;
     std::uint8_t data[256];
     std::uint64_t dataBytes = 0;
     while (file.ReadRecord(&address, &length, data))
         dataBytes += length;
-    auto code = static_cast<std::int32_t>(GetLastError());
+    const auto code = static_cast<std::int32_t>(GetLastError());
     SetLastError(saved);
+    file.Rewind();
     if (code != HexEndOfFile) {
         report(code);
         return false;
     }
     report(dataBytes > 0 ? HexEndOfFile : 0);
     return dataBytes > 0;
+}
+
+bool HexFileHoldsValidImage(const std::string& path, std::int32_t* status) {
+    TIntelHexFile file;
+    if (!file.Open(path.c_str())) {
+        if (status)
+            *status = 0;
+        return false;
+    }
+    return HexFileHoldsValidImage(file, status);
 }

@@ -6,7 +6,8 @@
 
 // Status codes a failing ReadRecord leaves in the calling thread's last-error value.
 enum HexStatus : std::int32_t {
-    HexEndOfFile = -1,     // an end-of-file record, or the physical end of the file
+    HexEndOfFile = -1,     // the end-of-file record was read: the image is complete
+    HexNoEndRecord = -2,   // the file ends without an end-of-file record: cut short
     HexNoFile = -3,        // no file is open
     HexNoColon = -4,       // the line does not begin with ':' (a blank line, say)
     HexBadDigit = -5,      // a character that is not a hexadecimal digit
@@ -48,7 +49,11 @@ public:
     static constexpr int LineBufferSize = 1024;
 };
 
-// Reads the whole file as a download would: true when it opens, every record is sound up
-// to its end, and it holds at least one data byte. Otherwise false, with the status code
-// (or 0 when the file could not be opened or held no data) in *status when given.
+// Reads the open file through as a download would, then rewinds it: true when every record
+// is sound up to its end-of-file record and it holds at least one data byte. Otherwise
+// false, with the status code (or 0 when no file is open or it held no data) in *status
+// when given. The caller's last-error value is left as it was.
+bool HexFileHoldsValidImage(TIntelHexFile& file, std::int32_t* status = nullptr);
+
+// The same check for the file at path, opened for the purpose.
 bool HexFileHoldsValidImage(const std::string& path, std::int32_t* status = nullptr);

@@ -11,22 +11,37 @@
 std::int32_t TForm_FW_Download::RunDownload(std::uint8_t sector, const char* fileName) {
     if (!Downloader)
         return 0;
-    TargetSector = sector;
-    HexFile = new TIntelHexFile;
-    if (!HexFile->Open(fileName)) {
-        delete HexFile;
-        HexFile = nullptr;
+    auto file = std::make_unique<TIntelHexFile>();
+    if (!file->Open(fileName)) {
+        // The sector has been erased for this file: never leave that without a word.
+        RetrieveSectorTable();
+        Application->MessageBox("Download Error", "Warning", MB_OK);
         return 0;
     }
+    return RunDownload(sector, std::move(file));
+}
+
+std::int32_t TForm_FW_Download::RunDownload(std::uint8_t sector,
+                                            std::unique_ptr<TIntelHexFile> file) {
+    if (!Downloader || !file)
+        return 0;
+    TargetSector = sector;
+    HexFile = file.release();
     Form_DownloadProgress = new TForm_DownloadProgress(this);
     Worker = new Thread_Download(this);
     Worker->SetPriority(TThreadPriority::Highest);
     Worker->Start();
 
     Form_DownloadProgress->RunModal();
-    // Cancel closes the dialog at once; the worker stops within a record. Nothing is
-    // judged, re-read or destroyed before it has ended.
-    Worker->WaitFor();
+    // Whatever ended the dialog's loop but the worker's Finish (Cancel, Esc, the close box,
+    // the application quitting) stops the worker at its next record. Nothing is judged,
+    // re-read or destroyed before it has ended; a node call under way may take a while.
+    if (!Form_DownloadProgress->FinishedByWorker())
+        Form_DownloadProgress->Cancelled = 1;
+    {
+        HourGlassCursor hourglass;
+        Worker->WaitFor();
+    }
 
     const bool cancelled = Form_DownloadProgress->Cancelled != 0;
     std::int32_t result = 0;

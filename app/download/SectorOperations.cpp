@@ -6,6 +6,7 @@
 #include "IntelHexFile.h"
 #include "MessageBox.h"
 #include "Sleep.h"
+#include "StringGrid.h"
 
 #include <string>
 
@@ -32,29 +33,32 @@ std::int32_t TForm_FW_Download::EraseSectorAndRefresh(std::uint8_t sector) {
 }
 
 // Asks for the file and reads it through before anything is erased: a file that cannot be
-// downloaded whole must not cost the sector its contents.
-bool TForm_FW_Download::chooseHexFile(std::string* path) {
+// downloaded whole must not cost the sector its contents. The file stays open from this
+// check to the end of the download, so that what is written is what was checked.
+std::unique_ptr<TIntelHexFile> TForm_FW_Download::chooseHexFile() {
     if (!OpenDialog_DownloadFile->Execute())
-        return false;
+        return nullptr;
+    auto file = std::make_unique<TIntelHexFile>();
     bool sound;
     {
         HourGlassCursor hourglass;
-        sound = HexFileHoldsValidImage(OpenDialog_DownloadFile->FileName);
+        sound =
+            file->Open(OpenDialog_DownloadFile->FileName.c_str()) && HexFileHoldsValidImage(*file);
     }
     if (!sound) {
         tell("Download Error", "Warning");
-        return false;
+        return nullptr;
     }
-    *path = OpenDialog_DownloadFile->FileName;
-    return true;
+    return file;
 }
 
-std::int32_t TForm_FW_Download::eraseAndDownload(std::uint8_t sector, const std::string& path) {
+std::int32_t TForm_FW_Download::eraseAndDownload(std::uint8_t sector,
+                                                 std::unique_ptr<TIntelHexFile> file) {
     if (!Downloader->EraseSector(sector)) {
         tell("Could Not Erase Sector!", "Error");
         return 0;
     }
-    return RunDownload(sector, path.c_str());
+    return RunDownload(sector, std::move(file));
 }
 
 std::int32_t TForm_FW_Download::DownloadSector(std::uint8_t sector) {
@@ -62,10 +66,10 @@ std::int32_t TForm_FW_Download::DownloadSector(std::uint8_t sector) {
         forgetTable();
         return 0;
     }
-    std::string path;
-    if (!chooseHexFile(&path))
+    auto file = chooseHexFile();
+    if (!file)
         return 0;
-    return eraseAndDownload(sector, path);
+    return eraseAndDownload(sector, std::move(file));
 }
 
 // The node's table no longer holds (no downloader, or the node restarted).
@@ -123,13 +127,17 @@ void TForm_FW_Download::Button_MakeActiveClick() {
 }
 
 void TForm_FW_Download::Button_ExecuteClick() {
-    std::uint8_t s;
-    if (!Downloader || !SelectedSector(&s))
+    if (!Downloader)
         return;
-    if (s == 0) {
+    // Row 1 is sector 0, the loader that runs the node in download mode: nothing to ask the
+    // node, whether or not its description could be read.
+    if (AdvStringGrid_Modules->Row() == 1) {
         tell("Active Sector already running.\r\n", "Information");
         return;
     }
+    std::uint8_t s;
+    if (!SelectedSector(&s))
+        return;
     if (SectorStatus[s] == SectorChecksumError) {
         tell("Cannot Execute Sector!\r\nChecksum Error!", "Error");
         return;
@@ -174,8 +182,8 @@ void TForm_FW_Download::Button1Click() {
         return;
     // The file is chosen and checked before sector 2 is erased, so that a cancelled choice
     // or a bad file leaves the running firmware in place.
-    std::string path;
-    if (!chooseHexFile(&path))
+    auto file = chooseHexFile();
+    if (!file)
         return;
     if (!EraseSectorAndRefresh(ApplicationSector)) {
         Sleep(1000);
@@ -184,7 +192,7 @@ void TForm_FW_Download::Button1Click() {
             return;
         }
     }
-    if (!eraseAndDownload(ApplicationSector, path))
+    if (!eraseAndDownload(ApplicationSector, std::move(file)))
         return;
     if (!Downloader->SetBootSector(ApplicationSector)) {
         tell("Cannot Make Sector Active!", "Warning");

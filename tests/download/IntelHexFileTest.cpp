@@ -52,8 +52,16 @@ std::vector<HexCase> hexCases() {
     const auto full = H::Bytes(255, 7);
     return {
         {"OnlyEndOfFile", ":00000001FF\n", {}, HexEndOfFile},
-        {"Empty", "", {}, HexEndOfFile},
-        {"NoEndRecord", H::Data(0x10, {1, 2}) + "\n", {{0x10, {1, 2}}}, HexEndOfFile},
+        {"Empty", "", {}, HexNoEndRecord},
+        {"NoEndRecord", H::Data(0x10, {1, 2}) + "\n", {{0x10, {1, 2}}}, HexNoEndRecord},
+        {"CutShortAtALineEnd",
+         ":020000040001F9\n" + H::Data(0, sixteen) + "\n" + H::Data(0x10, sixteen) + "\n",
+         {{0x10000, sixteen}, {0x10010, sixteen}},
+         HexNoEndRecord},
+        {"EndRecordWithoutLineEnd",
+         H::Data(0, {1}) + "\n" + H::EndOfFile(),
+         {{0, {1}}},
+         HexEndOfFile},
         {"PlainOffsetBeforeAddressRecord",
          H::Data(0x1234, sixteen) + "\n" + H::EndOfFile() + "\n",
          {{0x1234, sixteen}},
@@ -66,15 +74,22 @@ std::vector<HexCase> hexCases() {
          ":020000040001F9\n" + H::Data(0x10, {0xAA}) + "\n:00000001FF\n",
          {{0x10010, {0xAA}}},
          HexEndOfFile},
-        {"LowerCaseDigits", ":020000040001f9\n:01001000aa45\n", {{0x10010, {0xAA}}}, HexEndOfFile},
-        {"LongestRecordReadWhole", H::Data(0, full) + "\n", {{0, full}}, HexEndOfFile},
+        {"LowerCaseDigits",
+         ":020000040001f9\n:01001000aa45\n:00000001ff\n",
+         {{0x10010, {0xAA}}},
+         HexEndOfFile},
+        {"LongestRecordReadWhole",
+         H::Data(0, full) + "\n" + H::EndOfFile() + "\n",
+         {{0, full}},
+         HexEndOfFile},
         {"CrLfAndTrailingBlanks",
-         H::Data(0, {1}) + " \t\r\n" + H::Data(1, {2}) + "\r\n",
+         H::Data(0, {1}) + " \t\r\n" + H::Data(1, {2}) + "\r\n" + H::EndOfFile() + "\r\n",
          {{0, {1}}, {1, {2}}},
          HexEndOfFile},
         {"StartAddressRecordsSkipped",
          H::Data(0, {1}) + "\n" + H::Record(3, 0, {0, 0, 0x12, 0x34}) + "\n" +
-             H::Record(5, 0, {0, 0, 0x12, 0x34}) + "\n" + H::Data(1, {2}) + "\n",
+             H::Record(5, 0, {0, 0, 0x12, 0x34}) + "\n" + H::Data(1, {2}) + "\n" + H::EndOfFile() +
+             "\n",
          {{0, {1}}, {1, {2}}},
          HexEndOfFile},
         {"RecordsAfterEndAreIgnored", ":00000001FF\n" + H::Data(0, {1}) + "\n", {}, HexEndOfFile},
@@ -181,6 +196,24 @@ TEST(HexReader, ImageCheckNeedsSoundRecordsAndData) {
     EXPECT_EQ(status, HexBadChecksum);
     EXPECT_FALSE(HexFileHoldsValidImage("/nonexistent/image.hex", &status));
     EXPECT_EQ(status, 0);
+    // Cut short at a line end: every record is sound, but the image is not whole.
+    EXPECT_FALSE(HexFileHoldsValidImage(files.Write({HexFiles::Data(0, {1})}), &status));
+    EXPECT_EQ(status, HexNoEndRecord);
+}
+
+TEST(HexReader, ImageCheckOfAnOpenFileLeavesItRewoundAndTheStatusAlone) {
+    HexFiles files;
+    TIntelHexFile file;
+    ASSERT_EQ(file.Open(files
+                            .Write({HexFiles::Data(0x10, {1}), ":020000040001F9",
+                                    HexFiles::Data(0x20, {2}), HexFiles::EndOfFile()})
+                            .c_str()),
+              1);
+    SetLastError(1234);
+    EXPECT_TRUE(HexFileHoldsValidImage(file));
+    EXPECT_EQ(GetLastError(), 1234u);
+    EXPECT_EQ(file.LinesRead, 0u);
+    EXPECT_EQ(readAll(file).records, (std::vector<Delivered>{{0x10, {1}}, {0x10020, {2}}}));
 }
 
 // srec_cat, an independent reader, must build the same image from the same file.

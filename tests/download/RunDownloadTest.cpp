@@ -4,8 +4,12 @@
 #include "HexFiles.h"
 #include "Thread_Download.h"
 
+#include <QApplication>
+#include <QKeyEvent>
 #include <QMetaObject>
 #include <QPushButton>
+#include <QThread>
+#include <atomic>
 #include <thread>
 
 namespace {
@@ -209,10 +213,126 @@ TEST_F(RunDownloadTest, WorkerWithoutFileEndsAtOnce) {
     EXPECT_TRUE(node.Downloads().empty());
 }
 
-TEST_F(RunDownloadTest, UnreadableFileReturnsSilently) {
+// The sector has been erased for the file by the time it is opened: a file that is gone
+// is a download error, never silence.
+TEST_F(RunDownloadTest, UnreadableFileIsADownloadError) {
     ScriptedMessageBoxes boxes;
+    boxes.ExpectApp("Download Error", "Warning", IDOK, MB_OK);
+    node.ClearCalls();
     EXPECT_EQ(window.RunDownload(1, "/nonexistent/image.hex"), 0);
-    EXPECT_TRUE(node.Calls().empty());
+    EXPECT_EQ(node.CountCalls("GetSectorCount"), 1u);
+    EXPECT_EQ(node.CountCalls("SetSectorChecksum"), 0u);
+    EXPECT_TRUE(node.Downloads().empty());
 }
+
+// A file cut short at a line end holds only sound records, but not the whole image.
+TEST_F(RunDownloadTest, FileWithoutEndRecordIsADownloadError) {
+    std::string path = files.Write(
+        {HexFiles::Data(0, HexFiles::Bytes(16)), HexFiles::Data(16, HexFiles::Bytes(16))});
+    ScriptedMessageBoxes boxes;
+    boxes.ExpectApp("Download Error", "Warning", IDOK);
+    EXPECT_EQ(window.RunDownload(1, path.c_str()), 0);
+    EXPECT_EQ(node.Downloads().size(), 2u);
+    EXPECT_TRUE(node.Uploads().empty());
+    EXPECT_EQ(node.CountCalls("SetSectorChecksum"), 0u);
+}
+
+// Lets a node call under way return only once the GUI thread has left the progress
+// dialog's loop and runs this thread's request: that is, once it waits for the worker.
+class ReleaseFromTheGuiWait : public TThread {
+public:
+    ReleaseFromTheGuiWait(TForm_FW_Download& window, std::atomic<bool>& callBlocked)
+        : window_(window), callBlocked_(callBlocked) {}
+    ~ReleaseFromTheGuiWait() override { WaitFor(); }
+
+    std::atomic<bool> released{false};
+    std::atomic<bool> hourglassWhileWaiting{false};
+
+protected:
+    void Execute() override {
+        while (!callBlocked_)
+            std::this_thread::yield();
+        while (!released) {
+            Synchronize([this] {
+                // Still in the dialog's loop (the test itself runs outside any loop).
+                if (QThread::currentThread()->loopLevel() > 0)
+                    return;
+                hourglassWhileWaiting = Application->ScreenCursor() == crHourGlass;
+                released = true;
+            });
+            std::this_thread::yield();
+        }
+    }
+
+private:
+    TForm_FW_Download& window_;
+    std::atomic<bool>& callBlocked_;
+};
+
+struct DialogEnd {
+    const char* name;
+    std::function<void(TForm_DownloadProgress*)> end;
+};
+
+class DialogEndTest : public RunDownloadTest, public testing::WithParamInterface<DialogEnd> {};
+
+// However the dialog's loop ends while a node call is under way, the worker is stopped, the
+// GUI waits for it with the hourglass, and the node is asked nothing before the call has
+// returned.
+TEST_P(DialogEndTest, WorkerStopsAndTheTableIsReadOnlyAfterTheCallUnderWay) {
+    std::atomic<bool> callBlocked{false};
+    std::atomic<bool> callReturned{false};
+    std::atomic<bool> askedDuringCall{false};
+    ReleaseFromTheGuiWait releaser(window, callBlocked);
+    releaser.Start();
+    node.onDownload = [&](int index) {
+        if (index != 5)
+            return;
+        TForm_DownloadProgress* dialog = window.Form_DownloadProgress;
+        auto end = GetParam().end;
+        QMetaObject::invokeMethod(
+            dialog, [dialog, end] { end(dialog); }, Qt::QueuedConnection);
+        callBlocked = true;
+        while (!releaser.released)
+            std::this_thread::yield();
+        callReturned = true;
+    };
+    node.onCall = [&](const std::string&) {
+        if (callBlocked && !callReturned)
+            askedDuringCall = true;
+    };
+    ScriptedMessageBoxes boxes;
+    boxes.ExpectApp("Download Error", "Warning", IDOK);
+    EXPECT_EQ(window.RunDownload(1, file(400, 16).c_str()), 0);
+    releaser.WaitFor();
+    EXPECT_FALSE(askedDuringCall);
+    EXPECT_TRUE(releaser.hourglassWhileWaiting);
+    EXPECT_EQ(node.Downloads().size(), 6u); // the record under way, no further one
+    EXPECT_EQ(node.CountCalls("GetSectorCount"), 1u);
+    EXPECT_EQ(node.CountCalls("SetSectorChecksum"), 0u);
+    EXPECT_EQ(Application->ScreenCursor(), crDefault);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ends, DialogEndTest,
+    testing::Values(DialogEnd{"CancelButton",
+                              [](TForm_DownloadProgress* d) {
+                                  d->Button_Cancel->click();
+                              }},
+                    DialogEnd{"EscapeKey",
+                              [](TForm_DownloadProgress* d) {
+                                  QKeyEvent press(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+                                  QApplication::sendEvent(d, &press);
+                              }},
+                    DialogEnd{"CloseBox",
+                              [](TForm_DownloadProgress* d) {
+                                  d->close();
+                              }},
+                    // What an application quit does to the loops it ends: no Cancel handler runs.
+                    DialogEnd{"LoopEndedFromOutside",
+                              [](TForm_DownloadProgress* d) {
+                                  d->QDialog::done(QDialog::Rejected);
+                              }}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -5,6 +5,8 @@
 
 #include <QLineEdit>
 #include <QPushButton>
+#include <cstdio>
+#include <filesystem>
 
 namespace {
 
@@ -82,6 +84,7 @@ TEST_F(SectorOperationsTest, DownloadChoosesAndChecksTheFileBeforeErasing) {
     for (const std::string& bad :
          {files.Write({HexFiles::EndOfFile()}),                      // no data at all
           files.Write({HexFiles::Data(0, {1, 2}), ":0100010002FF"}), // bad checksum
+          files.Write({HexFiles::Data(0, {1, 2})}),                  // cut short at a line end
           std::string("/nonexistent/image.hex")}) {
         boxes.ExpectApp("Download Sector #1?", "Caution", IDYES)
             .ExpectApp("Download Error", "Warning", IDOK, MB_OK);
@@ -96,6 +99,44 @@ TEST_F(SectorOperationsTest, DownloadChoosesAndChecksTheFileBeforeErasing) {
     window.Button_UpgradeClick();
     EXPECT_EQ(changes(), (std::vector<std::string>{"EraseSector(1)", "SetSectorChecksum(1)"}));
     EXPECT_EQ(node.Downloads().size(), 3u); // 64 bytes: two blocks and an empty rest
+}
+
+// Between the check and the download the file is deleted, or replaced by another image
+// under its name: what is written is still the file that was checked.
+TEST_F(SectorOperationsTest, DownloadWritesTheFileThatWasChecked) {
+    const std::string other =
+        files.Write({HexFiles::Data(0x100, HexFiles::Bytes(16)), HexFiles::EndOfFile()});
+    struct Case {
+        const char* name;
+        std::function<void(const std::string&)> change;
+    };
+    for (const Case& c : {Case{"deleted",
+                               [](const std::string& path) {
+                                   std::remove(path.c_str());
+                               }},
+                          Case{"replaced", [&](const std::string& path) {
+                                   std::filesystem::copy_file(other, path + ".new");
+                                   std::filesystem::rename(path + ".new", path);
+                               }}}) {
+        SCOPED_TRACE(c.name);
+        const std::string path =
+            files.Write({HexFiles::Data(0, HexFiles::Bytes(64)), HexFiles::EndOfFile()});
+        node.onErase = [&](std::uint8_t) {
+            c.change(path);
+        };
+        node.ClearCalls();
+        const size_t before = node.Downloads().size();
+        select(1);
+        boxes.ExpectApp("Download Sector #1?", "Caution", IDYES)
+            .ExpectApp("Download Successful", "Success", IDOK);
+        fileDialog.Answer(path);
+        window.Button_UpgradeClick();
+        auto downloads = node.Downloads();
+        downloads.erase(downloads.begin(), downloads.begin() + static_cast<long>(before));
+        EXPECT_EQ(downloads,
+                  (std::vector<ScriptedDownloader::Block>{{1, 0, 32}, {1, 32, 32}, {1, 64, 0}}));
+        EXPECT_EQ(changes(), (std::vector<std::string>{"EraseSector(1)", "SetSectorChecksum(1)"}));
+    }
 }
 
 TEST_F(SectorOperationsTest, DownloadStopsWhenEraseFails) {
@@ -148,6 +189,17 @@ TEST_F(SectorOperationsTest, ExecuteRefusesSectorZeroChecksumErrorsAndEmptySecto
     EXPECT_TRUE(node.Calls().empty());
 }
 
+TEST_F(SectorOperationsTest, ExecuteOnRowOneNeverAsksTheNodeEvenWhenSectorZeroWasUnreadable) {
+    node.sectors[0].descriptionOk = false;
+    window.Button_RetrieveClick();
+    ASSERT_EQ(window.AdvStringGrid_Modules->Cell(3, 1), "Error");
+    node.ClearCalls();
+    select(0);
+    boxes.ExpectApp("Active Sector already running.\r\n", "Information", IDOK, MB_OK);
+    window.Button_Execute->click();
+    EXPECT_TRUE(node.Calls().empty());
+}
+
 TEST_F(SectorOperationsTest, ExecuteAsksWhetherToMakeItTheBootSector) {
     const char* bootQuestion = "Do you want to make this the boot sector?\r\nIf you choose \"No\" "
                                "this sector will only be active until power cycle or reset!\r\n";
@@ -188,6 +240,8 @@ TEST_F(SectorOperationsTest, RebootClosesOnlyWhenTheNodeRestarts) {
 
 TEST_F(SectorOperationsTest, SectorsNotReadDuringThisShowingAreLeftAlone) {
     window.FormShow(); // another node: nothing read yet
+    // Row 1 is sector 0 whatever was read: Execute tells it runs already.
+    boxes.ExpectApp("Active Sector already running.\r\n", "Information", IDOK);
     for (auto handler :
          {&TForm_FW_Download::Button_EraseModuleClick, &TForm_FW_Download::Button_UpgradeClick,
           &TForm_FW_Download::Button_MakeActiveClick, &TForm_FW_Download::Button_ExecuteClick})

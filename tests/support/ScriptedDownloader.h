@@ -44,6 +44,8 @@ public:
     bool readBackSupported = true;
     int failUploadAt = -1;
     int corruptUploadAt = -1;
+    // Runs inside EraseSector with the sector, before the sector is erased.
+    std::function<void(std::uint8_t)> onErase;
     // Runs inside DownloadFirmware / UploadFirmware (on the worker) with the call's index.
     std::function<void(int)> onDownload;
     std::function<void(int)> onUpload;
@@ -63,6 +65,8 @@ public:
     std::string nodeId = "62";
     bool configurationAccepted = false;
     std::function<void()> onGoOffline;
+    // Runs with the name of every recorded call, as it is recorded.
+    std::function<void(const std::string&)> onCall;
 
     struct Block {
         std::uint8_t sector;
@@ -167,6 +171,8 @@ public:
 
     std::int32_t EraseSector(std::uint8_t s) override {
         record("EraseSector(" + std::to_string(s) + ")");
+        if (onErase)
+            onErase(s);
         if (eraseFailures > 0) {
             --eraseFailures;
             return 0;
@@ -319,9 +325,13 @@ public:
 
 protected:
     void record(const std::string& call) {
-        std::lock_guard lock(mutex_);
-        calls_.push_back(call);
-        cursors_.push_back(Application->ScreenCursor());
+        {
+            std::lock_guard lock(mutex_);
+            calls_.push_back(call);
+            cursors_.push_back(Application->ScreenCursor());
+        }
+        if (onCall)
+            onCall(call);
     }
 
 private:
