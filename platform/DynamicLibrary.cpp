@@ -1,5 +1,7 @@
 #include "DynamicLibrary.h"
 
+#include "LastError.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <dlfcn.h>
@@ -39,6 +41,38 @@ std::vector<std::string> searchDirectories() {
     return dirs;
 }
 
+// The text of the last failed load on this thread.
+thread_local std::string lastLoadError;
+
+// The Win32 error that stands for a failed dlopen, from the text dlerror gave.
+DWORD errorFor(const std::string& reason) {
+    if (reason.find("undefined symbol") != std::string::npos)
+        return ERROR_PROC_NOT_FOUND;
+    if (reason.find("No such file or directory") != std::string::npos)
+        return ERROR_MOD_NOT_FOUND; // the file itself or a library it needs
+    return ERROR_BAD_EXE_FORMAT;
+}
+
+// dlopen of one file; on failure: null, the last-error value set, and one line on standard
+// error naming the library and the reason.
+HMODULE openFile(const char* fileName, const std::string& path) {
+    dlerror(); // clear an earlier text
+    if (HMODULE module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL))
+        return module;
+    const char* text = dlerror();
+    std::string reason = text ? text : "unknown error";
+    for (char& c : reason)
+        if (c == '\n' || c == '\r')
+            c = ' ';
+    // dlerror's text usually starts with the path itself; name the file once either way.
+    lastLoadError = reason.rfind(path, 0) == 0 ? reason : path + ": " + reason;
+    const DWORD error = errorFor(reason);
+    std::fprintf(stderr, "Zandrel: LoadLibraryA(\"%s\") failed (error %u): %s\n", fileName,
+                 static_cast<unsigned>(error), lastLoadError.c_str());
+    SetLastError(error);
+    return nullptr;
+}
+
 } // namespace
 
 const char* SharedObjectNameFor(const char* fileName, char* buffer, unsigned bufferSize) {
@@ -49,20 +83,32 @@ const char* SharedObjectNameFor(const char* fileName, char* buffer, unsigned buf
     return buffer;
 }
 
+const char* LastLibraryLoadError() {
+    return lastLoadError.c_str();
+}
+
 HMODULE LoadLibraryA(const char* fileName) {
-    if (!fileName || !*fileName)
+    lastLoadError.clear();
+    if (!fileName || !*fileName) {
+        SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
+    }
     char soName[512];
     SharedObjectNameFor(fileName, soName, sizeof soName);
+    std::vector<std::string> candidates;
     if (std::string(soName).find('/') != std::string::npos)
-        return dlopen(soName, RTLD_NOW | RTLD_LOCAL);
-    for (const auto& dir : searchDirectories()) {
-        std::string path = dir + "/" + soName;
-        if (access(path.c_str(), F_OK) != 0)
-            continue;
-        if (HMODULE module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL))
-            return module;
-    }
+        candidates.push_back(soName); // a path: that file only
+    else
+        for (const auto& dir : searchDirectories())
+            candidates.push_back(dir + "/" + soName);
+    // The first folder that holds the file decides: a file there that does not load is an
+    // error, never a reason to take a library of the same name from a later folder (a
+    // broken fake driver must not quietly bring in the real one).
+    for (const auto& path : candidates)
+        if (access(path.c_str(), F_OK) == 0)
+            return openFile(fileName, path);
+    lastLoadError = std::string(soName) + ": not found";
+    SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
 }
 

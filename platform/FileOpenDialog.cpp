@@ -1,17 +1,23 @@
 #include "FileOpenDialog.h"
 
+#include "ReplaceableHandler.h"
+#include "Thread.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QStandardPaths>
 #include <cctype>
-#include <mutex>
 #include <vector>
 
 namespace {
 
-std::mutex handlerMutex;
-FileDialogHandler currentHandler;
+using DialogHandler = ReplaceableHandler<std::optional<std::string>(const OpenFileRequest&)>;
+
+DialogHandler& dialogHandler() {
+    static DialogHandler handler;
+    return handler;
+}
 
 std::vector<std::string> split(const std::string& text, char separator) {
     std::vector<std::string> parts;
@@ -55,19 +61,20 @@ std::optional<std::string> showRealDialog(const OpenFileRequest& request) {
 } // namespace
 
 FileDialogHandler SetFileDialogHandler(FileDialogHandler handler) {
-    std::lock_guard lock(handlerMutex);
-    std::swap(currentHandler, handler);
-    return handler;
+    return dialogHandler().Set(std::move(handler));
 }
 
+// As with message boxes (MessageBox.cpp): the handler is asked first and checks the thread
+// itself; the GUI thread is required only when the real dialog is about to be shown.
 bool TOpenDialog::Execute() {
-    FileDialogHandler handler;
-    {
-        std::lock_guard lock(handlerMutex);
-        handler = currentHandler;
-    }
     OpenFileRequest request{Title, DefaultExt, Filter, InitialDir};
-    auto chosen = handler ? handler(request) : showRealDialog(request);
+    std::optional<std::string> chosen;
+    if (FileDialogHandler handler = dialogHandler().Get()) {
+        chosen = handler(request);
+    } else {
+        RequireGuiThread("TOpenDialog::Execute");
+        chosen = showRealDialog(request);
+    }
     if (!chosen)
         return false;
     FileName = *chosen;

@@ -15,6 +15,8 @@ struct OpenFileRequest {
 
 // Every file-open dialog goes through one handler: the default shows a real dialog, tests
 // install one that checks the request and returns a scripted choice (nullopt = cancelled).
+// Like a message box, the real dialog aborts when asked for off the GUI thread; an installed
+// handler is asked first and checks the thread itself.
 using FileDialogHandler = std::function<std::optional<std::string>(const OpenFileRequest&)>;
 
 FileDialogHandler SetFileDialogHandler(FileDialogHandler handler);

@@ -28,7 +28,9 @@ struct MessageBoxRequest {
 };
 
 // Every message box goes through one handler. The default shows a real, modal box; tests
-// install one that checks the request and gives a scripted answer.
+// install one that checks the request and gives a scripted answer. A box belongs to the GUI
+// thread: the real box, asked for on another thread, prints the call's name and aborts (in
+// release builds too); an installed handler is asked first and checks the thread itself.
 using MessageBoxHandler = std::function<int(const MessageBoxRequest&)>;
 
 // Installs a handler (an empty one restores the real box); returns the previous handler.

@@ -1,28 +1,24 @@
 #include "Sleep.h"
 
+#include "ReplaceableHandler.h"
+
 #include <chrono>
-#include <mutex>
 #include <thread>
 
 namespace {
-std::mutex handlerMutex;
-SleepHandler currentHandler;
+ReplaceableHandler<void(DWORD)>& sleepHandler() {
+    static ReplaceableHandler<void(DWORD)> handler;
+    return handler;
+}
 } // namespace
 
 void Sleep(DWORD milliseconds) {
-    SleepHandler handler;
-    {
-        std::lock_guard lock(handlerMutex);
-        handler = currentHandler;
-    }
-    if (handler)
+    if (SleepHandler handler = sleepHandler().Get())
         handler(milliseconds);
     else
         std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
 SleepHandler SetSleepHandler(SleepHandler handler) {
-    std::lock_guard lock(handlerMutex);
-    std::swap(currentHandler, handler);
-    return handler;
+    return sleepHandler().Set(std::move(handler));
 }

@@ -1,10 +1,14 @@
 #include "Thread.h"
 
+#include "Fatal.h"
+
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <QThread>
 #include <deque>
 #include <exception>
+#include <stdexcept>
+#include <string>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -74,29 +78,71 @@ bool IsGuiThread() {
     return app && QThread::currentThread() == app->thread();
 }
 
+void RequireGuiThread(const char* call) {
+    if (IsGuiThread())
+        return;
+    const std::string message = std::string(call) +
+                                " called off the GUI thread: message boxes and dialogs belong to "
+                                "the GUI thread (reach it through TThread::Synchronize)";
+    PlatformFatal(message.c_str());
+}
+
 void CheckSynchronize() {
     std::unique_lock lock(syncMutex);
     runPending(lock);
 }
 
+namespace {
+// The TThread whose Execute runs on the calling thread, if any.
+thread_local const TThread* runningThread = nullptr;
+} // namespace
+
 TThread::~TThread() {
-    Terminate();
-    WaitFor();
+    // Terminate and WaitFor cannot be done here: Execute may still be running on a derived
+    // object whose own part is already destroyed. The derived class must have waited.
+    bool waited;
+    {
+        std::lock_guard lock(joinMutex_);
+        waited = !started_ || joined_;
+    }
+    if (!waited)
+        PlatformFatal("TThread destroyed while its thread may still run: call Terminate and "
+                      "WaitFor in the derived class's destructor or before deleting it");
 }
 
 void TThread::Start() {
-    if (started_.exchange(true))
+    std::lock_guard lock(joinMutex_);
+    if (started_)
         return;
-    thread_ = std::thread([this] { run(); });
+    started_ = true;
+    try {
+        thread_ = std::thread([this] { run(); });
+    } catch (...) {
+        started_ = false;
+        throw;
+    }
 }
 
 void TThread::run() {
-    nativeId_ = static_cast<int>(syscall(SYS_gettid));
+    runningThread = this;
+    {
+        std::lock_guard lock(priorityMutex_);
+        nativeId_ = static_cast<int>(syscall(SYS_gettid));
+    }
     applyPriority();
     Execute();
+    {
+        std::lock_guard lock(priorityMutex_);
+        nativeId_ = 0; // the id may soon belong to another thread
+    }
     std::lock_guard lock(syncMutex);
     finished_ = true;
     syncCv.notify_all();
+}
+
+int TThread::NativeId() const {
+    std::lock_guard lock(priorityMutex_);
+    return nativeId_;
 }
 
 void TThread::Terminate() {
@@ -113,7 +159,7 @@ bool TThread::Finished() const {
 }
 
 void TThread::WaitFor() {
-    if (!started_)
+    if (!started_ || runningThread == this)
         return;
     if (IsGuiThread()) {
         std::unique_lock lock(syncMutex);
@@ -124,8 +170,11 @@ void TThread::WaitFor() {
             syncCv.wait(lock);
         }
     }
-    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id())
+    // One waiter joins; a concurrent one waits here until the join is done.
+    std::lock_guard lock(joinMutex_);
+    if (thread_.joinable())
         thread_.join();
+    joined_ = true;
 }
 
 void TThread::SetPriority(TThreadPriority priority) {
@@ -134,9 +183,9 @@ void TThread::SetPriority(TThreadPriority priority) {
 }
 
 void TThread::applyPriority() {
-    int id = nativeId_.load();
-    if (id != 0)
-        setpriority(PRIO_PROCESS, static_cast<id_t>(id), niceFor(priority_.load()));
+    std::lock_guard lock(priorityMutex_);
+    if (nativeId_ != 0)
+        setpriority(PRIO_PROCESS, static_cast<id_t>(nativeId_), niceFor(priority_.load()));
 }
 
 void TThread::Synchronize(const std::function<void()>& method) {
@@ -144,6 +193,12 @@ void TThread::Synchronize(const std::function<void()>& method) {
         method();
         return;
     }
+    // Only the GUI thread of a living application runs the request: without one the caller
+    // would wait for ever. An exception, not an abort: the caller (or its Execute) may
+    // handle it; left alone it ends the program with this text.
+    if (!QCoreApplication::instance() || QCoreApplication::closingDown())
+        throw std::logic_error("TThread::Synchronize without a Qt application: no GUI thread "
+                               "would ever run the request");
     SyncRequest request{&method, false, nullptr};
     std::unique_lock lock(syncMutex);
     pendingRequests.push_back(&request);

@@ -16,6 +16,11 @@ enum class TThreadPriority { Idle, Lowest, Lower, Normal, Higher, Highest, TimeC
 // The owner stops a thread with Terminate and WaitFor before destroying it. WaitFor called
 // on the GUI thread keeps running the Synchronize requests that arrive meanwhile, so a thread
 // that is waiting for the GUI thread can always finish.
+//
+// A derived class waits for its thread in its own destructor (or its owner does before the
+// delete): by the time the base destructor runs, the derived part that Execute uses is gone.
+// The base destructor therefore only checks: a thread started and not yet waited for prints
+// a message and aborts the program.
 class TThread {
 public:
     TThread() = default;
@@ -33,8 +38,13 @@ public:
     // True once Execute has returned.
     bool Finished() const;
 
-    // Waits until Execute has returned (at once when the thread was never started).
+    // Waits until Execute has returned and the thread has ended (at once when it was never
+    // started). Several threads may wait at once: one joins, the others return when the join
+    // is done. Called by the thread itself, it returns at once.
     void WaitFor();
+
+    // The Linux thread id while Execute runs; 0 before the thread starts and once it ends.
+    int NativeId() const;
 
     // Best effort on Linux: a raised priority lowers the thread's nice value when allowed.
     void SetPriority(TThreadPriority priority);
@@ -44,7 +54,9 @@ protected:
     virtual void Execute() = 0;
 
     // Runs method on the GUI thread and returns when it has run. Called on the GUI thread
-    // itself, it runs method at once.
+    // itself, it runs method at once. Without a Qt application object (none yet, or one that
+    // is being destroyed) nothing would ever run it: Synchronize throws std::logic_error at
+    // once instead of blocking for ever.
     void Synchronize(const std::function<void()>& method);
 
     // Waits for the given time unless Terminate cuts it short; false when terminated.
@@ -54,11 +66,14 @@ private:
     void run();
     void applyPriority();
 
+    std::mutex joinMutex_; // guards thread_ and joined_; held for the whole join
     std::thread thread_;
+    bool joined_ = false;
     std::atomic<bool> started_{false};
     std::atomic<bool> terminated_{false};
     std::atomic<TThreadPriority> priority_{TThreadPriority::Normal};
-    std::atomic<int> nativeId_{0};
+    mutable std::mutex priorityMutex_; // keeps nativeId_ valid while a priority is applied
+    int nativeId_ = 0;      // the running thread's id; 0 before it starts and once it ends
     bool finished_ = false; // guarded by the synchronize lock
     std::mutex pauseMutex_;
     std::condition_variable pauseCv_;
@@ -66,6 +81,9 @@ private:
 
 // True on the GUI thread (the thread of the Qt application object).
 bool IsGuiThread();
+
+// Aborts with a message naming call unless on the GUI thread (in release builds too).
+void RequireGuiThread(const char* call);
 
 // Runs every pending Synchronize request. The GUI thread calls it when woken by one.
 void CheckSynchronize();

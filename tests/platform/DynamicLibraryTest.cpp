@@ -1,6 +1,10 @@
 #include "DynamicLibrary.h"
 
+#include "LastError.h"
+
+#include <QTemporaryDir>
 #include <cstdlib>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <string>
 
@@ -8,9 +12,21 @@ namespace {
 
 class DriverPath {
 public:
-    explicit DriverPath(const char* dirs) { setenv(DriverPathVariable, dirs, 1); }
+    explicit DriverPath(const std::string& dirs) { setenv(DriverPathVariable, dirs.c_str(), 1); }
     ~DriverPath() { unsetenv(DriverPathVariable); }
 };
+
+int probeAnswer(HMODULE module) {
+    auto answer = reinterpret_cast<int (*)()>(GetProcAddress(module, "ProbeAnswer"));
+    return answer ? answer() : -1;
+}
+
+size_t lineCount(const std::string& text) {
+    size_t lines = 0;
+    for (char c : text)
+        lines += c == '\n';
+    return lines;
+}
 
 TEST(DynamicLibrary, WindowsNameStandsForSharedObject) {
     char buffer[64];
@@ -19,11 +35,21 @@ TEST(DynamicLibrary, WindowsNameStandsForSharedObject) {
     EXPECT_STREQ(SharedObjectNameFor("libm.so.6", buffer, sizeof buffer), "libm.so.6");
 }
 
-TEST(DynamicLibrary, MissingLibraryGivesNull) {
+TEST(DynamicLibrary, MissingLibraryGivesNullAndModNotFound) {
     DriverPath path("/nonexistent");
+    SetLastError(0);
+    testing::internal::CaptureStderr();
     EXPECT_EQ(LoadLibraryA("NoSuchDriver.dll"), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
+    EXPECT_EQ(LoadLibraryA("/nonexistent/libNoSuchDriver.so"), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), ""); // nothing to say about a file
+    SetLastError(0);
     EXPECT_EQ(LoadLibraryA(""), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    SetLastError(0);
     EXPECT_EQ(LoadLibraryA(nullptr), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
 }
 
 TEST(DynamicLibrary, FoundOnlyThroughTheDriverPath) {
@@ -33,13 +59,67 @@ TEST(DynamicLibrary, FoundOnlyThroughTheDriverPath) {
     DriverPath path("/nonexistent:" PROBE_DIR);
     HMODULE module = LoadLibraryA("LoaderProbe.dll");
     ASSERT_NE(module, nullptr);
-    auto answer = reinterpret_cast<int (*)()>(GetProcAddress(module, "ProbeAnswer"));
-    ASSERT_NE(answer, nullptr);
-    EXPECT_EQ(answer(), 42);
+    EXPECT_EQ(probeAnswer(module), 42);
+    EXPECT_STREQ(LastLibraryLoadError(), "");
     EXPECT_EQ(GetProcAddress(module, "NoSuchExport"), nullptr);
     EXPECT_EQ(GetProcAddress(nullptr, "ProbeAnswer"), nullptr);
     EXPECT_EQ(FreeLibrary(module), 1);
     EXPECT_EQ(FreeLibrary(nullptr), 0);
+}
+
+// A file that is there but no library stops the search: the good library of the same name
+// in the next folder is not taken.
+TEST(DynamicLibrary, FileThatIsNoLibraryStopsTheSearch) {
+    QTemporaryDir folder;
+    const std::string fake = folder.path().toStdString() + "/libLoaderProbe.so";
+    std::ofstream(fake) << "not a shared object\n";
+    DriverPath path(folder.path().toStdString() + ":" PROBE_DIR);
+
+    SetLastError(0);
+    testing::internal::CaptureStderr();
+    HMODULE module = LoadLibraryA("LoaderProbe.dll");
+    const std::string diagnostic = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(module, nullptr);
+    if (module)
+        FreeLibrary(module);
+    EXPECT_EQ(GetLastError(), ERROR_BAD_EXE_FORMAT);
+    EXPECT_EQ(lineCount(diagnostic), 1u) << diagnostic;
+    EXPECT_NE(diagnostic.find(fake), std::string::npos) << diagnostic;
+    EXPECT_NE(std::string(LastLibraryLoadError()).find(fake), std::string::npos);
+}
+
+TEST(DynamicLibrary, LibraryWithAMissingSymbolStopsTheSearch) {
+    DriverPath path(BROKEN_PROBE_DIR ":" PROBE_DIR);
+
+    SetLastError(0);
+    testing::internal::CaptureStderr();
+    HMODULE module = LoadLibraryA("LoaderProbe.dll");
+    const std::string diagnostic = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(module, nullptr);
+    if (module)
+        FreeLibrary(module);
+    EXPECT_EQ(GetLastError(), ERROR_PROC_NOT_FOUND);
+    EXPECT_EQ(lineCount(diagnostic), 1u) << diagnostic;
+    EXPECT_NE(diagnostic.find(BROKEN_PROBE_DIR "/libLoaderProbe.so"), std::string::npos)
+        << diagnostic;
+    EXPECT_NE(diagnostic.find("ZandrelProbeNoSuchFunction"), std::string::npos) << diagnostic;
+}
+
+// Nothing in the driver path's folders: the library beside the executable is the one.
+TEST(DynamicLibrary, FallsBackToTheExecutablesFolder) {
+    QTemporaryDir empty;
+    {
+        DriverPath path("/nonexistent:" + empty.path().toStdString() + ":" PROBE_DIR);
+        HMODULE module = LoadLibraryA("BesideProbe.dll");
+        ASSERT_NE(module, nullptr) << LastLibraryLoadError();
+        EXPECT_EQ(probeAnswer(module), 43);
+        EXPECT_EQ(FreeLibrary(module), 1);
+    }
+    unsetenv(DriverPathVariable);
+    HMODULE module = LoadLibraryA("BesideProbe.dll");
+    ASSERT_NE(module, nullptr) << LastLibraryLoadError();
+    EXPECT_EQ(probeAnswer(module), 43);
+    EXPECT_EQ(FreeLibrary(module), 1);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
+#include <thread>
 
 namespace {
 
@@ -39,6 +40,20 @@ TEST(FileOpenDialog, ExecuteTakesTheHandlersChoice) {
     EXPECT_FALSE(dialog.Execute());
     EXPECT_EQ(dialog.FileName, "/tmp/a.h86");
     SetFileDialogHandler(previous);
+}
+
+// A real dialog asked for off the GUI thread ends the program with a message naming the call.
+TEST(FileOpenDialogDeathTest, RealDialogOffTheGuiThreadAborts) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            SetFileDialogHandler({});
+            std::thread([] {
+                TOpenDialog dialog;
+                dialog.Execute();
+            }).join();
+        },
+        "TOpenDialog::Execute called off the GUI thread");
 }
 
 } // namespace

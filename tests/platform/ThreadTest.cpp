@@ -3,8 +3,13 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <gtest/gtest.h>
+#include <sys/syscall.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -87,5 +92,76 @@ TEST(Thread, WaitForAThreadNeverStartedReturns) {
     thread.WaitFor();
     EXPECT_FALSE(thread.Finished());
 }
+
+// Forgets to wait in its destructor: Execute would go on running on a half-destroyed object.
+class ForgetfulThread : public TThread {
+protected:
+    void Execute() override {
+        while (!Terminated())
+            PauseUnlessTerminated(10);
+    }
+};
+
+TEST(ThreadDeathTest, DestroyedWithoutWaitingAborts) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            ForgetfulThread thread;
+            thread.Start();
+        },
+        "TThread destroyed while its thread may still run");
+}
+
+TEST(Thread, DestroyedNeverStartedOrWaitedForIsFine) {
+    { ForgetfulThread neverStarted; }
+    ForgetfulThread thread;
+    thread.Start();
+    thread.Terminate();
+    thread.WaitFor();
+    EXPECT_TRUE(thread.Finished());
+}
+
+TEST(Thread, ConcurrentWaitsAllReturnOnceTheThreadHasEnded) {
+    std::atomic<bool> release{false};
+    LambdaThread thread([&](LambdaThread&) {
+        while (!release)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    });
+    thread.Start();
+    std::atomic<int> returned{0};
+    std::vector<std::thread> waiters;
+    for (int i = 0; i < 4; ++i)
+        waiters.emplace_back([&] {
+            thread.WaitFor();
+            EXPECT_TRUE(thread.Finished());
+            ++returned;
+        });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50)); // all of them inside WaitFor
+    EXPECT_EQ(returned, 0);
+    release = true;
+    thread.WaitFor(); // the GUI thread waits too
+    for (auto& waiter : waiters)
+        waiter.join();
+    EXPECT_EQ(returned, 4);
+}
+
+TEST(Thread, NativeIdIsKnownWhileRunningAndClearedAtTheEnd) {
+    std::atomic<int> seen{-1};
+    std::atomic<int> own{-2};
+    LambdaThread thread([&](LambdaThread& self) {
+        own = static_cast<int>(syscall(SYS_gettid));
+        seen = self.NativeId();
+    });
+    EXPECT_EQ(thread.NativeId(), 0);
+    thread.Start();
+    thread.WaitFor();
+    EXPECT_EQ(seen, own);
+    EXPECT_EQ(thread.NativeId(), 0);
+    thread.SetPriority(TThreadPriority::Lower); // no thread to apply it to: only stored
+    EXPECT_EQ(thread.Priority(), TThreadPriority::Lower);
+}
+
+// What a thread does with Synchronize when no application runs it is in NoApplicationTest.cpp:
+// this program always has one.
 
 } // namespace

@@ -2,29 +2,51 @@
 
 #include "Sleep.h"
 
+#include <gtest/gtest.h>
+#include <memory>
 #include <mutex>
 #include <vector>
 
-// While it lives, every Sleep returns at once and its duration is recorded.
+// While it lives, every Sleep returns at once and its duration is recorded. It puts back the
+// handler it replaced when it goes (nested recordings are fine; ending them out of order
+// fails the test).
 class RecordingSleep {
 public:
-    RecordingSleep() {
-        previous_ = SetSleepHandler([this](DWORD ms) {
-            std::lock_guard lock(mutex_);
-            pauses_.push_back(ms);
-        });
+    RecordingSleep() : state_(std::make_shared<State>()) {
+        previous_ = SetSleepHandler(Recorder{state_});
     }
-    ~RecordingSleep() { SetSleepHandler(previous_); }
+    ~RecordingSleep() {
+        SleepHandler replaced = SetSleepHandler(previous_);
+        const auto* mine = replaced.target<Recorder>();
+        if (!mine || mine->state != state_) {
+            ADD_FAILURE() << "RecordingSleep ended while another Sleep handler was installed "
+                             "(recordings end in the reverse order of their start)";
+            SetSleepHandler(std::move(replaced)); // leave the later one in place
+        }
+    }
     RecordingSleep(const RecordingSleep&) = delete;
     RecordingSleep& operator=(const RecordingSleep&) = delete;
 
     std::vector<DWORD> Pauses() const {
-        std::lock_guard lock(mutex_);
-        return pauses_;
+        std::lock_guard lock(state_->mutex);
+        return state_->pauses;
     }
 
 private:
+    struct State {
+        std::mutex mutex;
+        std::vector<DWORD> pauses;
+    };
+    // The installed handler shares the record, so a handler left behind by a recording that
+    // ended out of order still has somewhere to write.
+    struct Recorder {
+        std::shared_ptr<State> state;
+        void operator()(DWORD ms) const {
+            std::lock_guard lock(state->mutex);
+            state->pauses.push_back(ms);
+        }
+    };
+
+    std::shared_ptr<State> state_;
     SleepHandler previous_;
-    mutable std::mutex mutex_;
-    std::vector<DWORD> pauses_;
 };

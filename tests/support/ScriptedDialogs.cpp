@@ -1,5 +1,7 @@
 #include "ScriptedDialogs.h"
 
+#include "Thread.h"
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -13,13 +15,29 @@ std::string describe(const MessageBoxRequest& r) {
            "\", flags " + std::to_string(r.flags);
 }
 
+// The real entry points abort when a real box or dialog is asked for off the GUI thread;
+// under test the handler is asked first (MessageBox.cpp), so it checks the thread and fails
+// only the test.
+bool onGuiThread(const std::string& what) {
+    if (IsGuiThread())
+        return true;
+    ADD_FAILURE() << what << " asked for off the GUI thread";
+    return false;
+}
+
 int unexpectedBox(const MessageBoxRequest& request) {
-    ADD_FAILURE() << "unexpected " << describe(request);
+    if (onGuiThread(describe(request)))
+        ADD_FAILURE() << "unexpected " << describe(request);
     return IDCANCEL;
 }
 
+std::string describe(const OpenFileRequest& request) {
+    return "file dialog \"" + request.title + "\"";
+}
+
 std::optional<std::string> unexpectedFileDialog(const OpenFileRequest& request) {
-    ADD_FAILURE() << "unexpected file dialog \"" << request.title << "\"";
+    if (onGuiThread(describe(request)))
+        ADD_FAILURE() << "unexpected " << describe(request);
     return std::nullopt;
 }
 
@@ -30,12 +48,30 @@ void InstallUnexpectedDialogGuards() {
     SetFileDialogHandler(unexpectedFileDialog);
 }
 
-ScriptedMessageBoxes::ScriptedMessageBoxes() {
-    SetMessageBoxHandler([this](const MessageBoxRequest& request) { return answer(request); });
+// The handler a script installs: it reaches the script while that lives and acts as the
+// guard once it is gone (a script destroyed out of order leaves no dangling handler).
+struct ScriptedMessageBoxes::Handler {
+    std::weak_ptr<ScriptedMessageBoxes*> script;
+    int operator()(const MessageBoxRequest& request) const {
+        auto self = script.lock();
+        return self ? (*self)->answer(request) : unexpectedBox(request);
+    }
+};
+
+ScriptedMessageBoxes::ScriptedMessageBoxes()
+    : self_(std::make_shared<ScriptedMessageBoxes*>(this)) {
+    previous_ = SetMessageBoxHandler(Handler{self_});
 }
 
 ScriptedMessageBoxes::~ScriptedMessageBoxes() {
-    SetMessageBoxHandler(unexpectedBox);
+    MessageBoxHandler replaced = SetMessageBoxHandler(previous_);
+    const auto* mine = replaced.target<Handler>();
+    if (!mine || mine->script.lock() != self_) {
+        ADD_FAILURE() << "scripted message boxes ended while another handler was installed "
+                         "(scripts end in the reverse order of their start)";
+        SetMessageBoxHandler(std::move(replaced)); // leave the later one in place
+    }
+    self_.reset();
     for (const auto& e : expected_)
         ADD_FAILURE() << "expected but never shown: " << describe(e.request);
 }
@@ -69,6 +105,8 @@ size_t ScriptedMessageBoxes::Pending() const {
 }
 
 int ScriptedMessageBoxes::answer(const MessageBoxRequest& request) {
+    if (!onGuiThread(describe(request)))
+        return IDCANCEL;
     std::unique_lock lock(mutex_);
     shown_.push_back(request);
     if (expected_.empty()) {
@@ -91,24 +129,43 @@ int ScriptedMessageBoxes::answer(const MessageBoxRequest& request) {
     return next.answer;
 }
 
-ScriptedFileDialog::ScriptedFileDialog() {
-    SetFileDialogHandler([this](const OpenFileRequest& request) -> std::optional<std::string> {
-        std::lock_guard lock(mutex_);
-        requests_.push_back(request);
-        if (answers_.empty()) {
-            ADD_FAILURE() << "unexpected file dialog \"" << request.title << "\"";
-            return std::nullopt;
-        }
-        auto answer = answers_.front();
-        answers_.pop_front();
-        return answer;
-    });
+struct ScriptedFileDialog::Handler {
+    std::weak_ptr<ScriptedFileDialog*> script;
+    std::optional<std::string> operator()(const OpenFileRequest& request) const {
+        auto self = script.lock();
+        return self ? (*self)->answer(request) : unexpectedFileDialog(request);
+    }
+};
+
+ScriptedFileDialog::ScriptedFileDialog() : self_(std::make_shared<ScriptedFileDialog*>(this)) {
+    previous_ = SetFileDialogHandler(Handler{self_});
 }
 
 ScriptedFileDialog::~ScriptedFileDialog() {
-    SetFileDialogHandler(unexpectedFileDialog);
+    FileDialogHandler replaced = SetFileDialogHandler(previous_);
+    const auto* mine = replaced.target<Handler>();
+    if (!mine || mine->script.lock() != self_) {
+        ADD_FAILURE() << "scripted file dialog ended while another handler was installed (scripts "
+                         "end in the reverse order of their start)";
+        SetFileDialogHandler(std::move(replaced));
+    }
+    self_.reset();
     if (!answers_.empty())
         ADD_FAILURE() << answers_.size() << " file dialog answer(s) never asked for";
+}
+
+std::optional<std::string> ScriptedFileDialog::answer(const OpenFileRequest& request) {
+    if (!onGuiThread(describe(request)))
+        return std::nullopt;
+    std::lock_guard lock(mutex_);
+    requests_.push_back(request);
+    if (answers_.empty()) {
+        ADD_FAILURE() << "unexpected " << describe(request);
+        return std::nullopt;
+    }
+    auto answer = answers_.front();
+    answers_.pop_front();
+    return answer;
 }
 
 ScriptedFileDialog& ScriptedFileDialog::Answer(std::optional<std::string> path) {

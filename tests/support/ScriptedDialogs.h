@@ -5,6 +5,7 @@
 
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -12,7 +13,10 @@
 
 // Answers the program's message boxes from a script while it lives. Each box must be the
 // next one expected (kind, text, caption and, when given, flags); anything else fails the
-// test and is answered with Cancel. Boxes expected but never shown fail the test too.
+// test and is answered with Cancel. Boxes expected but never shown fail the test too, and so
+// does a box asked for off the GUI thread (answered with Cancel, the script left as it was).
+// It puts back the handler it replaced when it goes (nested scripts are fine; destroying
+// them out of order fails the test).
 class ScriptedMessageBoxes {
 public:
     ScriptedMessageBoxes();
@@ -46,15 +50,20 @@ private:
         int answer;
         std::function<void()> whenShown;
     };
+    struct Handler;
     int answer(const MessageBoxRequest& request);
 
+    std::shared_ptr<ScriptedMessageBoxes*> self_; // the installed handler's way back here
+    MessageBoxHandler previous_;
     mutable std::mutex mutex_;
     std::deque<Expected> expected_;
     std::vector<MessageBoxRequest> shown_;
 };
 
 // Answers the file-open dialog from a script while it lives: each Execute takes the next
-// answer (nullopt = the user cancelled). A dialog with no answer left fails the test.
+// answer (nullopt = the user cancelled). A dialog with no answer left fails the test, and so
+// does one asked for off the GUI thread (cancelled, the script left as it was). Like the
+// message boxes, it puts back the handler it replaced.
 class ScriptedFileDialog {
 public:
     ScriptedFileDialog();
@@ -66,11 +75,16 @@ public:
     std::vector<OpenFileRequest> Requests() const;
 
 private:
+    struct Handler;
+    std::optional<std::string> answer(const OpenFileRequest& request);
+
+    std::shared_ptr<ScriptedFileDialog*> self_;
+    FileDialogHandler previous_;
     mutable std::mutex mutex_;
     std::deque<std::optional<std::string>> answers_;
     std::vector<OpenFileRequest> requests_;
 };
 
 // Installed by the test main for every test: a box or file dialog nobody scripted fails
-// the test instead of waiting for a user.
+// the test instead of waiting for a user (and so does one asked for off the GUI thread).
 void InstallUnexpectedDialogGuards();
