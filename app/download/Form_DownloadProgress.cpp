@@ -1,5 +1,6 @@
 #include "Form_DownloadProgress.h"
 
+#include "FormScale.h"
 #include "Gauge.h"
 
 #include <QCloseEvent>
@@ -12,13 +13,14 @@ TForm_DownloadProgress::TForm_DownloadProgress(QWidget* parent) : QDialog(parent
     setWindowTitle(QStringLiteral("Download Progress"));
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                    Qt::WindowMinimizeButtonHint);
-    setFixedSize(352, 132);
     setModal(true);
+    // Pixels of the design, scaled for the dialog's font.
+    const FormScale scale = FormScale::Of(this);
 
     auto* layout = new QVBoxLayout(this);
     CGauge_Progress = new TGauge(this);
     CGauge_Progress->setObjectName(QStringLiteral("CGauge_Progress"));
-    CGauge_Progress->setFixedSize(297, 41);
+    CGauge_Progress->setFixedSize(scale.Size(297, 41));
     layout->addWidget(CGauge_Progress, 0, Qt::AlignHCenter);
     Button_Cancel = new QPushButton(QStringLiteral("Cancel"), this);
     Button_Cancel->setObjectName(QStringLiteral("Button_Cancel"));
@@ -28,6 +30,7 @@ TForm_DownloadProgress::TForm_DownloadProgress(QWidget* parent) : QDialog(parent
     buttons->addWidget(Button_Cancel);
     buttons->addStretch();
     layout->addLayout(buttons);
+    FixFormSize(this, scale.Size(352, 132));
     connect(Button_Cancel, &QPushButton::clicked, this, [this] { Button_CancelClick(); });
 }
 

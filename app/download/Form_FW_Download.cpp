@@ -2,6 +2,7 @@
 
 #include "Application.h"
 #include "FileOpenDialog.h"
+#include "FormScale.h"
 #include "HexPassword.h"
 #include "MessageBox.h"
 #include "StringGrid.h"
@@ -13,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QPainter>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QStatusBar>
@@ -46,18 +48,45 @@ TStringGrid* makeSectorGrid(const char* name, int rows, QWidget* parent) {
     return grid;
 }
 
-// A small coloured square with its meaning beside it.
-QWidget* legendEntry(const QColor& colour, const char* text, QWidget* parent) {
+// The square of a legend: a fixed colour, or (with a grid) the colour the grid draws its
+// selected row in, read whenever the square is drawn.
+class LegendSquare : public QFrame {
+public:
+    LegendSquare(const QColor& colour, TStringGrid* grid, QWidget* parent)
+        : QFrame(parent), colour_(colour), grid_(grid) {
+        setFrameShape(QFrame::Box);
+        if (grid_)
+            grid_->installEventFilter(this);
+    }
+
+    QColor Colour() const { return grid_ ? grid_->SelectionColor() : colour_; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override {
+        QPainter(this).fillRect(contentsRect(), Colour());
+        QFrame::paintEvent(event);
+    }
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == grid_ && event->type() == QEvent::PaletteChange)
+            update();
+        return QFrame::eventFilter(watched, event);
+    }
+
+private:
+    QColor colour_;
+    TStringGrid* grid_;
+};
+
+// A legend entry: a small square with its meaning beside it.
+QWidget* legendEntry(const char* name, const QColor& colour, TStringGrid* selectionOf,
+                     const char* text, QWidget* parent) {
     auto* entry = new QWidget(parent);
     auto* layout = new QHBoxLayout(entry);
     layout->setContentsMargins(0, 0, 0, 0);
-    auto* square = new QFrame(entry);
-    square->setFixedSize(13, 13);
-    square->setFrameShape(QFrame::Box);
-    square->setAutoFillBackground(true);
-    QPalette palette = square->palette();
-    palette.setColor(QPalette::Window, colour);
-    square->setPalette(palette);
+    auto* square = new LegendSquare(colour, selectionOf, entry);
+    square->setObjectName(QString::fromUtf8(name));
+    const int side = FormScale::Of(parent).Y(13);
+    square->setFixedSize(side, side);
     layout->addWidget(square);
     layout->addWidget(new QLabel(QString::fromUtf8(text), entry));
     layout->addStretch();
@@ -88,6 +117,10 @@ TForm_FW_Download::TForm_FW_Download(QWidget* parent) : QDialog(parent) {
     Downloader = nullptr;
     SectorTableValid = 0;
     ClearSectorTable();
+    FixFormSize(this, FormScale::Of(this).Size(635, 465));
+    // A sector's texts may widen a column; the window grows to show the whole table.
+    for (TStringGrid* grid : {AdvStringGrid_Modules, AdvStringGrid_Standard})
+        connect(grid, &TStringGrid::ColumnsWidened, this, [this] { GrowFormToFit(this); });
 }
 
 TForm_FW_Download::~TForm_FW_Download() {
@@ -100,7 +133,9 @@ void TForm_FW_Download::buildControls() {
     setWindowTitle(QStringLiteral("Zandrel"));
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-    setFixedSize(635, 465);
+    // Pixels of the design, scaled for the window's font; the window's size is fixed once
+    // its grids are set up.
+    const FormScale scale = FormScale::Of(this);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -120,18 +155,18 @@ void TForm_FW_Download::buildControls() {
     Panel1 = new QFrame(this);
     Panel1->setObjectName(QStringLiteral("Panel1"));
     Panel1->setFrameShape(QFrame::StyledPanel);
-    Panel1->setFixedHeight(57);
+    Panel1->setFixedHeight(scale.Y(57));
     auto* panelLayout = new QHBoxLayout(Panel1);
     panelLayout->addWidget(new QLabel(QStringLiteral("Node #:"), Panel1));
     StaticText_NodeNumber = new QLabel(QStringLiteral("0"), Panel1);
     StaticText_NodeNumber->setObjectName(QStringLiteral("StaticText_NodeNumber"));
-    StaticText_NodeNumber->setMinimumWidth(40);
+    StaticText_NodeNumber->setMinimumWidth(scale.X(40));
     panelLayout->addWidget(StaticText_NodeNumber);
-    panelLayout->addSpacing(40);
+    panelLayout->addSpacing(scale.X(40));
     panelLayout->addWidget(new QLabel(QStringLiteral("Password:"), Panel1));
     Edit_Password = new QLineEdit(Panel1);
     Edit_Password->setObjectName(QStringLiteral("Edit_Password"));
-    Edit_Password->setFixedWidth(120);
+    Edit_Password->setFixedWidth(scale.X(120));
     panelLayout->addWidget(Edit_Password);
     panelLayout->addStretch();
     layout->addWidget(Panel1);
@@ -146,9 +181,10 @@ void TForm_FW_Download::buildControls() {
     standard->addWidget(new QLabel(QStringLiteral("Sectors:"), TabSheet_Standard));
     AdvStringGrid_Standard = makeSectorGrid("AdvStringGrid_Standard", 3, TabSheet_Standard);
     standard->addWidget(AdvStringGrid_Standard, 1);
-    standard->addWidget(legendEntry(Lime, "Active Sector On Boot", TabSheet_Standard));
+    standard->addWidget(legendEntry("Shape_StandardBootSector", Lime, nullptr,
+                                    "Active Sector On Boot", TabSheet_Standard));
     Button1 = makeButton("Button1", "Upgrade Firmware", TabSheet_Standard);
-    Button1->setMinimumWidth(160);
+    Button1->setMinimumWidth(scale.X(160));
     auto* standardButtons = new QHBoxLayout;
     standardButtons->addStretch();
     standardButtons->addWidget(Button1);
@@ -163,9 +199,10 @@ void TForm_FW_Download::buildControls() {
     AdvStringGrid_Modules = makeSectorGrid("AdvStringGrid_Modules", 2, TabSheet_Advanced);
     advanced->addWidget(AdvStringGrid_Modules, 1);
     auto* legend = new QHBoxLayout;
-    legend->addWidget(legendEntry(palette().color(QPalette::Active, QPalette::Highlight),
+    legend->addWidget(legendEntry("Shape_CurrentSelection", QColor(), AdvStringGrid_Modules,
                                   "Current Selection", TabSheet_Advanced));
-    legend->addWidget(legendEntry(Lime, "Active Sector On Boot", TabSheet_Advanced));
+    legend->addWidget(
+        legendEntry("Shape_BootSector", Lime, nullptr, "Active Sector On Boot", TabSheet_Advanced));
     advanced->addLayout(legend);
     Button_Retrieve = makeButton("Button_Retrieve", "Retrieve Configuration", TabSheet_Advanced);
     Button_EraseModule = makeButton("Button_EraseModule", "Erase Sector", TabSheet_Advanced);
@@ -221,13 +258,14 @@ void TForm_FW_Download::FormCreate() {
         ShowHint();
     };
     Application->TrackHints();
+    const FormScale scale = FormScale::Of(this);
     for (TStringGrid* grid : {AdvStringGrid_Modules, AdvStringGrid_Standard}) {
         for (int col = 0; col < ColumnCount; ++col)
             grid->SetCell(col, 0, HeaderTexts[col]);
-        grid->SetColWidth(0, 35);
-        grid->SetColWidth(3, 75);
-        grid->SetColWidth(4, 125);
-        grid->SetColWidth(5, 75);
+        grid->SetColWidth(0, scale.X(35));
+        grid->SetColWidth(3, scale.X(75));
+        grid->SetColWidth(4, scale.X(125));
+        grid->SetColWidth(5, scale.X(75));
     }
     PageControl1->setCurrentWidget(TabSheet_Standard);
 }

@@ -1,5 +1,6 @@
 #include "AboutBox.h"
 
+#include "FormScale.h"
 #include "HtmlLabel.h"
 
 #include <QFrame>
@@ -39,7 +40,8 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("About"));
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint);
-    setFixedSize(226, 221);
+    // Pixels of the design, scaled for the box's font; the picture keeps its own.
+    const FormScale scale = FormScale::Of(this);
 
     auto* layout = new QVBoxLayout(this);
     auto* panel = new QFrame(this);
@@ -53,7 +55,7 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
     ProductName = new QLabel(QStringLiteral("Zandrel"), panel);
     ProductName->setObjectName(QStringLiteral("ProductName"));
     QFont nameFont = ProductName->font();
-    nameFont.setPixelSize(13);
+    nameFont.setPixelSize(scale.Y(13));
     nameFont.setBold(true);
     ProductName->setFont(nameFont);
     inner->addWidget(ProductName);
@@ -83,6 +85,7 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
     OKButton->setDefault(true);
     layout->addWidget(OKButton, 0, Qt::AlignHCenter);
     connect(OKButton, &QPushButton::clicked, this, &QDialog::accept);
+    FixFormSize(this, scale.Size(226, 221));
 
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->geometry().center() - rect().center());

@@ -3,6 +3,7 @@
 #include "AboutBox.h"
 #include "DownloaderFactory.h"
 #include "Firmware_Downloader.h"
+#include "FormScale.h"
 #include "Form_FW_Download.h"
 #include "StringGrid.h"
 #include "Thread_NodesOnline.h"
@@ -108,6 +109,9 @@ void TForm_FW_Download_Main::buildControls() {
     setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
+    // Pixels of the design, scaled for the window's font; the interface picture keeps its
+    // own.
+    const FormScale scale = FormScale::Of(this);
 
     QMenu* network = menuBar()->addMenu(QStringLiteral("Network"));
     network->setObjectName(QStringLiteral("Network1"));
@@ -122,7 +126,7 @@ void TForm_FW_Download_Main::buildControls() {
 
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
-    layout->setContentsMargins(6, 6, 6, 4);
+    layout->setContentsMargins(scale.Margins(6, 6, 6, 4));
 
     GroupBox_Interface = new QGroupBox(QStringLiteral("Interface:"), central);
     GroupBox_Interface->setObjectName(QStringLiteral("GroupBox_Interface"));
@@ -142,8 +146,8 @@ void TForm_FW_Download_Main::buildControls() {
     PopupMenu_DNetInterface->addAction(VersionInfo2);
 
     auto* lines = new QGridLayout;
-    lines->setHorizontalSpacing(8);
-    lines->setVerticalSpacing(2);
+    lines->setHorizontalSpacing(scale.X(8));
+    lines->setVerticalSpacing(scale.Y(2));
     StaticText2 = makeLabel("StaticText2", "Interface Type:", GroupBox_Interface);
     StaticText_InterfaceType = makeLabel("StaticText_InterfaceType", "None", GroupBox_Interface);
     StaticText_InterfaceConfigLabel1 =
@@ -190,7 +194,7 @@ void TForm_FW_Download_Main::buildControls() {
     AdvStringGrid_NodesOnline->SetColCount(7);
     AdvStringGrid_NodesOnline->SetRowCount(NodeRows + 1);
     AdvStringGrid_NodesOnline->SetFixedCols(1);
-    AdvStringGrid_NodesOnline->verticalHeader()->setDefaultSectionSize(21);
+    AdvStringGrid_NodesOnline->verticalHeader()->setDefaultSectionSize(scale.Y(21));
     layout->addWidget(AdvStringGrid_NodesOnline, 1);
 
     Button_DownloadFirmware =
@@ -203,14 +207,18 @@ void TForm_FW_Download_Main::buildControls() {
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
     StatusBar1->setSizeGripEnabled(false);
     StatusPanel = new QLabel(QStringLiteral("Status: Offline"), StatusBar1);
-    StatusPanel->setMinimumWidth(50);
+    StatusPanel->setMinimumWidth(scale.X(50));
     StatusBar1->addWidget(StatusPanel);
 
     Timer_Browse = new QTimer(this);
     Timer_Browse->setObjectName(QStringLiteral("Timer_Browse"));
     Timer_Browse->setInterval(static_cast<int>(DefaultBrowseTime));
 
-    setFixedSize(432, 382 + menuBar()->sizeHint().height());
+    // The client area is the design's; the menu bar comes on top of it.
+    FixFormSize(this, scale.Size(432, 382) + QSize(0, menuBar()->sizeHint().height()));
+    // A node's texts may widen a column; the window grows to show every column.
+    connect(AdvStringGrid_NodesOnline, &TStringGrid::ColumnsWidened, this,
+            [this] { GrowFormToFit(this); });
 
     connect(Button_NetworkStart, &QPushButton::clicked, this,
             [this] { Button_NetworkStartClick(); });
@@ -262,11 +270,12 @@ void TForm_FW_Download_Main::closeEvent(QCloseEvent* event) {
 
 void TForm_FW_Download_Main::FormShow() {
     GroupBox_Interface->setTitle(QString::fromUtf8(interfaceCaption(NodeType)));
+    const FormScale scale = FormScale::Of(this);
     for (int col = 0; col < 7; ++col) {
         const GridColumn& c = gridColumns[col];
         AdvStringGrid_NodesOnline->SetCell(
             col, 0, NodeType == NodeTypeCANopen ? c.canopenHeader : c.header);
-        AdvStringGrid_NodesOnline->SetColWidth(col, c.width);
+        AdvStringGrid_NodesOnline->SetColWidth(col, scale.X(c.width));
     }
     Downloader = CreateDownloader ? CreateDownloader(NodeType) : nullptr;
     if (Downloader) {
@@ -274,6 +283,8 @@ void TForm_FW_Download_Main::FormShow() {
         Downloader->ReadConfiguration(RegistryKey);
     }
     RefreshInterfacePanel();
+    // The node type's captions and columns may need more room than the design's.
+    GrowFormToFit(this);
 }
 
 void TForm_FW_Download_Main::FormClose() {
@@ -389,6 +400,7 @@ void TForm_FW_Download_Main::RefreshInterfacePanel() {
         StaticText4->setText(QStringLiteral("NodeID:"));
     else if (NodeType == NodeTypeDeviceNet)
         StaticText4->setText(QStringLiteral("MacId:"));
+    GrowFormToFit(this);
 }
 
 std::int32_t TForm_FW_Download_Main::FillNodesOnlineGrid() {

@@ -1,5 +1,7 @@
 #include "Form_NetworkSelect.h"
 
+#include "FormScale.h"
+
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QPushButton>
@@ -12,7 +14,6 @@ TForm_NetworkSelect::TForm_NetworkSelect(QWidget* parent) : QDialog(parent) {
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
-    setFixedSize(318, 128);
 
     auto* layout = new QHBoxLayout(this);
     GroupBox_NodeType = new QGroupBox(QStringLiteral("Node Type:"), this);
@@ -39,6 +40,7 @@ TForm_NetworkSelect::TForm_NetworkSelect(QWidget* parent) : QDialog(parent) {
     buttons->addWidget(Button_Cancel);
     buttons->addStretch();
     layout->addLayout(buttons);
+    FixFormSize(this, FormScale::Of(this).Size(318, 128));
 
     connect(Button_Ok, &QPushButton::clicked, this, [this] {
         Button_OkClick();

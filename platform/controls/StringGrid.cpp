@@ -1,9 +1,15 @@
 #include "StringGrid.h"
 
+#include "FormScale.h"
+
 #include <QAbstractTableModel>
 #include <QApplication>
 #include <QHeaderView>
 #include <QPalette>
+#include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionViewItem>
+#include <algorithm>
 
 // Holds every cell, the header row included. Qt's rows are the grid's rows minus one.
 class StringGridModel : public QAbstractTableModel {
@@ -25,17 +31,17 @@ public:
         if (role == Qt::DisplayRole)
             return QString::fromStdString(cell(col, row));
         if (role == Qt::BackgroundRole || role == Qt::ForegroundRole) {
-            if (col < grid_->fixedCols_) {
-                if (role == Qt::BackgroundRole)
-                    return grid_->palette().brush(QPalette::Button);
-                return {};
-            }
-            if (!grid_->OnGetCellColor)
-                return {};
+            // The callback colours every cell of a row, the fixed ones included; what it
+            // leaves is the grid's own: fixed cells look like the header.
             QColor brush, font;
-            grid_->OnGetCellColor(row, col, brush, font);
+            if (grid_->OnGetCellColor)
+                grid_->OnGetCellColor(row, col, brush, font);
             QColor chosen = role == Qt::BackgroundRole ? brush : font;
-            return chosen.isValid() ? QVariant(chosen) : QVariant();
+            if (chosen.isValid())
+                return chosen;
+            if (col < grid_->fixedCols_ && role == Qt::BackgroundRole)
+                return grid_->palette().brush(QPalette::Button);
+            return {};
         }
         return {};
     }
@@ -108,7 +114,8 @@ TStringGrid::TStringGrid(QWidget* parent) : QTableView(parent), model_(new Strin
     verticalHeader()->setVisible(false);
     verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 8);
     horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
-    horizontalHeader()->setDefaultSectionSize(64);
+    // The default column width of the design, 64 pixels, scaled for the grid's font.
+    horizontalHeader()->setDefaultSectionSize(FormScale::Of(this).X(64));
     horizontalHeader()->setHighlightSections(false);
     horizontalHeader()->setStretchLastSection(false);
     setWordWrap(false);
@@ -164,6 +171,58 @@ std::string TStringGrid::Cell(int col, int row) const {
 
 void TStringGrid::SetCell(int col, int row, const std::string& text) {
     model_->setCell(col, row, text);
+    if (col >= 0 && col < ColCount() && row >= 0 && row < RowCount())
+        fitColumn(col, text);
+}
+
+void TStringGrid::SetColWidth(int col, int width) {
+    for (int row = 0; row < RowCount(); ++row) {
+        const std::string text = Cell(col, row);
+        if (!text.empty())
+            width = std::max(width, ColWidthForText(text));
+    }
+    setColumnWidth(col, width);
+}
+
+int TStringGrid::ColWidthForText(const std::string& text) const {
+    const QString shown = QString::fromStdString(text);
+    // A cell's text keeps a margin on either side and the grid line on its right; a
+    // header's text the header's margin on either side.
+    const int cellMargin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
+    const int cell = fontMetrics().horizontalAdvance(shown) + 2 * cellMargin + (showGrid() ? 1 : 0);
+    const QHeaderView* header = horizontalHeader();
+    const int headerMargin = style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
+    const int heading = header->fontMetrics().horizontalAdvance(shown) + 2 * headerMargin;
+    return std::max(cell, heading);
+}
+
+void TStringGrid::fitColumn(int col, const std::string& text) {
+    if (text.empty())
+        return;
+    const int needed = ColWidthForText(text);
+    if (needed <= columnWidth(col))
+        return;
+    setColumnWidth(col, needed);
+    updateGeometry();
+    emit ColumnsWidened();
+}
+
+QColor TStringGrid::SelectionColor() const {
+    return palette().color(QPalette::Active, QPalette::Highlight);
+}
+
+void TStringGrid::initViewItemOption(QStyleOptionViewItem* option) const {
+    QTableView::initViewItemOption(option);
+    // The style draws the selection in the active colours only for an active, focused
+    // view; the grid's selection keeps them.
+    option->state |= QStyle::State_Active;
+}
+
+QSize TStringGrid::minimumSizeHint() const {
+    int width = 2 * frameWidth() + horizontalHeader()->length();
+    if (verticalScrollBarPolicy() != Qt::ScrollBarAlwaysOff)
+        width += verticalScrollBar()->sizeHint().width();
+    return {width, QTableView::minimumSizeHint().height()};
 }
 
 void TStringGrid::SetRow(int row) {

@@ -11,7 +11,9 @@ class StringGridModel;
 
 // A grid of text cells addressed by column and row. Row 0 is the fixed header row, shown
 // as the grid's column header; the first FixedCols() columns are fixed as well (drawn like
-// headers). Selection takes whole rows; Row() is the current row, at least 1.
+// headers unless the colour callback gives them colours). Selection takes whole rows, drawn
+// in SelectionColor(); Row() is the current row, at least 1. A column widens by itself to
+// show a text set into it in full, and never narrows by itself.
 class TStringGrid : public QTableView {
     Q_OBJECT
 public:
@@ -29,7 +31,17 @@ public:
     void SetCell(int col, int row, const std::string& text);
 
     int ColWidth(int col) const { return columnWidth(col); }
-    void SetColWidth(int col, int width) { setColumnWidth(col, width); }
+    // Sets a column's width, or what the column's texts need where that is more.
+    void SetColWidth(int col, int width);
+    // The width a column needs to show text in full, in a cell and in the header.
+    int ColWidthForText(const std::string& text) const;
+
+    // The colour the selected row is drawn in: the highlight of an active window, also while
+    // the grid's window is inactive or another control has the focus.
+    QColor SelectionColor() const;
+
+    // Room for every column side by side, and for the vertical scroll bar.
+    QSize minimumSizeHint() const override;
 
     // The current row (the first data row, 1, until another is chosen).
     int Row() const { return row_; }
@@ -52,8 +64,16 @@ public:
     void ClickCell(int row, int col);
     void DblClickCell(int row, int col);
 
+signals:
+    // A column widened for a longer text: the grid asks for more room.
+    void ColumnsWidened();
+
+protected:
+    void initViewItemOption(QStyleOptionViewItem* option) const override;
+
 private:
     friend class StringGridModel;
+    void fitColumn(int col, const std::string& text);
     void onCurrentChanged(const QModelIndex& current);
     void resize(int cols, int rows);
 

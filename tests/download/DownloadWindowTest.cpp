@@ -1,5 +1,6 @@
 #include "Application.h"
 #include "DownloadWindowFixture.h"
+#include "FormScale.h"
 
 #include <QAction>
 #include <QLabel>
@@ -16,8 +17,10 @@ const std::vector<std::string> Header = {"#",           "Size",       "Status", 
 
 TEST(DownloadWindowCreated, ControlsTextsAndInitialState) {
     TForm_FW_Download window;
+    // The design's pixels, scaled for the window's font.
+    const FormScale scale = FormScale::Of(&window);
     EXPECT_EQ(window.windowTitle(), "Zandrel");
-    EXPECT_EQ(window.size(), QSize(635, 465));
+    EXPECT_EQ(window.size(), scale.Size(635, 465));
     EXPECT_EQ(window.Downloader, nullptr);
     EXPECT_EQ(window.SectorTableValid, 0u);
     EXPECT_EQ(window.PageControl1->currentWidget(), window.TabSheet_Standard);
@@ -25,7 +28,7 @@ TEST(DownloadWindowCreated, ControlsTextsAndInitialState) {
     EXPECT_EQ(window.PageControl1->tabText(1), "Advanced Update");
     EXPECT_EQ(window.StaticText_NodeNumber->text(), "0");
     EXPECT_EQ(window.Edit_Password->text(), "");
-    EXPECT_EQ(window.Panel1->height(), 57);
+    EXPECT_EQ(window.Panel1->height(), scale.Y(57));
 
     struct ButtonState {
         QPushButton* button;
@@ -71,10 +74,10 @@ TEST(DownloadWindowCreated, ControlsTextsAndInitialState) {
         EXPECT_EQ(g.grid->Row(), 1);
         EXPECT_EQ(g.grid->selectionBehavior(), QAbstractItemView::SelectRows);
         EXPECT_EQ(DownloadWindowTest::RowTexts(g.grid, 0), Header);
-        EXPECT_EQ(g.grid->ColWidth(0), 35);
-        EXPECT_EQ(g.grid->ColWidth(3), 75);
-        EXPECT_EQ(g.grid->ColWidth(4), 125);
-        EXPECT_EQ(g.grid->ColWidth(5), 75);
+        EXPECT_EQ(g.grid->ColWidth(0), scale.X(35));
+        EXPECT_EQ(g.grid->ColWidth(3), scale.X(75));
+        EXPECT_EQ(g.grid->ColWidth(4), scale.X(125));
+        EXPECT_EQ(g.grid->ColWidth(5), scale.X(75));
     }
     // The empty sector table: row 1 is sector 0.
     EXPECT_EQ(DownloadWindowTest::RowTexts(window.AdvStringGrid_Modules, 1),

@@ -1,3 +1,4 @@
+#include "FormScale.h"
 #include "Form_DownloadProgress.h"
 #include "Gauge.h"
 
@@ -12,8 +13,9 @@ namespace {
 TEST(ProgressDialog, AsCreated) {
     TForm_DownloadProgress dialog;
     EXPECT_EQ(dialog.windowTitle(), "Download Progress");
-    EXPECT_EQ(dialog.size(), QSize(352, 132));
-    EXPECT_EQ(dialog.CGauge_Progress->size(), QSize(297, 41));
+    const FormScale scale = FormScale::Of(&dialog); // the design's pixels, scaled
+    EXPECT_EQ(dialog.size(), scale.Size(352, 132));
+    EXPECT_EQ(dialog.CGauge_Progress->size(), scale.Size(297, 41));
     EXPECT_EQ(dialog.CGauge_Progress->Progress(), 0);
     EXPECT_EQ(dialog.Button_Cancel->text(), "Cancel");
     EXPECT_EQ(dialog.Cancelled, 0u);

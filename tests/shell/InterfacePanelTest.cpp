@@ -1,3 +1,4 @@
+#include "FormScale.h"
 #include "MainWindowFixture.h"
 
 #include <QGroupBox>
@@ -81,7 +82,7 @@ TEST_F(InterfacePanel, FirstShowNamesTheGroupAndReadsTheConfiguration) {
     EXPECT_EQ(node->Calls().at(0), "ReadConfiguration(\\Software\\Quorvane, LLC.\\Zandrel\\)");
     EXPECT_EQ(window.AdvStringGrid_NodesOnline->Cell(0, 0), "Node ID");
     EXPECT_EQ(window.AdvStringGrid_NodesOnline->Cell(6, 0), "Device Name");
-    EXPECT_EQ(window.AdvStringGrid_NodesOnline->ColWidth(6), 100);
+    EXPECT_EQ(window.AdvStringGrid_NodesOnline->ColWidth(6), FormScale::Of(&window).X(100));
 }
 
 TEST_F(InterfacePanel, FailedQueriesKeepThePanelsTexts) {

@@ -1,5 +1,6 @@
 #include "DynamicLibrary.h"
 #include "EventLoop.h"
+#include "FormScale.h"
 #include "Form_FW_Download_Main.h"
 #include "Form_NetworkSelect.h"
 #include "ProgramEntry.h"
@@ -46,7 +47,7 @@ TEST(ProgramEntry, ArgumentTextJoinsWhatFollowsTheProgramName) {
 TEST(NodeTypeDialog, AsCreated) {
     TForm_NetworkSelect dialog;
     EXPECT_EQ(dialog.windowTitle(), "Select Node Type");
-    EXPECT_EQ(dialog.size(), QSize(318, 128));
+    EXPECT_EQ(dialog.size(), FormScale::Of(&dialog).Size(318, 128)); // the design's, scaled
     EXPECT_TRUE(dialog.RadioButton_DeviceNet->isChecked());
     EXPECT_EQ(dialog.ChosenNodeType(), NodeTypeNone);
 }
