@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Reads the same 8 MiB image (32-byte records) with our HEX reader and with srec_cat, and
 # prints how long ours takes as a share of srec_cat's time. Target: 0.5 or less.
-# Usage: bench/compare-hex-reader.sh [build-dir]   (default: build)
+# Usage: bench/compare-hex-reader.sh [build-dir]   (default: build-bench, an optimised build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build=${1:-build}
+build=${1:-build-bench}
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZANDREL_BUILD_BENCH=ON \
+    -DZANDREL_BUILD_TESTS=OFF >/dev/null
 cmake --build "$build" --target hex_reader_bench >/dev/null
 
 work=$(mktemp -d)

@@ -274,6 +274,10 @@ struct DialogEnd {
     std::function<void(TForm_DownloadProgress*)> end;
 };
 
+void PrintTo(const DialogEnd& end, std::ostream* out) {
+    *out << end.name;
+}
+
 class DialogEndTest : public RunDownloadTest, public testing::WithParamInterface<DialogEnd> {};
 
 // However the dialog's loop ends while a node call is under way, the worker is stopped, the

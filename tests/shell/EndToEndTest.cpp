@@ -46,7 +46,7 @@ TEST(EndToEnd, StandardUpdateOfTheVarnixModule) {
         .ExpectApp("Download Successful", "Success", IDOK)
         .ExpectApp("Sector Download Complete\r\nExecute new Firmware?", "Caution", IDYES);
     ScriptedFileDialog files;
-    files.Answer(std::string(EXAMPLES_DIR) + "/varnix-app-3.0.hex");
+    files.Answer(std::string(EXAMPLES_DIR "/varnix-app-3.0.hex"));
     bool closedByUpdate = false;
     OnShown<TForm_FW_Download> watch1([&](TForm_FW_Download* download) {
         download->Edit_Password->setText("1A2B");

@@ -35,12 +35,16 @@ class CloseTopLevelWindows : public testing::EmptyTestEventListener {
     }
 };
 
-void ensureRuntimeDirectory() {
+// Qt wants a private runtime folder; a test process without one gets its own, made here
+// and removed when the process ends. Returns the folder it made ("" when none).
+std::string ensureRuntimeDirectory() {
     if (qEnvironmentVariableIsSet("XDG_RUNTIME_DIR"))
-        return;
+        return {};
     std::string dir = QDir::tempPath().toStdString() + "/zandrel-test-runtime-XXXXXX";
-    if (mkdtemp(dir.data()))
-        qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(dir));
+    if (!mkdtemp(dir.data()))
+        return {};
+    qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(dir));
+    return dir;
 }
 
 } // namespace
@@ -48,11 +52,17 @@ void ensureRuntimeDirectory() {
 int main(int argc, char** argv) {
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    ensureRuntimeDirectory();
+    const std::string runtimeDirectory = ensureRuntimeDirectory();
     testing::InitGoogleTest(&argc, argv);
-    QApplication app(argc, argv);
-    qInstallMessageHandler(failOnQtWarnings);
-    InstallUnexpectedDialogGuards();
-    testing::UnitTest::GetInstance()->listeners().Append(new CloseTopLevelWindows);
-    return RUN_ALL_TESTS();
+    int result;
+    {
+        QApplication app(argc, argv);
+        qInstallMessageHandler(failOnQtWarnings);
+        InstallUnexpectedDialogGuards();
+        testing::UnitTest::GetInstance()->listeners().Append(new CloseTopLevelWindows);
+        result = RUN_ALL_TESTS();
+    }
+    if (!runtimeDirectory.empty())
+        QDir(QString::fromStdString(runtimeDirectory)).removeRecursively();
+    return result;
 }
