@@ -67,42 +67,38 @@ TEST(DynamicLibrary, FoundOnlyThroughTheDriverPath) {
     EXPECT_EQ(FreeLibrary(nullptr), 0);
 }
 
-// A file that is there but no library stops the search: the good library of the same name
-// in the next folder is not taken.
-TEST(DynamicLibrary, FileThatIsNoLibraryStopsTheSearch) {
+// A library file that is there but does not load stops the search: the good library of the
+// same name in the next folder is not taken, and one line on standard error names the file.
+TEST(DynamicLibrary, LibraryFileThatDoesNotLoadStopsTheSearch) {
     QTemporaryDir folder;
-    const std::string fake = folder.path().toStdString() + "/libLoaderProbe.so";
-    std::ofstream(fake) << "not a shared object\n";
-    DriverPath path(folder.path().toStdString() + ":" PROBE_DIR);
-
-    SetLastError(0);
-    testing::internal::CaptureStderr();
-    HMODULE module = LoadLibraryA("LoaderProbe.dll");
-    const std::string diagnostic = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(module, nullptr);
-    if (module)
-        FreeLibrary(module);
-    EXPECT_EQ(GetLastError(), ERROR_BAD_EXE_FORMAT);
-    EXPECT_EQ(lineCount(diagnostic), 1u) << diagnostic;
-    EXPECT_NE(diagnostic.find(fake), std::string::npos) << diagnostic;
-    EXPECT_NE(std::string(LastLibraryLoadError()).find(fake), std::string::npos);
-}
-
-TEST(DynamicLibrary, LibraryWithAMissingSymbolStopsTheSearch) {
-    DriverPath path(BROKEN_PROBE_DIR ":" PROBE_DIR);
-
-    SetLastError(0);
-    testing::internal::CaptureStderr();
-    HMODULE module = LoadLibraryA("LoaderProbe.dll");
-    const std::string diagnostic = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(module, nullptr);
-    if (module)
-        FreeLibrary(module);
-    EXPECT_EQ(GetLastError(), ERROR_PROC_NOT_FOUND);
-    EXPECT_EQ(lineCount(diagnostic), 1u) << diagnostic;
-    EXPECT_NE(diagnostic.find(BROKEN_PROBE_DIR "/libLoaderProbe.so"), std::string::npos)
-        << diagnostic;
-    EXPECT_NE(diagnostic.find("ZandrelProbeNoSuchFunction"), std::string::npos) << diagnostic;
+    const std::string notALibrary = folder.path().toStdString() + "/libLoaderProbe.so";
+    std::ofstream(notALibrary) << "not a shared object\n";
+    struct Case {
+        const char* name;
+        std::string firstFolder;
+        std::string file;
+        DWORD error;
+        const char* alsoNamed;
+    };
+    for (const Case& c :
+         {Case{"NotALibrary", folder.path().toStdString(), notALibrary, ERROR_BAD_EXE_FORMAT, ""},
+          Case{"MissingSymbol", BROKEN_PROBE_DIR, BROKEN_PROBE_DIR "/libLoaderProbe.so",
+               ERROR_PROC_NOT_FOUND, "ZandrelProbeNoSuchFunction"}}) {
+        SCOPED_TRACE(c.name);
+        DriverPath path(c.firstFolder + ":" PROBE_DIR);
+        SetLastError(0);
+        testing::internal::CaptureStderr();
+        HMODULE module = LoadLibraryA("LoaderProbe.dll");
+        const std::string diagnostic = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(module, nullptr);
+        if (module)
+            FreeLibrary(module);
+        EXPECT_EQ(GetLastError(), c.error);
+        EXPECT_EQ(lineCount(diagnostic), 1u) << diagnostic;
+        EXPECT_NE(diagnostic.find(c.file), std::string::npos) << diagnostic;
+        EXPECT_NE(diagnostic.find(c.alsoNamed), std::string::npos) << diagnostic;
+        EXPECT_NE(std::string(LastLibraryLoadError()).find(c.file), std::string::npos);
+    }
 }
 
 // Nothing in the driver path's folders: the library beside the executable is the one.
