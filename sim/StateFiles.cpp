@@ -2,36 +2,58 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace sim {
 
-bool WriteFileReplacing(const std::string& path, const void* data, std::size_t size) {
-    const std::string temporary = path + ".new";
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return false;
+namespace {
+
+bool writeAll(int fd, const void* data, std::size_t size) {
     const auto* p = static_cast<const char*>(data);
-    std::size_t left = size;
-    while (left > 0) {
-        ssize_t n = ::write(fd, p, left);
+    while (size > 0) {
+        ssize_t n = ::write(fd, p, size);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0) {
-            ::close(fd);
-            ::unlink(temporary.c_str());
+        if (n <= 0)
             return false;
-        }
         p += n;
-        left -= static_cast<std::size_t>(n);
+        size -= static_cast<std::size_t>(n);
     }
-    if (::close(fd) != 0 || std::rename(temporary.c_str(), path.c_str()) != 0) {
+    return true;
+}
+
+// Flushes the folder that holds path, so that a rename in it survives a crash.
+bool syncFolderOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    const std::string folder =
+        slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
+} // namespace
+
+bool WriteFileReplacing(const std::string& path, const void* data, std::size_t size) {
+    // A temporary of a name of its own, made exclusively (never an existing file, never
+    // through a link someone left there), written and flushed before it takes the name.
+    std::string temporary = path + ".XXXXXX";
+    int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool ok = ::fchmod(fd, 0644) == 0 && writeAll(fd, data, size) && ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    if (!ok || std::rename(temporary.c_str(), path.c_str()) != 0) {
         ::unlink(temporary.c_str());
         return false;
     }
-    return true;
+    return syncFolderOf(path);
 }
 
 bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>* bytes) {
