@@ -139,16 +139,24 @@ VARNIX_EXPORT int32_t Get_Product_Name(uint32_t h, char* text) {
 
 VARNIX_EXPORT int32_t Download_Firmware(uint32_t h, uint8_t sector, uint32_t address,
                                         uint8_t length, const uint8_t* data) {
-    return on(h, [&](FlashNode& node) {
-        return (data || length == 0) && node.Write(sector, address, data, length);
-    });
+    return link().WithBlock(h, length,
+                            [&](FlashNode& node) {
+                                return (data || length == 0) &&
+                                       node.Write(sector, address, data, length);
+                            })
+               ? 1
+               : 0;
 }
 
 VARNIX_EXPORT int32_t Upload_Firmware(uint32_t h, uint8_t sector, uint32_t address, uint8_t length,
                                       uint8_t* data) {
-    return on(h, [&](FlashNode& node) {
-        return (data || length == 0) && node.Read(sector, address, data, length);
-    });
+    return link().WithBlock(h, length,
+                            [&](FlashNode& node) {
+                                return (data || length == 0) &&
+                                       node.Read(sector, address, data, length);
+                            })
+               ? 1
+               : 0;
 }
 
 // The active sector is the one the module runs; choosing it makes it the boot sector.

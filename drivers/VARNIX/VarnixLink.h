@@ -26,6 +26,19 @@ public:
         return f(*node);
     }
 
+    // The most bytes one block carries over the RS-232 link; USB frames take any block.
+    static constexpr std::uint8_t SerialBlockLimit = 8;
+
+    // As WithModule, for a block of length bytes: false (f not run) also when the block is
+    // longer than the handle's link carries.
+    template <typename F> bool WithBlock(std::uint32_t handle, std::uint8_t length, F&& f) {
+        std::lock_guard lock(mutex_);
+        sim::FlashNode* node = moduleFor(handle);
+        if (!node || (connections_.at(handle).serial && length > SerialBlockLimit))
+            return false;
+        return f(*node);
+    }
+
     bool Open(const InterfaceRecord& config, std::uint32_t* handle);
     bool Close(std::uint32_t handle);
     bool IsOpen(std::uint32_t handle);

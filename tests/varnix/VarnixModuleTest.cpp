@@ -211,6 +211,31 @@ TEST_F(VarnixModuleTest, ConfigurationIsStoredUnderTheKeyPath) {
     EXPECT_EQ(varnix->Config.ComBaud, 57600u);
 }
 
+// The RS-232 link carries blocks of 8 bytes at most, in both directions; USB carries 32.
+TEST_F(VarnixModuleTest, RS232RefusesBlocksLongerThanEightBytes) {
+    const char* key = "\\Software\\Quorvane, LLC.\\Zandrel\\";
+    const std::uint8_t block[32] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
+    std::uint8_t back[32];
+    ASSERT_EQ(varnix->EnterDownloadMode(0x1A2B), 1);
+    ASSERT_EQ(varnix->EraseSector(3), 1);
+    EXPECT_EQ(varnix->DownloadFirmware(3, 0x100, 32, block), 1); // USB
+
+    varnix->Config.ComPort = 1;
+    varnix->Config.ComBaud = 57600;
+    varnix->Config.AccessPoint[0] = '\0';
+    ASSERT_EQ(varnix->SaveConfiguration(key), 1);
+    varnix.reset();
+    Start();
+    ASSERT_EQ(varnix->ReadConfiguration(key), 1);
+    ASSERT_EQ(varnix->GoOnline(), 1);
+    ASSERT_EQ(varnix->BlockSize, 8u);
+    EXPECT_EQ(varnix->DownloadFirmware(3, 0, 9, block), 0);
+    EXPECT_EQ(varnix->UploadFirmware(3, 0x100, 9, back), 0);
+    EXPECT_EQ(varnix->DownloadFirmware(3, 0, 8, block), 1);
+    EXPECT_EQ(varnix->UploadFirmware(3, 0, 8, back), 1);
+    EXPECT_EQ(std::memcmp(back, block, 8), 0);
+}
+
 // The download window over the module, as a user works with it.
 class VarnixWindowTest : public VarnixModuleTest {
 public:
