@@ -3,6 +3,7 @@
 #include "FirmwareImage.h"
 #include "StateFiles.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -25,17 +26,48 @@ vendor_id=1166
 product_name=VARNIX Interface Module
 )";
 
-std::uint32_t number(const std::map<std::string, std::string>& values, const char* key,
-                     std::uint32_t fallback, int base = 10) {
-    auto it = values.find(key);
-    if (it == values.end())
-        return fallback;
-    try {
-        return static_cast<std::uint32_t>(std::stoul(it->second, nullptr, base));
-    } catch (const std::exception&) {
+// A setting of module.ini: the whole value a number in the given base within min..max, or
+// the default with one line on standard error saying why.
+class SettingsReader {
+public:
+    SettingsReader(std::string path, std::map<std::string, std::string> values)
+        : path_(std::move(path)), values_(std::move(values)) {}
+
+    std::uint32_t Number(const char* key, std::uint32_t fallback, std::uint32_t min,
+                         std::uint32_t max, int base = 10) const {
+        auto it = values_.find(key);
+        if (it == values_.end())
+            return fallback;
+        const std::string& text = it->second;
+        std::size_t used = 0;
+        unsigned long long value = 0;
+        bool ok = !text.empty() && text[0] != '-' && text[0] != '+';
+        if (ok) {
+            try {
+                value = std::stoull(text, &used, base);
+            } catch (const std::exception&) {
+                ok = false;
+            }
+        }
+        if (ok && used == text.size() && value >= min && value <= max)
+            return static_cast<std::uint32_t>(value);
+        std::fprintf(stderr, "zandrel: %s: %s=%s is not %s from %s to %s; using %s\n",
+                     path_.c_str(), key, text.c_str(),
+                     base == 16 ? "a hexadecimal number" : "a number", format(min, base).c_str(),
+                     format(max, base).c_str(), format(fallback, base).c_str());
         return fallback;
     }
-}
+
+private:
+    static std::string format(std::uint32_t value, int base) {
+        char text[16];
+        std::snprintf(text, sizeof text, base == 16 ? "%X" : "%u", value);
+        return text;
+    }
+
+    std::string path_;
+    std::map<std::string, std::string> values_;
+};
 
 FlashNodeSettings readSettings(const std::string& folder) {
     const std::string path = folder + "/module.ini";
@@ -48,18 +80,22 @@ FlashNodeSettings readSettings(const std::string& folder) {
         WriteFileReplacing(path, text.data(), text.size());
     }
     auto values = ParseKeyValues(text);
+    const SettingsReader settings(path, values);
+    constexpr std::uint32_t Any = 0xFFFFFFFF;
     FlashNodeSettings s;
     s.sectorCount = 4;
     s.sectorSize = VarnixSectorSize;
-    s.hardwareMajor = number(values, "hardware_version", 1) == 2 ? 2 : 1;
+    s.hardwareMajor = settings.Number("hardware_version", 1, 1, 2);
     s.hardwareMinor = 0;
     s.imageBase = s.hardwareMajor == 2 ? VarnixImageBaseHardware2 : 0;
-    s.password = number(values, "password", 0x1A2B, 16);
-    s.restartMilliseconds = number(values, "restart_ms", 1000);
-    s.serialNumber = number(values, "serial_number", 100234);
-    s.deviceType = number(values, "device_type", 12);
-    s.productCode = number(values, "product_code", 3001);
-    s.vendorId = number(values, "vendor_id", 1166);
+    s.password = settings.Number("password", 0x1A2B, 0, Any, 16);
+    // The program reopens the module 2000 ms after the password: a longer restart would
+    // show the right password as refused.
+    s.restartMilliseconds = settings.Number("restart_ms", 1000, 0, MaxRestartMilliseconds);
+    s.serialNumber = settings.Number("serial_number", 100234, 0, Any);
+    s.deviceType = settings.Number("device_type", 12, 0, Any);
+    s.productCode = settings.Number("product_code", 3001, 0, Any);
+    s.vendorId = settings.Number("vendor_id", 1166, 0, Any);
     auto name = values.find("product_name");
     s.productName = name == values.end() ? "VARNIX Interface Module" : name->second;
     return s;

@@ -14,8 +14,9 @@ namespace sim {
 // first use), and the node's state:
 //   hardware_version = 1 or 2 (images for hardware version 2 start at address 0x28000)
 //   password         = download-mode password, hexadecimal (1A2B)
-//   restart_ms       = how long a restart keeps the module off the link (1000)
+//   restart_ms       = how long a restart keeps the module off the link (1000; 0 to 1500)
 //   serial_number, device_type, product_code, vendor_id (decimal), product_name
+// A value out of its range is reported on standard error and its default used.
 // On first use the module leaves the factory: sectors 0 (loader) and 2 (application) hold
 // valid images, 1 and 3 are empty, and it runs sector 2, its boot sector.
 std::unique_ptr<FlashNode> OpenVarnixModule(const std::string& folder);
@@ -24,6 +25,7 @@ std::unique_ptr<FlashNode> OpenVarnixModule(const std::string& folder);
 std::string DefaultVarnixModuleFolder();
 
 inline constexpr std::uint32_t VarnixSectorSize = 0x8000;
+inline constexpr std::uint32_t MaxRestartMilliseconds = 1500;
 inline constexpr std::uint32_t VarnixImageBaseHardware2 = 0x28000;
 
 } // namespace sim

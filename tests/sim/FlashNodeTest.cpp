@@ -193,4 +193,45 @@ TEST(VarnixModule, HardwareVersionTwoFromItsSettingsFile) {
     EXPECT_TRUE(module->Runnable(2));
 }
 
+// A value out of its range keeps the default and says so on standard error.
+TEST(VarnixModule, SettingsOutOfRangeKeepTheirDefaults) {
+    struct Case {
+        const char* line;
+        const char* key;
+    };
+    for (const Case& c :
+         {Case{"hardware_version=3", "hardware_version"},
+          Case{"hardware_version=0", "hardware_version"},
+          Case{"hardware_version=2x", "hardware_version"}, Case{"restart_ms=1501", "restart_ms"},
+          Case{"restart_ms=-1", "restart_ms"}, Case{"password=1A2B3C4D5", "password"},
+          Case{"password=zz", "password"}, Case{"serial_number=99999999999", "serial_number"}}) {
+        SCOPED_TRACE(c.line);
+        QTemporaryDir folder;
+        std::ofstream(folder.path().toStdString() + "/module.ini") << c.line << "\n";
+        testing::internal::CaptureStderr();
+        auto module = sim::OpenVarnixModule(folder.path().toStdString());
+        const std::string said = testing::internal::GetCapturedStderr();
+        const auto& settings = module->Settings();
+        EXPECT_EQ(settings.hardwareMajor, 1u);
+        EXPECT_EQ(settings.imageBase, 0u);
+        EXPECT_EQ(settings.restartMilliseconds, 1000u);
+        EXPECT_EQ(settings.password, 0x1A2Bu);
+        EXPECT_EQ(settings.serialNumber, 100234u);
+        EXPECT_NE(said.find(c.line), std::string::npos) << said;
+        EXPECT_NE(said.find("module.ini"), std::string::npos) << said;
+    }
+}
+
+TEST(VarnixModule, SettingsAtTheEdgesOfTheirRanges) {
+    QTemporaryDir folder;
+    std::ofstream(folder.path().toStdString() + "/module.ini")
+        << "restart_ms=1500\npassword=0xFFFFFFFF\nserial_number=4294967295\n";
+    testing::internal::CaptureStderr();
+    auto module = sim::OpenVarnixModule(folder.path().toStdString());
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(module->Settings().restartMilliseconds, 1500u);
+    EXPECT_EQ(module->Settings().password, 0xFFFFFFFFu);
+    EXPECT_EQ(module->Settings().serialNumber, 0xFFFFFFFFu);
+}
+
 } // namespace
