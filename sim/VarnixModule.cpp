@@ -33,6 +33,12 @@ public:
     SettingsReader(std::string path, std::map<std::string, std::string> values)
         : path_(std::move(path)), values_(std::move(values)) {}
 
+    // The value as it stands, or the default.
+    std::string Text(const char* key, const std::string& fallback) const {
+        auto it = values_.find(key);
+        return it == values_.end() ? fallback : it->second;
+    }
+
     std::uint32_t Number(const char* key, std::uint32_t fallback, std::uint32_t min,
                          std::uint32_t max, int base = 10) const {
         auto it = values_.find(key);
@@ -79,8 +85,7 @@ FlashNodeSettings readSettings(const std::string& folder) {
         text = DefaultSettings;
         WriteFileReplacing(path, text.data(), text.size());
     }
-    auto values = ParseKeyValues(text);
-    const SettingsReader settings(path, values);
+    const SettingsReader settings(path, ParseKeyValues(text));
     constexpr std::uint32_t Any = 0xFFFFFFFF;
     FlashNodeSettings s;
     s.sectorCount = 4;
@@ -96,8 +101,7 @@ FlashNodeSettings readSettings(const std::string& folder) {
     s.deviceType = settings.Number("device_type", 12, 0, Any);
     s.productCode = settings.Number("product_code", 3001, 0, Any);
     s.vendorId = settings.Number("vendor_id", 1166, 0, Any);
-    auto name = values.find("product_name");
-    s.productName = name == values.end() ? "VARNIX Interface Module" : name->second;
+    s.productName = settings.Text("product_name", "VARNIX Interface Module");
     return s;
 }
 

@@ -33,6 +33,13 @@ template <typename F> int32_t on(uint32_t h, F&& f) {
                                                                                              : 0;
 }
 
+// As on, for a block of length bytes: also 0 when the handle's link cannot carry it.
+template <typename F> int32_t onBlock(uint32_t h, uint8_t length, F&& f) {
+    return link().WithBlock(h, length, [&](FlashNode& node) { return static_cast<bool>(f(node)); })
+               ? 1
+               : 0;
+}
+
 } // namespace
 
 VARNIX_EXPORT int32_t UnloadDriver() {
@@ -139,24 +146,16 @@ VARNIX_EXPORT int32_t Get_Product_Name(uint32_t h, char* text) {
 
 VARNIX_EXPORT int32_t Download_Firmware(uint32_t h, uint8_t sector, uint32_t address,
                                         uint8_t length, const uint8_t* data) {
-    return link().WithBlock(h, length,
-                            [&](FlashNode& node) {
-                                return (data || length == 0) &&
-                                       node.Write(sector, address, data, length);
-                            })
-               ? 1
-               : 0;
+    return onBlock(h, length, [&](FlashNode& node) {
+        return (data || length == 0) && node.Write(sector, address, data, length);
+    });
 }
 
 VARNIX_EXPORT int32_t Upload_Firmware(uint32_t h, uint8_t sector, uint32_t address, uint8_t length,
                                       uint8_t* data) {
-    return link().WithBlock(h, length,
-                            [&](FlashNode& node) {
-                                return (data || length == 0) &&
-                                       node.Read(sector, address, data, length);
-                            })
-               ? 1
-               : 0;
+    return onBlock(h, length, [&](FlashNode& node) {
+        return (data || length == 0) && node.Read(sector, address, data, length);
+    });
 }
 
 // The active sector is the one the module runs; choosing it makes it the boot sector.

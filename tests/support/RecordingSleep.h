@@ -1,5 +1,6 @@
 #pragma once
 
+#include "HandlerRestore.h"
 #include "Sleep.h"
 
 #include <gtest/gtest.h>
@@ -16,13 +17,13 @@ public:
         previous_ = SetSleepHandler(Recorder{state_});
     }
     ~RecordingSleep() {
-        SleepHandler replaced = SetSleepHandler(previous_);
-        const auto* mine = replaced.target<Recorder>();
-        if (!mine || mine->state != state_) {
-            ADD_FAILURE() << "RecordingSleep ended while another Sleep handler was installed "
-                             "(recordings end in the reverse order of their start)";
-            SetSleepHandler(std::move(replaced)); // leave the later one in place
-        }
+        RestoreReplacedHandler(
+            SetSleepHandler, std::move(previous_),
+            [this](const SleepHandler& replaced) {
+                const auto* mine = replaced.target<Recorder>();
+                return mine && mine->state == state_;
+            },
+            "RecordingSleep");
     }
     RecordingSleep(const RecordingSleep&) = delete;
     RecordingSleep& operator=(const RecordingSleep&) = delete;

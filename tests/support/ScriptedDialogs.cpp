@@ -1,5 +1,6 @@
 #include "ScriptedDialogs.h"
 
+#include "HandlerRestore.h"
 #include "Thread.h"
 
 #include <gtest/gtest.h>
@@ -23,6 +24,15 @@ bool onGuiThread(const std::string& what) {
         return true;
     ADD_FAILURE() << what << " asked for off the GUI thread";
     return false;
+}
+
+// Whether an installed handler is the one a script of self installed.
+template <typename Handler, typename Function, typename Self>
+auto isOwnHandler(const std::shared_ptr<Self>& self) {
+    return [self](const Function& installed) {
+        const auto* mine = installed.template target<Handler>();
+        return mine && mine->script.lock() == self;
+    };
 }
 
 int unexpectedBox(const MessageBoxRequest& request) {
@@ -64,13 +74,9 @@ ScriptedMessageBoxes::ScriptedMessageBoxes()
 }
 
 ScriptedMessageBoxes::~ScriptedMessageBoxes() {
-    MessageBoxHandler replaced = SetMessageBoxHandler(previous_);
-    const auto* mine = replaced.target<Handler>();
-    if (!mine || mine->script.lock() != self_) {
-        ADD_FAILURE() << "scripted message boxes ended while another handler was installed "
-                         "(scripts end in the reverse order of their start)";
-        SetMessageBoxHandler(std::move(replaced)); // leave the later one in place
-    }
+    RestoreReplacedHandler(SetMessageBoxHandler, std::move(previous_),
+                           isOwnHandler<Handler, MessageBoxHandler>(self_),
+                           "scripted message boxes");
     self_.reset();
     for (const auto& e : expected_)
         ADD_FAILURE() << "expected but never shown: " << describe(e.request);
@@ -142,13 +148,8 @@ ScriptedFileDialog::ScriptedFileDialog() : self_(std::make_shared<ScriptedFileDi
 }
 
 ScriptedFileDialog::~ScriptedFileDialog() {
-    FileDialogHandler replaced = SetFileDialogHandler(previous_);
-    const auto* mine = replaced.target<Handler>();
-    if (!mine || mine->script.lock() != self_) {
-        ADD_FAILURE() << "scripted file dialog ended while another handler was installed (scripts "
-                         "end in the reverse order of their start)";
-        SetFileDialogHandler(std::move(replaced));
-    }
+    RestoreReplacedHandler(SetFileDialogHandler, std::move(previous_),
+                           isOwnHandler<Handler, FileDialogHandler>(self_), "scripted file dialog");
     self_.reset();
     if (!answers_.empty())
         ADD_FAILURE() << answers_.size() << " file dialog answer(s) never asked for";
