@@ -1,9 +1,10 @@
 #include "FlashNode.h"
 
 #include "FirmwareImage.h"
-#include "StateFiles.h"
+#include "NodeFolder.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 
@@ -15,65 +16,113 @@ constexpr std::uint32_t EmptyRevision = 0xFFFFFFFFu;
 
 std::uint32_t revisionOf(const std::vector<std::uint8_t>& sector) {
     std::uint32_t revision = 0;
-    for (int i = 0; i < 4; ++i)
-        revision |= static_cast<std::uint32_t>(sector[RevisionOffset + static_cast<std::size_t>(i)])
-                    << (8 * i);
+    for (std::size_t i = 0; i < 4; ++i) {
+        const std::size_t at = RevisionOffset + i;
+        const std::uint32_t byte = at < sector.size() ? sector[at] : 0xFFu;
+        revision |= byte << (8 * i);
+    }
     return revision;
-}
-
-std::string sectorFile(const std::string& folder, std::uint8_t sector) {
-    return folder + "/sector" + std::to_string(sector) + ".bin";
-}
-
-std::string stateFile(const std::string& folder) {
-    return folder + "/node.state";
 }
 
 } // namespace
 
-FlashNode::FlashNode(FlashNodeSettings settings)
-    : settings_(std::move(settings)),
-      sectors_(settings_.sectorCount,
-               std::vector<std::uint8_t>(
-                   std::max<std::size_t>(settings_.sectorSize, FirmwareHeaderSize), 0xFF)),
-      checksums_(settings_.sectorCount, NoChecksum) {
-    settings_.sectorSize = static_cast<std::uint32_t>(sectors_.empty() ? 0 : sectors_[0].size());
+const char* NodeErrorText(NodeError error) {
+    switch (error) {
+    case NodeError::None:
+        return "done";
+    case NodeError::NoSuchSector:
+        return "no such sector";
+    case NodeError::OutOfRange:
+        return "outside the sector";
+    case NodeError::NotErased:
+        return "flash not erased";
+    case NodeError::NotInDownloadMode:
+        return "not in download mode";
+    case NodeError::WrongPassword:
+        return "wrong password";
+    case NodeError::StorageFailed:
+        return "could not be stored";
+    case NodeError::Busy:
+        return "restarting";
+    }
+    return "unknown";
 }
 
-bool FlashNode::AttachStateFolder(const std::string& folder) {
-    if (!MakeFolders(folder))
+std::string FlashNodeSettings::Problem() const {
+    if (sectorSizes.empty() || sectorSizes.size() > 255)
+        return "a node has 1 to 255 sectors";
+    for (std::uint32_t size : sectorSizes)
+        if (size == 0 || size > MaxSectorSize)
+            return "a sector holds 1 byte to " + std::to_string(MaxSectorSize) + " bytes";
+    if (loaderSector >= sectorSizes.size())
+        return "the loader sector does not exist";
+    if (!checksum.Valid())
+        return "a checksum sums 8- or 16-bit values";
+    return "";
+}
+
+FlashNode::FlashNode(FlashNodeSettings settings, NodeClock clock)
+    : settings_(std::move(settings)), clock_(std::move(clock)) {
+    if (const std::string problem = settings_.Problem(); !problem.empty())
+        throw std::invalid_argument(problem);
+    for (std::uint32_t size : settings_.sectorSizes)
+        sectors_.emplace_back(size, 0xFF);
+    checksums_.assign(sectors_.size(), NoChecksum);
+    runningSector_ = bootSector_ = settings_.loaderSector;
+    serialNumber_ = settings_.identity.serialNumber;
+}
+
+FlashNode::~FlashNode() = default;
+
+bool FlashNode::AttachStateFolder(const std::string& path, std::string* error) {
+    std::string ignored;
+    std::string& reason = error ? *error : ignored;
+    folder_.reset();
+    auto folder = NodeFolder::Take(path, &reason);
+    if (!folder)
         return false;
-    folder_ = folder;
-    std::vector<std::uint8_t> stateBytes;
-    if (!ReadWholeFile(stateFile(folder), &stateBytes)) {
-        for (std::uint8_t s = 0; s < sectors_.size(); ++s)
-            saveSector(s);
-        saveState();
-        return true;
-    }
-    auto values = ParseKeyValues(std::string(stateBytes.begin(), stateBytes.end()));
-    auto number = [&](const std::string& key, std::uint32_t fallback) -> std::uint32_t {
-        auto it = values.find(key);
-        return it == values.end() ? fallback
-                                  : static_cast<std::uint32_t>(std::stoul(it->second, nullptr, 0));
-    };
-    try {
-        mode_ = number("mode", 0) == 0 ? Mode::Download : Mode::Application;
-        runningSector_ = static_cast<std::uint8_t>(number("running", 0));
-        bootSector_ = static_cast<std::uint8_t>(number("boot", 0));
-        for (std::uint8_t s = 0; s < sectors_.size(); ++s) {
-            checksums_[s] = number("checksum" + std::to_string(s), NoChecksum);
-            std::vector<std::uint8_t> bytes;
-            if (ReadWholeFile(sectorFile(folder, s), &bytes) && bytes.size() == sectors_[s].size())
-                sectors_[s] = std::move(bytes);
-            else
-                std::fill(sectors_[s].begin(), sectors_[s].end(), 0xFF);
+    NodeState stored;
+    std::vector<std::vector<std::uint8_t>> flash;
+    std::string why;
+    switch (folder->Load(settings_.sectorSizes, &stored, &flash, &why)) {
+    case NodeFolder::Found::State:
+        sectors_ = std::move(flash);
+        checksums_ = std::move(stored.checksums);
+        mode_ = stored.mode;
+        runningSector_ = stored.runningSector;
+        bootSector_ = stored.bootSector;
+        serialNumberSet_ = stored.serialNumber.has_value();
+        serialNumber_ = stored.serialNumber.value_or(settings_.identity.serialNumber);
+        // A node comes up running an image only when the image may run.
+        if (mode_ == Mode::Application && !Runnable(runningSector_)) {
+            mode_ = Mode::Download;
+            runningSector_ = settings_.loaderSector;
         }
-    } catch (const std::exception&) {
-        return false; // a damaged state file: the node keeps the state it has
+        folder_ = std::move(folder);
+        return true;
+    case NodeFolder::Found::Unwritable:
+        reason = path + ": " + why;
+        return false;
+    case NodeFolder::Found::Damaged: {
+        std::string aside;
+        if (!folder->SetAside(&aside, &reason))
+            return false;
+        std::fprintf(stderr,
+                     "zandrel: %s: %s; moved to %s, the node starts as it left the factory\n",
+                     path.c_str(), why.c_str(), aside.c_str());
+        break;
     }
-    if (!validSector(runningSector_) || (mode_ == Mode::Application && !Runnable(runningSector_)))
-        restartInto(Mode::Download, 0);
+    case NodeFolder::Found::Nothing:
+        break;
+    }
+    NodeState state{mode_, runningSector_, bootSector_, checksums_, std::nullopt};
+    if (serialNumberSet_)
+        state.serialNumber = serialNumber_;
+    if (!folder->SaveAll(state, sectors_)) {
+        reason = path + ": the node's flash cannot be written there";
+        return false;
+    }
+    folder_ = std::move(folder);
     return true;
 }
 
@@ -94,177 +143,232 @@ void FlashNode::SetRunState(Mode mode, std::uint8_t runningSector, std::uint8_t 
 }
 
 bool FlashNode::Online() const {
-    return std::chrono::steady_clock::now() >= offlineUntil_;
+    return clock_() >= offlineUntil_;
 }
 
-bool FlashNode::SectorSize(std::uint8_t sector, std::uint32_t* size) const {
+NodeResult FlashNode::SectorSize(std::uint8_t sector, std::uint32_t* size) const {
+    if (!Online())
+        return NodeError::Busy;
     if (!validSector(sector))
-        return false;
+        return NodeError::NoSuchSector;
     *size = static_cast<std::uint32_t>(sectors_[sector].size());
-    return true;
+    return {};
 }
 
-bool FlashNode::Description(std::uint8_t sector, std::uint8_t* header76) const {
+NodeResult FlashNode::Description(std::uint8_t sector, std::uint8_t* header76) const {
+    if (!Online())
+        return NodeError::Busy;
     if (!validSector(sector))
-        return false;
-    std::memcpy(header76, sectors_[sector].data(), FirmwareHeaderSize);
-    return true;
+        return NodeError::NoSuchSector;
+    const auto& flash = sectors_[sector];
+    const std::size_t n = std::min(FirmwareHeaderSize, flash.size());
+    std::memcpy(header76, flash.data(), n);
+    std::memset(header76 + n, 0xFF, FirmwareHeaderSize - n);
+    return {};
 }
 
-bool FlashNode::Read(std::uint8_t sector, std::uint32_t address, std::uint8_t* data,
-                     std::size_t length) const {
-    if (!validSector(sector) || address < settings_.imageBase)
-        return false;
-    const std::uint64_t offset = address - settings_.imageBase;
-    if (offset + length > sectors_[sector].size())
-        return false;
-    std::memcpy(data, sectors_[sector].data() + offset, length);
-    return true;
+NodeResult FlashNode::Read(std::uint8_t sector, std::uint32_t address, std::uint8_t* data,
+                           std::size_t length) const {
+    if (!Online())
+        return NodeError::Busy;
+    if (!validSector(sector))
+        return NodeError::NoSuchSector;
+    if (address < settings_.imageBase ||
+        std::uint64_t{address} - settings_.imageBase + length > sectors_[sector].size())
+        return NodeError::OutOfRange;
+    std::memcpy(data, sectors_[sector].data() + (address - settings_.imageBase), length);
+    return {};
 }
 
-bool FlashNode::changeable(std::uint8_t sector) const {
-    return validSector(sector) && mode_ == Mode::Download;
+NodeResult FlashNode::changeable(std::uint8_t sector) const {
+    if (!Online())
+        return NodeError::Busy;
+    if (!validSector(sector))
+        return NodeError::NoSuchSector;
+    if (mode_ != Mode::Download)
+        return NodeError::NotInDownloadMode;
+    return {};
 }
 
-bool FlashNode::Write(std::uint8_t sector, std::uint32_t address, const std::uint8_t* data,
-                      std::size_t length) {
-    if (!changeable(sector) || address < settings_.imageBase)
-        return false;
-    const std::uint64_t offset = address - settings_.imageBase;
+NodeResult FlashNode::Write(std::uint8_t sector, std::uint32_t address, const std::uint8_t* data,
+                            std::size_t length) {
+    if (auto refused = changeable(sector); !refused)
+        return refused;
     auto& flash = sectors_[sector];
-    if (offset + length > flash.size())
-        return false;
+    if (address < settings_.imageBase ||
+        std::uint64_t{address} - settings_.imageBase + length > flash.size())
+        return NodeError::OutOfRange;
+    const std::size_t offset = address - settings_.imageBase;
     for (std::size_t i = 0; i < length; ++i)
         if ((flash[offset + i] & data[i]) != data[i])
-            return false; // flash can only clear bits: not erased there
+            return NodeError::NotErased; // flash can only clear bits
     if (length == 0)
-        return true;
-    for (std::size_t i = 0; i < length; ++i)
-        flash[offset + i] = data[i];
-    saveSector(sector);
-    return true;
+        return {};
+    if (folder_ && !folder_->WriteSector(sector, static_cast<std::uint32_t>(offset), data, length))
+        return NodeError::StorageFailed;
+    std::memcpy(flash.data() + offset, data, length);
+    return {};
 }
 
-bool FlashNode::Erase(std::uint8_t sector) {
-    if (!changeable(sector))
-        return false;
+NodeResult FlashNode::Erase(std::uint8_t sector) {
+    if (auto refused = changeable(sector); !refused)
+        return refused;
+    if (folder_ && !folder_->EraseSector(sector))
+        return NodeError::StorageFailed;
     std::fill(sectors_[sector].begin(), sectors_[sector].end(), 0xFF);
+    const std::uint32_t checksum = checksums_[sector];
+    const std::uint8_t boot = bootSector_;
     checksums_[sector] = NoChecksum;
-    // The boot sector is gone: the node boots sector 0 from now on.
+    // The boot sector is gone: the node boots its loader from now on.
     if (sector == bootSector_)
-        bootSector_ = 0;
-    saveSector(sector);
-    saveState();
-    return true;
+        bootSector_ = settings_.loaderSector;
+    if (auto stored = storeState(); !stored) {
+        // The sector is erased on disk as here; the rest stays as stored.
+        checksums_[sector] = checksum;
+        bootSector_ = boot;
+        return stored;
+    }
+    return {};
 }
 
-bool FlashNode::SetStoredChecksum(std::uint8_t sector, std::uint32_t checksum) {
-    if (!changeable(sector))
-        return false;
+NodeResult FlashNode::SetStoredChecksum(std::uint8_t sector, std::uint32_t checksum) {
+    if (auto refused = changeable(sector); !refused)
+        return refused;
+    // The bytes are on the disk before a checksum vouches for them.
+    if (folder_ && !folder_->SyncSector(sector))
+        return NodeError::StorageFailed;
+    const std::uint32_t before = checksums_[sector];
     checksums_[sector] = checksum;
-    saveState();
-    return true;
+    if (auto stored = storeState(); !stored) {
+        checksums_[sector] = before;
+        return stored;
+    }
+    return {};
 }
 
-bool FlashNode::StoredChecksum(std::uint8_t sector, std::uint32_t* checksum) const {
+NodeResult FlashNode::StoredChecksum(std::uint8_t sector, std::uint32_t* checksum) const {
+    if (!Online())
+        return NodeError::Busy;
     if (!validSector(sector))
-        return false;
+        return NodeError::NoSuchSector;
     *checksum = checksums_[sector];
-    return true;
+    return {};
 }
 
 std::uint32_t FlashNode::ComputedChecksum(std::uint8_t sector) const {
     if (!validSector(sector))
         return 0;
-    return WordSum(sectors_[sector].data(), sectors_[sector].size());
+    return settings_.checksum.Sum(sectors_[sector].data(), sectors_[sector].size());
 }
 
-bool FlashNode::ChecksumMatches(std::uint8_t sector, bool* ok) const {
+NodeResult FlashNode::ChecksumMatches(std::uint8_t sector, bool* ok) const {
+    if (!Online())
+        return NodeError::Busy;
     if (!validSector(sector))
-        return false;
+        return NodeError::NoSuchSector;
     *ok = checksums_[sector] == ComputedChecksum(sector);
-    return true;
+    return {};
 }
 
-bool FlashNode::SetBootSector(std::uint8_t sector) {
-    if (!changeable(sector))
-        return false;
+NodeResult FlashNode::SetBootSector(std::uint8_t sector) {
+    if (auto refused = changeable(sector); !refused)
+        return refused;
+    const std::uint8_t before = bootSector_;
     bootSector_ = sector;
-    saveState();
-    return true;
+    if (auto stored = storeState(); !stored) {
+        bootSector_ = before;
+        return stored;
+    }
+    return {};
 }
 
-bool FlashNode::SetSerialNumber(std::uint32_t serialNumber) {
+NodeResult FlashNode::SetSerialNumber(std::uint32_t serialNumber) {
+    if (!Online())
+        return NodeError::Busy;
     if (mode_ != Mode::Download)
-        return false;
-    settings_.serialNumber = serialNumber;
-    return true;
+        return NodeError::NotInDownloadMode;
+    const std::uint32_t before = serialNumber_;
+    const bool wasSet = serialNumberSet_;
+    serialNumber_ = serialNumber;
+    serialNumberSet_ = true;
+    if (auto stored = storeState(); !stored) {
+        serialNumber_ = before;
+        serialNumberSet_ = wasSet;
+        return stored;
+    }
+    return {};
 }
 
 std::uint32_t FlashNode::RunningRevision() const {
-    std::uint8_t sector = mode_ == Mode::Application ? runningSector_ : 0;
+    const std::uint8_t sector =
+        mode_ == Mode::Application ? runningSector_ : settings_.loaderSector;
     if (!validSector(sector))
         return 0;
-    std::uint32_t revision = revisionOf(sectors_[sector]);
+    const std::uint32_t revision = revisionOf(sectors_[sector]);
     return revision == EmptyRevision ? 0 : revision;
 }
 
 bool FlashNode::Runnable(std::uint8_t sector) const {
-    bool ok = false;
     return validSector(sector) && revisionOf(sectors_[sector]) != EmptyRevision &&
-           ChecksumMatches(sector, &ok) && ok;
+           checksums_[sector] == ComputedChecksum(sector);
 }
 
-bool FlashNode::EnterDownloadMode(std::uint32_t password) {
-    if (password != settings_.password)
-        return false;
-    restartInto(Mode::Download, 0);
-    return true;
+NodeResult FlashNode::ArmDownloadMode(std::uint32_t password) {
+    if (!Online())
+        return NodeError::Busy;
+    armed_ = password == settings_.password;
+    return armed_ ? NodeResult{} : NodeResult{NodeError::WrongPassword};
 }
 
-bool FlashNode::Execute(std::uint8_t sector) {
-    if (!validSector(sector))
-        return false;
-    if (Runnable(sector))
-        restartInto(Mode::Application, sector);
-    else
-        restartInto(Mode::Download, 0);
-    return true;
-}
-
-bool FlashNode::Reset() {
+NodeResult FlashNode::Reset() {
+    if (!Online())
+        return NodeError::Busy;
+    if (armed_)
+        return restartInto(Mode::Download, settings_.loaderSector);
     if (Runnable(bootSector_))
-        restartInto(Mode::Application, bootSector_);
-    else
-        restartInto(Mode::Download, 0);
-    return true;
+        return restartInto(Mode::Application, bootSector_);
+    return restartInto(Mode::Download, settings_.loaderSector);
 }
 
-void FlashNode::restartInto(Mode mode, std::uint8_t sector) {
+NodeResult FlashNode::EnterDownloadMode(std::uint32_t password) {
+    if (auto armed = ArmDownloadMode(password); !armed)
+        return armed;
+    return Reset();
+}
+
+NodeResult FlashNode::Execute(std::uint8_t sector) {
+    if (!Online())
+        return NodeError::Busy;
+    if (!validSector(sector))
+        return NodeError::NoSuchSector;
+    if (Runnable(sector))
+        return restartInto(Mode::Application, sector);
+    return restartInto(Mode::Download, settings_.loaderSector);
+}
+
+NodeResult FlashNode::restartInto(Mode mode, std::uint8_t sector) {
+    const Mode modeBefore = mode_;
+    const std::uint8_t sectorBefore = runningSector_;
     mode_ = mode;
     runningSector_ = sector;
+    if (auto stored = storeState(); !stored) {
+        mode_ = modeBefore;
+        runningSector_ = sectorBefore;
+        return stored;
+    }
+    armed_ = false;
     ++incarnation_;
-    offlineUntil_ =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(settings_.restartMilliseconds);
-    saveState();
+    offlineUntil_ = clock_() + std::chrono::milliseconds(settings_.restartMilliseconds);
+    return {};
 }
 
-void FlashNode::saveSector(std::uint8_t sector) {
-    if (!folder_.empty())
-        WriteFileReplacing(sectorFile(folder_, sector), sectors_[sector].data(),
-                           sectors_[sector].size());
-}
-
-void FlashNode::saveState() {
-    if (folder_.empty())
-        return;
-    std::string text = "# State of a simulated flash node; rewritten at every change.\n";
-    text += "mode=" + std::to_string(static_cast<int>(mode_)) + "\n";
-    text += "running=" + std::to_string(runningSector_) + "\n";
-    text += "boot=" + std::to_string(bootSector_) + "\n";
-    for (std::size_t s = 0; s < checksums_.size(); ++s)
-        text += "checksum" + std::to_string(s) + "=" + std::to_string(checksums_[s]) + "\n";
-    WriteFileReplacing(stateFile(folder_), text.data(), text.size());
+NodeResult FlashNode::storeState() {
+    if (!folder_)
+        return {};
+    NodeState state{mode_, runningSector_, bootSector_, checksums_, std::nullopt};
+    if (serialNumberSet_)
+        state.serialNumber = serialNumber_;
+    return folder_->SaveState(state) ? NodeResult{} : NodeResult{NodeError::StorageFailed};
 }
 
 } // namespace sim

@@ -1,5 +1,7 @@
 #include "StateFiles.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +13,19 @@ namespace sim {
 
 namespace {
 
+// Writes still allowed before the seam fails them; negative: no limit.
+std::atomic<int> writesBeforeFailure{-1};
+
+bool storageWriteAllowed() {
+    int left = writesBeforeFailure.load();
+    while (left > 0)
+        if (writesBeforeFailure.compare_exchange_weak(left, left - 1))
+            return true;
+    if (left == 0)
+        errno = ENOSPC;
+    return left < 0;
+}
+
 bool writeAll(int fd, const void* data, std::size_t size) {
     const auto* p = static_cast<const char*>(data);
     while (size > 0) {
@@ -20,6 +35,21 @@ bool writeAll(int fd, const void* data, std::size_t size) {
         if (n <= 0)
             return false;
         p += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool writeAllAt(int fd, std::uint64_t offset, const void* data, std::size_t size) {
+    const auto* p = static_cast<const char*>(data);
+    while (size > 0) {
+        ssize_t n = ::pwrite(fd, p, size, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        p += n;
+        offset += static_cast<std::uint64_t>(n);
         size -= static_cast<std::size_t>(n);
     }
     return true;
@@ -38,22 +68,55 @@ bool syncFolderOf(const std::string& path) {
     return ok;
 }
 
-} // namespace
-
-bool WriteFileReplacing(const std::string& path, const void* data, std::size_t size) {
-    // A temporary of a name of its own, made exclusively (never an existing file, never
-    // through a link someone left there), written and flushed before it takes the name.
+// A temporary of a name of its own, made exclusively (never an existing file, never through a
+// link someone left there), filled by fill and flushed before it takes the name.
+template <typename Fill> bool replaceFile(const std::string& path, Fill&& fill) {
+    if (!storageWriteAllowed())
+        return false;
     std::string temporary = path + ".XXXXXX";
     int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0)
         return false;
-    bool ok = ::fchmod(fd, 0644) == 0 && writeAll(fd, data, size) && ::fsync(fd) == 0;
+    bool ok = ::fchmod(fd, 0644) == 0 && fill(fd) && ::fsync(fd) == 0;
     ok = ::close(fd) == 0 && ok;
     if (!ok || std::rename(temporary.c_str(), path.c_str()) != 0) {
         ::unlink(temporary.c_str());
         return false;
     }
     return syncFolderOf(path);
+}
+
+} // namespace
+
+bool WriteFileReplacing(const std::string& path, const void* data, std::size_t size) {
+    return replaceFile(path, [&](int fd) { return writeAll(fd, data, size); });
+}
+
+bool WriteSparseFileReplacing(const std::string& path, const std::uint8_t* data, std::size_t size) {
+    return replaceFile(path, [&](int fd) {
+        if (::ftruncate(fd, static_cast<off_t>(size)) != 0)
+            return false;
+        constexpr std::size_t Page = 4096;
+        for (std::size_t at = 0; at < size; at += Page) {
+            const std::size_t n = std::min(Page, size - at);
+            if (std::any_of(data + at, data + at + n, [](std::uint8_t b) { return b != 0; }) &&
+                !writeAllAt(fd, at, data + at, n))
+                return false;
+        }
+        return true;
+    });
+}
+
+bool WriteAt(int fd, std::uint64_t offset, const void* data, std::size_t size) {
+    return storageWriteAllowed() && writeAllAt(fd, offset, data, size);
+}
+
+bool SyncFile(int fd) {
+    return storageWriteAllowed() && ::fdatasync(fd) == 0;
+}
+
+void FailStorageWritesFrom(int nth) {
+    writesBeforeFailure.store(nth <= 0 ? -1 : nth - 1);
 }
 
 bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>* bytes) {

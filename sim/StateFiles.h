@@ -12,6 +12,19 @@ namespace sim {
 // flushed, so that a reader, and the next start after a crash, sees either the old contents
 // or the new. False when any step failed; the old file is then untouched.
 bool WriteFileReplacing(const std::string& path, const void* data, std::size_t size);
+
+// As WriteFileReplacing, for a file of size bytes in which runs of zero bytes stay holes:
+// a file of zeros costs no disk.
+bool WriteSparseFileReplacing(const std::string& path, const std::uint8_t* data, std::size_t size);
+
+// Writes size bytes at offset of an open file (no flush).
+bool WriteAt(int fd, std::uint64_t offset, const void* data, std::size_t size);
+// Flushes an open file's data to the disk.
+bool SyncFile(int fd);
+
+// A seam for tests: from the nth write or flush of this process on (1: the next one), every
+// one of the functions above fails as a full disk would; 0 lets them succeed again.
+void FailStorageWritesFrom(int nth);
 bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>* bytes);
 
 // "key=value" lines; blank lines and lines starting with '#' are comments.

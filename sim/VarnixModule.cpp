@@ -1,5 +1,6 @@
 #include "VarnixModule.h"
 
+#include "DataFolder.h"
 #include "FirmwareImage.h"
 #include "StateFiles.h"
 
@@ -75,21 +76,25 @@ private:
     std::map<std::string, std::string> values_;
 };
 
-FlashNodeSettings readSettings(const std::string& folder) {
-    const std::string path = folder + "/module.ini";
+std::string settingsFile(const std::string& folder) {
+    return folder + "/module.ini";
+}
+
+// The text of module.ini: as the user left it, or the defaults.
+std::string readSettingsText(const std::string& folder) {
     std::vector<std::uint8_t> bytes;
-    std::string text;
-    if (ReadWholeFile(path, &bytes)) {
-        text.assign(bytes.begin(), bytes.end());
-    } else {
-        text = DefaultSettings;
-        WriteFileReplacing(path, text.data(), text.size());
-    }
-    const SettingsReader settings(path, ParseKeyValues(text));
+    if (ReadWholeFile(settingsFile(folder), &bytes))
+        return std::string(bytes.begin(), bytes.end());
+    return DefaultSettings;
+}
+
+FlashNodeSettings readSettings(const std::string& folder, const std::string& text) {
+    const SettingsReader settings(settingsFile(folder), ParseKeyValues(text));
     constexpr std::uint32_t Any = 0xFFFFFFFF;
     FlashNodeSettings s;
-    s.sectorCount = 4;
-    s.sectorSize = VarnixSectorSize;
+    s.sectorSizes.assign(4, VarnixSectorSize);
+    s.loaderSector = 0;
+    s.checksum = {16, 0};
     s.hardwareMajor = settings.Number("hardware_version", 1, 1, 2);
     s.hardwareMinor = 0;
     s.imageBase = s.hardwareMajor == 2 ? VarnixImageBaseHardware2 : 0;
@@ -97,11 +102,11 @@ FlashNodeSettings readSettings(const std::string& folder) {
     // The program reopens the module 2000 ms after the password: a longer restart would
     // show the right password as refused.
     s.restartMilliseconds = settings.Number("restart_ms", 1000, 0, MaxRestartMilliseconds);
-    s.serialNumber = settings.Number("serial_number", 100234, 0, Any);
-    s.deviceType = settings.Number("device_type", 12, 0, Any);
-    s.productCode = settings.Number("product_code", 3001, 0, Any);
-    s.vendorId = settings.Number("vendor_id", 1166, 0, Any);
-    s.productName = settings.Text("product_name", "VARNIX Interface Module");
+    s.identity.serialNumber = settings.Number("serial_number", 100234, 0, Any);
+    s.identity.deviceType = settings.Number("device_type", 12, 0, Any);
+    s.identity.productCode = settings.Number("product_code", 3001, 0, Any);
+    s.identity.vendorId = settings.Number("vendor_id", 1166, 0, Any);
+    s.identity.deviceName = settings.Text("product_name", "VARNIX Interface Module");
     return s;
 }
 
@@ -121,23 +126,22 @@ void leaveFactory(FlashNode& node) {
 
 } // namespace
 
-std::unique_ptr<FlashNode> OpenVarnixModule(const std::string& folder) {
-    MakeFolders(folder);
-    auto node = std::make_unique<FlashNode>(readSettings(folder));
+std::unique_ptr<FlashNode> OpenVarnixModule(const std::string& folder, std::string* error) {
+    const std::string text = readSettingsText(folder);
+    auto node = std::make_unique<FlashNode>(readSettings(folder, text));
     leaveFactory(*node);
-    node->AttachStateFolder(folder);
+    if (!node->AttachStateFolder(folder, error))
+        return nullptr;
+    // Written on first use, and again when a damaged folder was set aside with it.
+    std::vector<std::uint8_t> present;
+    if (!ReadWholeFile(settingsFile(folder), &present))
+        WriteFileReplacing(settingsFile(folder), text.data(), text.size());
     return node;
 }
 
 std::string DefaultVarnixModuleFolder() {
-    std::string base;
-    if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data)
-        base = data;
-    else if (const char* home = std::getenv("HOME"); home && *home)
-        base = std::string(home) + "/.local/share";
-    else
-        base = "/tmp";
-    return base + "/zandrel/varnix-module";
+    const std::string base = ZandrelDataFolder();
+    return base.empty() ? "" : base + "/varnix-module";
 }
 
 } // namespace sim

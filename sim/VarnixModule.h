@@ -19,9 +19,13 @@ namespace sim {
 // A value out of its range is reported on standard error and its default used.
 // On first use the module leaves the factory: sectors 0 (loader) and 2 (application) hold
 // valid images, 1 and 3 are empty, and it runs sector 2, its boot sector.
-std::unique_ptr<FlashNode> OpenVarnixModule(const std::string& folder);
+//
+// Null, with the reason in *error, when the folder cannot be made or written, or another
+// process serves the module.
+std::unique_ptr<FlashNode> OpenVarnixModule(const std::string& folder, std::string* error);
 
-// The module's folder: $XDG_DATA_HOME/zandrel/varnix-module (~/.local/share when unset).
+// The module's folder: varnix-module in the data folder (see ZandrelDataFolder); empty when
+// there is none.
 std::string DefaultVarnixModuleFolder();
 
 inline constexpr std::uint32_t VarnixSectorSize = 0x8000;

@@ -109,8 +109,7 @@ VARNIX_EXPORT int32_t GetErrorString(uint32_t code, uint32_t detail) {
 }
 
 VARNIX_EXPORT int32_t Get_Serial_Number(uint32_t h, uint32_t* value) {
-    return on(
-        h, [&](FlashNode& node) { return value && (*value = node.Settings().serialNumber, true); });
+    return on(h, [&](FlashNode& node) { return value && (*value = node.SerialNumber(), true); });
 }
 
 VARNIX_EXPORT int32_t Set_Serial_Number(uint32_t h, uint32_t value) {
@@ -118,25 +117,28 @@ VARNIX_EXPORT int32_t Set_Serial_Number(uint32_t h, uint32_t value) {
 }
 
 VARNIX_EXPORT int32_t Get_Device_Type(uint32_t h, uint32_t* value) {
-    return on(
-        h, [&](FlashNode& node) { return value && (*value = node.Settings().deviceType, true); });
+    return on(h, [&](FlashNode& node) {
+        return value && (*value = node.Settings().identity.deviceType, true);
+    });
 }
 
 VARNIX_EXPORT int32_t Get_Product_Code(uint32_t h, uint32_t* value) {
-    return on(
-        h, [&](FlashNode& node) { return value && (*value = node.Settings().productCode, true); });
+    return on(h, [&](FlashNode& node) {
+        return value && (*value = node.Settings().identity.productCode, true);
+    });
 }
 
 VARNIX_EXPORT int32_t Get_Vendor_Id(uint32_t h, uint32_t* value) {
-    return on(h,
-              [&](FlashNode& node) { return value && (*value = node.Settings().vendorId, true); });
+    return on(h, [&](FlashNode& node) {
+        return value && (*value = node.Settings().identity.vendorId, true);
+    });
 }
 
 VARNIX_EXPORT int32_t Get_Product_Name(uint32_t h, char* text) {
     return on(h, [&](FlashNode& node) {
         if (!text)
             return false;
-        const std::string& name = node.Settings().productName;
+        const std::string& name = node.Settings().identity.deviceName;
         std::size_t n = std::min<std::size_t>(name.size(), 255);
         std::memcpy(text, name.data(), n);
         text[n] = '\0';

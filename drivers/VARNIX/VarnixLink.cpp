@@ -2,14 +2,25 @@
 
 #include "VarnixModule.h"
 
+#include <cstdio>
+
 VarnixLink& VarnixLink::Instance() {
     static VarnixLink link;
     return link;
 }
 
 sim::FlashNode* VarnixLink::module() {
-    if (!module_)
-        module_ = sim::OpenVarnixModule(sim::DefaultVarnixModuleFolder());
+    if (!module_) {
+        std::string error;
+        const std::string folder = sim::DefaultVarnixModuleFolder();
+        if (folder.empty())
+            error = "neither XDG_DATA_HOME nor a home folder is set: no place for the flash";
+        else
+            module_ = sim::OpenVarnixModule(folder, &error);
+        // The module stays off the link rather than keep its flash in memory only.
+        if (!module_)
+            std::fprintf(stderr, "zandrel: simulated VARNIX module: %s\n", error.c_str());
+    }
     return module_.get();
 }
 
@@ -18,7 +29,7 @@ sim::FlashNode* VarnixLink::moduleFor(std::uint32_t handle) {
     if (it == connections_.end())
         return nullptr;
     sim::FlashNode* node = module();
-    if (!node->Online() || node->Incarnation() != it->second.incarnation) {
+    if (!node || !node->Online() || node->Incarnation() != it->second.incarnation) {
         connections_.erase(it); // the module restarted: this connection is gone
         return nullptr;
     }
@@ -28,7 +39,7 @@ sim::FlashNode* VarnixLink::moduleFor(std::uint32_t handle) {
 bool VarnixLink::Open(const InterfaceRecord& config, std::uint32_t* handle) {
     std::lock_guard lock(mutex_);
     sim::FlashNode* node = module();
-    if (!node->Online())
+    if (!node || !node->Online())
         return false;
     // The module serves one connection at a time: opening again takes the link over.
     connections_.clear();

@@ -1,6 +1,7 @@
 #include "FlashNode.h"
 
 #include "FirmwareImage.h"
+#include "ManualClock.h"
 #include "VarnixModule.h"
 
 #include <QTemporaryDir>
@@ -13,8 +14,7 @@ using sim::FlashNode;
 
 sim::FlashNodeSettings smallNode(std::uint32_t imageBase = 0) {
     sim::FlashNodeSettings s;
-    s.sectorCount = 3;
-    s.sectorSize = 4096;
+    s.sectorSizes = {4096, 4096, 4096};
     s.imageBase = imageBase;
     s.password = 0x1A2B;
     s.restartMilliseconds = 0;
@@ -34,9 +34,10 @@ void flash(FlashNode& node, std::uint8_t sector, const std::vector<std::uint8_t>
         ASSERT_TRUE(
             node.Write(sector, base + static_cast<std::uint32_t>(at), bytes.data() + at, n));
     }
-    std::vector<std::uint8_t> mirror(node.Settings().sectorSize, 0xFF);
+    std::vector<std::uint8_t> mirror(node.Settings().sectorSizes.at(sector), 0xFF);
     std::copy(bytes.begin(), bytes.end(), mirror.begin());
-    ASSERT_TRUE(node.SetStoredChecksum(sector, sim::WordSum(mirror.data(), mirror.size())));
+    ASSERT_TRUE(
+        node.SetStoredChecksum(sector, node.Settings().checksum.Sum(mirror.data(), mirror.size())));
 }
 
 TEST(FlashNode, FlashOnlyClearsBitsAndStaysInsideItsSectors) {
@@ -104,7 +105,7 @@ TEST(FlashNode, ExecuteAndResetStartOnlyRunnableSectors) {
     ASSERT_TRUE(node.EnterDownloadMode(0x1A2B));
     flash(node, 1, image(0x00020003));
     ASSERT_TRUE(node.SetBootSector(1));
-    node.Erase(2);
+    ASSERT_TRUE(node.Erase(2));
     ASSERT_TRUE(node.Write(2, 0, image(0x00030000).data(), 100)); // no checksum stored
 
     ASSERT_TRUE(node.Execute(2)); // checksum fails: back in download mode
@@ -143,6 +144,150 @@ TEST(FlashNode, RestartTakesTheNodeOffTheBusForItsRestartTime) {
     EXPECT_FALSE(node.Online());
 }
 
+// The figures the downloaders send for the same bytes: a node must agree with them.
+TEST(ChecksumRule, SumsBytesOrWordsOverItsWindowWithErasedBytesBeyondTheSector) {
+    const std::uint8_t four[] = {0x01, 0x02, 0x03, 0x04};
+    const std::uint8_t five[] = {0x01, 0x02, 0x03, 0x04, 0x05};
+    const std::vector<std::uint8_t> erased(0xFFFF, 0xFF);
+    struct Case {
+        const char* what;
+        sim::ChecksumRule rule;
+        const std::uint8_t* bytes;
+        std::size_t size;
+        std::uint32_t sum;
+    };
+    for (const Case& c : {
+             Case{"bytes", {8, 0}, four, 4, 0x0A},
+             Case{"words, low byte first", {16, 0}, four, 4, 0x0604},
+             Case{"a window shorter than the sector", {16, 2}, four, 4, 0x0201},
+             Case{"an odd window leaves its last byte out", {16, 3}, four, 4, 0x0201},
+             Case{"bytes beyond the sector are 0xFF", {8, 6}, four, 4, 0x0A + 2 * 0xFF},
+             Case{"words beyond the sector are 0xFFFF", {16, 8}, four, 4, 0x0604 + 2 * 0xFFFF},
+             Case{"a word across the sector's end", {16, 6}, five, 5, 0x0604 + 0xFF05},
+             Case{"98,303 words over an erased 64 KiB sector",
+                  {16, 196606},
+                  erased.data(),
+                  erased.size(),
+                  0x7FFD8001},
+             Case{"196,606 bytes over it", {8, 196606}, erased.data(), erased.size(), 0x02FCFE02},
+         }) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(c.rule.Sum(c.bytes, c.size), c.sum);
+    }
+}
+
+TEST(FlashNode, EachSectorHasItsOwnSize) {
+    auto settings = smallNode();
+    settings.sectorSizes = {0xFFFF, 0x2FFFF, 0x2FFFF, 0xFFFF};
+    FlashNode node(settings);
+    ASSERT_TRUE(node.EnterDownloadMode(0x1A2B));
+    for (std::uint8_t s = 0; s < 4; ++s) {
+        std::uint32_t size = 0;
+        ASSERT_TRUE(node.SectorSize(s, &size));
+        EXPECT_EQ(size, settings.sectorSizes[s]);
+    }
+    const std::uint8_t a[] = {0x12};
+    EXPECT_TRUE(node.Write(1, 0x2FFFE, a, 1));
+    EXPECT_EQ(node.Write(0, 0xFFFF, a, 1).error, sim::NodeError::OutOfRange);
+    EXPECT_EQ(node.Write(4, 0, a, 1).error, sim::NodeError::NoSuchSector);
+}
+
+TEST(FlashNode, ChecksumStateComesFromTheNodesOwnRule) {
+    auto settings = smallNode();
+    settings.sectorSizes = {4096, 4};
+    settings.checksum = {8, 0};
+    FlashNode node(settings);
+    ASSERT_TRUE(node.EnterDownloadMode(0x1A2B));
+    const std::uint8_t four[] = {0x01, 0x02, 0x03, 0x04};
+    ASSERT_TRUE(node.Write(1, 0, four, 4));
+    EXPECT_EQ(node.ComputedChecksum(1), 0x0Au);
+    ASSERT_TRUE(node.SetStoredChecksum(1, 0x0604)); // the 16-bit figure: not this node's
+    bool ok = true;
+    ASSERT_TRUE(node.ChecksumMatches(1, &ok));
+    EXPECT_FALSE(ok);
+    ASSERT_TRUE(node.SetStoredChecksum(1, 0x0A));
+    ASSERT_TRUE(node.ChecksumMatches(1, &ok));
+    EXPECT_TRUE(ok);
+}
+
+// The password arms download mode; only the next reset enters it.
+TEST(FlashNode, DownloadModeIsArmedByThePasswordAndEnteredAtTheNextReset) {
+    auto settings = smallNode();
+    settings.loaderSector = 1;
+    FlashNode node(settings);
+    node.SetSector(1, image(0x00010009), true);
+    node.SetSector(2, image(0x00020000), true);
+    node.SetRunState(FlashNode::Mode::Application, 2, 2);
+
+    EXPECT_EQ(node.ArmDownloadMode(0x1A2C).error, sim::NodeError::WrongPassword);
+    EXPECT_FALSE(node.DownloadModeArmed());
+    ASSERT_TRUE(node.Reset()); // nothing armed: the boot sector again
+    EXPECT_EQ(node.CurrentMode(), FlashNode::Mode::Application);
+
+    ASSERT_TRUE(node.ArmDownloadMode(0x1A2B));
+    EXPECT_EQ(node.CurrentMode(), FlashNode::Mode::Application); // not before the reset
+    const std::uint8_t a[] = {0};
+    EXPECT_EQ(node.Write(0, 0, a, 1).error, sim::NodeError::NotInDownloadMode);
+    ASSERT_TRUE(node.Reset());
+    EXPECT_EQ(node.CurrentMode(), FlashNode::Mode::Download);
+    EXPECT_EQ(node.RunningRevision(), 0x00010009u); // the loader, in its own sector
+    EXPECT_FALSE(node.DownloadModeArmed());
+
+    ASSERT_TRUE(node.Erase(2)); // the boot sector: the loader boots from now on
+    EXPECT_EQ(node.BootSector(), 1);
+    ASSERT_TRUE(node.Reset());
+    EXPECT_EQ(node.CurrentMode(), FlashNode::Mode::Application);
+    EXPECT_EQ(node.RunningSector(), 1);
+}
+
+TEST(FlashNode, RestartsOnTheClockItIsGivenAndSaysWhenItIsBack) {
+    ManualClock clock;
+    auto settings = smallNode();
+    settings.restartMilliseconds = 700;
+    FlashNode node(settings, clock.Clock());
+    const auto before = node.Incarnation();
+    ASSERT_TRUE(node.EnterDownloadMode(0x1A2B));
+    EXPECT_FALSE(node.Online());
+    EXPECT_EQ(node.BackAt(), clock.Now() + std::chrono::milliseconds(700));
+    EXPECT_NE(node.Incarnation(), before);
+    std::uint32_t size = 0;
+    EXPECT_EQ(node.SectorSize(0, &size).error, sim::NodeError::Busy);
+    EXPECT_EQ(node.Reset().error, sim::NodeError::Busy);
+    clock.Advance(std::chrono::milliseconds(699));
+    EXPECT_FALSE(node.Online());
+    clock.Advance(std::chrono::milliseconds(1));
+    EXPECT_TRUE(node.Online());
+    EXPECT_TRUE(node.SectorSize(0, &size));
+}
+
+TEST(FlashNode, SettingsThatDescribeNoNodeAreRefused) {
+    for (auto change : std::vector<void (*)(sim::FlashNodeSettings&)>{
+             [](sim::FlashNodeSettings& s) { s.sectorSizes.clear(); },
+             [](sim::FlashNodeSettings& s) { s.sectorSizes[1] = 0; },
+             [](sim::FlashNodeSettings& s) { s.loaderSector = 3; },
+             [](sim::FlashNodeSettings& s) { s.checksum.width = 32; },
+         }) {
+        auto settings = smallNode();
+        change(settings);
+        EXPECT_FALSE(settings.Problem().empty());
+        EXPECT_THROW(FlashNode{settings}, std::invalid_argument);
+    }
+}
+
+TEST(FlashNode, ASmallSectorDescribesItselfPaddedWithErasedBytes) {
+    auto settings = smallNode();
+    settings.sectorSizes = {4096, 8};
+    FlashNode node(settings);
+    ASSERT_TRUE(node.EnterDownloadMode(0x1A2B));
+    const std::uint8_t name[] = {'A', 'B'};
+    ASSERT_TRUE(node.Write(1, 0, name, 2));
+    std::uint8_t header[76];
+    ASSERT_TRUE(node.Description(1, header));
+    EXPECT_EQ(header[0], 'A');
+    EXPECT_EQ(header[8], 0xFF);
+    EXPECT_EQ(header[75], 0xFF);
+}
+
 TEST(FlashNode, StateSurvivesInItsFolder) {
     QTemporaryDir folder;
     const std::string path = folder.path().toStdString() + "/node";
@@ -167,7 +312,7 @@ TEST(FlashNode, StateSurvivesInItsFolder) {
 
 TEST(VarnixModule, LeavesTheFactoryAsDocumented) {
     QTemporaryDir folder;
-    auto module = sim::OpenVarnixModule(folder.path().toStdString());
+    auto module = sim::OpenVarnixModule(folder.path().toStdString(), nullptr);
     EXPECT_EQ(module->CurrentMode(), FlashNode::Mode::Application);
     EXPECT_EQ(module->RunningSector(), 2);
     EXPECT_EQ(module->BootSector(), 2);
@@ -186,7 +331,7 @@ TEST(VarnixModule, HardwareVersionTwoFromItsSettingsFile) {
     QTemporaryDir folder;
     std::ofstream(folder.path().toStdString() + "/module.ini")
         << "hardware_version=2\npassword=BEEF\nrestart_ms=0\n";
-    auto module = sim::OpenVarnixModule(folder.path().toStdString());
+    auto module = sim::OpenVarnixModule(folder.path().toStdString(), nullptr);
     EXPECT_EQ(module->Settings().hardwareMajor, 2u);
     EXPECT_EQ(module->Settings().imageBase, 0x28000u);
     EXPECT_EQ(module->Settings().password, 0xBEEFu);
@@ -209,14 +354,14 @@ TEST(VarnixModule, SettingsOutOfRangeKeepTheirDefaults) {
         QTemporaryDir folder;
         std::ofstream(folder.path().toStdString() + "/module.ini") << c.line << "\n";
         testing::internal::CaptureStderr();
-        auto module = sim::OpenVarnixModule(folder.path().toStdString());
+        auto module = sim::OpenVarnixModule(folder.path().toStdString(), nullptr);
         const std::string said = testing::internal::GetCapturedStderr();
         const auto& settings = module->Settings();
         EXPECT_EQ(settings.hardwareMajor, 1u);
         EXPECT_EQ(settings.imageBase, 0u);
         EXPECT_EQ(settings.restartMilliseconds, 1000u);
         EXPECT_EQ(settings.password, 0x1A2Bu);
-        EXPECT_EQ(settings.serialNumber, 100234u);
+        EXPECT_EQ(settings.identity.serialNumber, 100234u);
         EXPECT_NE(said.find(c.line), std::string::npos) << said;
         EXPECT_NE(said.find("module.ini"), std::string::npos) << said;
     }
@@ -227,11 +372,11 @@ TEST(VarnixModule, SettingsAtTheEdgesOfTheirRanges) {
     std::ofstream(folder.path().toStdString() + "/module.ini")
         << "restart_ms=1500\npassword=0xFFFFFFFF\nserial_number=4294967295\n";
     testing::internal::CaptureStderr();
-    auto module = sim::OpenVarnixModule(folder.path().toStdString());
+    auto module = sim::OpenVarnixModule(folder.path().toStdString(), nullptr);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     EXPECT_EQ(module->Settings().restartMilliseconds, 1500u);
     EXPECT_EQ(module->Settings().password, 0xFFFFFFFFu);
-    EXPECT_EQ(module->Settings().serialNumber, 0xFFFFFFFFu);
+    EXPECT_EQ(module->SerialNumber(), 0xFFFFFFFFu);
 }
 
 } // namespace

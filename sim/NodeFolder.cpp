@@ -1,0 +1,394 @@
+#include "NodeFolder.h"
+
+#include "StateFiles.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
+#include <map>
+#include <set>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace sim {
+
+namespace {
+
+constexpr int Layout = 2;
+
+std::string stateFile(const std::string& folder) {
+    return folder + "/node.state";
+}
+
+// The sector files of the first layout: plain bytes, rewritten whole at every change.
+std::string firstLayoutSectorFile(const std::string& folder, std::size_t sector) {
+    return folder + "/sector" + std::to_string(sector) + ".bin";
+}
+
+bool exists(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0;
+}
+
+// A temporary that a crash left behind: a file name the node writes, a dot and six letters.
+bool leftoverTemporary(const std::string& name) {
+    const auto dot = name.rfind('.');
+    if (dot == std::string::npos || name.size() - dot != 7)
+        return false;
+    const std::string base = name.substr(0, dot);
+    return base == "node.state" || base == "module.ini" ||
+           (base.rfind("sector", 0) == 0 &&
+            (base.size() > 6 && (base.ends_with(".flash") || base.ends_with(".bin"))));
+}
+
+void removeLeftoverTemporaries(const std::string& folder) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir)
+        return;
+    while (const dirent* entry = ::readdir(dir))
+        if (leftoverTemporary(entry->d_name))
+            ::unlink((folder + "/" + entry->d_name).c_str());
+    ::closedir(dir);
+}
+
+int lockFolder(const std::string& path, std::string* error) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        *error = path + ": " + std::strerror(errno);
+        return -1;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        *error = errno == EWOULDBLOCK ? path + " is in use by another process"
+                                      : path + ": cannot be locked: " + std::strerror(errno);
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// A whole value in decimal, or hexadecimal after 0x, no sign.
+bool parseNumber(const std::string& text, std::uint64_t max, std::uint64_t* value) {
+    if (text.empty() || text[0] == '-' || text[0] == '+' || text[0] == ' ')
+        return false;
+    errno = 0;
+    char* end = nullptr;
+    const unsigned long long v = std::strtoull(text.c_str(), &end, 0);
+    if (errno != 0 || *end != '\0' || v > max)
+        return false;
+    *value = v;
+    return true;
+}
+
+// "key=value" lines, each key once; false at a line of another form.
+bool parseLines(const std::string& text, std::map<std::string, std::string>* values,
+                std::string* why) {
+    std::size_t start = 0;
+    int number = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        const std::string line = text.substr(start, end - start);
+        start = end + 1;
+        ++number;
+        if (line.empty() || line[0] == '#')
+            continue;
+        const auto equals = line.find('=');
+        if (equals == std::string::npos || equals == 0) {
+            *why = "line " + std::to_string(number) + " is not key=value";
+            return false;
+        }
+        if (!values->emplace(line.substr(0, equals), line.substr(equals + 1)).second) {
+            *why = line.substr(0, equals) + " is given twice";
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string geometryText(const std::vector<std::uint32_t>& geometry) {
+    std::string text;
+    for (std::size_t i = 0; i < geometry.size(); ++i)
+        text += (i ? "," : "") + std::to_string(geometry[i]);
+    return text;
+}
+
+void invert(const std::uint8_t* from, std::uint8_t* to, std::size_t length) {
+    for (std::size_t i = 0; i < length; ++i)
+        to[i] = static_cast<std::uint8_t>(~from[i]);
+}
+
+} // namespace
+
+std::unique_ptr<NodeFolder> NodeFolder::Take(const std::string& path, std::string* error) {
+    if (path.empty()) {
+        *error = "no folder for the node's flash";
+        return nullptr;
+    }
+    if (!MakeFolders(path)) {
+        *error = path + ": cannot be made: " + std::strerror(errno);
+        return nullptr;
+    }
+    const int fd = lockFolder(path, error);
+    if (fd < 0)
+        return nullptr;
+    removeLeftoverTemporaries(path);
+    return std::unique_ptr<NodeFolder>(new NodeFolder(path, fd));
+}
+
+NodeFolder::~NodeFolder() {
+    closeSectorFiles();
+    ::close(folderFd_);
+}
+
+std::string NodeFolder::sectorPath(std::uint8_t sector) const {
+    return path_ + "/sector" + std::to_string(sector) + ".flash";
+}
+
+void NodeFolder::closeSectorFiles() {
+    for (int& fd : sectorFds_) {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+    }
+}
+
+int NodeFolder::sectorFd(std::uint8_t sector) {
+    if (sector >= sectorFds_.size())
+        return -1;
+    int& fd = sectorFds_[sector];
+    if (fd < 0)
+        fd = ::open(sectorPath(sector).c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+    return fd;
+}
+
+NodeFolder::Found NodeFolder::Load(const std::vector<std::uint32_t>& geometry, NodeState* state,
+                                   std::vector<std::vector<std::uint8_t>>* sectors,
+                                   std::string* why) {
+    closeSectorFiles();
+    geometry_ = geometry;
+    sectorFds_.assign(geometry.size(), -1);
+
+    std::vector<std::uint8_t> bytes;
+    if (!ReadWholeFile(stateFile(path_), &bytes)) {
+        if (errno != ENOENT) {
+            *why = "node.state cannot be read: " + std::string(std::strerror(errno));
+            return Found::Damaged;
+        }
+        // Sector files without a state: never overwrite what may be someone's images.
+        for (std::size_t s = 0; s < 256; ++s)
+            if (exists(sectorPath(static_cast<std::uint8_t>(s))) ||
+                exists(firstLayoutSectorFile(path_, s))) {
+                *why = "node.state is missing";
+                return Found::Damaged;
+            }
+        return Found::Nothing;
+    }
+    if (bytes.empty()) {
+        *why = "node.state is empty";
+        return Found::Damaged;
+    }
+
+    std::map<std::string, std::string> values;
+    if (!parseLines(std::string(bytes.begin(), bytes.end()), &values, why))
+        return Found::Damaged;
+    std::set<std::string> known;
+    auto number = [&](const std::string& key, std::uint64_t max, std::uint64_t* value) {
+        known.insert(key);
+        auto it = values.find(key);
+        if (it == values.end()) {
+            *why = "node.state has no " + key;
+            return false;
+        }
+        if (!parseNumber(it->second, max, value)) {
+            *why = "node.state has a bad value: " + key + "=" + it->second;
+            return false;
+        }
+        return true;
+    };
+
+    const std::size_t count = geometry.size();
+    std::uint64_t layout = 1;
+    if (values.count("format") && !number("format", 0xFFFF, &layout))
+        return Found::Damaged;
+    if (layout != 1 && layout != Layout) {
+        *why = "node.state is of an unknown format " + std::to_string(layout);
+        return Found::Damaged;
+    }
+    if (layout == Layout) {
+        known.insert("geometry");
+        auto it = values.find("geometry");
+        const std::string stored = it == values.end() ? "" : it->second;
+        if (stored != geometryText(geometry)) {
+            *why =
+                "its geometry (" + stored + ") is not the node's (" + geometryText(geometry) + ")";
+            return Found::Damaged;
+        }
+    }
+
+    NodeState loaded;
+    std::uint64_t mode = 0, running = 0, boot = 0;
+    if (!number("mode", 1, &mode) || !number("running", count - 1, &running) ||
+        !number("boot", count - 1, &boot))
+        return Found::Damaged;
+    loaded.mode = mode == 0 ? NodeMode::Download : NodeMode::Application;
+    loaded.runningSector = static_cast<std::uint8_t>(running);
+    loaded.bootSector = static_cast<std::uint8_t>(boot);
+    for (std::size_t s = 0; s < count; ++s) {
+        std::uint64_t checksum = 0;
+        if (!number("checksum" + std::to_string(s), 0xFFFFFFFFu, &checksum))
+            return Found::Damaged;
+        loaded.checksums.push_back(static_cast<std::uint32_t>(checksum));
+    }
+    if (values.count("serial_number")) {
+        std::uint64_t serial = 0;
+        if (!number("serial_number", 0xFFFFFFFFu, &serial))
+            return Found::Damaged;
+        loaded.serialNumber = static_cast<std::uint32_t>(serial);
+    }
+    for (const auto& [key, value] : values)
+        if (!known.count(key)) {
+            *why = "node.state has an unknown key " + key;
+            return Found::Damaged;
+        }
+
+    std::vector<std::vector<std::uint8_t>> flash(count);
+    for (std::size_t s = 0; s < count; ++s) {
+        const std::string file = layout == Layout ? sectorPath(static_cast<std::uint8_t>(s))
+                                                  : firstLayoutSectorFile(path_, s);
+        const std::string name = file.substr(file.rfind('/') + 1);
+        if (!ReadWholeFile(file, &flash[s])) {
+            *why = name + (errno == ENOENT ? " is missing" : " cannot be read");
+            return Found::Damaged;
+        }
+        if (flash[s].size() != geometry[s]) {
+            *why = name + " holds " + std::to_string(flash[s].size()) + " bytes, not " +
+                   std::to_string(geometry[s]);
+            return Found::Damaged;
+        }
+        if (layout == Layout)
+            invert(flash[s].data(), flash[s].data(), flash[s].size());
+    }
+
+    if (layout != Layout && !migrateFromFirstLayout(loaded, flash)) {
+        *why = "its files could not be brought to the current layout";
+        return Found::Unwritable;
+    }
+    *state = std::move(loaded);
+    *sectors = std::move(flash);
+    return Found::State;
+}
+
+bool NodeFolder::migrateFromFirstLayout(const NodeState& state,
+                                        const std::vector<std::vector<std::uint8_t>>& sectors) {
+    // The new files first; the state file in the new layout then makes them the node's, and
+    // only then do the old ones go.
+    if (!SaveAll(state, sectors))
+        return false;
+    for (std::size_t s = 0; s < sectors.size(); ++s)
+        ::unlink(firstLayoutSectorFile(path_, s).c_str());
+    return true;
+}
+
+std::string NodeFolder::stateText(const NodeState& state) const {
+    std::string text =
+        "# A simulated flash node; replaced whole at every change. Each sectorN.flash holds\n"
+        "# sector N with every byte inverted, so that erased flash is a hole in the file.\n";
+    text += "format=" + std::to_string(Layout) + "\n";
+    text += "geometry=" + geometryText(geometry_) + "\n";
+    text += "mode=" + std::to_string(static_cast<int>(state.mode)) + "\n";
+    text += "running=" + std::to_string(state.runningSector) + "\n";
+    text += "boot=" + std::to_string(state.bootSector) + "\n";
+    for (std::size_t s = 0; s < state.checksums.size(); ++s) {
+        char value[16];
+        std::snprintf(value, sizeof value, "0x%08X", state.checksums[s]);
+        text += "checksum" + std::to_string(s) + "=" + value + "\n";
+    }
+    if (state.serialNumber)
+        text += "serial_number=" + std::to_string(*state.serialNumber) + "\n";
+    return text;
+}
+
+bool NodeFolder::SaveAll(const NodeState& state,
+                         const std::vector<std::vector<std::uint8_t>>& sectors) {
+    closeSectorFiles();
+    for (std::size_t s = 0; s < sectors.size(); ++s) {
+        std::vector<std::uint8_t> stored(sectors[s].size());
+        invert(sectors[s].data(), stored.data(), stored.size());
+        if (!WriteSparseFileReplacing(sectorPath(static_cast<std::uint8_t>(s)), stored.data(),
+                                      stored.size()))
+            return false;
+    }
+    return SaveState(state);
+}
+
+bool NodeFolder::SaveState(const NodeState& state) {
+    const std::string text = stateText(state);
+    return WriteFileReplacing(stateFile(path_), text.data(), text.size());
+}
+
+bool NodeFolder::WriteSector(std::uint8_t sector, std::uint32_t offset, const std::uint8_t* flash,
+                             std::size_t length) {
+    const int fd = sectorFd(sector);
+    if (fd < 0)
+        return false;
+    std::uint8_t small[256];
+    std::vector<std::uint8_t> large;
+    std::uint8_t* stored = small;
+    if (length > sizeof small) {
+        large.resize(length);
+        stored = large.data();
+    }
+    invert(flash, stored, length);
+    return WriteAt(fd, offset, stored, length);
+}
+
+bool NodeFolder::SyncSector(std::uint8_t sector) {
+    const int fd = sectorFd(sector);
+    return fd >= 0 && SyncFile(fd);
+}
+
+bool NodeFolder::EraseSector(std::uint8_t sector) {
+    if (sector >= geometry_.size())
+        return false;
+    if (sectorFds_[sector] >= 0) {
+        ::close(sectorFds_[sector]);
+        sectorFds_[sector] = -1;
+    }
+    const std::vector<std::uint8_t> erased(geometry_[sector], 0);
+    return WriteSparseFileReplacing(sectorPath(sector), erased.data(), erased.size());
+}
+
+bool NodeFolder::SetAside(std::string* aside, std::string* error) {
+    char stamp[32];
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+    std::string target = path_ + ".damaged-" + stamp;
+    for (int n = 2; exists(target); ++n)
+        target = path_ + ".damaged-" + stamp + "-" + std::to_string(n);
+    if (std::rename(path_.c_str(), target.c_str()) != 0) {
+        *error = path_ + ": cannot be moved aside: " + std::strerror(errno);
+        return false;
+    }
+    closeSectorFiles();
+    if (!MakeFolders(path_)) {
+        *error = path_ + ": cannot be made: " + std::strerror(errno);
+        return false;
+    }
+    const int fd = lockFolder(path_, error);
+    if (fd < 0)
+        return false;
+    ::close(folderFd_); // the lock on the folder set aside goes with it
+    folderFd_ = fd;
+    *aside = target;
+    return true;
+}
+
+} // namespace sim

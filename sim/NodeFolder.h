@@ -1,0 +1,85 @@
+#pragma once
+
+#include "NodeTypes.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+// What a node keeps besides its flash.
+struct NodeState {
+    NodeMode mode = NodeMode::Download;
+    std::uint8_t runningSector = 0;
+    std::uint8_t bootSector = 0;
+    std::vector<std::uint32_t> checksums; // one per sector
+    // Set by the program; the node's settings give it otherwise.
+    std::optional<std::uint32_t> serialNumber;
+};
+
+// The folder in which one node keeps its flash and state, served by one process at a time.
+//
+// node.state is a small text file, replaced whole at every change of the state; it names the
+// geometry (each sector's size), so that a node of another geometry is not read from it. Each
+// sectorN.flash holds sector N with every byte inverted, so that erased flash (0xFF) is a hole
+// in a sparse file: a node costs the disk only what was written to it. A block written to a
+// sector goes to its place in the file; an erase replaces the file whole. Files are replaced
+// through a temporary of their own, flushed before the rename, so a crash at any moment
+// leaves every file either as it was or as it became.
+class NodeFolder {
+public:
+    // Takes the folder for this process: made when missing, and locked (flock) for as long
+    // as the object lives. Null, with the reason in *error, when the folder cannot be made or
+    // another process serves it.
+    static std::unique_ptr<NodeFolder> Take(const std::string& path, std::string* error);
+    ~NodeFolder();
+    NodeFolder(const NodeFolder&) = delete;
+    NodeFolder& operator=(const NodeFolder&) = delete;
+
+    const std::string& Path() const { return path_; }
+
+    enum class Found {
+        Nothing,    // a new node: nothing stored yet
+        State,      // the stored node, whole and coherent
+        Damaged,    // something stored that cannot be used; *why says what
+        Unwritable, // stored in an older layout that could not be brought up to date
+    };
+    // Reads the stored node whole and checks every value and the geometry; the outputs are
+    // written only when the result is State.
+    Found Load(const std::vector<std::uint32_t>& geometry, NodeState* state,
+               std::vector<std::vector<std::uint8_t>>* sectors, std::string* why);
+
+    // Writes the whole node: its sectors, then the state, which makes them its own.
+    bool SaveAll(const NodeState& state, const std::vector<std::vector<std::uint8_t>>& sectors);
+    bool SaveState(const NodeState& state);
+    // Bytes of flash at offset in the sector, written in place (not flushed).
+    bool WriteSector(std::uint8_t sector, std::uint32_t offset, const std::uint8_t* flash,
+                     std::size_t length);
+    // Flushes what WriteSector wrote to the sector.
+    bool SyncSector(std::uint8_t sector);
+    // Replaces the sector's file with erased flash.
+    bool EraseSector(std::uint8_t sector);
+
+    // Moves the folder aside, to "<folder>.damaged-YYYYMMDD-HHMMSS", and takes an empty one
+    // in its place. *aside names where it went.
+    bool SetAside(std::string* aside, std::string* error);
+
+private:
+    NodeFolder(std::string path, int folderFd) : path_(std::move(path)), folderFd_(folderFd) {}
+    int sectorFd(std::uint8_t sector);
+    void closeSectorFiles();
+    std::string sectorPath(std::uint8_t sector) const;
+    std::string stateText(const NodeState& state) const;
+    bool migrateFromFirstLayout(const NodeState& state,
+                                const std::vector<std::vector<std::uint8_t>>& sectors);
+
+    std::string path_;
+    int folderFd_ = -1;
+    std::vector<std::uint32_t> geometry_;
+    std::vector<int> sectorFds_;
+};
+
+} // namespace sim
