@@ -113,8 +113,11 @@ bool parseLines(const std::string& text, std::map<std::string, std::string>* val
 
 std::string geometryText(const std::vector<std::uint32_t>& geometry) {
     std::string text;
-    for (std::size_t i = 0; i < geometry.size(); ++i)
-        text += (i ? "," : "") + std::to_string(geometry[i]);
+    for (std::size_t i = 0; i < geometry.size(); ++i) {
+        if (i)
+            text += ',';
+        text += std::to_string(geometry[i]);
+    }
     return text;
 }
 

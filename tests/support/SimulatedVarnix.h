@@ -24,9 +24,12 @@ public:
 
     // Replaces the module's settings file (read when the driver next opens the module).
     void WriteModuleSettings(const std::string& text) {
-        const std::string folder = folder_.path().toStdString() + "/zandrel/varnix-module";
+        const std::string folder = ModuleFolder();
         QDir().mkpath(QString::fromStdString(folder));
         std::ofstream(folder + "/module.ini") << text;
+    }
+    std::string ModuleFolder() const {
+        return folder_.path().toStdString() + "/zandrel/varnix-module";
     }
     QString ConfigFolder() const { return folder_.path() + "/config"; }
 

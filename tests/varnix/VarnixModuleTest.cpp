@@ -5,6 +5,7 @@
 #include "DynamicLibrary.h"
 #include "EventLoop.h"
 #include "IntelHexFile.h"
+#include "NodeFolder.h"
 #include "RecordingSleep.h"
 #include "SimulatedVarnix.h"
 
@@ -101,6 +102,61 @@ TEST_F(VarnixModuleTest, FlashedImageRunsAfterResetAndSurvivesReloading) {
     std::uint8_t boot = 0;
     EXPECT_EQ(varnix->GetBootSector(&boot), 1);
     EXPECT_EQ(boot, 1);
+}
+
+// A change the module cannot store is refused; started again, it is as it was.
+TEST_F(VarnixModuleTest, AChangeTheModuleCannotStoreIsRefused) {
+    ASSERT_EQ(varnix->EnterDownloadMode(0x1A2B), 1);
+    // Not even root renames a file over a folder that holds something: the state file's
+    // replacement fails.
+    const std::string state = simulated.ModuleFolder() + "/node.state";
+    ASSERT_EQ(std::rename(state.c_str(), (state + ".kept").c_str()), 0);
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(state + "/in-the-way")));
+    EXPECT_EQ(varnix->SetBootSector(3), 0);
+    EXPECT_EQ(varnix->Reset(), 0);
+    EXPECT_EQ(varnix->EnterDownloadMode(0x1A2B), 0);
+    std::uint8_t boot = 9;
+    EXPECT_EQ(varnix->GetBootSector(&boot), 1);
+    EXPECT_EQ(boot, 2);
+
+    varnix.reset();
+    ASSERT_TRUE(QDir(QString::fromStdString(state)).removeRecursively());
+    ASSERT_EQ(std::rename((state + ".kept").c_str(), state.c_str()), 0);
+    Start();
+    std::uint32_t inDownloadMode = 9;
+    EXPECT_EQ(varnix->IsInDownloadMode(&inDownloadMode), 1);
+    EXPECT_EQ(inDownloadMode, 1u);
+    EXPECT_EQ(varnix->GetBootSector(&boot), 1);
+    EXPECT_EQ(boot, 2);
+}
+
+TEST_F(VarnixModuleTest, ASerialNumberTheProgramSetsIsKept) {
+    ASSERT_EQ(varnix->EnterDownloadMode(0x1A2B), 1);
+    HMODULE library = LoadLibraryA("VARNIX.dll");
+    using SetFn = std::int32_t (*)(std::uint32_t, std::uint32_t);
+    auto set = reinterpret_cast<SetFn>(GetProcAddress(library, "Set_Serial_Number"));
+    EXPECT_EQ(set(varnix->driverHandle, 4711), 1);
+    FreeLibrary(library);
+    varnix.reset();
+    Start();
+    EXPECT_EQ(varnix->GetSerialNumber(0), "4711");
+}
+
+// One process serves the module's folder: another one cannot open the module meanwhile.
+TEST_F(VarnixModuleTest, AModuleServedByAnotherProcessCannotBeOpened) {
+    varnix.reset();
+    std::string error;
+    // A lock of its own, as another process would hold it.
+    auto other = sim::NodeFolder::Take(simulated.ModuleFolder(), &error);
+    ASSERT_NE(other, nullptr) << error;
+    varnix = std::make_unique<TVARNIXS_Downloader>();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(varnix->GoOnline(), 0);
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find(simulated.ModuleFolder()), std::string::npos) << said;
+    EXPECT_NE(said.find("another process"), std::string::npos) << said;
+    other.reset();
+    EXPECT_EQ(varnix->GoOnline(), 1);
 }
 
 TEST_F(VarnixModuleTest, WriteIntoFlashThatIsNotErasedFails) {
