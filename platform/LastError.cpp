@@ -1,5 +1,7 @@
 #include "LastError.h"
 
+#include <cstdint>
+
 namespace {
 thread_local DWORD lastError = 0;
 }
@@ -10,4 +12,10 @@ void SetLastError(DWORD value) {
 
 DWORD GetLastError() {
     return lastError;
+}
+
+// Driver libraries set the calling thread's last-error through this name, looked up in the
+// program at run time (the program exports it to them, and nothing else).
+extern "C" __attribute__((visibility("default"))) void ZandrelSetLastError(std::uint32_t value) {
+    SetLastError(value);
 }
