@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev
+    qt6-serialbus-dev libqt6serialbus6
     libgtest-dev libbenchmark-dev fonts-dejavu-core
     srecord
 )

@@ -1,0 +1,94 @@
+#pragma once
+
+#include "CanOpen.h"
+#include "Nmt.h"
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+
+namespace bus::canopen {
+
+// What a step of the guarding master saw happen to its node.
+enum class GuardEvent : std::uint8_t {
+    None,
+    Alive,        // the first valid reply since guarding started, or since the node was lost
+    StateChanged, // a valid reply with another NMT state than the one before
+    Lost,         // no valid reply for the life time
+    BootUp,       // the node (re)started: boot-up message 0x700+n, 0x00
+};
+
+struct GuardOutput : Output {
+    GuardEvent event = GuardEvent::None;
+};
+
+// The master's side of node guarding for one node. Every guard time it sends a remote
+// request on 0x700+n (length 1, the length of the reply). The node answers with one byte:
+// a toggle bit (bit 7, 0 in the first reply, alternating after) and its NMT state. A reply
+// whose toggle is not the expected one is not valid (the expectation follows it, so one lost
+// reply costs one round, not the node). When lifeTimeFactor requests in a row go without a
+// valid reply — the life time, guard time × life-time factor — the node is lost. A boot-up
+// message is seen with or without guarding: the node is there again, and its toggle starts
+// again at 0.
+//
+// Step functions; not thread-safe.
+class GuardingMaster {
+public:
+    explicit GuardingMaster(std::uint8_t node);
+
+    std::uint8_t Node() const { return node_; }
+
+    // Starts (or restarts) guarding: the first request now. A guard time of 0 stops guarding;
+    // a life-time factor of 0 counts as 1.
+    GuardOutput Start(std::chrono::milliseconds guardTime, std::uint8_t lifeTimeFactor,
+                      TimePoint now);
+    void Stop();
+    bool Guarding() const { return guarding_; }
+
+    GuardOutput OnFrame(const CanFrame& frame, TimePoint now);
+    GuardOutput OnTime(TimePoint now);
+
+    // Lost, and no valid reply or boot-up since.
+    bool Lost() const { return lost_; }
+    // The state of the last valid reply (pre-operational after a boot-up).
+    std::optional<NmtState> State() const { return state_; }
+
+private:
+    GuardOutput output(GuardEvent event = GuardEvent::None) const;
+    CanFrame request() const;
+
+    const std::uint8_t node_;
+    bool guarding_ = false;
+    std::chrono::milliseconds guardTime_{0};
+    std::uint8_t lifeTimeFactor_ = 1;
+    TimePoint nextRequest_ = NoDeadline;
+    bool answered_ = false; // the request now outstanding has had a valid reply
+    bool seenAlive_ = false;
+    std::uint32_t missed_ = 0;
+    bool expectedToggle_ = false;
+    bool lost_ = false;
+    std::optional<NmtState> state_;
+};
+
+// The node's side of node guarding: answers each remote request on 0x700+n with its state
+// and the toggle bit, which starts at 0 and alternates with every reply.
+class GuardingNode {
+public:
+    explicit GuardingNode(std::uint8_t node, NmtState state = NmtState::PreOperational);
+
+    void SetState(NmtState state) { state_ = state; }
+    NmtState State() const { return state_; }
+
+    // The reply to a guard request; nothing for any other frame.
+    Output OnFrame(const CanFrame& frame);
+    // The boot-up message, sent when the node starts: the toggle starts again at 0, and the
+    // node is pre-operational.
+    Output BootUp();
+
+private:
+    const std::uint8_t node_;
+    NmtState state_;
+    bool toggle_ = false;
+};
+
+} // namespace bus::canopen
