@@ -1,0 +1,35 @@
+#pragma once
+
+#include "CanopenNode.h"
+
+#include <string>
+#include <vector>
+
+namespace sim {
+
+// The file that shapes a simulated CANopen network, network.ini in the network's folder:
+// one section per node, "[node N]" with N its node-ID (1 to 127), and these keys, each
+// optional (the default in brackets):
+//   device_type      0x1000, decimal or 0x-hexadecimal   [0x00000191]
+//   device_name      0x1008                              [Simulated CANopen Node]
+//   hardware_version 0x1009                              [Rev A]
+//   vendor_id, product_code, revision_number, serial_number   0x1018:01 to :04
+//   sector_sizes     bytes per sector, comma-separated   [196608,196608,196608,196608]
+//   checksum_width   8 or 16                             [16]
+//   checksum_window  bytes summed, 0 for the sector's size [196606]
+//   password         download-mode password, hexadecimal [1A2B]
+//   restart_ms       how long a Reset Node keeps the node off the bus, 0 to 2000 [1000]
+extern const char* const DefaultCanopenNetwork;
+
+// The nodes the text lists; false, with "<path>:<line>: what is wrong" in *error, for text
+// that describes no valid network (a bad value, an unknown key, a node given twice, none).
+bool ParseCanopenNetwork(const std::string& text, const std::string& path,
+                         std::vector<CanopenNodeSettings>* nodes, std::string* error);
+
+// A CANopen node as it leaves the factory: a loader in sector 0 and an application in sector
+// 2 (the last sector of a smaller node), both with their checksums; it runs the application.
+void LeaveCanopenFactory(FlashNode& node);
+
+inline constexpr std::uint32_t MaxCanopenRestartMilliseconds = 2000;
+
+} // namespace sim

@@ -1,0 +1,145 @@
+// The simulated CANopen network on the in-process bus, as a master's port sees it.
+
+#include "CanopenSimulation.h"
+
+#include "ManualClock.h"
+#include "SimulatedBus.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <condition_variable>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <mutex>
+
+namespace {
+
+using bus::CanFrame;
+
+// A master's port that keeps what it hears.
+class Listener {
+public:
+    explicit Listener(bus::SimulatedBus& bus) : port_(bus.Attach()) {
+        port_->SetReceiveHandler([this](const CanFrame& frame) {
+            std::lock_guard lock(mutex_);
+            heard_.push_back(bus::ToCandump(frame));
+            changed_.notify_all();
+        });
+    }
+    void Send(const std::string& frame) { ASSERT_TRUE(port_->Send(*bus::ParseCandump(frame))); }
+    // Waits until the frame has been heard (a guard against a hang, not a timing).
+    bool Heard(const std::string& frame) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(20), [&] {
+            return std::find(heard_.begin(), heard_.end(), frame) != heard_.end();
+        });
+    }
+    std::vector<std::string> Take() {
+        std::lock_guard lock(mutex_);
+        return std::exchange(heard_, {});
+    }
+
+private:
+    std::unique_ptr<bus::SimulatedPort> port_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<std::string> heard_;
+};
+
+class CanopenSimulationTest : public testing::Test {
+public:
+    std::unique_ptr<sim::CanopenSimulation> Start(std::string* error = nullptr) {
+        std::string ignored;
+        return sim::CanopenSimulation::Start(bus.Attach(), folder, error ? error : &ignored,
+                                             clock.Clock());
+    }
+    QTemporaryDir root;
+    const std::string folder = root.path().toStdString() + "/canopen-network";
+    ManualClock clock;
+    bus::SimulatedBus bus;
+    Listener master{bus};
+};
+
+TEST_F(CanopenSimulationTest, TheDefaultNetworkIsWrittenOutAndBootsItsThreeNodes) {
+    auto network = Start();
+    ASSERT_NE(network, nullptr);
+    bus.WaitIdle();
+    EXPECT_EQ(master.Take(), (std::vector<std::string>{"703#00", "709#00", "70C#00"}));
+    EXPECT_EQ(network->NodeIds(), (std::vector<std::uint8_t>{3, 9, 12}));
+    EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(folder + "/network.ini")));
+    // No node has been spoken to: no node has a folder yet.
+    EXPECT_EQ(QDir(QString::fromStdString(folder)).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
+              QStringList{});
+
+    master.Send("60C#4000100000000000");
+    master.Send("609#4011360000000000");
+    bus.WaitIdle();
+    EXPECT_EQ(master.Take(),
+              (std::vector<std::string>{"58C#4300100092010200", "589#4F11360008000000"}));
+    EXPECT_EQ(QDir(QString::fromStdString(folder)).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
+              (QStringList{"node-12", "node-9"}));
+}
+
+TEST_F(CanopenSimulationTest, ANodeResetIntoDownloadModeComesBackWithItsBootUp) {
+    auto network = Start();
+    ASSERT_NE(network, nullptr);
+    master.Send("603#230F36002B1A0000");
+    ASSERT_TRUE(master.Heard("583#600F360000000000"));
+    master.Send("000#8103");
+    bus.WaitIdle();
+    master.Take();
+    clock.Advance(std::chrono::milliseconds(1000));
+    network->Poke();
+    ASSERT_TRUE(master.Heard("703#00"));
+    master.Send("603#4018100200000000");
+    EXPECT_TRUE(master.Heard("583#4318100200000000")); // download mode: product code 0
+
+    // The node kept its state in its folder: a network started again finds it there.
+    network.reset();
+    master.Take();
+    network = Start();
+    master.Send("603#4018100200000000");
+    EXPECT_TRUE(master.Heard("583#4318100200000000"));
+}
+
+TEST_F(CanopenSimulationTest, ANetworkFileThatDescribesNoNetworkIsRefusedWithItsLine) {
+    struct Case {
+        const char* text;
+        const char* says;
+    };
+    for (const Case& c : {
+             Case{"[node 0]\n", "network.ini:1:"},
+             Case{"[node 3]\n[node 3]\n", "network.ini:2: node 3 is given twice"},
+             Case{"[node 3]\ncolour=blue\n", "network.ini:2: unknown key colour"},
+             Case{"[node 3]\nchecksum_width=32\n", "network.ini:2:"},
+             Case{"[node 3]\nrestart_ms=2001\n", "network.ini:2:"},
+             Case{"[node 3]\nsector_sizes=0x30000,,0x30000\n", "network.ini:2:"},
+             Case{"device_name=x\n", "network.ini:1: a key before"},
+             Case{"# nothing\n", "lists no node"},
+         }) {
+        SCOPED_TRACE(c.text);
+        QDir().mkpath(QString::fromStdString(folder));
+        std::ofstream(folder + "/network.ini") << c.text;
+        std::string error;
+        EXPECT_EQ(Start(&error), nullptr);
+        EXPECT_NE(error.find(c.says), std::string::npos) << error;
+    }
+}
+
+TEST_F(CanopenSimulationTest, ANetworkFileShapesItsNodes) {
+    QDir().mkpath(QString::fromStdString(folder));
+    std::ofstream(folder + "/network.ini")
+        << "[node 5]\ndevice_type=0x12345678\nsector_sizes=0x10000,0x20000\n"
+           "checksum_width=8\npassword=BEEF\nrestart_ms=0\n";
+    auto network = Start();
+    ASSERT_NE(network, nullptr);
+    master.Send("605#4000100000000000");
+    master.Send("605#400D360000000000");
+    master.Send("605#230F36002B1A0000"); // not this node's password
+    bus.WaitIdle();
+    EXPECT_EQ(master.Take(),
+              (std::vector<std::string>{"705#00", "585#4300100078563412", "585#4F0D360002000000",
+                                        "585#800F360030000906"}));
+}
+
+} // namespace
