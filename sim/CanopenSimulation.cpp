@@ -2,6 +2,7 @@
 
 #include "CanopenNetworkFile.h"
 #include "DataFolder.h"
+#include "FolderLock.h"
 #include "NodeNetwork.h"
 #include "StateFiles.h"
 
@@ -19,9 +20,11 @@ using bus::canopen::TimePoint;
 
 class CanopenSimulationImpl {
 public:
-    CanopenSimulationImpl(std::unique_ptr<bus::CanPort> port, const std::string& folder,
-                          NodeClock clock, const std::vector<CanopenNodeSettings>& nodes)
-        : port_(std::move(port)), clock_(std::move(clock)), network_(folder, clock_) {
+    CanopenSimulationImpl(std::unique_ptr<FolderLock> lock, std::unique_ptr<bus::CanPort> port,
+                          const std::string& folder, NodeClock clock,
+                          const std::vector<CanopenNodeSettings>& nodes)
+        : lock_(std::move(lock)), port_(std::move(port)), clock_(std::move(clock)),
+          network_(folder, clock_) {
         for (const CanopenNodeSettings& settings : nodes) {
             const std::uint8_t id = settings.nodeId;
             network_.Add(id, settings.flash, LeaveCanopenFactory);
@@ -118,6 +121,7 @@ private:
         }
     }
 
+    std::unique_ptr<FolderLock> lock_; // one process serves a network
     std::unique_ptr<bus::CanPort> port_;
     NodeClock clock_;
     NodeNetwork network_;
@@ -142,6 +146,9 @@ std::unique_ptr<CanopenSimulation> CanopenSimulation::Start(std::unique_ptr<bus:
         *error = networkFolder + ": cannot be made";
         return nullptr;
     }
+    auto lock = FolderLock::Take(networkFolder, error);
+    if (!lock)
+        return nullptr;
     const std::string path = networkFolder + "/network.ini";
     std::vector<std::uint8_t> bytes;
     std::string text;
@@ -157,8 +164,8 @@ std::unique_ptr<CanopenSimulation> CanopenSimulation::Start(std::unique_ptr<bus:
     std::vector<CanopenNodeSettings> nodes;
     if (!ParseCanopenNetwork(text, path, &nodes, error))
         return nullptr;
-    auto impl =
-        std::make_unique<CanopenSimulationImpl>(std::move(port), networkFolder, clock, nodes);
+    auto impl = std::make_unique<CanopenSimulationImpl>(std::move(lock), std::move(port),
+                                                        networkFolder, clock, nodes);
     impl->Start();
     return std::unique_ptr<CanopenSimulation>(new CanopenSimulation(std::move(impl)));
 }

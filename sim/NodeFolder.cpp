@@ -11,7 +11,6 @@
 #include <fcntl.h>
 #include <map>
 #include <set>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -54,21 +53,6 @@ void removeLeftoverTemporaries(const std::string& folder) {
         if (leftoverTemporary(entry->d_name))
             ::unlink((folder + "/" + entry->d_name).c_str());
     ::closedir(dir);
-}
-
-int lockFolder(const std::string& path, std::string* error) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
-        *error = path + ": " + std::strerror(errno);
-        return -1;
-    }
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        *error = errno == EWOULDBLOCK ? path + " is in use by another process"
-                                      : path + ": cannot be locked: " + std::strerror(errno);
-        ::close(fd);
-        return -1;
-    }
-    return fd;
 }
 
 // A whole value in decimal, or hexadecimal after 0x, no sign.
@@ -137,16 +121,15 @@ std::unique_ptr<NodeFolder> NodeFolder::Take(const std::string& path, std::strin
         *error = path + ": cannot be made: " + std::strerror(errno);
         return nullptr;
     }
-    const int fd = lockFolder(path, error);
-    if (fd < 0)
+    auto lock = FolderLock::Take(path, error);
+    if (!lock)
         return nullptr;
     removeLeftoverTemporaries(path);
-    return std::unique_ptr<NodeFolder>(new NodeFolder(path, fd));
+    return std::unique_ptr<NodeFolder>(new NodeFolder(path, std::move(lock)));
 }
 
 NodeFolder::~NodeFolder() {
     closeSectorFiles();
-    ::close(folderFd_);
 }
 
 std::string NodeFolder::sectorPath(std::uint8_t sector) const {
@@ -385,11 +368,10 @@ bool NodeFolder::SetAside(std::string* aside, std::string* error) {
         *error = path_ + ": cannot be made: " + std::strerror(errno);
         return false;
     }
-    const int fd = lockFolder(path_, error);
-    if (fd < 0)
+    auto lock = FolderLock::Take(path_, error);
+    if (!lock)
         return false;
-    ::close(folderFd_); // the lock on the folder set aside goes with it
-    folderFd_ = fd;
+    lock_ = std::move(lock); // the lock on the folder set aside goes with it
     *aside = target;
     return true;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FolderLock.h"
 #include "NodeTypes.h"
 
 #include <cstdint>
@@ -68,7 +69,8 @@ public:
     bool SetAside(std::string* aside, std::string* error);
 
 private:
-    NodeFolder(std::string path, int folderFd) : path_(std::move(path)), folderFd_(folderFd) {}
+    NodeFolder(std::string path, std::unique_ptr<FolderLock> lock)
+        : path_(std::move(path)), lock_(std::move(lock)) {}
     int sectorFd(std::uint8_t sector);
     void closeSectorFiles();
     std::string sectorPath(std::uint8_t sector) const;
@@ -77,7 +79,7 @@ private:
                                 const std::vector<std::vector<std::uint8_t>>& sectors);
 
     std::string path_;
-    int folderFd_ = -1;
+    std::unique_ptr<FolderLock> lock_;
     std::vector<std::uint32_t> geometry_;
     std::vector<int> sectorFds_;
 };

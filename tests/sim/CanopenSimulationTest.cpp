@@ -102,6 +102,17 @@ TEST_F(CanopenSimulationTest, ANodeResetIntoDownloadModeComesBackWithItsBootUp) 
     EXPECT_TRUE(master.Heard("583#4318100200000000"));
 }
 
+// One process serves a network's folder: a second simulation of it is refused.
+TEST_F(CanopenSimulationTest, ASecondSimulationOfTheSameFolderIsRefused) {
+    auto network = Start();
+    ASSERT_NE(network, nullptr);
+    std::string error;
+    EXPECT_EQ(Start(&error), nullptr);
+    EXPECT_NE(error.find(folder + " is in use by another process"), std::string::npos) << error;
+    network.reset();
+    EXPECT_NE(Start(&error), nullptr) << error;
+}
+
 TEST_F(CanopenSimulationTest, ANetworkFileThatDescribesNoNetworkIsRefusedWithItsLine) {
     struct Case {
         const char* text;

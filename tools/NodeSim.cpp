@@ -1,0 +1,105 @@
+// zandrel-nodesim: runs a simulated CANopen network on a CAN bus of this machine until it is
+// stopped (Ctrl-C, SIGTERM), so that the program in another process reaches its nodes.
+//
+//   zandrel-nodesim --plugin virtualcan --interface tcp://127.0.0.1:35468/can0
+//   zandrel-nodesim --plugin socketcan --interface vcan0
+//
+// Options: --plugin socketcan|virtualcan (virtualcan), --interface NAME (required),
+// --bitrate BIT/S (0: leave the device's own), --network FOLDER (the network's folder, with
+// its network.ini; default: nodesim-canopen in the data folder, never the folder of the
+// network the driver simulates itself).
+
+#include "CanopenSimulation.h"
+#include "DataFolder.h"
+#include "QtCanPort.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <pthread.h>
+#include <string>
+#include <thread>
+
+namespace {
+
+int usage(const char* message) {
+    std::fprintf(stderr,
+                 "zandrel-nodesim: %s\n"
+                 "usage: zandrel-nodesim [--plugin socketcan|virtualcan] --interface NAME "
+                 "[--bitrate BIT/S] [--network FOLDER]\n",
+                 message);
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::map<std::string, std::string> options = {{"--plugin", "virtualcan"}, {"--bitrate", "0"}};
+    for (int i = 1; i < argc; ++i) {
+        const std::string option = argv[i];
+        if (option == "-h" || option == "--help")
+            return usage("a simulated CANopen network on a CAN bus"), 0;
+        if (!options.count(option) && option != "--interface" && option != "--network")
+            return usage(("unknown option " + option).c_str());
+        if (i + 1 >= argc)
+            return usage((option + " needs a value").c_str());
+        options[option] = argv[++i];
+    }
+    if (!options.count("--interface"))
+        return usage("--interface is required");
+    std::string folder = options.count("--network") ? options["--network"] : "";
+    if (folder.empty()) {
+        const std::string data = sim::ZandrelDataFolder();
+        if (data.empty())
+            return usage("no data folder (set XDG_DATA_HOME or HOME), and no --network");
+        folder = data + "/nodesim-canopen";
+    }
+    char* end = nullptr;
+    const unsigned long bitRate = std::strtoul(options["--bitrate"].c_str(), &end, 10);
+    if (*end != '\0' || bitRate > 1000000)
+        return usage("--bitrate is 0 to 1000000");
+
+    // Signals are taken by a thread of their own, which asks the event loop to end.
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGINT);
+    sigaddset(&stops, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+
+    QCoreApplication application(argc, argv);
+    bus::QtCanPortOptions portOptions;
+    portOptions.bitRate = static_cast<std::uint32_t>(bitRate);
+    auto port =
+        std::make_unique<bus::QtCanPort>(options["--plugin"], options["--interface"], portOptions);
+    if (!port->Open()) {
+        std::fprintf(stderr, "zandrel-nodesim: %s %s: %s\n", options["--plugin"].c_str(),
+                     options["--interface"].c_str(), port->LastError().c_str());
+        return 1;
+    }
+    std::string error;
+    auto network = sim::CanopenSimulation::Start(std::move(port), folder, &error);
+    if (!network) {
+        std::fprintf(stderr, "zandrel-nodesim: %s\n", error.c_str());
+        return 1;
+    }
+    std::string ids;
+    for (std::uint8_t id : network->NodeIds())
+        ids += (ids.empty() ? "" : ", ") + std::to_string(id);
+    std::printf("zandrel-nodesim: CANopen nodes %s on %s %s; network folder %s\n", ids.c_str(),
+                options["--plugin"].c_str(), options["--interface"].c_str(), folder.c_str());
+    std::fflush(stdout);
+
+    std::thread waiter([&stops] {
+        int signal = 0;
+        sigwait(&stops, &signal);
+        QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit,
+                                  Qt::QueuedConnection);
+    });
+    waiter.detach();
+    const int status = application.exec();
+    network.reset();
+    return status;
+}
