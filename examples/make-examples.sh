@@ -16,3 +16,9 @@ out="${2:-$here}"
 "$mkimage" --target varnix-hw2 --name "VARNIX App" --description "VARNIX hardware 2 application" \
     --date "Dec 01 2026" --time "08:20:00" --revision 2.18 --size 16384 \
     -o "$out/varnix-hw2-app-2.18.hex"
+"$mkimage" --target canopen --name "CANopen App" --description "CANopen node application" \
+    --date "Dec 02 2026" --time "10:00:00" --revision 1.6 --size 65536 \
+    -o "$out/canopen-app-1.6.hex"
+"$mkimage" --target canopen --name "CANopen App" --description "CANopen application, next" \
+    --date "Dec 09 2026" --time "18:05:00" --revision 2.0 --size 131072 \
+    -o "$out/canopen-app-2.0.hex"
