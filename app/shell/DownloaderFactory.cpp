@@ -1,9 +1,12 @@
 #include "DownloaderFactory.h"
 
+#include "Class_copn.h"
 #include "Class_varnixs.h"
 
 std::unique_ptr<TFirmware_Downloader> CreateDownloaderFor(TNodeType type) {
     switch (type) {
+    case NodeTypeCANopen:
+        return std::make_unique<TCOPN_Downloader>();
     case NodeTypeVARNIX:
         return std::make_unique<TVARNIXS_Downloader>();
     default:

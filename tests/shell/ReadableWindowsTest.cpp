@@ -91,7 +91,8 @@ TEST(ReadableWindows, AtTheDesignFontTheDesignsPixels) {
     QApplication::setFont(saved);
 }
 
-// DeviceNet and CANopen have no downloader yet: the window shows its own texts.
+// DeviceNet has no downloader yet, and no CANopen driver library is found here: the window
+// shows its own texts.
 class ReadableMainWindow : public testing::TestWithParam<TNodeType> {};
 
 TEST_P(ReadableMainWindow, AsShown) {
