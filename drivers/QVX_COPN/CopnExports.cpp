@@ -1,0 +1,395 @@
+// The exports that work on an open interface: the interface itself, the nodes, NMT and node
+// guarding, SDO. Each finds the handle's interface and hands the call to its master.
+
+#include "CopnExports.h"
+
+#include "CopnErrors.h"
+#include "CopnInterface.h"
+#include "InterfaceRegistry.h"
+#include "ProgramLastError.h"
+
+#include <bit>
+#include <cstring>
+#include <type_traits>
+#include <vector>
+
+using bus::canopen::NmtCommand;
+using bus::canopen::SdoStatus;
+using copn::Interface;
+using copn::InterfaceRegistry;
+using std::int32_t;
+using std::uint16_t;
+using std::uint32_t;
+using std::uint8_t;
+
+namespace {
+
+// Runs f with the interface of an open handle; the export's result.
+template <typename F> int32_t on(uint32_t h, F&& f) {
+    const std::shared_ptr<Interface> interface = InterfaceRegistry::Instance().Find(h);
+    return interface && f(*interface) ? 1 : 0;
+}
+
+template <typename F> int32_t onMaster(uint32_t h, F&& f) {
+    return on(h, [&](Interface& interface) { return f(interface.GetMaster()); });
+}
+
+// The unsigned type of a value's width, for its bytes on the bus (little-endian).
+template <typename T>
+using Bits = std::conditional_t<
+    sizeof(T) == 1, uint8_t,
+    std::conditional_t<sizeof(T) == 2, uint16_t,
+                       std::conditional_t<sizeof(T) == 4, uint32_t, std::uint64_t>>>;
+
+template <typename T>
+int32_t download(uint32_t h, uint8_t node, uint16_t index, uint8_t sub, T value) {
+    const auto bits = std::bit_cast<Bits<T>>(value);
+    std::vector<uint8_t> bytes(sizeof(T));
+    for (std::size_t i = 0; i < sizeof(T); ++i)
+        bytes[i] = static_cast<uint8_t>(bits >> (8 * i));
+    return onMaster(h, [&](copn::Master& master) {
+        return master.Download(node, index, sub, std::move(bytes)).status == SdoStatus::Done;
+    });
+}
+
+template <typename T>
+int32_t upload(uint32_t h, uint8_t node, uint16_t index, uint8_t sub, T* value) {
+    if (!value)
+        return 0;
+    return onMaster(h, [&](copn::Master& master) {
+        const auto result = master.Upload(node, index, sub, sizeof(T));
+        if (result.status != SdoStatus::Done || result.size != sizeof(T) ||
+            result.data.size() != sizeof(T))
+            return false;
+        Bits<T> bits = 0;
+        for (std::size_t i = 0; i < sizeof(T); ++i)
+            bits = static_cast<Bits<T>>(bits | static_cast<Bits<T>>(result.data[i]) << (8 * i));
+        *value = std::bit_cast<T>(bits);
+        return true;
+    });
+}
+
+int32_t nmt(uint32_t h, NmtCommand command, uint8_t node) {
+    return onMaster(h, [&](copn::Master& master) { return master.SendNmt(command, node); });
+}
+
+} // namespace
+
+// --- The interface ------------------------------------------------------------------------
+
+COPN_EXPORT int32_t OpenInterface(uint32_t* h, void* config) {
+    if (!h || !config)
+        return 0;
+    InterfaceRecord record;
+    std::memcpy(&record, config, sizeof record);
+    // The simulated nodes serve one master at a time: a new one takes them over.
+    if (record.interfaceType == copn::SimulatedNetwork)
+        InterfaceRegistry::Instance().CloseType(copn::SimulatedNetwork);
+    const uint32_t handle = copn::RegisterOpened(copn::OpenInterfaceFor(record));
+    if (handle == 0)
+        return 0;
+    *h = handle;
+    return 1;
+}
+
+COPN_EXPORT int32_t OpenCard(uint32_t h) {
+    return on(h, [](Interface&) { return true; });
+}
+
+COPN_EXPORT int32_t CloseCard(uint32_t h) {
+    return InterfaceRegistry::Instance().Close(h) ? 1 : 0;
+}
+
+COPN_EXPORT int32_t CloseInterface(uint32_t h) {
+    return CloseCard(h);
+}
+
+COPN_EXPORT int32_t Hardware_Version(uint32_t h, uint32_t* major, uint32_t* minor) {
+    if (!major || !minor)
+        return 0;
+    return on(h, [&](Interface&) { return *major = 1, *minor = 0, true; });
+}
+
+COPN_EXPORT int32_t Firmware_Version(uint32_t h, uint32_t* major, uint32_t* minor) {
+    return Hardware_Version(h, major, minor);
+}
+
+COPN_EXPORT int32_t SetBaud(uint32_t h, uint32_t bitRate) {
+    return on(h, [&](Interface& interface) { return interface.SetBitRate(bitRate); });
+}
+
+COPN_EXPORT int32_t GetBaud(uint32_t h, uint32_t* bitRate) {
+    if (!bitRate)
+        return 0;
+    return on(h, [&](Interface& interface) {
+        const auto rate = interface.BitRate();
+        return rate && (*bitRate = *rate, true);
+    });
+}
+
+COPN_EXPORT int32_t SetNodeID(uint32_t h, uint8_t nodeId) {
+    return onMaster(h, [&](copn::Master& master) { return master.SetOwnNodeId(nodeId); });
+}
+
+COPN_EXPORT int32_t GetNodeID(uint32_t h, uint8_t* nodeId) {
+    if (!nodeId)
+        return 0;
+    return onMaster(h, [&](copn::Master& master) {
+        const uint8_t own = master.OwnNodeId();
+        return own != 0 && (*nodeId = own, true);
+    });
+}
+
+COPN_EXPORT int32_t SetOnline(uint32_t h, uint32_t online) {
+    return onMaster(h, [&](copn::Master& master) {
+        if (master.SetOnline(online != 0))
+            return true;
+        SetProgramLastError(copn::ErrorWrongMode);
+        return false;
+    });
+}
+
+COPN_EXPORT int32_t GetOnline(uint32_t h, uint32_t* online) {
+    if (!online)
+        return 0;
+    return onMaster(h, [&](copn::Master& master) { return *online = master.Online(), true; });
+}
+
+// --- Nodes --------------------------------------------------------------------------------
+
+COPN_EXPORT int32_t AddNode(uint32_t h, uint8_t node) {
+    return onMaster(h, [&](copn::Master& master) { return master.AddNode(node); });
+}
+
+COPN_EXPORT int32_t RemoveNode(uint32_t h, uint8_t node) {
+    return onMaster(h, [&](copn::Master& master) { return master.RemoveNode(node); });
+}
+
+COPN_EXPORT int32_t GetNodeOnline(uint32_t h, uint8_t node, uint32_t* online) {
+    if (!online)
+        return 0;
+    return onMaster(h, [&](copn::Master& master) {
+        const auto now = master.NodeOnline(node);
+        return now && (*online = *now ? 1 : 0, true);
+    });
+}
+
+COPN_EXPORT int32_t NodeOnline(uint32_t h, uint8_t node) {
+    return onMaster(h, [&](copn::Master& master) { return master.NodeOnline(node) == true; });
+}
+
+COPN_EXPORT int32_t GetNodeBootUpDetected(uint32_t h, uint8_t node, uint32_t* detected) {
+    if (!detected)
+        return 0;
+    return onMaster(h, [&](copn::Master& master) {
+        const auto seen = master.BootUpDetected(node);
+        return seen && (*detected = *seen ? 1 : 0, true);
+    });
+}
+
+COPN_EXPORT int32_t ClearNodeBootUpDetected(uint32_t h, uint8_t node) {
+    return onMaster(h, [&](copn::Master& master) { return master.ClearBootUpDetected(node); });
+}
+
+COPN_EXPORT int32_t GetNodeState(uint32_t h, uint8_t node, uint8_t* state) {
+    if (!state)
+        return 0;
+    return onMaster(h, [&](copn::Master& master) {
+        const auto known = master.NodeState(node);
+        return known && (*state = static_cast<uint8_t>(*known), true);
+    });
+}
+
+// --- NMT and node guarding ----------------------------------------------------------------
+
+COPN_EXPORT int32_t NMT_StartRemoteNode(uint32_t h, uint8_t node) {
+    return nmt(h, NmtCommand::Start, node);
+}
+
+COPN_EXPORT int32_t NMT_StopRemoteNode(uint32_t h, uint8_t node) {
+    return nmt(h, NmtCommand::Stop, node);
+}
+
+COPN_EXPORT int32_t NMT_EnterPreOperational(uint32_t h, uint8_t node) {
+    return nmt(h, NmtCommand::EnterPreOperational, node);
+}
+
+COPN_EXPORT int32_t NMT_ResetNode(uint32_t h, uint8_t node) {
+    return nmt(h, NmtCommand::ResetNode, node);
+}
+
+COPN_EXPORT int32_t NMT_ResetCommunication(uint32_t h, uint8_t node) {
+    return nmt(h, NmtCommand::ResetCommunication, node);
+}
+
+COPN_EXPORT int32_t NMT_NodeGuard(uint32_t h, uint8_t node) {
+    return onMaster(h, [&](copn::Master& master) { return master.SendGuardRequest(node); });
+}
+
+COPN_EXPORT int32_t NMT_StartGuarding(uint32_t h, uint8_t node, uint8_t lifeTimeFactor,
+                                      uint16_t guardTimeMs) {
+    return onMaster(h, [&](copn::Master& master) {
+        return master.StartGuarding(node, lifeTimeFactor, std::chrono::milliseconds(guardTimeMs));
+    });
+}
+
+COPN_EXPORT int32_t NMT_StopGuarding(uint32_t h, uint8_t node) {
+    return onMaster(h, [&](copn::Master& master) { return master.StopGuarding(node); });
+}
+
+// --- SDO ----------------------------------------------------------------------------------
+
+COPN_EXPORT int32_t SetSDOTimeout(uint32_t h, uint16_t timeoutMs) {
+    return onMaster(h, [&](copn::Master& master) {
+        return master.SetSdoTimeout(std::chrono::milliseconds(timeoutMs));
+    });
+}
+
+COPN_EXPORT int32_t SDO_Download_UNSIGNED8(uint32_t h, uint8_t node, uint16_t index, uint8_t sub,
+                                           uint8_t value) {
+    return download(h, node, index, sub, value);
+}
+
+COPN_EXPORT int32_t SDO_Download_UNSIGNED16(uint32_t h, uint8_t node, uint16_t index, uint8_t sub,
+                                            uint16_t value) {
+    return download(h, node, index, sub, value);
+}
+
+COPN_EXPORT int32_t SDO_Download_UNSIGNED32(uint32_t h, uint8_t node, uint16_t index, uint8_t sub,
+                                            uint32_t value) {
+    return download(h, node, index, sub, value);
+}
+
+COPN_EXPORT int32_t SDO_Download_INTEGER8(uint32_t h, uint8_t node, uint16_t index, uint8_t sub,
+                                          std::int8_t value) {
+    return download(h, node, index, sub, value);
+}
+
+COPN_EXPORT int32_t SDO_Download_INTEGER16(uint32_t h, uint8_t node, uint16_t index, uint8_t sub,
+                                           std::int16_t value) {
+    return download(h, node, index, sub, value);
+}
+
+COPN_EXPORT int32_t SDO_Download_INTEGER32(uint32_t h, uint8_t node, uint16_t index, uint8_t sub,
+                                           int32_t value) {
+    return download(h, node, index, sub, value);
+}
+
+COPN_EXPORT int32_t SDO_Download(uint32_t h, uint8_t node, uint16_t index, uint8_t sub,
+                                 uint32_t length, const uint8_t* data) {
+    if (length == 0 || !data)
+        return 0;
+    return onMaster(h, [&](copn::Master& master) {
+        return master.Download(node, index, sub, std::vector<uint8_t>(data, data + length))
+                   .status == SdoStatus::Done;
+    });
+}
+
+COPN_EXPORT int32_t SDO_Upload_UNSIGNED8(uint32_t h, uint8_t node, uint16_t index, uint8_t sub,
+                                         uint8_t* value) {
+    return upload(h, node, index, sub, value);
+}
+
+COPN_EXPORT int32_t SDO_Upload_UNSIGNED16(uint32_t h, uint8_t node, uint16_t index, uint8_t sub,
+                                          uint16_t* value) {
+    return upload(h, node, index, sub, value);
+}
+
+COPN_EXPORT int32_t SDO_Upload_UNSIGNED32(uint32_t h, uint8_t node, uint16_t index, uint8_t sub,
+                                          uint32_t* value) {
+    return upload(h, node, index, sub, value);
+}
+
+COPN_EXPORT int32_t SDO_Upload_INTEGER8(uint32_t h, uint8_t node, uint16_t index, uint8_t sub,
+                                        std::int8_t* value) {
+    return upload(h, node, index, sub, value);
+}
+
+COPN_EXPORT int32_t SDO_Upload_INTEGER16(uint32_t h, uint8_t node, uint16_t index, uint8_t sub,
+                                         std::int16_t* value) {
+    return upload(h, node, index, sub, value);
+}
+
+COPN_EXPORT int32_t SDO_Upload_INTEGER32(uint32_t h, uint8_t node, uint16_t index, uint8_t sub,
+                                         int32_t* value) {
+    return upload(h, node, index, sub, value);
+}
+
+COPN_EXPORT int32_t SDO_Upload_REAL32(uint32_t h, uint8_t node, uint16_t index, uint8_t sub,
+                                      float* value) {
+    return upload(h, node, index, sub, value);
+}
+
+COPN_EXPORT int32_t SDO_Upload(uint32_t h, uint8_t node, uint16_t index, uint8_t sub,
+                               uint32_t* length, uint8_t* data) {
+    if (!length || (!data && *length != 0))
+        return 0;
+    return onMaster(h, [&](copn::Master& master) {
+        const auto result = master.Upload(node, index, sub, *length);
+        if (result.status != SdoStatus::Done)
+            return false;
+        if (!result.data.empty())
+            std::memcpy(data, result.data.data(), result.data.size());
+        *length = static_cast<uint32_t>(result.data.size());
+        return true;
+    });
+}
+
+COPN_EXPORT int32_t SDO_Block_Download(uint32_t, uint8_t, uint16_t, uint8_t, uint32_t,
+                                       const uint8_t*) {
+    return 0;
+}
+
+COPN_EXPORT int32_t SDO_Block_Upload(uint32_t, uint8_t, uint16_t, uint8_t, uint32_t*, uint8_t*) {
+    return 0;
+}
+
+// --- PDO, SYNC, TIME, emergency -----------------------------------------------------------
+
+COPN_EXPORT int32_t CheckEmergency(uint32_t, uint8_t, uint8_t*) {
+    return 0;
+}
+
+COPN_EXPORT int32_t Sync(uint32_t) {
+    return 0;
+}
+
+COPN_EXPORT int32_t TimeStamp(uint32_t) {
+    return 0;
+}
+
+COPN_EXPORT int32_t SetPDOTimeout(uint32_t, uint16_t) {
+    return 0;
+}
+
+COPN_EXPORT int32_t AddPDO(uint32_t, uint16_t, uint8_t, uint32_t) {
+    return 0;
+}
+
+COPN_EXPORT int32_t PDO_Write(uint32_t, uint16_t, uint8_t, const uint8_t*) {
+    return 0;
+}
+
+COPN_EXPORT int32_t PDO_Read(uint32_t, uint16_t, uint8_t*, uint8_t*) {
+    return 0;
+}
+
+COPN_EXPORT int32_t COP_PDO_Write_Data(uint32_t, uint16_t, uint8_t, const uint8_t*) {
+    return 0;
+}
+
+COPN_EXPORT int32_t COP_PDO_Read_Data(uint32_t, uint16_t, uint8_t*, uint8_t*) {
+    return 0;
+}
+
+COPN_EXPORT int32_t COP_PDO_Read_Data_wTime(uint32_t, uint16_t, uint8_t*, uint8_t*, uint32_t*) {
+    return 0;
+}
+
+COPN_EXPORT int32_t PDO_Read_Receive_Count(uint32_t, uint16_t, uint32_t*) {
+    return 0;
+}
+
+COPN_EXPORT int32_t COP_PDO_Get_Event(uint32_t, uint16_t, uint32_t*) {
+    return 0;
+}

@@ -1,0 +1,76 @@
+#pragma once
+
+#include "MasterClock.h"
+#include "canopen/SdoClient.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+namespace copn {
+
+// The master's SDO client channel to the default SDO server of one node. One transfer runs
+// at a time; a caller that comes while one runs waits its turn. The calling thread runs its
+// transfer to the end: it steps the client with each frame the server sends (handed over by
+// the port's delivery thread) and with the time when the client's deadline comes, waiting
+// on a condition variable in between.
+//
+// A transfer fails when the server aborts it, when it times out (the client then sends abort
+// 0x05040000), when the client finds the server's answer wrong (a toggle bit, a command, a
+// length: it sends the abort), when a frame cannot be sent, and when the channel shuts down
+// (the last two end with abort code 0x08000000, general error).
+class SdoChannel {
+public:
+    using Send = std::function<bool(const bus::CanFrame&)>;
+
+    SdoChannel(std::uint8_t node, Send send, MasterClock clock);
+    SdoChannel(const SdoChannel&) = delete;
+    SdoChannel& operator=(const SdoChannel&) = delete;
+
+    std::uint8_t Node() const { return node_; }
+
+    // Reads the entry, keeping at most capacity bytes of its value (a longer value is read to
+    // its end and cut).
+    bus::canopen::SdoResult Upload(std::uint16_t index, std::uint8_t subIndex, std::size_t capacity,
+                                   std::chrono::milliseconds timeout);
+    // Writes the bytes to the entry: expedited for 1 to 4 bytes, segmented for more.
+    bus::canopen::SdoResult Download(std::uint16_t index, std::uint8_t subIndex,
+                                     std::vector<std::uint8_t> data,
+                                     std::chrono::milliseconds timeout);
+
+    // On the port's delivery thread: a frame from the node's SDO server. Kept for the
+    // transfer that runs; dropped when none does.
+    void OnFrame(const bus::CanFrame& frame);
+
+    // Wakes a waiting transfer to look at the clock again.
+    void Poke();
+    // Ends the transfer that runs, and refuses every later one.
+    void Shutdown();
+
+private:
+    using Start =
+        std::function<std::optional<bus::canopen::Output>(bus::canopen::SdoClient&, TimePoint)>;
+    bus::canopen::SdoResult run(const Start& start, std::chrono::milliseconds timeout);
+    bool sendAll(const bus::canopen::Output& output);
+    bus::canopen::SdoResult giveUp();
+
+    const std::uint8_t node_;
+    const Send send_;
+    const MasterClock clock_;
+
+    std::mutex transfer_;            // held by the caller whose transfer runs
+    bus::canopen::SdoClient client_; // used under transfer_ only
+
+    std::mutex mutex_; // guards what follows
+    std::condition_variable changed_;
+    std::deque<bus::CanFrame> inbox_;
+    bool listening_ = false;
+    bool shutDown_ = false;
+};
+
+} // namespace copn

@@ -1,0 +1,552 @@
+// The exports of the CANopen driver over a master on the tests' own bus: what they pass on,
+// what they refuse, and the last-error they leave.
+
+#include "CopnExports.h"
+
+#include "BusPrinters.h"
+#include "CopnErrors.h"
+#include "CopnInterface.h"
+#include "CopnTestBus.h"
+#include "DynamicLibrary.h"
+#include "InterfaceRecord.h"
+#include "InterfaceRegistry.h"
+#include "LastError.h"
+#include "ManualClock.h"
+#include "ScopedEnvironment.h"
+
+#include <QLoggingCategory>
+#include <atomic>
+#include <cstring>
+#include <functional>
+#include <future>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+using copntest::FrameLog;
+using copntest::TestNode;
+
+template <typename T> T finished(std::future<T>& running) {
+    EXPECT_EQ(running.wait_for(20s), std::future_status::ready) << "the call hangs";
+    return running.get();
+}
+
+// A handle on a master on the test's bus, online, with node 3 there.
+class CopnExportsTest : public testing::Test {
+protected:
+    void SetUp() override {
+        h = copn::RegisterOpened(
+            copn::OpenOnPort(std::shared_ptr<bus::CanPort>(bus.Attach()), clock.Clock()));
+        ASSERT_NE(h, 0u);
+        ASSERT_EQ(SetOnline(h, 1), 1);
+    }
+    void TearDown() override { CloseCard(h); }
+
+    copn::Master& master() { return copn::InterfaceRegistry::Instance().Find(h)->GetMaster(); }
+
+    bus::SimulatedBus bus;
+    ManualClock clock;
+    FrameLog log{bus};
+    TestNode node{bus, 3};
+    std::uint32_t h = 0;
+};
+
+TEST_F(CopnExportsTest, SettingsInRangeAreTakenAndOthersRefused) {
+    struct Case {
+        const char* name;
+        std::function<std::int32_t()> call;
+        std::int32_t result;
+    };
+    const Case cases[] = {
+        {"node-ID 0", [&] { return SetNodeID(h, 0); }, 0},
+        {"node-ID 128", [&] { return SetNodeID(h, 128); }, 0},
+        {"node-ID 1", [&] { return SetNodeID(h, 1); }, 1},
+        {"node-ID 127", [&] { return SetNodeID(h, 127); }, 1},
+        {"9999 bit/s", [&] { return SetBaud(h, 9999); }, 0},
+        {"1000001 bit/s", [&] { return SetBaud(h, 1000001); }, 0},
+        {"10 kbit/s", [&] { return SetBaud(h, 10000); }, 1},
+        {"1 Mbit/s", [&] { return SetBaud(h, 1000000); }, 1},
+        {"SDO time-out 0", [&] { return SetSDOTimeout(h, 0); }, 0},
+        {"SDO time-out 1 ms", [&] { return SetSDOTimeout(h, 1); }, 1},
+        {"SDO time-out 65535 ms", [&] { return SetSDOTimeout(h, 65535); }, 1},
+        {"add node 0", [&] { return AddNode(h, 0); }, 0},
+        {"add node 128", [&] { return AddNode(h, 128); }, 0},
+        {"add node 127", [&] { return AddNode(h, 127); }, 1},
+        {"remove a node not added", [&] { return RemoveNode(h, 126); }, 0},
+        {"NMT to node 128", [&] { return NMT_ResetNode(h, 128); }, 0},
+        {"another handle", [&] { return SetNodeID(h + 1, 5); }, 0},
+        {"handle 0", [&] { return SetOnline(0, 1); }, 0},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.call(), c.result) << c.name;
+    std::uint8_t id = 0;
+    std::uint32_t rate = 0;
+    EXPECT_EQ(GetNodeID(h, &id), 1);
+    EXPECT_EQ(id, 127);
+    EXPECT_EQ(GetBaud(h, &rate), 1);
+    EXPECT_EQ(rate, 1000000u);
+    EXPECT_EQ(master().SdoTimeout(), 65535ms);
+    EXPECT_EQ(GetNodeID(h, nullptr), 0);
+    EXPECT_EQ(GetBaud(h + 1, &rate), 0);
+    bus.WaitIdle();
+    EXPECT_EQ(log.Count(), 0u);
+}
+
+// A call that fails writes nothing to its out-parameters.
+TEST_F(CopnExportsTest, RefusedQueriesLeaveTheirOutputsAlone) {
+    std::uint32_t value = 0xDEADBEEF;
+    std::uint8_t byte = 0xA5;
+    std::uint32_t length = 16;
+    std::uint8_t data[16] = {};
+    struct Case {
+        const char* name;
+        std::function<std::int32_t()> call;
+    };
+    const Case cases[] = {
+        {"online of a node not added",
+         [&] {
+             return GetNodeOnline(h, 5, &value);
+         }},
+        {"online of node 0",
+         [&] {
+             return GetNodeOnline(h, 0, &value);
+         }},
+        {"online without an output",
+         [&] {
+             return GetNodeOnline(h, 3, nullptr);
+         }},
+        {"boot-up of node 128",
+         [&] {
+             return GetNodeBootUpDetected(h, 128, &value);
+         }},
+        {"state never seen",
+         [&] {
+             return GetNodeState(h, 3, &byte);
+         }},
+        {"upload from node 0",
+         [&] {
+             return SDO_Upload_UNSIGNED32(h, 0, 0x1000, 0, &value);
+         }},
+        {"upload from node 128",
+         [&] {
+             return SDO_Upload_UNSIGNED8(h, 128, 0x1001, 0, &byte);
+         }},
+        {"upload from another handle",
+         [&] {
+             return SDO_Upload_UNSIGNED32(h + 1, 3, 0x1000, 0, &value);
+         }},
+        {"upload without an output",
+         [&] {
+             return SDO_Upload_UNSIGNED32(h, 3, 0x1000, 0, nullptr);
+         }},
+        {"four bytes read as UNSIGNED8",
+         [&] {
+             return SDO_Upload_UNSIGNED8(h, 3, 0x1000, 0, &byte);
+         }},
+        {"one byte read as UNSIGNED32",
+         [&] {
+             return SDO_Upload_UNSIGNED32(h, 3, 0x1001, 0, &value);
+         }},
+        {"an entry the node lacks",
+         [&] {
+             return SDO_Upload_UNSIGNED32(h, 3, 0x2000, 0, &value);
+         }},
+        {"text without a length",
+         [&] {
+             return SDO_Upload(h, 3, 0x1008, 0, nullptr, data);
+         }},
+        {"text without a buffer",
+         [&] {
+             return SDO_Upload(h, 3, 0x1008, 0, &length, nullptr);
+         }},
+        {"text from an entry the node lacks",
+         [&] {
+             return SDO_Upload(h, 3, 0x2000, 0, &length, data);
+         }},
+        {"block upload",
+         [&] {
+             return SDO_Block_Upload(h, 3, 0x1008, 0, &length, data);
+         }},
+        {"PDO read",
+         [&] {
+             return PDO_Read(h, 0x183, &byte, data);
+         }},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.call(), 0) << c.name;
+        EXPECT_EQ(value, 0xDEADBEEF) << c.name;
+        EXPECT_EQ(byte, 0xA5) << c.name;
+        EXPECT_EQ(length, 16u) << c.name;
+    }
+    EXPECT_EQ(std::vector<std::uint8_t>(data, data + 16), std::vector<std::uint8_t>(16, 0));
+}
+
+TEST_F(CopnExportsTest, TypedValuesTravelLittleEndian) {
+    node.dictionary.Set(0x2001, 0, {0, 0});
+    node.dictionary.Set(0x2002, 0, {0, 0, 0, 0});
+    node.dictionary.Set(0x2003, 0, {0});
+    EXPECT_EQ(SDO_Download_UNSIGNED16(h, 3, 0x2001, 0, 0xBEEF), 1);
+    EXPECT_EQ(node.dictionary.Value(0x2001, 0), (std::vector<std::uint8_t>{0xEF, 0xBE}));
+    EXPECT_EQ(SDO_Download_INTEGER32(h, 3, 0x2002, 0, -2), 1);
+    EXPECT_EQ(node.dictionary.Value(0x2002, 0),
+              (std::vector<std::uint8_t>{0xFE, 0xFF, 0xFF, 0xFF}));
+    EXPECT_EQ(SDO_Download_INTEGER8(h, 3, 0x2003, 0, -128), 1);
+    EXPECT_EQ(node.dictionary.Value(0x2003, 0), std::vector<std::uint8_t>{0x80});
+
+    std::uint16_t u16 = 0;
+    std::int16_t i16 = 0;
+    std::int32_t i32 = 0;
+    std::int8_t i8 = 0;
+    std::uint32_t u32 = 0;
+    std::uint8_t u8 = 0;
+    float real = 0;
+    EXPECT_EQ(SDO_Upload_UNSIGNED16(h, 3, 0x2001, 0, &u16), 1);
+    EXPECT_EQ(u16, 0xBEEF);
+    EXPECT_EQ(SDO_Upload_INTEGER16(h, 3, 0x2001, 0, &i16), 1);
+    EXPECT_EQ(i16, static_cast<std::int16_t>(0xBEEF));
+    EXPECT_EQ(SDO_Upload_INTEGER32(h, 3, 0x2002, 0, &i32), 1);
+    EXPECT_EQ(i32, -2);
+    EXPECT_EQ(SDO_Upload_INTEGER8(h, 3, 0x2003, 0, &i8), 1);
+    EXPECT_EQ(i8, -128);
+    EXPECT_EQ(SDO_Upload_UNSIGNED32(h, 3, 0x1000, 0, &u32), 1);
+    EXPECT_EQ(u32, 0x00020192u);
+    EXPECT_EQ(SDO_Upload_UNSIGNED8(h, 3, 0x2003, 0, &u8), 1);
+    EXPECT_EQ(u8, 0x80);
+    node.dictionary.Set(0x2004, 0, {0x00, 0x00, 0xC0, 0x3F}); // 1.5f
+    EXPECT_EQ(SDO_Upload_REAL32(h, 3, 0x2004, 0, &real), 1);
+    EXPECT_EQ(real, 1.5f);
+}
+
+TEST_F(CopnExportsTest, UploadWritesAtMostTheCapacityAndSaysHowMuch) {
+    std::uint8_t data[256];
+    std::memset(data, 0xEE, sizeof data);
+    std::uint32_t length = 4;
+    ASSERT_EQ(SDO_Upload(h, 3, 0x1008, 0, &length, data), 1);
+    EXPECT_EQ(length, 4u);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(data), 4), "ZAND");
+    EXPECT_EQ(data[4], 0xEE);
+    length = 256;
+    ASSERT_EQ(SDO_Upload(h, 3, 0x1008, 0, &length, data), 1);
+    EXPECT_EQ(length, 10u);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(data), 10), "ZANDREL-N3");
+    EXPECT_EQ(data[10], 0xEE);
+    length = 0;
+    EXPECT_EQ(SDO_Upload(h, 3, 0x1008, 0, &length, nullptr), 1); // read, nothing kept
+    EXPECT_EQ(length, 0u);
+
+    const std::uint8_t record[38] = {2, 2, 0x45, 0x23, 0x01, 0x20};
+    EXPECT_EQ(SDO_Download(h, 3, 0x3600, 0, sizeof record, record), 1);
+    EXPECT_EQ(node.dictionary.Value(0x3600, 0), std::vector<std::uint8_t>(record, record + 38));
+    EXPECT_EQ(SDO_Download(h, 3, 0x3600, 0, 0, record), 0);
+    EXPECT_EQ(SDO_Download(h, 3, 0x3600, 0, 4, nullptr), 0);
+}
+
+TEST_F(CopnExportsTest, NodesThroughTheExports) {
+    std::uint32_t online = 9;
+    EXPECT_EQ(NMT_StartGuarding(h, 3, 1, 1000), 0); // not added: nothing sent
+    ASSERT_EQ(AddNode(h, 3), 1);
+    EXPECT_EQ(GetNodeOnline(h, 3, &online), 1);
+    EXPECT_EQ(online, 0u);
+    EXPECT_EQ(NodeOnline(h, 3), 0);
+    std::uint32_t detected = 9;
+    EXPECT_EQ(GetNodeBootUpDetected(h, 3, &detected), 1);
+    EXPECT_EQ(detected, 0u);
+
+    node.BootUp();
+    bus.WaitIdle();
+    EXPECT_EQ(GetNodeOnline(h, 3, &online), 1);
+    EXPECT_EQ(online, 1u);
+    EXPECT_EQ(NodeOnline(h, 3), 1);
+    EXPECT_EQ(GetNodeBootUpDetected(h, 3, &detected), 1);
+    EXPECT_EQ(detected, 1u);
+    EXPECT_EQ(ClearNodeBootUpDetected(h, 3), 1);
+    EXPECT_EQ(GetNodeBootUpDetected(h, 3, &detected), 1);
+    EXPECT_EQ(detected, 0u);
+
+    EXPECT_EQ(NMT_StartGuarding(h, 3, 1, 1000), 1);
+    EXPECT_EQ(node.dictionary.Value(0x100C, 0), (std::vector<std::uint8_t>{0xE8, 0x03}));
+    EXPECT_EQ(node.dictionary.Value(0x100D, 0), std::vector<std::uint8_t>{0x01});
+    NMT_StopRemoteNode(h, 3);
+    EXPECT_EQ(NMT_NodeGuard(h, 3), 1);
+    bus.WaitIdle();
+    master().Poke();
+    bus.WaitIdle();
+    std::uint8_t state = 0;
+    EXPECT_EQ(GetNodeState(h, 3, &state), 1);
+    EXPECT_EQ(state, 0x7F); // the test node does not act on NMT commands
+    EXPECT_EQ(NMT_StopGuarding(h, 3), 1);
+    EXPECT_EQ(RemoveNode(h, 3), 1);
+    EXPECT_EQ(GetNodeOnline(h, 3, &online), 0);
+    EXPECT_EQ(NMT_ResetCommunication(h, 0), 1);
+    bus.WaitIdle();
+    EXPECT_EQ(log.With({0x000}), (std::vector<std::string>{"000#0203", "000#8200"}));
+}
+
+TEST_F(CopnExportsTest, ATimeOutFailsTheTransfer) {
+    ASSERT_EQ(SetSDOTimeout(h, 20), 1);
+    node.Silence();
+    std::uint32_t value = 7;
+    auto running = std::async(std::launch::async,
+                              [&] { return SDO_Upload_UNSIGNED32(h, 3, 0x1000, 0, &value); });
+    ASSERT_TRUE(log.WaitFor("603#4000100000000000"));
+    clock.Advance(20ms);
+    master().Poke();
+    EXPECT_EQ(finished(running), 0);
+    EXPECT_EQ(value, 7u);
+}
+
+// Closing the interface ends a transfer that waits for its node, and the handle with it.
+TEST_F(CopnExportsTest, CloseCardEndsAWaitingTransfer) {
+    node.Silence();
+    std::uint32_t value = 7;
+    auto running = std::async(std::launch::async,
+                              [&] { return SDO_Upload_UNSIGNED32(h, 3, 0x1000, 0, &value); });
+    ASSERT_TRUE(log.WaitFor("603#4000100000000000"));
+    EXPECT_EQ(OpenCard(h), 1);
+    EXPECT_EQ(CloseCard(h), 1);
+    EXPECT_EQ(finished(running), 0);
+    EXPECT_EQ(OpenCard(h), 0);
+    EXPECT_EQ(CloseCard(h), 0);
+    EXPECT_EQ(SetOnline(h, 1), 0);
+}
+
+TEST_F(CopnExportsTest, EveryExportMayBeCalledFromSeveralThreadsAtOnce) {
+    TestNode other(bus, 5);
+    ASSERT_EQ(AddNode(h, 3), 1);
+    ASSERT_EQ(AddNode(h, 5), 1);
+    auto transfers = [&](std::uint8_t n) {
+        int done = 0;
+        for (int i = 0; i < 30; ++i) {
+            const std::uint8_t record[12] = {n, static_cast<std::uint8_t>(i)};
+            std::uint32_t type = 0;
+            done += SDO_Download(h, n, 0x3600, 0, sizeof record, record) +
+                    SDO_Upload_UNSIGNED32(h, n, 0x1000, 0, &type);
+        }
+        return done;
+    };
+    std::atomic<bool> stop{false};
+    auto poll = std::async(std::launch::async, [&] {
+        int polls = 0;
+        while (!stop.load()) {
+            for (std::uint8_t n = 1; n <= 127; ++n) {
+                std::uint32_t online;
+                GetNodeOnline(h, n, &online);
+            }
+            ++polls;
+        }
+        return polls;
+    });
+    auto three = std::async(std::launch::async, transfers, 3);
+    auto five = std::async(std::launch::async, transfers, 5);
+    auto threeAgain = std::async(std::launch::async, transfers, 3);
+    EXPECT_EQ(finished(three), 60);
+    EXPECT_EQ(finished(five), 60);
+    EXPECT_EQ(finished(threeAgain), 60);
+    stop.store(true);
+    EXPECT_GT(finished(poll), 0);
+    EXPECT_EQ(NodeOnline(h, 3), 1);
+    EXPECT_EQ(NodeOnline(h, 5), 1);
+}
+
+// While it lives, the CAN plugins' own warnings are not shown: the failures here are meant.
+class QuietCanPlugins {
+public:
+    QuietCanPlugins() { QLoggingCategory::setFilterRules("qt.canbus.plugins.*.warning=false"); }
+    ~QuietCanPlugins() { QLoggingCategory::setFilterRules(QString()); }
+};
+
+// A port that opened but cannot send leaves "interface not in correct mode" in the
+// last-error; one that does not open at all, another code.
+TEST(CopnOpenTest, AnInterfaceThatCannotSendIsNotInTheCorrectMode) {
+    bus::SimulatedBus bus;
+    for (const bool listenOnly : {true, false}) {
+        std::shared_ptr<bus::SimulatedPort> port = bus.Attach();
+        (listenOnly ? port->SetListenOnly(true) : port->SetBusOff(true));
+        SetLastError(0);
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(copn::RegisterOpened(copn::OpenOnPort(port)), 0u);
+        const std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(GetLastError(), copn::ErrorWrongMode);
+        EXPECT_NE(said.find(listenOnly ? "listen-only" : "bus-off"), std::string::npos) << said;
+    }
+
+    // One that turns bus-off after it opened cannot go online.
+    std::shared_ptr<bus::SimulatedPort> port = bus.Attach();
+    const std::uint32_t h = copn::RegisterOpened(copn::OpenOnPort(port));
+    ASSERT_NE(h, 0u);
+    port->SetBusOff(true);
+    SetLastError(0);
+    EXPECT_EQ(SetOnline(h, 1), 0);
+    EXPECT_EQ(GetLastError(), copn::ErrorWrongMode);
+    std::uint32_t online = 9;
+    EXPECT_EQ(GetOnline(h, &online), 1);
+    EXPECT_EQ(online, 0u);
+    port->SetBusOff(false);
+    EXPECT_EQ(SetOnline(h, 1), 1);
+    EXPECT_EQ(GetOnline(h, &online), 1);
+    EXPECT_EQ(online, 1u);
+    EXPECT_EQ(CloseCard(h), 1);
+}
+
+TEST(CopnOpenTest, AnInterfaceThatDoesNotOpenIsRefusedWithItsReason) {
+    struct Case {
+        std::uint32_t type;
+        const char* device;
+        const char* reasonHas;
+    };
+    const Case cases[] = {
+        {copn::SocketCan, "zandrelnone9", "zandrelnone9"}, // no such interface
+        {copn::SocketCan, "", "no SocketCAN interface is named"},
+        {copn::VirtualCan, "tcp://127.0.0.1:1/can7", "can7"}, // a channel the plugin lacks
+        {7, "can0", "interface type 7 is unknown"},
+    };
+    QuietCanPlugins quiet;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.device);
+        InterfaceRecord record{};
+        record.interfaceType = c.type;
+        record.SetAccessPoint(c.device);
+        std::uint32_t h = 12345;
+        SetLastError(0);
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(OpenInterface(&h, &record), 0);
+        const std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(h, 12345u);
+        EXPECT_EQ(GetLastError(), copn::ErrorCannotOpen);
+        EXPECT_NE(said.find(c.reasonHas), std::string::npos) << said;
+    }
+    EXPECT_EQ(OpenInterface(nullptr, nullptr), 0);
+}
+
+TEST(CopnLibraryTest, TheLibraryExportsEveryNameTheProgramLooksUp) {
+    const char* names[] = {"UnloadDriver",
+                           "LoadDriver",
+                           "OpenCard",
+                           "CloseCard",
+                           "CloseInterface",
+                           "Hardware_Version",
+                           "Firmware_Version",
+                           "DLL_Version",
+                           "DLL_Name",
+                           "GetErrorString",
+                           "GetOnline",
+                           "GetBaud",
+                           "SetOnline",
+                           "SetBaud",
+                           "DisplayConfigurationWindow",
+                           "SetRegistryPath",
+                           "SetNodeID",
+                           "GetNodeID",
+                           "NodeOnline",
+                           "SDO_Download_UNSIGNED8",
+                           "SDO_Download_UNSIGNED16",
+                           "SDO_Download_UNSIGNED32",
+                           "SDO_Download",
+                           "SDO_Block_Download",
+                           "SDO_Upload_UNSIGNED8",
+                           "SDO_Upload_UNSIGNED16",
+                           "SDO_Upload_UNSIGNED32",
+                           "SDO_Upload_REAL32",
+                           "SDO_Upload",
+                           "SDO_Block_Upload",
+                           "NMT_StartRemoteNode",
+                           "NMT_StopRemoteNode",
+                           "NMT_EnterPreOperational",
+                           "NMT_ResetNode",
+                           "NMT_ResetCommunication",
+                           "NMT_NodeGuard",
+                           "CheckEmergency",
+                           "Sync",
+                           "TimeStamp",
+                           "PDO_Write",
+                           "PDO_Read",
+                           "SDO_Upload_INTEGER8",
+                           "SDO_Upload_INTEGER16",
+                           "SDO_Upload_INTEGER32",
+                           "SDO_Download_INTEGER8",
+                           "SDO_Download_INTEGER16",
+                           "SDO_Download_INTEGER32",
+                           "NMT_StartGuarding",
+                           "NMT_StopGuarding",
+                           "GetNodeBootUpDetected",
+                           "ClearNodeBootUpDetected",
+                           "GetNodeState",
+                           "GetNodeOnline",
+                           "SetSDOTimeout",
+                           "SetPDOTimeout",
+                           "AddNode",
+                           "RemoveNode",
+                           "AddPDO",
+                           "COP_PDO_Read_Data",
+                           "COP_PDO_Read_Data_wTime",
+                           "COP_PDO_Write_Data",
+                           "OpenInterface",
+                           "HardwareConfigurationWindow",
+                           "CANopenConfigurationWindow",
+                           "SaveConfiguration",
+                           "ReadConfiguration",
+                           "GetInterfaceName",
+                           "VersionInformationWindow",
+                           "PDO_Read_Receive_Count",
+                           "COP_PDO_Get_Event"};
+    static_assert(std::size(names) == 70);
+    HMODULE library = nullptr;
+    {
+        ScopedEnvironment drivers(DriverPathVariable, DRIVER_DIR);
+        library = LoadLibraryA("QVX_COPN.dll");
+    }
+    ASSERT_NE(library, nullptr) << LastLibraryLoadError();
+    for (const char* name : names)
+        EXPECT_NE(GetProcAddress(library, name), nullptr) << name;
+
+    // The real library leaves its last-error in the program's.
+    using OpenFn = std::int32_t (*)(std::uint32_t*, void*);
+    auto open = reinterpret_cast<OpenFn>(GetProcAddress(library, "OpenInterface"));
+    InterfaceRecord record{};
+    record.interfaceType = 7;
+    std::uint32_t h = 0;
+    SetLastError(0);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(open(&h, &record), 0);
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(GetLastError(), copn::ErrorCannotOpen);
+    FreeLibrary(library);
+}
+
+TEST(CopnLibraryTest, NamesAndTexts) {
+    char text[256];
+    struct Case {
+        std::uint32_t type;
+        const char* name;
+    };
+    for (const Case& c :
+         {Case{0, "Simulated network"}, Case{1, "SocketCAN"}, Case{2, "Virtual CAN"}}) {
+        std::memset(text, 'x', sizeof text);
+        EXPECT_EQ(GetInterfaceName(c.type, text), 1);
+        EXPECT_STREQ(text, c.name);
+    }
+    std::strcpy(text, "kept");
+    EXPECT_EQ(GetInterfaceName(3, text), 0);
+    EXPECT_EQ(GetInterfaceName(copn::ProvidedPort, text), 0);
+    EXPECT_STREQ(text, "kept");
+    EXPECT_EQ(GetInterfaceName(0, nullptr), 0);
+
+    EXPECT_EQ(GetErrorString(0x20000000, text), 1);
+    EXPECT_STREQ(text, "interface not in correct mode");
+    EXPECT_EQ(GetErrorString(0x05040000, text), 1); // an SDO abort code
+    EXPECT_NE(std::string(text).find("timed out"), std::string::npos) << text;
+    EXPECT_EQ(GetErrorString(0x12345678, text), 0);
+
+    std::uint32_t major = 0, minor = 0;
+    EXPECT_EQ(DLL_Version(0, &major, &minor), 1);
+    EXPECT_EQ(major * 100 + minor, 204u);
+    EXPECT_EQ(DLL_Name(0, text), 1);
+    EXPECT_STREQ(text, "QVX_COPN");
+    EXPECT_EQ(Hardware_Version(0, &major, &minor), 0); // no interface open under handle 0
+    EXPECT_EQ(LoadDriver(), 1);
+}
+
+} // namespace
