@@ -8,15 +8,19 @@
 #include "Form_FW_Download_Main.h"
 #include "RecordingSleep.h"
 #include "ScriptedDialogs.h"
+#include "SimulatedCanopen.h"
 #include "SimulatedVarnix.h"
 #include "StringGrid.h"
 
 #include <QDir>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <cstring>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace {
 
@@ -61,6 +65,111 @@ TEST(EndToEnd, StandardUpdateOfTheVarnixModule) {
     // The module restarted into the new image; the grid follows.
     ASSERT_TRUE(ProcessEventsUntil([&] { return grid->Cell(4, 1) == "3.0"; }));
     window.close();
+}
+
+// Start Network Access on a CANopen main window: three nodes listed with their identity,
+// node 3 updated with an example image, and running it after its restart.
+void StandardUpdateOfCanopenNodeThree(TForm_FW_Download_Main& window) {
+    RecordingSleep sleeps;
+    window.NodeType = NodeTypeCANopen;
+    window.show();
+    TStringGrid* grid = window.AdvStringGrid_NodesOnline;
+    {
+        ScriptedMessageBoxes boxes;
+        boxes.ExpectApp("!!!Warning!!!\r\nThis Network Search will cause all nodes to be Reset "
+                        "using the Reset Communication command.\r\n Is it safe to issue this "
+                        "command?",
+                        "CAUTION", IDYES);
+        window.Button_NetworkStart->click();
+        ASSERT_TRUE(ProcessEventsUntil([&] { return grid->Cell(0, 3) == "12"; }));
+    }
+    const std::vector<std::vector<std::string>> rows = {
+        {"3", "1166", "0x00000191", "4003", "1.5", "3000003", "Simulated I/O Node"},
+        {"9", "0", "0x00000191", "4009", "1.5", "0", "Simulated CANopen Node"},
+        {"12", "0", "0x00020192", "4012", "1.5", "0", "Simulated CANopen Node"},
+    };
+    for (int row = 1; row <= 3; ++row)
+        for (int col = 0; col < 7; ++col)
+            EXPECT_EQ(grid->Cell(col, row), rows[row - 1][col]) << "row " << row << " col " << col;
+
+    ScriptedMessageBoxes boxes;
+    boxes
+        .ExpectSystem("The module is not currently in the download mode.\r\n"
+                      "Entering Download mode will stop current Node Application Firmware!\r\n"
+                      "Make sure the Node is in a safe state!\r\n"
+                      "Enter download mode?\r\n",
+                      "Warning", IDYES)
+        .ExpectSystem("Are you sure you want to Download New Firmware?\r\n Continue?", "Warning",
+                      IDYES)
+        .ExpectApp("Download Successful", "Success", IDOK)
+        .ExpectApp("Sector Download Complete\r\nExecute new Firmware?", "Caution", IDYES);
+    ScriptedFileDialog files;
+    files.Answer(std::string(EXAMPLES_DIR "/canopen-app-1.6.hex"));
+    bool closedByUpdate = false;
+    OnShown<TForm_FW_Download> watch([&](TForm_FW_Download* download) {
+        download->Edit_Password->setText("1A2B");
+        download->Button1->click();
+        closedByUpdate = !download->isVisible();
+        download->close();
+    });
+    grid->DblClickCell(1, 1);
+    EXPECT_TRUE(closedByUpdate);
+    EXPECT_EQ(boxes.Pending(), 0u);
+
+    // Node 3 restarted into the new image; the grid follows.
+    ASSERT_TRUE(ProcessEventsUntil([&] { return grid->Cell(4, 1) == "1.6"; }));
+    EXPECT_EQ(grid->Cell(3, 1), "4003"); // back in its application
+    window.close();
+}
+
+// Over the real CANopen driver library and its embedded simulated network.
+TEST(EndToEnd, StandardUpdateOfACanopenNode) {
+    SimulatedCanopen simulated;
+    TForm_FW_Download_Main window;
+    StandardUpdateOfCanopenNodeThree(window);
+}
+
+// The same across processes: the nodes served by zandrel-nodesim on a virtual CAN bus of a
+// port of its own, the driver configured to that bus.
+TEST(EndToEnd, StandardUpdateOfACanopenNodeInAnotherProcess) {
+    SimulatedCanopen simulated;
+    const std::string folder = simulated.DataFolder() + "/nodesim";
+    QDir().mkpath(QString::fromStdString(folder));
+    std::ofstream(folder + "/network.ini") << SimulatedCanopen::Network;
+    const std::string url =
+        "tcp://127.0.0.1:" + std::to_string(30000 + ::getpid() % 5000) + "/can0";
+
+    QProcess nodesim;
+    nodesim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    nodesim.start(QStringLiteral(DRIVER_DIR "/zandrel-nodesim"),
+                  {"--plugin", "virtualcan", "--interface", QString::fromStdString(url),
+                   "--network", QString::fromStdString(folder)});
+    ASSERT_TRUE(nodesim.waitForStarted());
+    ASSERT_TRUE(nodesim.waitForReadyRead(20000));
+    ASSERT_TRUE(nodesim.readAllStandardOutput().contains("CANopen nodes 3, 9, 12"));
+
+    // The interface record: the virtual CAN bus at the URL, own node-ID 127, 500 kbit/s.
+    HMODULE library = LoadLibraryA("QVX_COPN.dll");
+    ASSERT_NE(library, nullptr);
+    using SaveFn = std::int32_t (*)(const char*, void*, void*);
+    auto save = reinterpret_cast<SaveFn>(GetProcAddress(library, "SaveConfiguration"));
+    std::uint8_t record[300] = {};
+    record[0] = 2; // Qt virtual CAN
+    std::memcpy(record + 44, url.data(), url.size());
+    std::uint32_t settings[13] = {127, 500000};
+    ASSERT_EQ(save("\\Software\\Quorvane, LLC.\\Zandrel\\", record, settings), 1);
+    FreeLibrary(library);
+
+    {
+        TForm_FW_Download_Main window;
+        StandardUpdateOfCanopenNodeThree(window);
+    }
+    // The nodes spoken to were the other process's, not the embedded network's.
+    EXPECT_TRUE(QDir(QString::fromStdString(folder + "/node-3")).exists());
+    EXPECT_FALSE(QDir(QString::fromStdString(simulated.NetworkFolder() + "/node-3")).exists());
+    nodesim.terminate();
+    EXPECT_TRUE(nodesim.waitForFinished(20000));
+    EXPECT_EQ(nodesim.exitCode(), 0);
 }
 
 } // namespace

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "DynamicLibrary.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+// While it lives, the program loads the real driver libraries, and the embedded simulated
+// CANopen network keeps its nodes in a temporary folder: the default network, restarting at
+// once, its frames passing without wire timing.
+class SimulatedCanopen {
+public:
+    SimulatedCanopen() {
+        setenv("XDG_DATA_HOME", folder_.path().toLocal8Bit().constData(), 1);
+        setenv("XDG_CONFIG_HOME", (folder_.path() + "/config").toLocal8Bit().constData(), 1);
+        setenv(DriverPathVariable, DRIVER_DIR, 1);
+        setenv("ZANDREL_SIM_WIRE", "off", 1);
+        QDir().mkpath(QString::fromStdString(NetworkFolder()));
+        std::ofstream(NetworkFolder() + "/network.ini") << Network;
+    }
+    ~SimulatedCanopen() {
+        unsetenv(DriverPathVariable);
+        unsetenv("ZANDREL_SIM_WIRE");
+    }
+    SimulatedCanopen(const SimulatedCanopen&) = delete;
+    SimulatedCanopen& operator=(const SimulatedCanopen&) = delete;
+
+    std::string NetworkFolder() const {
+        return folder_.path().toStdString() + "/zandrel/canopen-network";
+    }
+    std::string DataFolder() const { return folder_.path().toStdString(); }
+
+    // The default network, but restarting at once.
+    static constexpr const char* Network = "[node 3]\n"
+                                           "device_type=0x00000191\n"
+                                           "device_name=Simulated I/O Node\n"
+                                           "vendor_id=1166\n"
+                                           "product_code=4003\n"
+                                           "serial_number=3000003\n"
+                                           "restart_ms=0\n"
+                                           "[node 9]\n"
+                                           "checksum_width=8\n"
+                                           "product_code=4009\n"
+                                           "restart_ms=0\n"
+                                           "[node 12]\n"
+                                           "device_type=0x00020192\n"
+                                           "product_code=4012\n"
+                                           "restart_ms=0\n";
+
+private:
+    QTemporaryDir folder_;
+};
