@@ -1,9 +1,11 @@
 #include "SimulatedBus.h"
 
 #include "CanTrace.h"
+#include "SpinWait.h"
 #include "WireTiming.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <map>
 #include <mutex>
@@ -59,6 +61,7 @@ struct SimulatedBusCore {
     Clock::time_point wireFree{};
     std::uint64_t sent = 0;
     std::uint64_t nextSequence = 0;
+    std::atomic<std::uint64_t> queued{0}; // frames queued since the bus began, read unlocked
     std::priority_queue<Pending, std::vector<Pending>, LaterFirst> queue;
     std::map<std::uint64_t, FaultPlan> faults; // by the frame's number since the bus began
 
@@ -116,6 +119,7 @@ bool SimulatedBusCore::Send(std::uint64_t sender, CanFrame frame, std::string& e
         }
     }
     queue.push({due, nextSequence++, frame, sender, delayed});
+    queued.fetch_add(1, std::memory_order_release);
     work.notify_one();
     return true;
 }
@@ -128,7 +132,14 @@ void SimulatedBusCore::Run() {
     while (!closed) {
         if (queue.empty()) {
             progress.notify_all();
-            work.wait(lock);
+            // A reply usually follows within microseconds: look for it a little while
+            // before sleeping, since waking a sleeping thread costs more than the frame.
+            const std::uint64_t seen = queued.load(std::memory_order_acquire);
+            lock.unlock();
+            SpinBriefly([&] { return queued.load(std::memory_order_acquire) != seen; });
+            lock.lock();
+            if (queue.empty() && !closed)
+                work.wait(lock);
             continue;
         }
         const Clock::time_point due = queue.top().due;

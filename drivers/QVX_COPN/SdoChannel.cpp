@@ -1,5 +1,7 @@
 #include "SdoChannel.h"
 
+#include "SpinWait.h"
+
 #include <utility>
 
 namespace copn {
@@ -36,6 +38,7 @@ void SdoChannel::OnFrame(const CanFrame& frame) {
         if (!listening_)
             return;
         inbox_.push_back(frame);
+        arrived_.fetch_add(1, std::memory_order_release);
     }
     changed_.notify_all();
 }
@@ -70,6 +73,9 @@ SdoResult SdoChannel::run(const Start& start, std::chrono::milliseconds timeout)
     while (sent && client_.Busy()) {
         std::deque<CanFrame> frames;
         {
+            // The answer is usually microseconds away: look for it before sleeping.
+            const std::uint64_t seen = arrived_.load(std::memory_order_acquire);
+            bus::SpinBriefly([&] { return arrived_.load(std::memory_order_acquire) != seen; });
             std::unique_lock lock(mutex_);
             WaitUntil(changed_, lock, clock_, deadline,
                       [&] { return !inbox_.empty() || shutDown_; });

@@ -3,6 +3,7 @@
 #include "MasterClock.h"
 #include "canopen/SdoClient.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -69,6 +70,7 @@ private:
     std::mutex mutex_; // guards what follows
     std::condition_variable changed_;
     std::deque<bus::CanFrame> inbox_;
+    std::atomic<std::uint64_t> arrived_{0}; // frames put in the inbox, read unlocked
     bool listening_ = false;
     bool shutDown_ = false;
 };
