@@ -13,6 +13,7 @@
 #include "StringGrid.h"
 
 #include <QDir>
+#include <QLoggingCategory>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -129,6 +130,42 @@ TEST(EndToEnd, StandardUpdateOfACanopenNode) {
     StandardUpdateOfCanopenNodeThree(window);
 }
 
+// Saves the CANopen interface record the program reads at its first show.
+void SaveCanopenInterface(std::uint32_t type, const std::string& accessPoint) {
+    HMODULE library = LoadLibraryA("QVX_COPN.dll");
+    ASSERT_NE(library, nullptr);
+    using SaveFn = std::int32_t (*)(const char*, void*, void*);
+    auto save = reinterpret_cast<SaveFn>(GetProcAddress(library, "SaveConfiguration"));
+    std::uint8_t record[300] = {};
+    std::memcpy(record, &type, 4);
+    std::memcpy(record + 44, accessPoint.data(), std::min<std::size_t>(accessPoint.size(), 255));
+    std::uint32_t settings[13] = {127, 500000};
+    ASSERT_EQ(save("\\Software\\Quorvane, LLC.\\Zandrel\\", record, settings), 1);
+    FreeLibrary(library);
+}
+
+TEST(EndToEnd, ASocketCanInterfaceThatDoesNotExistCannotBeOpened) {
+    RecordingSleep sleeps;
+    SimulatedCanopen simulated;
+    SaveCanopenInterface(1, "zandrelcan9");
+    // Qt's SocketCAN plugin says for itself what it misses (libsocketcan, the interface).
+    QLoggingCategory::setFilterRules("qt.canbus.plugins.*.warning=false");
+    TForm_FW_Download_Main window;
+    window.NodeType = NodeTypeCANopen;
+    window.show();
+    ScriptedMessageBoxes boxes;
+    boxes
+        .ExpectApp("!!!Warning!!!\r\nThis Network Search will cause all nodes to be Reset "
+                   "using the Reset Communication command.\r\n Is it safe to issue this "
+                   "command?",
+                   "CAUTION", IDYES)
+        .ExpectApp("Cannot Open Interface", "Error", IDOK);
+    window.Button_NetworkStart->click();
+    EXPECT_EQ(boxes.Pending(), 0u);
+    window.close();
+    QLoggingCategory::setFilterRules(QString());
+}
+
 // The same across processes: the nodes served by zandrel-nodesim on a virtual CAN bus of a
 // port of its own, the driver configured to that bus.
 TEST(EndToEnd, StandardUpdateOfACanopenNodeInAnotherProcess) {
@@ -148,17 +185,7 @@ TEST(EndToEnd, StandardUpdateOfACanopenNodeInAnotherProcess) {
     ASSERT_TRUE(nodesim.waitForReadyRead(20000));
     ASSERT_TRUE(nodesim.readAllStandardOutput().contains("CANopen nodes 3, 9, 12"));
 
-    // The interface record: the virtual CAN bus at the URL, own node-ID 127, 500 kbit/s.
-    HMODULE library = LoadLibraryA("QVX_COPN.dll");
-    ASSERT_NE(library, nullptr);
-    using SaveFn = std::int32_t (*)(const char*, void*, void*);
-    auto save = reinterpret_cast<SaveFn>(GetProcAddress(library, "SaveConfiguration"));
-    std::uint8_t record[300] = {};
-    record[0] = 2; // Qt virtual CAN
-    std::memcpy(record + 44, url.data(), url.size());
-    std::uint32_t settings[13] = {127, 500000};
-    ASSERT_EQ(save("\\Software\\Quorvane, LLC.\\Zandrel\\", record, settings), 1);
-    FreeLibrary(library);
+    SaveCanopenInterface(2, url); // Qt virtual CAN
 
     {
         TForm_FW_Download_Main window;
