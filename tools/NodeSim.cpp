@@ -1,16 +1,18 @@
-// zandrel-nodesim: runs a simulated CANopen network on a CAN bus of this machine until it is
-// stopped (Ctrl-C, SIGTERM), so that the program in another process reaches its nodes.
+// zandrel-nodesim: runs a simulated CANopen or DeviceNet network on a CAN bus of this machine
+// until it is stopped (Ctrl-C, SIGTERM), so that the program in another process reaches its
+// nodes.
 //
 //   zandrel-nodesim --plugin virtualcan --interface tcp://127.0.0.1:35468/can0
-//   zandrel-nodesim --plugin socketcan --interface vcan0
+//   zandrel-nodesim --bus devicenet --plugin socketcan --interface vcan0
 //
-// Options: --plugin socketcan|virtualcan (virtualcan), --interface NAME (required),
-// --bitrate BIT/S (0: leave the device's own), --network FOLDER (the network's folder, with
-// its network.ini; default: nodesim-canopen in the data folder, never the folder of the
-// network the driver simulates itself).
+// Options: --bus canopen|devicenet (canopen), --plugin socketcan|virtualcan (virtualcan),
+// --interface NAME (required), --bitrate BIT/S (0: leave the device's own), --network FOLDER
+// (the network's folder, with its network.ini; default: nodesim-canopen or nodesim-devicenet
+// in the data folder, never the folder of the network a driver simulates itself).
 
 #include "CanopenSimulation.h"
 #include "DataFolder.h"
+#include "DevicenetSimulation.h"
 #include "QtCanPort.h"
 
 #include <QCoreApplication>
@@ -22,14 +24,16 @@
 #include <pthread.h>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
 int usage(const char* message) {
     std::fprintf(stderr,
                  "zandrel-nodesim: %s\n"
-                 "usage: zandrel-nodesim [--plugin socketcan|virtualcan] --interface NAME "
-                 "[--bitrate BIT/S] [--network FOLDER]\n",
+                 "usage: zandrel-nodesim [--bus canopen|devicenet] "
+                 "[--plugin socketcan|virtualcan] --interface NAME [--bitrate BIT/S] "
+                 "[--network FOLDER]\n",
                  message);
     return 2;
 }
@@ -37,11 +41,12 @@ int usage(const char* message) {
 } // namespace
 
 int main(int argc, char** argv) {
-    std::map<std::string, std::string> options = {{"--plugin", "virtualcan"}, {"--bitrate", "0"}};
+    std::map<std::string, std::string> options = {
+        {"--bus", "canopen"}, {"--plugin", "virtualcan"}, {"--bitrate", "0"}};
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if (option == "-h" || option == "--help")
-            return usage("a simulated CANopen network on a CAN bus"), 0;
+            return usage("a simulated CANopen or DeviceNet network on a CAN bus"), 0;
         if (!options.count(option) && option != "--interface" && option != "--network")
             return usage(("unknown option " + option).c_str());
         if (i + 1 >= argc)
@@ -50,12 +55,16 @@ int main(int argc, char** argv) {
     }
     if (!options.count("--interface"))
         return usage("--interface is required");
+    const std::string busKind = options["--bus"];
+    if (busKind != "canopen" && busKind != "devicenet")
+        return usage("--bus is canopen or devicenet");
+    const bool devicenet = busKind == "devicenet";
     std::string folder = options.count("--network") ? options["--network"] : "";
     if (folder.empty()) {
         const std::string data = sim::ZandrelDataFolder();
         if (data.empty())
             return usage("no data folder (set XDG_DATA_HOME or HOME), and no --network");
-        folder = data + "/nodesim-canopen";
+        folder = data + (devicenet ? "/nodesim-devicenet" : "/nodesim-canopen");
     }
     char* end = nullptr;
     const unsigned long bitRate = std::strtoul(options["--bitrate"].c_str(), &end, 10);
@@ -80,16 +89,29 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::string error;
-    auto network = sim::CanopenSimulation::Start(std::move(port), folder, &error);
-    if (!network) {
+    // One of the two networks runs; the other pointer stays empty.
+    std::unique_ptr<sim::CanopenSimulation> canopen;
+    std::unique_ptr<sim::DevicenetSimulation> devicenetNetwork;
+    std::vector<std::uint8_t> addresses;
+    if (devicenet) {
+        devicenetNetwork = sim::DevicenetSimulation::Start(std::move(port), folder, &error);
+        if (devicenetNetwork)
+            addresses = devicenetNetwork->MacIds();
+    } else {
+        canopen = sim::CanopenSimulation::Start(std::move(port), folder, &error);
+        if (canopen)
+            addresses = canopen->NodeIds();
+    }
+    if (!canopen && !devicenetNetwork) {
         std::fprintf(stderr, "zandrel-nodesim: %s\n", error.c_str());
         return 1;
     }
     std::string ids;
-    for (std::uint8_t id : network->NodeIds())
+    for (std::uint8_t id : addresses)
         ids += (ids.empty() ? "" : ", ") + std::to_string(id);
-    std::printf("zandrel-nodesim: CANopen nodes %s on %s %s; network folder %s\n", ids.c_str(),
-                options["--plugin"].c_str(), options["--interface"].c_str(), folder.c_str());
+    std::printf("zandrel-nodesim: %s nodes %s on %s %s; network folder %s\n",
+                devicenet ? "DeviceNet" : "CANopen", ids.c_str(), options["--plugin"].c_str(),
+                options["--interface"].c_str(), folder.c_str());
     std::fflush(stdout);
 
     std::thread waiter([&stops] {
@@ -100,6 +122,7 @@ int main(int argc, char** argv) {
     });
     waiter.detach();
     const int status = application.exec();
-    network.reset();
+    canopen.reset();
+    devicenetNetwork.reset();
     return status;
 }
