@@ -91,7 +91,7 @@ TEST(ReadableWindows, AtTheDesignFontTheDesignsPixels) {
     QApplication::setFont(saved);
 }
 
-// DeviceNet has no downloader yet, and no CANopen driver library is found here: the window
+// DeviceNet has its downloader, and no CANopen driver library is found here: the window
 // shows its own texts.
 class ReadableMainWindow : public testing::TestWithParam<TNodeType> {};
 

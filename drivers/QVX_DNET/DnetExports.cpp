@@ -1,0 +1,448 @@
+// The exports that work on an open interface: the interface itself, explicit messaging,
+// connections and the scanner. Each finds the handle's interface and hands the call to its
+// master.
+
+#include "DnetExports.h"
+
+#include "DnetErrors.h"
+#include "DnetInterface.h"
+#include "DnetRegistry.h"
+#include "ProgramLastError.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstring>
+#include <type_traits>
+#include <vector>
+
+using bus::devicenet::ExplicitResult;
+using bus::devicenet::ExplicitStatus;
+using dnet::Interface;
+using dnet::InterfaceRegistry;
+using dnet::Master;
+using std::int32_t;
+using std::uint16_t;
+using std::uint32_t;
+using std::uint8_t;
+
+namespace {
+
+// Runs f with the interface of an open handle; the export's result.
+template <typename F> int32_t on(uint32_t h, F&& f) {
+    const std::shared_ptr<Interface> interface = InterfaceRegistry::Instance().Find(h);
+    return interface && f(*interface) ? 1 : 0;
+}
+
+template <typename F> int32_t onMaster(uint32_t h, F&& f) {
+    return on(h, [&](Interface& interface) { return f(interface.GetMaster()); });
+}
+
+bool done(const ExplicitResult& result) {
+    return result.status == ExplicitStatus::Done;
+}
+
+// Copies what a node answered into a caller's buffer of *length bytes; *length becomes the
+// number of bytes written.
+void deliver(const std::vector<uint8_t>& data, uint16_t* length, uint8_t* out) {
+    const std::size_t n = std::min<std::size_t>(data.size(), *length);
+    if (n > 0)
+        std::memcpy(out, data.data(), n);
+    *length = static_cast<uint16_t>(n);
+}
+
+// The unsigned type of a value's width, for its bytes on the bus (little-endian).
+template <typename T>
+using Bits = std::conditional_t<
+    sizeof(T) == 1, uint8_t,
+    std::conditional_t<sizeof(T) == 2, uint16_t,
+                       std::conditional_t<sizeof(T) == 4, uint32_t, std::uint64_t>>>;
+
+int32_t setAttribute(uint32_t h, uint8_t mac, uint16_t classId, uint16_t instance,
+                     uint16_t attribute, std::vector<uint8_t> value) {
+    if (attribute > 0xFF)
+        return 0;
+    return onMaster(h, [&](Master& master) {
+        return done(
+            master.SetAttribute(mac, classId, instance, static_cast<uint8_t>(attribute), value));
+    });
+}
+
+template <typename T>
+int32_t setValue(uint32_t h, uint8_t mac, uint16_t classId, uint16_t instance, uint16_t attribute,
+                 T value) {
+    const auto bits = std::bit_cast<Bits<T>>(value);
+    std::vector<uint8_t> bytes(sizeof(T));
+    for (std::size_t i = 0; i < sizeof(T); ++i)
+        bytes[i] = static_cast<uint8_t>(bits >> (8 * i));
+    return setAttribute(h, mac, classId, instance, attribute, std::move(bytes));
+}
+
+template <typename T>
+int32_t getValue(uint32_t h, uint8_t mac, uint16_t classId, uint16_t instance, uint16_t attribute,
+                 T* value) {
+    if (!value || attribute > 0xFF)
+        return 0;
+    return onMaster(h, [&](Master& master) {
+        const ExplicitResult result =
+            master.GetAttribute(mac, classId, instance, static_cast<uint8_t>(attribute));
+        if (!done(result) || result.data.size() != sizeof(T))
+            return false;
+        Bits<T> bits = 0;
+        for (std::size_t i = 0; i < sizeof(T); ++i)
+            bits = static_cast<Bits<T>>(bits | static_cast<Bits<T>>(result.data[i]) << (8 * i));
+        *value = std::bit_cast<T>(bits);
+        return true;
+    });
+}
+
+int32_t allocate(uint32_t h, uint8_t mac, uint8_t flags) {
+    if (flags != dnet::ExplicitConnection)
+        return 0;
+    return onMaster(h, [&](Master& master) { return done(master.Allocate(mac)); });
+}
+
+int32_t release(uint32_t h, uint8_t mac, uint8_t flags) {
+    if (flags != dnet::ExplicitConnection)
+        return 0;
+    return onMaster(h, [&](Master& master) { return done(master.Release(mac)); });
+}
+
+} // namespace
+
+// --- The interface ------------------------------------------------------------------------
+
+DNET_EXPORT int32_t OpenInterface(uint32_t* h, void* config) {
+    if (!h || !config)
+        return 0;
+    InterfaceRecord record;
+    std::memcpy(&record, config, sizeof record);
+    // The simulated nodes serve one master at a time: a new one takes them over.
+    if (record.interfaceType == dnet::SimulatedNetwork)
+        InterfaceRegistry::Instance().CloseType(dnet::SimulatedNetwork);
+    const uint32_t handle = dnet::RegisterOpened(dnet::OpenInterfaceFor(record));
+    if (handle == 0)
+        return 0;
+    *h = handle;
+    return 1;
+}
+
+DNET_EXPORT int32_t OpenCard(uint32_t h) {
+    return on(h, [](Interface&) { return true; });
+}
+
+DNET_EXPORT int32_t CloseCard(uint32_t h) {
+    return InterfaceRegistry::Instance().Close(h) ? 1 : 0;
+}
+
+DNET_EXPORT int32_t CloseInterface(uint32_t h) {
+    return CloseCard(h);
+}
+
+DNET_EXPORT int32_t Hardware_Version(uint32_t h, uint32_t* major, uint32_t* minor) {
+    if (!major || !minor)
+        return 0;
+    return on(h, [&](Interface&) { return *major = 1, *minor = 0, true; });
+}
+
+DNET_EXPORT int32_t Firmware_Version(uint32_t h, uint32_t* major, uint32_t* minor) {
+    return Hardware_Version(h, major, minor);
+}
+
+DNET_EXPORT int32_t SetBaud(uint32_t h, uint32_t baud) {
+    return on(h, [&](Interface& interface) { return interface.SetBitRate(baud); });
+}
+
+DNET_EXPORT int32_t GetBaud(uint32_t h, uint32_t* baud) {
+    if (!baud)
+        return 0;
+    return on(h, [&](Interface& interface) {
+        const auto rate = interface.BitRate();
+        return rate && (*baud = *rate, true);
+    });
+}
+
+DNET_EXPORT int32_t SetMacID(uint32_t h, uint8_t mac) {
+    return onMaster(h, [&](Master& master) { return master.SetOwnMac(mac); });
+}
+
+DNET_EXPORT int32_t GetMacID(uint32_t h, uint8_t* mac) {
+    if (!mac)
+        return 0;
+    return onMaster(h, [&](Master& master) { return *mac = master.OwnMac(), true; });
+}
+
+DNET_EXPORT int32_t SetOnline(uint32_t h, uint32_t on) {
+    return onMaster(h, [&](Master& master) {
+        if (master.SetOnline(on != 0))
+            return true;
+        SetProgramLastError(master.DuplicateFound() ? dnet::ErrorDuplicateMac
+                                                    : dnet::ErrorWrongMode);
+        return false;
+    });
+}
+
+DNET_EXPORT int32_t GetOnline(uint32_t h, uint32_t* on) {
+    if (!on)
+        return 0;
+    return onMaster(h, [&](Master& master) { return *on = master.Online() ? 1 : 0, true; });
+}
+
+// --- Explicit messaging -------------------------------------------------------------------
+
+DNET_EXPORT int32_t GetAttribute(uint32_t h, uint8_t mac, uint16_t classId, uint16_t instance,
+                                 uint16_t attribute, uint16_t* length, uint8_t* data) {
+    if (!length || (!data && *length != 0) || attribute > 0xFF)
+        return 0;
+    return onMaster(h, [&](Master& master) {
+        const ExplicitResult result =
+            master.GetAttribute(mac, classId, instance, static_cast<uint8_t>(attribute));
+        if (!done(result))
+            return false;
+        deliver(result.data, length, data);
+        return true;
+    });
+}
+
+DNET_EXPORT int32_t GetAttribute_USINT(uint32_t h, uint8_t mac, uint16_t classId, uint16_t instance,
+                                       uint16_t attribute, uint8_t* value) {
+    return getValue(h, mac, classId, instance, attribute, value);
+}
+
+DNET_EXPORT int32_t GetAttribute_SINT(uint32_t h, uint8_t mac, uint16_t classId, uint16_t instance,
+                                      uint16_t attribute, std::int8_t* value) {
+    return getValue(h, mac, classId, instance, attribute, value);
+}
+
+DNET_EXPORT int32_t GetAttribute_UINT(uint32_t h, uint8_t mac, uint16_t classId, uint16_t instance,
+                                      uint16_t attribute, uint16_t* value) {
+    return getValue(h, mac, classId, instance, attribute, value);
+}
+
+DNET_EXPORT int32_t GetAttribute_INT(uint32_t h, uint8_t mac, uint16_t classId, uint16_t instance,
+                                     uint16_t attribute, std::int16_t* value) {
+    return getValue(h, mac, classId, instance, attribute, value);
+}
+
+DNET_EXPORT int32_t GetAttribute_UDINT(uint32_t h, uint8_t mac, uint16_t classId, uint16_t instance,
+                                       uint16_t attribute, uint32_t* value) {
+    return getValue(h, mac, classId, instance, attribute, value);
+}
+
+DNET_EXPORT int32_t GetAttribute_DINT(uint32_t h, uint8_t mac, uint16_t classId, uint16_t instance,
+                                      uint16_t attribute, int32_t* value) {
+    return getValue(h, mac, classId, instance, attribute, value);
+}
+
+DNET_EXPORT int32_t GetAttribute_REAL(uint32_t h, uint8_t mac, uint16_t classId, uint16_t instance,
+                                      uint16_t attribute, float* value) {
+    return getValue(h, mac, classId, instance, attribute, value);
+}
+
+DNET_EXPORT int32_t GetAttribute_DOUBLE(uint32_t h, uint8_t mac, uint16_t classId,
+                                        uint16_t instance, uint16_t attribute, double* value) {
+    return getValue(h, mac, classId, instance, attribute, value);
+}
+
+DNET_EXPORT int32_t SetAttribute(uint32_t h, uint8_t mac, uint16_t classId, uint16_t instance,
+                                 uint16_t attribute, uint16_t length, const uint8_t* data) {
+    if (!data && length != 0)
+        return 0;
+    return setAttribute(h, mac, classId, instance, attribute,
+                        length ? std::vector<uint8_t>(data, data + length)
+                               : std::vector<uint8_t>{});
+}
+
+DNET_EXPORT int32_t SetAttribute_USINT(uint32_t h, uint8_t mac, uint16_t classId, uint16_t instance,
+                                       uint16_t attribute, uint8_t value) {
+    return setValue(h, mac, classId, instance, attribute, value);
+}
+
+DNET_EXPORT int32_t SetAttribute_SINT(uint32_t h, uint8_t mac, uint16_t classId, uint16_t instance,
+                                      uint16_t attribute, std::int8_t value) {
+    return setValue(h, mac, classId, instance, attribute, value);
+}
+
+DNET_EXPORT int32_t SetAttribute_UINT(uint32_t h, uint8_t mac, uint16_t classId, uint16_t instance,
+                                      uint16_t attribute, uint16_t value) {
+    return setValue(h, mac, classId, instance, attribute, value);
+}
+
+DNET_EXPORT int32_t SetAttribute_INT(uint32_t h, uint8_t mac, uint16_t classId, uint16_t instance,
+                                     uint16_t attribute, std::int16_t value) {
+    return setValue(h, mac, classId, instance, attribute, value);
+}
+
+DNET_EXPORT int32_t SetAttribute_UDINT(uint32_t h, uint8_t mac, uint16_t classId, uint16_t instance,
+                                       uint16_t attribute, uint32_t value) {
+    return setValue(h, mac, classId, instance, attribute, value);
+}
+
+DNET_EXPORT int32_t SetAttribute_DINT(uint32_t h, uint8_t mac, uint16_t classId, uint16_t instance,
+                                      uint16_t attribute, int32_t value) {
+    return setValue(h, mac, classId, instance, attribute, value);
+}
+
+DNET_EXPORT int32_t SetAttribute_REAL(uint32_t h, uint8_t mac, uint16_t classId, uint16_t instance,
+                                      uint16_t attribute, float value) {
+    return setValue(h, mac, classId, instance, attribute, value);
+}
+
+DNET_EXPORT int32_t SetAttribute_DOUBLE(uint32_t h, uint8_t mac, uint16_t classId,
+                                        uint16_t instance, uint16_t attribute, double value) {
+    return setValue(h, mac, classId, instance, attribute, value);
+}
+
+DNET_EXPORT int32_t ExplicitService(uint32_t h, uint8_t mac, uint8_t service, uint16_t classId,
+                                    uint16_t instance, uint16_t requestLength,
+                                    const uint8_t* request, uint16_t* responseLength,
+                                    uint8_t* response) {
+    if ((!request && requestLength != 0) || !responseLength || (!response && *responseLength != 0))
+        return 0;
+    return onMaster(h, [&](Master& master) {
+        std::vector<uint8_t> data;
+        if (requestLength)
+            data.assign(request, request + requestLength);
+        const ExplicitResult result =
+            master.Request(mac, service, classId, instance, std::move(data));
+        if (!done(result))
+            return false;
+        deliver(result.data, responseLength, response);
+        return true;
+    });
+}
+
+// --- Connections --------------------------------------------------------------------------
+
+DNET_EXPORT int32_t Allocate(uint32_t h, uint8_t mac, uint8_t flags) {
+    return allocate(h, mac, flags);
+}
+
+DNET_EXPORT int32_t Release(uint32_t h, uint8_t mac, uint8_t flags) {
+    return release(h, mac, flags);
+}
+
+DNET_EXPORT int32_t Allocate_MS_Connection_Set(uint32_t h, uint8_t mac, uint8_t flags) {
+    return allocate(h, mac, flags);
+}
+
+DNET_EXPORT int32_t Release_MS_Connection_Set(uint32_t h, uint8_t mac, uint8_t flags) {
+    return release(h, mac, flags);
+}
+
+DNET_EXPORT int32_t ReleaseAll(uint32_t h) {
+    return onMaster(h, [](Master& master) { return master.ReleaseAll(); });
+}
+
+DNET_EXPORT int32_t SetExplicitActive(uint32_t h, uint8_t mac, uint32_t active) {
+    return active ? allocate(h, mac, dnet::ExplicitConnection)
+                  : release(h, mac, dnet::ExplicitConnection);
+}
+
+DNET_EXPORT int32_t Allocate_UCMM(uint32_t, uint8_t, uint8_t) {
+    return 0;
+}
+
+DNET_EXPORT int32_t UCMM_CloseConnection(uint32_t, uint8_t) {
+    return 0;
+}
+
+// --- Scanner ------------------------------------------------------------------------------
+
+DNET_EXPORT int32_t AddToScanlist(uint32_t h, uint8_t mac, uint8_t flags, void* params) {
+    std::array<uint16_t, 4> values{};
+    if (params)
+        std::memcpy(values.data(), params, sizeof values);
+    return onMaster(h, [&](Master& master) { return master.AddToScanlist(mac, flags, values); });
+}
+
+DNET_EXPORT int32_t RemoveFromScanlist(uint32_t h, uint8_t mac, uint8_t flags) {
+    return onMaster(h, [&](Master& master) { return master.RemoveFromScanlist(mac, flags); });
+}
+
+DNET_EXPORT int32_t StartScan(uint32_t h) {
+    return onMaster(h, [](Master& master) { return master.StartScan(), true; });
+}
+
+DNET_EXPORT int32_t StopScan(uint32_t h) {
+    return onMaster(h, [](Master& master) { return master.StopScan(), true; });
+}
+
+DNET_EXPORT int32_t NodeOnline(uint32_t h, uint8_t mac, uint32_t* present) {
+    if (!present)
+        return 0;
+    return onMaster(h, [&](Master& master) {
+        const auto now = master.NodePresent(mac);
+        return now && (*present = *now ? 1 : 0, true);
+    });
+}
+
+// --- I/O connections ----------------------------------------------------------------------
+
+DNET_EXPORT int32_t SetPollActive(uint32_t, uint8_t, uint32_t) {
+    return 0;
+}
+
+DNET_EXPORT int32_t SetStrobeActive(uint32_t, uint8_t, uint32_t) {
+    return 0;
+}
+
+DNET_EXPORT int32_t SetCOSCyclicActive(uint32_t, uint8_t, uint32_t) {
+    return 0;
+}
+
+DNET_EXPORT int32_t GetPollActive(uint32_t, uint8_t, uint32_t*) {
+    return 0;
+}
+
+DNET_EXPORT int32_t GetStrobeActive(uint32_t, uint8_t, uint32_t*) {
+    return 0;
+}
+
+DNET_EXPORT int32_t GetCOSCyclicActive(uint32_t, uint8_t, uint32_t*) {
+    return 0;
+}
+
+DNET_EXPORT int32_t SetPollInterval(uint32_t, uint16_t) {
+    return 0;
+}
+
+DNET_EXPORT int32_t SetStrobeInterval(uint32_t, uint16_t) {
+    return 0;
+}
+
+DNET_EXPORT int32_t GetPollInterval(uint32_t, uint16_t*) {
+    return 0;
+}
+
+DNET_EXPORT int32_t GetStrobeInterval(uint32_t, uint16_t*) {
+    return 0;
+}
+
+DNET_EXPORT int32_t SetIOConsumeData(uint32_t, uint8_t, uint16_t, const uint8_t*) {
+    return 0;
+}
+
+DNET_EXPORT int32_t GetIOConsumeData(uint32_t, uint8_t, uint16_t*, uint8_t*) {
+    return 0;
+}
+
+DNET_EXPORT int32_t GetIOProduceData(uint32_t, uint8_t, uint16_t*, uint8_t*) {
+    return 0;
+}
+
+DNET_EXPORT int32_t GetConnectionSize(uint32_t, uint8_t, uint8_t, uint16_t*, uint16_t*) {
+    return 0;
+}
+
+DNET_EXPORT int32_t CalculateResponseMaxMinAvg(uint32_t, uint8_t, uint32_t*, uint32_t*, uint32_t*) {
+    return 0;
+}
+
+DNET_EXPORT int32_t ResetConnectionCounters(uint32_t, uint8_t) {
+    return 0;
+}
+
+DNET_EXPORT int32_t Reset_NodeConnectionTimers(uint32_t, uint8_t) {
+    return 0;
+}

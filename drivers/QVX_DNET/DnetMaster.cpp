@@ -1,0 +1,483 @@
+#include "DnetMaster.h"
+
+#include <algorithm>
+#include <random>
+#include <utility>
+
+namespace dnet {
+
+using bus::CanFrame;
+using bus::PortState;
+using bus::devicenet::DuplicateMacCheck;
+using bus::devicenet::ExplicitClient;
+using bus::devicenet::ExplicitFailure;
+using bus::devicenet::ExplicitStatus;
+using bus::devicenet::Group2Message;
+using bus::devicenet::MacCheckState;
+using bus::devicenet::Output;
+using bus::devicenet::ValidMac;
+
+MasterClock SteadyMasterClock() {
+    return [] {
+        return bus::devicenet::Clock::now();
+    };
+}
+
+namespace {
+
+ExplicitResult refused() {
+    ExplicitResult result;
+    result.status = ExplicitStatus::Failed;
+    result.failure = ExplicitFailure::Cancelled;
+    return result;
+}
+
+// Sleeps on the condition variable, lock held, until woken or the clock reaches the deadline.
+// The time left is waited for in real time and looked at again after every wake-up, so a
+// notify after a test's clock has moved ends the wait at once.
+template <typename Ready>
+void waitUntil(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
+               const MasterClock& clock, TimePoint deadline, Ready ready) {
+    constexpr std::chrono::nanoseconds longest = std::chrono::hours(1);
+    while (!ready()) {
+        if (deadline == NoDeadline) {
+            cv.wait_for(lock, longest);
+            continue;
+        }
+        const TimePoint now = clock();
+        if (now >= deadline)
+            return;
+        cv.wait_for(lock, std::min<std::chrono::nanoseconds>(deadline - now, longest));
+    }
+}
+
+std::uint32_t randomSerial() {
+    std::random_device random;
+    return random();
+}
+
+} // namespace
+
+Master::Master(std::shared_ptr<bus::CanPort> port, MasterClock clock)
+    : clock_(std::move(clock)), port_(std::move(port)), serialNumber_(randomSerial()) {
+    for (std::size_t node = 0; node < links_.size(); ++node)
+        links_[node].client =
+            std::make_unique<ExplicitClient>(0, static_cast<std::uint8_t>(node), Timeout);
+    thread_ = std::thread([this] { loop(); });
+    if (port_)
+        port_->SetReceiveHandler(handler());
+}
+
+Master::~Master() {
+    Shutdown();
+}
+
+void Master::Shutdown() {
+    shutDown_.store(true);
+    {
+        std::lock_guard lock(mutex_);
+        goOffline();
+        stopping_ = true;
+        wake();
+        changed_.notify_all();
+        roundDone_.notify_all();
+    }
+    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id())
+        thread_.join();
+    if (std::shared_ptr<bus::CanPort> port = Port())
+        port->SetReceiveHandler(nullptr);
+}
+
+std::shared_ptr<bus::CanPort> Master::Port() const {
+    std::lock_guard lock(portMutex_);
+    return port_;
+}
+
+std::shared_ptr<bus::CanPort> Master::ReplacePort(std::shared_ptr<bus::CanPort> port) {
+    if (port && !shutDown_.load())
+        port->SetReceiveHandler(handler());
+    std::shared_ptr<bus::CanPort> old;
+    {
+        std::lock_guard lock(portMutex_);
+        old = std::exchange(port_, std::move(port));
+    }
+    if (old)
+        old->SetReceiveHandler(nullptr);
+    return old;
+}
+
+bool Master::CanSend() const {
+    const std::shared_ptr<bus::CanPort> port = Port();
+    if (!port)
+        return false;
+    const PortState state = port->State();
+    return state == PortState::Active || state == PortState::ErrorPassive;
+}
+
+bool Master::SetOwnMac(std::uint8_t mac) {
+    if (!ValidMac(mac))
+        return false;
+    std::lock_guard lock(mutex_);
+    if (online_.load() || checking_)
+        return false;
+    ownMac_.store(mac);
+    return true;
+}
+
+bool Master::SetOnline(bool online) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return !checking_ || stopping_; });
+    if (!online) {
+        goOffline();
+        return true;
+    }
+    if (online_.load())
+        return true;
+    if (stopping_ || !CanSend())
+        return false;
+    // The transfers that going offline ended let go of their links first.
+    changed_.wait(lock, [&] {
+        return stopping_ || std::all_of(links_.begin(), links_.end(),
+                                        [](const Link& l) { return l.owner == Owner::None; });
+    });
+    if (stopping_)
+        return false;
+    const std::uint8_t mac = ownMac_.load();
+    for (std::size_t node = 0; node < links_.size(); ++node) {
+        Link& link = links_[node];
+        link.client =
+            std::make_unique<ExplicitClient>(mac, static_cast<std::uint8_t>(node), Timeout);
+        link.alive = false;
+        link.deadline = NoDeadline;
+        link.nextAttempt = TimePoint{};
+    }
+    check_ = std::make_unique<DuplicateMacCheck>(mac, 0, VendorId, serialNumber_);
+    checking_ = true;
+    duplicate_.store(false);
+    const Output out = check_->Start(clock_());
+    bool sent = true;
+    for (const CanFrame& frame : out.frames)
+        sent = send(frame) && sent;
+    wake();
+    changed_.wait(lock,
+                  [&] { return stopping_ || !sent || check_->State() != MacCheckState::Checking; });
+    checking_ = false;
+    const bool ok = !stopping_ && sent && check_->State() == MacCheckState::Online;
+    if (ok) {
+        online_.store(true);
+    } else {
+        duplicate_.store(sent && !stopping_ && check_->State() == MacCheckState::Duplicate);
+        check_.reset();
+    }
+    changed_.notify_all();
+    wake();
+    return ok;
+}
+
+ExplicitResult Master::Request(std::uint8_t node, std::uint8_t service, std::uint16_t classId,
+                               std::uint16_t instance, std::vector<std::uint8_t> data) {
+    return run(node, [&](ExplicitClient& client, TimePoint now) {
+        return client.StartRequest(service, classId, instance, std::move(data), now);
+    });
+}
+
+ExplicitResult Master::GetAttribute(std::uint8_t node, std::uint16_t classId,
+                                    std::uint16_t instance, std::uint8_t attribute) {
+    return run(node, [&](ExplicitClient& client, TimePoint now) {
+        return client.StartGetAttribute(classId, instance, attribute, now);
+    });
+}
+
+ExplicitResult Master::SetAttribute(std::uint8_t node, std::uint16_t classId,
+                                    std::uint16_t instance, std::uint8_t attribute,
+                                    const std::vector<std::uint8_t>& value) {
+    return run(node, [&](ExplicitClient& client, TimePoint now) {
+        return client.StartSetAttribute(classId, instance, attribute, value, now);
+    });
+}
+
+ExplicitResult Master::Allocate(std::uint8_t node) {
+    return run(node,
+               [](ExplicitClient& client, TimePoint now) { return client.StartAllocate(now); });
+}
+
+ExplicitResult Master::Release(std::uint8_t node) {
+    return run(node,
+               [](ExplicitClient& client, TimePoint now) { return client.StartRelease(now); });
+}
+
+bool Master::ReleaseAll() {
+    if (!online_.load())
+        return false;
+    std::vector<std::uint8_t> held;
+    {
+        std::lock_guard lock(mutex_);
+        for (std::size_t node = 0; node < links_.size(); ++node)
+            if (links_[node].client->Allocated())
+                held.push_back(static_cast<std::uint8_t>(node));
+    }
+    bool all = true;
+    for (std::uint8_t node : held)
+        all = Release(node).status == ExplicitStatus::Done && all;
+    return all;
+}
+
+bool Master::AddToScanlist(std::uint8_t node, std::uint8_t flags,
+                           const std::array<std::uint16_t, 4>& params) {
+    if (!ValidMac(node) || (flags & ExplicitConnection) == 0)
+        return false;
+    std::lock_guard lock(mutex_);
+    Link& link = links_[node];
+    link.flags = flags;
+    link.params = params;
+    if (!link.scanned) {
+        link.scanned = true;
+        link.nextAttempt = TimePoint{};
+        wake();
+    }
+    return true;
+}
+
+bool Master::RemoveFromScanlist(std::uint8_t node, std::uint8_t flags) {
+    if (!ValidMac(node))
+        return false;
+    std::lock_guard lock(mutex_);
+    if ((flags & ExplicitConnection) != 0) {
+        links_[node].scanned = false;
+        links_[node].flags = 0;
+    }
+    return true;
+}
+
+bool Master::InScanlist(std::uint8_t node) const {
+    std::lock_guard lock(mutex_);
+    return ValidMac(node) && links_[node].scanned;
+}
+
+void Master::StartScan() {
+    std::lock_guard lock(mutex_);
+    scanning_ = true;
+    wake();
+}
+
+void Master::StopScan() {
+    std::lock_guard lock(mutex_);
+    scanning_ = false;
+}
+
+bool Master::Scanning() const {
+    std::lock_guard lock(mutex_);
+    return scanning_;
+}
+
+std::optional<bool> Master::NodePresent(std::uint8_t node) const {
+    if (!ValidMac(node))
+        return std::nullopt;
+    std::lock_guard lock(mutex_);
+    const Link& link = links_[node];
+    return online_.load() && scanning_ && link.scanned && link.alive && node != ownMac_.load();
+}
+
+void Master::Poke() {
+    std::unique_lock lock(mutex_);
+    const std::uint64_t mine = ++pokes_;
+    wake();
+    roundDone_.wait(lock, [&] { return stopping_ || pokesSeen_ >= mine; });
+}
+
+ExplicitResult Master::run(std::uint8_t node, const Start& start) {
+    if (!ValidMac(node))
+        return refused();
+    std::unique_lock lock(mutex_);
+    if (!online_.load() || node == ownMac_.load())
+        return refused();
+    Link& link = links_[node];
+    ++link.waiting;
+    changed_.wait(lock, [&] { return link.owner == Owner::None || !online_.load(); });
+    --link.waiting;
+    if (!online_.load()) {
+        changed_.notify_all();
+        return refused();
+    }
+    link.owner = Owner::Caller;
+    const std::optional<Output> started = start(*link.client, clock_());
+    if (started)
+        apply(link, *started);
+    wake();
+    changed_.wait(lock, [&] { return !link.client->Busy(); });
+    ExplicitResult result = link.client->Result();
+    settle(link, result, clock_());
+    link.owner = Owner::None;
+    changed_.notify_all();
+    wake();
+    return result;
+}
+
+void Master::apply(Link& link, const Output& output) {
+    for (const CanFrame& frame : output.frames) {
+        if (!send(frame)) {
+            // The bus does not take the request: the node will not answer it.
+            link.client->Cancel();
+            link.client->ForgetConnection();
+            break;
+        }
+    }
+    link.deadline = link.client->Busy() ? output.deadline : NoDeadline;
+}
+
+void Master::finished(Link& link, TimePoint now) {
+    if (link.owner == Owner::Scanner) {
+        const ExplicitResult& result = link.client->Result();
+        settle(link, result, now);
+        if (!link.alive)
+            // A node that did not answer has had its time-out already; one that refused, or a
+            // bus that did not take the request, is asked again a while later.
+            link.nextAttempt =
+                result.failure == ExplicitFailure::Timeout ? now : now + RetryAfterRefusal;
+        link.owner = Owner::None;
+    }
+    changed_.notify_all();
+}
+
+void Master::settle(Link& link, const ExplicitResult& result, TimePoint now) {
+    link.alive = link.client->Allocated();
+    const bool answered = result.status == ExplicitStatus::Done ||
+                          (result.failure != ExplicitFailure::Timeout &&
+                           result.failure != ExplicitFailure::Cancelled &&
+                           result.failure != ExplicitFailure::InvalidRequest);
+    if (answered)
+        link.lastExchange = now;
+}
+
+void Master::goOffline() {
+    online_.store(false);
+    check_.reset();
+    for (Link& link : links_) {
+        if (link.client->Busy()) {
+            link.client->Cancel();
+            link.client->ForgetConnection();
+        }
+        if (link.owner == Owner::Scanner)
+            link.owner = Owner::None;
+        link.alive = false;
+        link.deadline = NoDeadline;
+    }
+    changed_.notify_all();
+}
+
+void Master::wake() {
+    woken_ = true;
+    wake_.notify_all();
+}
+
+bool Master::send(const CanFrame& frame) {
+    if (shutDown_.load())
+        return false;
+    const std::shared_ptr<bus::CanPort> port = Port();
+    return port && port->Send(frame);
+}
+
+void Master::receive(const CanFrame& frame) {
+    if (frame.remote)
+        return;
+    const auto address = bus::devicenet::ParseGroup2Id(frame.id);
+    if (!address)
+        return;
+    std::lock_guard lock(mutex_);
+    if (!check_)
+        return; // offline, and not going online
+    const TimePoint now = clock_();
+    if (address->message == Group2Message::DuplicateMacCheck) {
+        if (address->mac != ownMac_.load())
+            return;
+        const Output out = check_->OnFrame(frame, now);
+        for (const CanFrame& answer : out.frames)
+            send(answer);
+        if (check_->State() == MacCheckState::Duplicate) {
+            duplicate_.store(true);
+            if (online_.load())
+                goOffline(); // another station has come with this MAC ID: leave the network
+            changed_.notify_all();
+        }
+        return;
+    }
+    if (address->message != Group2Message::SlaveResponse || !online_.load())
+        return;
+    Link& link = links_[address->mac];
+    if (link.owner == Owner::None || !link.client->Busy())
+        return;
+    apply(link, link.client->OnFrame(frame, now));
+    if (!link.client->Busy())
+        finished(link, now);
+    wake();
+}
+
+bus::CanPort::ReceiveHandler Master::handler() {
+    return [this](const CanFrame& frame) {
+        receive(frame);
+    };
+}
+
+TimePoint Master::round(TimePoint now) {
+    TimePoint next = NoDeadline;
+    if (checking_ && check_) {
+        const Output out = check_->OnTime(now);
+        for (const CanFrame& frame : out.frames)
+            send(frame);
+        if (check_->State() != MacCheckState::Checking)
+            changed_.notify_all();
+        else
+            next = std::min(next, out.deadline);
+    }
+    if (!online_.load())
+        return next;
+    const std::uint8_t own = ownMac_.load();
+    for (std::size_t node = 0; node < links_.size(); ++node) {
+        Link& link = links_[node];
+        if (link.owner != Owner::None && link.client->Busy()) {
+            if (link.deadline <= now) {
+                apply(link, link.client->OnTime(now));
+                if (!link.client->Busy())
+                    finished(link, now);
+            }
+        }
+        if (!scanning_ || !link.scanned || node == own || link.waiting > 0)
+            continue;
+        if (link.owner == Owner::None) {
+            std::optional<Output> started;
+            if (!link.alive && now >= link.nextAttempt)
+                started = link.client->StartAllocate(now);
+            else if (link.alive && now - link.lastExchange >= KeepAliveAfter)
+                started = link.client->StartGetAttribute(bus::devicenet::IdentityClass, 1, 1, now);
+            if (started) {
+                link.owner = Owner::Scanner;
+                apply(link, *started);
+                if (!link.client->Busy())
+                    finished(link, now);
+            }
+        }
+        if (link.owner == Owner::None)
+            next = std::min(next, link.alive ? link.lastExchange + KeepAliveAfter
+                                             : std::max(link.nextAttempt, now));
+    }
+    for (const Link& link : links_)
+        if (link.owner != Owner::None && link.client->Busy())
+            next = std::min(next, link.deadline);
+    return next;
+}
+
+void Master::loop() {
+    std::unique_lock lock(mutex_);
+    while (!stopping_) {
+        woken_ = false;
+        const std::uint64_t pokes = pokes_;
+        const TimePoint next = round(clock_());
+        if (pokes != pokesSeen_) {
+            pokesSeen_ = pokes;
+            roundDone_.notify_all();
+        }
+        waitUntil(wake_, lock, clock_, next, [this] { return stopping_ || woken_; });
+    }
+}
+
+} // namespace dnet
