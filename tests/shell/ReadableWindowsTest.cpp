@@ -91,8 +91,7 @@ TEST(ReadableWindows, AtTheDesignFontTheDesignsPixels) {
     QApplication::setFont(saved);
 }
 
-// DeviceNet has its downloader, and no CANopen driver library is found here: the window
-// shows its own texts.
+// Whether or not a driver library is found, each node type's window shows its own texts.
 class ReadableMainWindow : public testing::TestWithParam<TNodeType> {};
 
 TEST_P(ReadableMainWindow, AsShown) {
