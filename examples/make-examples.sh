@@ -22,3 +22,6 @@ out="${2:-$here}"
 "$mkimage" --target canopen --name "CANopen App" --description "CANopen application, next" \
     --date "Dec 09 2026" --time "18:05:00" --revision 2.0 --size 131072 \
     -o "$out/canopen-app-2.0.hex"
+"$mkimage" --target devicenet --name "DeviceNet App" --description "DeviceNet node application" \
+    --date "Dec 03 2026" --time "09:30:00" --revision 1.6 --size 65536 \
+    -o "$out/devicenet-app-1.6.hex"

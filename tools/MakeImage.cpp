@@ -3,7 +3,8 @@
 //
 //   zandrel-mkimage --target varnix --revision 2.18 --name "VARNIX App" -o app.hex
 //
-// Options: --target varnix | varnix-hw2 (images start at 0x28000) | canopen, --name, --description,
+// Options: --target varnix | varnix-hw2 (images start at 0x28000) | canopen | devicenet, --name,
+// --description,
 // --date, --time, --revision MAJOR.MINOR, --size BYTES (default 16384), --record-size N
 // (default 32), -o FILE.
 
@@ -30,11 +31,14 @@ const std::map<std::string, Target> targets = {
     {"varnix-hw2", {0x28000, 0x8000}},
     // The CANopen program keeps 196,606 bytes of what it writes for the checksum.
     {"canopen", {0, 196606}},
+    // So does the DeviceNet program (98,303 words).
+    {"devicenet", {0, 196606}},
 };
 
 int usage(const char* message) {
     std::cerr << "zandrel-mkimage: " << message << "\n"
-              << "usage: zandrel-mkimage --target varnix|varnix-hw2|canopen --revision MAJOR.MINOR "
+              << "usage: zandrel-mkimage --target varnix|varnix-hw2|canopen|devicenet --revision "
+                 "MAJOR.MINOR "
                  "[--name TEXT] [--description TEXT] [--date TEXT] [--time TEXT] "
                  "[--size BYTES] [--record-size N] -o FILE\n";
     return 2;
