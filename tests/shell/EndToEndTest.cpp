@@ -9,12 +9,13 @@
 #include "RecordingSleep.h"
 #include "ScriptedDialogs.h"
 #include "SimulatedCanopen.h"
+#include "SimulatedDevicenet.h"
 #include "SimulatedVarnix.h"
 #include "StringGrid.h"
 
 #include <QDir>
-#include <QLoggingCategory>
 #include <QLineEdit>
+#include <QLoggingCategory>
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -197,6 +198,61 @@ TEST(EndToEnd, StandardUpdateOfACanopenNodeInAnotherProcess) {
     nodesim.terminate();
     EXPECT_TRUE(nodesim.waitForFinished(20000));
     EXPECT_EQ(nodesim.exitCode(), 0);
+}
+
+// Over the real DeviceNet driver library and its embedded simulated network: MAC IDs 3, 5
+// and 10 listed, MAC ID 3 updated with an example image, running it after its restart.
+TEST(EndToEnd, StandardUpdateOfADevicenetNode) {
+    RecordingSleep sleeps;
+    SimulatedDevicenet simulated;
+    TForm_FW_Download_Main window;
+    window.NodeType = NodeTypeDeviceNet;
+    window.show();
+    TStringGrid* grid = window.AdvStringGrid_NodesOnline;
+    {
+        ScriptedMessageBoxes boxes;
+        boxes.ExpectSystem("This step will add all nodes on the network\r\nto the explicit "
+                           "scanlist.\r\nThis can cause serious network interruption!\r\nMake "
+                           "sure the network and all nodes are in a safe state!\r\n\r\n"
+                           "                         Continue?",
+                           "Warning", IDYES);
+        window.Button_NetworkStart->click();
+        ASSERT_TRUE(ProcessEventsUntil([&] { return grid->Cell(0, 3) == "10"; }));
+    }
+    EXPECT_EQ(grid->Cell(0, 1), "3");
+    EXPECT_EQ(grid->Cell(0, 2), "5");
+    EXPECT_EQ(grid->Cell(1, 1), "1166");
+    EXPECT_EQ(grid->Cell(3, 2), "40930"); // MAC ID 5 in download mode: bit 15 set
+    EXPECT_EQ(grid->Cell(4, 1), "1.5");
+    EXPECT_EQ(grid->Cell(6, 1), "Simulated I/O Node");
+
+    ScriptedMessageBoxes boxes;
+    boxes
+        .ExpectSystem("The module is not currently in the download mode.\r\n"
+                      "Entering Download mode will stop current Node Application Firmware!\r\n"
+                      "Make sure the Node is in a safe state!\r\n"
+                      "Enter download mode?\r\n",
+                      "Warning", IDYES)
+        .ExpectSystem("Are you sure you want to Download New Firmware?\r\n Continue?", "Warning",
+                      IDYES)
+        .ExpectApp("Download Successful", "Success", IDOK)
+        .ExpectApp("Sector Download Complete\r\nExecute new Firmware?", "Caution", IDYES);
+    ScriptedFileDialog files;
+    files.Answer(std::string(EXAMPLES_DIR "/devicenet-app-1.6.hex"));
+    bool closedByUpdate = false;
+    OnShown<TForm_FW_Download> watch([&](TForm_FW_Download* download) {
+        download->Edit_Password->setText("1A2B");
+        download->Button1->click();
+        closedByUpdate = !download->isVisible();
+        download->close();
+    });
+    grid->DblClickCell(1, 1);
+    EXPECT_TRUE(closedByUpdate);
+    EXPECT_EQ(boxes.Pending(), 0u);
+
+    ASSERT_TRUE(ProcessEventsUntil([&] { return grid->Cell(4, 1) == "1.6"; }));
+    EXPECT_EQ(grid->Cell(3, 1), "3003"); // back in its application
+    window.close();
 }
 
 } // namespace
