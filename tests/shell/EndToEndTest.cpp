@@ -131,16 +131,17 @@ TEST(EndToEnd, StandardUpdateOfACanopenNode) {
     StandardUpdateOfCanopenNodeThree(window);
 }
 
-// Saves the CANopen interface record the program reads at its first show.
-void SaveCanopenInterface(std::uint32_t type, const std::string& accessPoint) {
-    HMODULE library = LoadLibraryA("QVX_COPN.dll");
+// Saves the interface record a driver library gives the program at its first show.
+void SaveInterface(const char* driver, std::uint32_t type, const std::string& accessPoint,
+                   std::uint32_t ownAddress, std::uint32_t bitRate) {
+    HMODULE library = LoadLibraryA(driver);
     ASSERT_NE(library, nullptr);
     using SaveFn = std::int32_t (*)(const char*, void*, void*);
     auto save = reinterpret_cast<SaveFn>(GetProcAddress(library, "SaveConfiguration"));
     std::uint8_t record[300] = {};
     std::memcpy(record, &type, 4);
     std::memcpy(record + 44, accessPoint.data(), std::min<std::size_t>(accessPoint.size(), 255));
-    std::uint32_t settings[13] = {127, 500000};
+    std::uint32_t settings[13] = {ownAddress, bitRate};
     ASSERT_EQ(save("\\Software\\Quorvane, LLC.\\Zandrel\\", record, settings), 1);
     FreeLibrary(library);
 }
@@ -148,7 +149,7 @@ void SaveCanopenInterface(std::uint32_t type, const std::string& accessPoint) {
 TEST(EndToEnd, ASocketCanInterfaceThatDoesNotExistCannotBeOpened) {
     RecordingSleep sleeps;
     SimulatedCanopen simulated;
-    SaveCanopenInterface(1, "zandrelcan9");
+    SaveInterface("QVX_COPN.dll", 1, "zandrelcan9", 127, 500000);
     // Qt's SocketCAN plugin says for itself what it misses (libsocketcan, the interface).
     QLoggingCategory::setFilterRules("qt.canbus.plugins.*.warning=false");
     TForm_FW_Download_Main window;
@@ -186,7 +187,7 @@ TEST(EndToEnd, StandardUpdateOfACanopenNodeInAnotherProcess) {
     ASSERT_TRUE(nodesim.waitForReadyRead(20000));
     ASSERT_TRUE(nodesim.readAllStandardOutput().contains("CANopen nodes 3, 9, 12"));
 
-    SaveCanopenInterface(2, url); // Qt virtual CAN
+    SaveInterface("QVX_COPN.dll", 2, url, 127, 500000); // Qt virtual CAN
 
     {
         TForm_FW_Download_Main window;
@@ -202,10 +203,8 @@ TEST(EndToEnd, StandardUpdateOfACanopenNodeInAnotherProcess) {
 
 // Over the real DeviceNet driver library and its embedded simulated network: MAC IDs 3, 5
 // and 10 listed, MAC ID 3 updated with an example image, running it after its restart.
-TEST(EndToEnd, StandardUpdateOfADevicenetNode) {
+void StandardUpdateOfDevicenetNodeThree(TForm_FW_Download_Main& window) {
     RecordingSleep sleeps;
-    SimulatedDevicenet simulated;
-    TForm_FW_Download_Main window;
     window.NodeType = NodeTypeDeviceNet;
     window.show();
     TStringGrid* grid = window.AdvStringGrid_NodesOnline;
@@ -253,6 +252,45 @@ TEST(EndToEnd, StandardUpdateOfADevicenetNode) {
     ASSERT_TRUE(ProcessEventsUntil([&] { return grid->Cell(4, 1) == "1.6"; }));
     EXPECT_EQ(grid->Cell(3, 1), "3003"); // back in its application
     window.close();
+}
+
+TEST(EndToEnd, StandardUpdateOfADevicenetNode) {
+    SimulatedDevicenet simulated;
+    TForm_FW_Download_Main window;
+    StandardUpdateOfDevicenetNodeThree(window);
+}
+
+// The same across processes, through zandrel-nodesim on a virtual CAN bus of its own. (Like
+// the program, a test process uses one driver library's virtual CAN bus: CTest runs each
+// test in a process of its own.)
+TEST(EndToEnd, StandardUpdateOfADevicenetNodeInAnotherProcess) {
+    SimulatedDevicenet simulated;
+    QTemporaryDir other;
+    const std::string folder = other.path().toStdString() + "/nodesim";
+    QDir().mkpath(QString::fromStdString(folder));
+    std::ofstream(folder + "/network.ini") << SimulatedDevicenet::Network;
+    const std::string url =
+        "tcp://127.0.0.1:" + std::to_string(36000 + ::getpid() % 5000) + "/can0";
+
+    QProcess nodesim;
+    nodesim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    nodesim.start(QStringLiteral(DRIVER_DIR "/zandrel-nodesim"),
+                  {"--bus", "devicenet", "--plugin", "virtualcan", "--interface",
+                   QString::fromStdString(url), "--network", QString::fromStdString(folder)});
+    ASSERT_TRUE(nodesim.waitForStarted());
+    ASSERT_TRUE(nodesim.waitForReadyRead(20000));
+    ASSERT_TRUE(nodesim.readAllStandardOutput().contains("DeviceNet nodes 3, 5, 10"));
+    SaveInterface("QVX_DNET.dll", 2, url, 0, 125000); // Qt virtual CAN
+
+    {
+        TForm_FW_Download_Main window;
+        StandardUpdateOfDevicenetNodeThree(window);
+    }
+    EXPECT_TRUE(QDir(QString::fromStdString(folder + "/node-3")).exists());
+    EXPECT_FALSE(QDir(QString::fromStdString(simulated.NetworkFolder() + "/node-3")).exists());
+    nodesim.terminate();
+    EXPECT_TRUE(nodesim.waitForFinished(20000));
+    EXPECT_EQ(nodesim.exitCode(), 0);
 }
 
 } // namespace
