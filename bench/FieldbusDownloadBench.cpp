@@ -1,13 +1,16 @@
-// Pushes a 192 KiB image through the CANopen downloader as the download worker does:
-// DownloadFirmware → libQVX_COPN.so → the simulated bus → a simulated node, in 32-byte blocks
-// (one 38-byte segmented SDO download each).
-//   BM_Unpaced:          the bus without wire timing; frames/s and image bytes/s.
-//   BM_WireModel500k:    the wire model at 500 kbit/s; the time against the wire time of the
-//                        frames that crossed the bus (summed from the CAN trace of the run).
+// Pushes a 192 KiB image through a field-bus downloader as the download worker does:
+// DownloadFirmware → the driver library → the simulated bus → a simulated node, in 32-byte
+// blocks (CANopen: one 38-byte segmented SDO download each; DeviceNet: one fragmented
+// Set_Attribute_Single of the 38-byte command each).
+//   BM_Unpaced/<bus>:        the bus without wire timing; frames/s and image bytes/s (the
+//                            frames of a block counted from the CAN trace of a short run).
+//   BM_WireModel500k/<bus>:  the wire model at 500 kbit/s; the time against the wire time of
+//                            the frames that crossed the bus (summed from the run's trace).
 // Targets: at least 100,000 frames/s unpaced; within 20 % of the wire time at 500 kbit/s.
 
 #include "CanFrame.h"
 #include "Class_copn.h"
+#include "Class_fw_dnld_dnet.h"
 #include "DynamicLibrary.h"
 #include "FirmwareImage.h"
 #include "MessageBox.h"
@@ -31,10 +34,12 @@ constexpr std::uint8_t Sector = 2;
 constexpr std::uint8_t Node = 3;
 const char* const KeyPath = "\\Software\\Quorvane, LLC.\\Zandrel\\";
 
+enum Bus { Canopen, Devicenet };
+
 // A program's downloader on the embedded simulated network, node 3 in download mode.
 class Session {
 public:
-    explicit Session(bool wireModel, const std::string& trace = "") {
+    Session(Bus kind, bool wireModel, const std::string& trace = "") {
         setenv("XDG_DATA_HOME", folder_.path().toLocal8Bit().constData(), 1);
         setenv("XDG_CONFIG_HOME", (folder_.path() + "/config").toLocal8Bit().constData(), 1);
         setenv(DriverPathVariable, DRIVER_DIR, 1);
@@ -46,12 +51,18 @@ public:
             unsetenv("ZANDREL_CAN_TRACE");
         else
             setenv("ZANDREL_CAN_TRACE", trace.c_str(), 1);
-        const QString network = folder_.path() + "/zandrel/canopen-network";
+        const QString network = folder_.path() + (kind == Canopen ? "/zandrel/canopen-network"
+                                                                  : "/zandrel/devicenet-network");
         QDir().mkpath(network);
-        std::ofstream((network + "/network.ini").toStdString()) << "[node 3]\nrestart_ms=0\n";
+        std::ofstream((network + "/network.ini").toStdString())
+            << (kind == Canopen ? "[node 3]\nrestart_ms=0\n"
+                                : "[node 3]\nrestart_ms=0\nduplicate_mac_check=no\n");
         SetMessageBoxHandler([](const MessageBoxRequest&) { return IDYES; });
         SetSleepHandler([](DWORD) {});
-        downloader_ = std::make_unique<TCOPN_Downloader>();
+        if (kind == Canopen)
+            downloader_ = std::make_unique<TCOPN_Downloader>();
+        else
+            downloader_ = std::make_unique<TDNet_Downloader>();
         if (!downloader_->ReadConfiguration(KeyPath) || !downloader_->GoOnline())
             throw std::runtime_error("the simulated network does not go online");
         downloader_->Node = Node;
@@ -62,6 +73,9 @@ public:
     }
     ~Session() { downloader_.reset(); }
 
+    bool Block(std::uint32_t at, const std::uint8_t* data) {
+        return downloader_->DownloadFirmware(Sector, at, 32, data) != 0;
+    }
     // One pass over the image; the same bytes again only clear bits already clear.
     bool Download() {
         for (std::uint32_t at = 0; at < ImageSize; at += 32)
@@ -72,33 +86,54 @@ public:
 
 private:
     QTemporaryDir folder_;
-    std::unique_ptr<TCOPN_Downloader> downloader_;
+    std::unique_ptr<TFirmware_Downloader> downloader_;
     std::vector<std::uint8_t> image_;
 };
 
-// A block's 38-byte record: initiate + response, six segments + six responses.
-constexpr double FramesPerBlock = 14;
+long lines(const std::string& path) {
+    std::ifstream in(path);
+    return static_cast<long>(std::count(std::istreambuf_iterator<char>(in), {}, '\n'));
+}
+
+// The frames a block takes, from the trace of a short download.
+double framesPerBlock(Bus kind) {
+    QTemporaryDir folder;
+    const std::string trace = (folder.path() + "/blocks.log").toStdString();
+    Session session(kind, false, trace);
+    const long before = lines(trace);
+    constexpr int Blocks = 64;
+    std::vector<std::uint8_t> block(32, 0x00);
+    for (int i = 0; i < Blocks; ++i)
+        session.Block(static_cast<std::uint32_t>(i * 32), block.data());
+    return static_cast<double>(lines(trace) - before) / Blocks;
+}
 
 void BM_Unpaced(benchmark::State& state) {
-    Session session(false);
+    const Bus kind = static_cast<Bus>(state.range(0));
+    const double FramesPerBlock = framesPerBlock(kind);
+    Session session(kind, false);
     for (auto _ : state)
         if (!session.Download())
             state.SkipWithError("a block was refused");
     const double blocks = static_cast<double>(state.iterations()) * ImageSize / 32;
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * ImageSize);
+    state.counters["frames_per_block"] = FramesPerBlock;
     state.counters["frames_per_s"] =
         benchmark::Counter(blocks * FramesPerBlock, benchmark::Counter::kIsRate);
 }
-BENCHMARK(BM_Unpaced)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
+BENCHMARK(BM_Unpaced)
+    ->ArgName("devicenet")
+    ->Arg(Canopen)
+    ->Arg(Devicenet)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(3.0);
 
 void BM_WireModel500k(benchmark::State& state) {
     QTemporaryDir traceFolder;
     const std::string trace = (traceFolder.path() + "/download.log").toStdString();
-    Session session(true, trace);
-    const auto tracedBefore = [&] {
-        std::ifstream in(trace);
-        return std::count(std::istreambuf_iterator<char>(in), {}, '\n');
-    }();
+    Session session(static_cast<Bus>(state.range(0)), true, trace);
+    const long tracedBefore = lines(trace);
     double elapsed = 0;
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
@@ -126,7 +161,13 @@ void BM_WireModel500k(benchmark::State& state) {
     state.counters["wire_s"] = wire;
     state.counters["time_over_wire"] = elapsed / wire;
 }
-BENCHMARK(BM_WireModel500k)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
+BENCHMARK(BM_WireModel500k)
+    ->ArgName("devicenet")
+    ->Arg(Canopen)
+    ->Arg(Devicenet)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime()
+    ->Iterations(1);
 
 } // namespace
 
