@@ -1,6 +1,7 @@
 #include "CanopenNetworkFile.h"
 
 #include "FirmwareImage.h"
+#include "NetworkFile.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -53,25 +54,6 @@ password=1A2B
 
 namespace {
 
-bool number(const std::string& text, int base, std::uint64_t max, std::uint64_t* value) {
-    if (text.empty() || text[0] == '-' || text[0] == '+' || text[0] == ' ')
-        return false;
-    errno = 0;
-    char* end = nullptr;
-    const unsigned long long v = std::strtoull(text.c_str(), &end, base);
-    if (errno != 0 || *end != '\0' || v > max)
-        return false;
-    *value = v;
-    return true;
-}
-
-std::string trim(const std::string& s) {
-    const auto first = s.find_first_not_of(" \t\r");
-    if (first == std::string::npos)
-        return "";
-    return s.substr(first, s.find_last_not_of(" \t\r") - first + 1);
-}
-
 CanopenNodeSettings defaultNode(std::uint8_t id) {
     CanopenNodeSettings node;
     node.nodeId = id;
@@ -102,7 +84,7 @@ bool ParseCanopenNetwork(const std::string& text, const std::string& path,
         std::size_t end = text.find('\n', start);
         if (end == std::string::npos)
             end = text.size();
-        const std::string l = trim(text.substr(start, end - start));
+        const std::string l = TrimBlanks(text.substr(start, end - start));
         start = end + 1;
         ++line;
         if (l.empty() || l[0] == '#' || l[0] == ';')
@@ -110,7 +92,7 @@ bool ParseCanopenNetwork(const std::string& text, const std::string& path,
         if (l.front() == '[') {
             std::uint64_t id = 0;
             if (l.back() != ']' || l.rfind("[node ", 0) != 0 ||
-                !number(trim(l.substr(6, l.size() - 7)), 10, 127, &id) || id == 0)
+                !ParseWholeNumber(TrimBlanks(l.substr(6, l.size() - 7)), 10, 127, &id) || id == 0)
                 return fail("a section is [node N], N from 1 to 127");
             if (!ids.insert(static_cast<std::uint8_t>(id)).second)
                 return fail("node " + std::to_string(id) + " is given twice");
@@ -122,13 +104,13 @@ bool ParseCanopenNetwork(const std::string& text, const std::string& path,
             return fail("not key=value: " + l);
         if (parsed.empty())
             return fail("a key before the first [node N]");
-        const std::string key = trim(l.substr(0, equals));
-        const std::string v = trim(l.substr(equals + 1));
+        const std::string key = TrimBlanks(l.substr(0, equals));
+        const std::string v = TrimBlanks(l.substr(equals + 1));
         CanopenNodeSettings& node = parsed.back();
         FlashNodeSettings& f = node.flash;
         std::uint64_t n = 0;
         const auto u32 = [&](std::uint32_t* field, int base = 0) {
-            if (!number(v, base, 0xFFFFFFFFu, &n))
+            if (!ParseWholeNumber(v, base, 0xFFFFFFFFu, &n))
                 return fail(key + "=" + v + " is not a 32-bit number");
             *field = static_cast<std::uint32_t>(n);
             return true;
@@ -156,7 +138,7 @@ bool ParseCanopenNetwork(const std::string& text, const std::string& path,
             if (!u32(&f.password, 16))
                 return false;
         } else if (key == "restart_ms") {
-            if (!number(v, 10, MaxCanopenRestartMilliseconds, &n))
+            if (!ParseWholeNumber(v, 10, MaxCanopenRestartMilliseconds, &n))
                 return fail(key + "=" + v + " is not a number from 0 to " +
                             std::to_string(MaxCanopenRestartMilliseconds));
             f.restartMilliseconds = static_cast<std::uint32_t>(n);
@@ -174,7 +156,9 @@ bool ParseCanopenNetwork(const std::string& text, const std::string& path,
                 std::size_t comma = v.find(',', from);
                 if (comma == std::string::npos)
                     comma = v.size();
-                if (!number(trim(v.substr(from, comma - from)), 0, MaxSectorSize, &n) || n == 0)
+                if (!ParseWholeNumber(TrimBlanks(v.substr(from, comma - from)), 0, MaxSectorSize,
+                                      &n) ||
+                    n == 0)
                     return fail("sector_sizes are 1 to " + std::to_string(MaxSectorSize) +
                                 " bytes each");
                 sizes.push_back(static_cast<std::uint32_t>(n));

@@ -3,6 +3,7 @@
 #include "CanopenNetworkFile.h"
 #include "DataFolder.h"
 #include "FolderLock.h"
+#include "NetworkFile.h"
 #include "NodeNetwork.h"
 #include "StateFiles.h"
 
@@ -138,29 +139,10 @@ private:
 std::unique_ptr<CanopenSimulation> CanopenSimulation::Start(std::unique_ptr<bus::CanPort> port,
                                                             const std::string& networkFolder,
                                                             std::string* error, NodeClock clock) {
-    if (networkFolder.empty()) {
-        *error = "no folder for the simulated network (neither XDG_DATA_HOME nor a home folder)";
+    std::unique_ptr<FolderLock> lock;
+    std::string text, path;
+    if (!TakeNetworkFolder(networkFolder, DefaultCanopenNetwork, &lock, &text, &path, error))
         return nullptr;
-    }
-    if (!MakeFolders(networkFolder)) {
-        *error = networkFolder + ": cannot be made";
-        return nullptr;
-    }
-    auto lock = FolderLock::Take(networkFolder, error);
-    if (!lock)
-        return nullptr;
-    const std::string path = networkFolder + "/network.ini";
-    std::vector<std::uint8_t> bytes;
-    std::string text;
-    if (ReadWholeFile(path, &bytes)) {
-        text.assign(bytes.begin(), bytes.end());
-    } else {
-        text = DefaultCanopenNetwork;
-        if (!WriteFileReplacing(path, text.data(), text.size())) {
-            *error = path + ": cannot be written";
-            return nullptr;
-        }
-    }
     std::vector<CanopenNodeSettings> nodes;
     if (!ParseCanopenNetwork(text, path, &nodes, error))
         return nullptr;

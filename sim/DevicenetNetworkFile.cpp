@@ -1,6 +1,7 @@
 #include "DevicenetNetworkFile.h"
 
 #include "FirmwareImage.h"
+#include "NetworkFile.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -54,25 +55,6 @@ password=1A2B
 
 namespace {
 
-bool number(const std::string& text, int base, std::uint64_t max, std::uint64_t* value) {
-    if (text.empty() || text[0] == '-' || text[0] == '+' || text[0] == ' ')
-        return false;
-    errno = 0;
-    char* end = nullptr;
-    const unsigned long long v = std::strtoull(text.c_str(), &end, base);
-    if (errno != 0 || *end != '\0' || v > max)
-        return false;
-    *value = v;
-    return true;
-}
-
-std::string trim(const std::string& s) {
-    const auto first = s.find_first_not_of(" \t\r");
-    if (first == std::string::npos)
-        return "";
-    return s.substr(first, s.find_last_not_of(" \t\r") - first + 1);
-}
-
 DevicenetNodeSettings defaultNode(std::uint8_t mac) {
     DevicenetNodeSettings node;
     node.macId = mac;
@@ -104,7 +86,7 @@ bool ParseDevicenetNetwork(const std::string& text, const std::string& path,
         std::size_t end = text.find('\n', start);
         if (end == std::string::npos)
             end = text.size();
-        const std::string l = trim(text.substr(start, end - start));
+        const std::string l = TrimBlanks(text.substr(start, end - start));
         start = end + 1;
         ++line;
         if (l.empty() || l[0] == '#' || l[0] == ';')
@@ -112,7 +94,8 @@ bool ParseDevicenetNetwork(const std::string& text, const std::string& path,
         if (l.front() == '[') {
             std::uint64_t mac = 0;
             if (l.back() != ']' || l.rfind("[node ", 0) != 0 ||
-                !number(trim(l.substr(6, l.size() - 7)), 10, bus::devicenet::MaxMac, &mac))
+                !ParseWholeNumber(TrimBlanks(l.substr(6, l.size() - 7)), 10, bus::devicenet::MaxMac,
+                                  &mac))
                 return fail("a section is [node N], N a MAC ID from 0 to 63");
             if (!macs.insert(static_cast<std::uint8_t>(mac)).second)
                 return fail("node " + std::to_string(mac) + " is given twice");
@@ -124,13 +107,13 @@ bool ParseDevicenetNetwork(const std::string& text, const std::string& path,
             return fail("not key=value: " + l);
         if (parsed.empty())
             return fail("a key before the first [node N]");
-        const std::string key = trim(l.substr(0, equals));
-        const std::string v = trim(l.substr(equals + 1));
+        const std::string key = TrimBlanks(l.substr(0, equals));
+        const std::string v = TrimBlanks(l.substr(equals + 1));
         DevicenetNodeSettings& node = parsed.back();
         FlashNodeSettings& f = node.flash;
         std::uint64_t n = 0;
         const auto unsignedValue = [&](std::uint32_t* field, std::uint64_t max, int base = 0) {
-            if (!number(v, base, max, &n))
+            if (!ParseWholeNumber(v, base, max, &n))
                 return fail(key + "=" + v + " is not a number from 0 to " + std::to_string(max));
             *field = static_cast<std::uint32_t>(n);
             return true;
@@ -179,7 +162,9 @@ bool ParseDevicenetNetwork(const std::string& text, const std::string& path,
                 std::size_t comma = v.find(',', from);
                 if (comma == std::string::npos)
                     comma = v.size();
-                if (!number(trim(v.substr(from, comma - from)), 0, MaxSectorSize, &n) || n == 0)
+                if (!ParseWholeNumber(TrimBlanks(v.substr(from, comma - from)), 0, MaxSectorSize,
+                                      &n) ||
+                    n == 0)
                     return fail("sector_sizes are 1 to " + std::to_string(MaxSectorSize) +
                                 " bytes each");
                 sizes.push_back(static_cast<std::uint32_t>(n));

@@ -3,6 +3,7 @@
 #include "DataFolder.h"
 #include "DevicenetNetworkFile.h"
 #include "FolderLock.h"
+#include "NetworkFile.h"
 #include "NodeNetwork.h"
 #include "StateFiles.h"
 
@@ -141,29 +142,10 @@ std::unique_ptr<DevicenetSimulation> DevicenetSimulation::Start(std::unique_ptr<
                                                                 const std::string& networkFolder,
                                                                 std::string* error,
                                                                 NodeClock clock) {
-    if (networkFolder.empty()) {
-        *error = "no folder for the simulated network (neither XDG_DATA_HOME nor a home folder)";
+    std::unique_ptr<FolderLock> lock;
+    std::string text, path;
+    if (!TakeNetworkFolder(networkFolder, DefaultDevicenetNetwork, &lock, &text, &path, error))
         return nullptr;
-    }
-    if (!MakeFolders(networkFolder)) {
-        *error = networkFolder + ": cannot be made";
-        return nullptr;
-    }
-    auto lock = FolderLock::Take(networkFolder, error);
-    if (!lock)
-        return nullptr;
-    const std::string path = networkFolder + "/network.ini";
-    std::vector<std::uint8_t> bytes;
-    std::string text;
-    if (ReadWholeFile(path, &bytes)) {
-        text.assign(bytes.begin(), bytes.end());
-    } else {
-        text = DefaultDevicenetNetwork;
-        if (!WriteFileReplacing(path, text.data(), text.size())) {
-            *error = path + ": cannot be written";
-            return nullptr;
-        }
-    }
     std::vector<DevicenetNodeSettings> nodes;
     if (!ParseDevicenetNetwork(text, path, &nodes, error))
         return nullptr;

@@ -1,5 +1,6 @@
 #include "NodeFolder.h"
 
+#include "NetworkFile.h"
 #include "StateFiles.h"
 
 #include <algorithm>
@@ -53,19 +54,6 @@ void removeLeftoverTemporaries(const std::string& folder) {
         if (leftoverTemporary(entry->d_name))
             ::unlink((folder + "/" + entry->d_name).c_str());
     ::closedir(dir);
-}
-
-// A whole value in decimal, or hexadecimal after 0x, no sign.
-bool parseNumber(const std::string& text, std::uint64_t max, std::uint64_t* value) {
-    if (text.empty() || text[0] == '-' || text[0] == '+' || text[0] == ' ')
-        return false;
-    errno = 0;
-    char* end = nullptr;
-    const unsigned long long v = std::strtoull(text.c_str(), &end, 0);
-    if (errno != 0 || *end != '\0' || v > max)
-        return false;
-    *value = v;
-    return true;
 }
 
 // "key=value" lines, each key once; false at a line of another form.
@@ -191,7 +179,7 @@ NodeFolder::Found NodeFolder::Load(const std::vector<std::uint32_t>& geometry, N
             *why = "node.state has no " + key;
             return false;
         }
-        if (!parseNumber(it->second, max, value)) {
+        if (!ParseWholeNumber(it->second, 0, max, value)) {
             *why = "node.state has a bad value: " + key + "=" + it->second;
             return false;
         }
