@@ -26,6 +26,34 @@
 
 namespace {
 
+// Opens the node of a row of the nodes-online list and runs "Standard Update" with the
+// image, password 1A2B, answering every question with yes; the download window closes.
+void RunStandardUpdate(TStringGrid* grid, int row, const char* image) {
+    ScriptedMessageBoxes boxes;
+    boxes
+        .ExpectSystem("The module is not currently in the download mode.\r\n"
+                      "Entering Download mode will stop current Node Application Firmware!\r\n"
+                      "Make sure the Node is in a safe state!\r\n"
+                      "Enter download mode?\r\n",
+                      "Warning", IDYES)
+        .ExpectSystem("Are you sure you want to Download New Firmware?\r\n Continue?", "Warning",
+                      IDYES)
+        .ExpectApp("Download Successful", "Success", IDOK)
+        .ExpectApp("Sector Download Complete\r\nExecute new Firmware?", "Caution", IDYES);
+    ScriptedFileDialog files;
+    files.Answer(std::string(image));
+    bool closedByUpdate = false;
+    OnShown<TForm_FW_Download> watch([&](TForm_FW_Download* download) {
+        download->Edit_Password->setText("1A2B");
+        download->Button1->click();
+        closedByUpdate = !download->isVisible();
+        download->close();
+    });
+    grid->DblClickCell(1, row);
+    EXPECT_TRUE(closedByUpdate);
+    EXPECT_EQ(boxes.Pending(), 0u);
+}
+
 TEST(EndToEnd, StandardUpdateOfTheVarnixModule) {
     RecordingSleep sleeps;
     SimulatedVarnix simulated;
@@ -40,29 +68,7 @@ TEST(EndToEnd, StandardUpdateOfTheVarnixModule) {
     EXPECT_EQ(grid->Cell(4, 1), "2.17");
     EXPECT_EQ(grid->Cell(6, 1), "VARNIX Interface Module");
 
-    ScriptedMessageBoxes boxes;
-    boxes
-        .ExpectSystem("The module is not currently in the download mode.\r\n"
-                      "Entering Download mode will stop current Node Application Firmware!\r\n"
-                      "Make sure the Node is in a safe state!\r\n"
-                      "Enter download mode?\r\n",
-                      "Warning", IDYES)
-        .ExpectSystem("Are you sure you want to Download New Firmware?\r\n Continue?", "Warning",
-                      IDYES)
-        .ExpectApp("Download Successful", "Success", IDOK)
-        .ExpectApp("Sector Download Complete\r\nExecute new Firmware?", "Caution", IDYES);
-    ScriptedFileDialog files;
-    files.Answer(std::string(EXAMPLES_DIR "/varnix-app-3.0.hex"));
-    bool closedByUpdate = false;
-    OnShown<TForm_FW_Download> watch1([&](TForm_FW_Download* download) {
-        download->Edit_Password->setText("1A2B");
-        download->Button1->click();
-        closedByUpdate = !download->isVisible();
-        download->close();
-    });
-    grid->DblClickCell(1, 2);
-    EXPECT_TRUE(closedByUpdate);
-    EXPECT_EQ(boxes.Pending(), 0u);
+    RunStandardUpdate(grid, 2, EXAMPLES_DIR "/varnix-app-3.0.hex");
 
     // The module restarted into the new image; the grid follows.
     ASSERT_TRUE(ProcessEventsUntil([&] { return grid->Cell(4, 1) == "3.0"; }));
@@ -94,29 +100,7 @@ void StandardUpdateOfCanopenNodeThree(TForm_FW_Download_Main& window) {
         for (int col = 0; col < 7; ++col)
             EXPECT_EQ(grid->Cell(col, row), rows[row - 1][col]) << "row " << row << " col " << col;
 
-    ScriptedMessageBoxes boxes;
-    boxes
-        .ExpectSystem("The module is not currently in the download mode.\r\n"
-                      "Entering Download mode will stop current Node Application Firmware!\r\n"
-                      "Make sure the Node is in a safe state!\r\n"
-                      "Enter download mode?\r\n",
-                      "Warning", IDYES)
-        .ExpectSystem("Are you sure you want to Download New Firmware?\r\n Continue?", "Warning",
-                      IDYES)
-        .ExpectApp("Download Successful", "Success", IDOK)
-        .ExpectApp("Sector Download Complete\r\nExecute new Firmware?", "Caution", IDYES);
-    ScriptedFileDialog files;
-    files.Answer(std::string(EXAMPLES_DIR "/canopen-app-1.6.hex"));
-    bool closedByUpdate = false;
-    OnShown<TForm_FW_Download> watch([&](TForm_FW_Download* download) {
-        download->Edit_Password->setText("1A2B");
-        download->Button1->click();
-        closedByUpdate = !download->isVisible();
-        download->close();
-    });
-    grid->DblClickCell(1, 1);
-    EXPECT_TRUE(closedByUpdate);
-    EXPECT_EQ(boxes.Pending(), 0u);
+    RunStandardUpdate(grid, 1, EXAMPLES_DIR "/canopen-app-1.6.hex");
 
     // Node 3 restarted into the new image; the grid follows.
     ASSERT_TRUE(ProcessEventsUntil([&] { return grid->Cell(4, 1) == "1.6"; }));
@@ -225,29 +209,7 @@ void StandardUpdateOfDevicenetNodeThree(TForm_FW_Download_Main& window) {
     EXPECT_EQ(grid->Cell(4, 1), "1.5");
     EXPECT_EQ(grid->Cell(6, 1), "Simulated I/O Node");
 
-    ScriptedMessageBoxes boxes;
-    boxes
-        .ExpectSystem("The module is not currently in the download mode.\r\n"
-                      "Entering Download mode will stop current Node Application Firmware!\r\n"
-                      "Make sure the Node is in a safe state!\r\n"
-                      "Enter download mode?\r\n",
-                      "Warning", IDYES)
-        .ExpectSystem("Are you sure you want to Download New Firmware?\r\n Continue?", "Warning",
-                      IDYES)
-        .ExpectApp("Download Successful", "Success", IDOK)
-        .ExpectApp("Sector Download Complete\r\nExecute new Firmware?", "Caution", IDYES);
-    ScriptedFileDialog files;
-    files.Answer(std::string(EXAMPLES_DIR "/devicenet-app-1.6.hex"));
-    bool closedByUpdate = false;
-    OnShown<TForm_FW_Download> watch([&](TForm_FW_Download* download) {
-        download->Edit_Password->setText("1A2B");
-        download->Button1->click();
-        closedByUpdate = !download->isVisible();
-        download->close();
-    });
-    grid->DblClickCell(1, 1);
-    EXPECT_TRUE(closedByUpdate);
-    EXPECT_EQ(boxes.Pending(), 0u);
+    RunStandardUpdate(grid, 1, EXAMPLES_DIR "/devicenet-app-1.6.hex");
 
     ASSERT_TRUE(ProcessEventsUntil([&] { return grid->Cell(4, 1) == "1.6"; }));
     EXPECT_EQ(grid->Cell(3, 1), "3003"); // back in its application
