@@ -1,22 +1,15 @@
 #include "CopnSettings.h"
 
+#include "CanSettings.h"
 #include "CopnInterface.h"
-#include "SettingsStore.h"
-
-#include <QFileInfo>
-#include <QSettings>
-#include <QString>
-#include <cstring>
 
 namespace copn {
 
 namespace {
 
-constexpr const char* DriverName = "QVX_COPN";
-
-bool knownType(std::uint32_t type) {
-    return InterfaceTypeName(type) != nullptr;
-}
+// The settings file, the address and bit rates this driver takes.
+const CanSettingsRules Rules = {"QVX_COPN",       "NodeId",       1,           127,
+                                DefaultOwnNodeId, DefaultBitRate, ValidBitRate};
 
 } // namespace
 
@@ -34,41 +27,20 @@ NetworkSettings DefaultNetworkSettings() {
 }
 
 bool ReadSettings(const char* keyPath, InterfaceRecord* record, NetworkSettings* network) {
-    const std::string file = SettingsFileFor(keyPath, DriverName);
-    if (file.empty() || !record || !network)
+    if (!network)
         return false;
-    InterfaceRecord r = DefaultRecord();
-    if (ReadInterfaceRecord(keyPath, DriverName, &r) && !knownType(r.interfaceType))
-        r = DefaultRecord();
-    NetworkSettings n = DefaultNetworkSettings();
-    if (QFileInfo::exists(QString::fromStdString(file))) {
-        QSettings settings(QString::fromStdString(file), QSettings::IniFormat);
-        settings.beginGroup(QStringLiteral("Network"));
-        bool ok = false;
-        const uint nodeId = settings.value(QStringLiteral("NodeId")).toUInt(&ok);
-        if (ok && nodeId >= 1 && nodeId <= 127)
-            n.nodeId = nodeId;
-        const uint bitRate = settings.value(QStringLiteral("BitRate")).toUInt(&ok);
-        if (ok && ValidBitRate(bitRate))
-            n.bitRate = bitRate;
-    }
-    *record = r;
-    *network = n;
+    std::uint32_t address = 0, bitRate = 0;
+    if (!ReadCanSettings(keyPath, Rules, record, &address, &bitRate))
+        return false;
+    *network = DefaultNetworkSettings();
+    network->nodeId = address;
+    network->bitRate = bitRate;
     return true;
 }
 
 bool SaveSettings(const char* keyPath, const InterfaceRecord& record,
                   const NetworkSettings& network) {
-    if (!SaveInterfaceRecord(keyPath, DriverName, record))
-        return false;
-    QSettings settings(QString::fromStdString(SettingsFileFor(keyPath, DriverName)),
-                       QSettings::IniFormat);
-    settings.beginGroup(QStringLiteral("Network"));
-    settings.setValue(QStringLiteral("NodeId"), network.nodeId & 0xFF);
-    settings.setValue(QStringLiteral("BitRate"), network.bitRate);
-    settings.endGroup();
-    settings.sync();
-    return settings.status() == QSettings::NoError;
+    return SaveCanSettings(keyPath, Rules, record, network.nodeId, network.bitRate);
 }
 
 } // namespace copn

@@ -1,22 +1,15 @@
 #include "DnetSettings.h"
 
+#include "CanSettings.h"
 #include "DnetInterface.h"
-#include "SettingsStore.h"
-
-#include <QFileInfo>
-#include <QSettings>
-#include <QString>
-#include <cstring>
 
 namespace dnet {
 
 namespace {
 
-constexpr const char* DriverName = "QVX_DNET";
-
-bool knownType(std::uint32_t type) {
-    return InterfaceTypeName(type) != nullptr;
-}
+// The settings file, the address and bit rates this driver takes.
+const CanSettingsRules Rules = {"QVX_DNET",    "MacId",        0,           63,
+                                DefaultOwnMac, DefaultBitRate, ValidBitRate};
 
 } // namespace
 
@@ -34,41 +27,20 @@ NetworkSettings DefaultNetworkSettings() {
 }
 
 bool ReadSettings(const char* keyPath, InterfaceRecord* record, NetworkSettings* network) {
-    const std::string file = SettingsFileFor(keyPath, DriverName);
-    if (file.empty() || !record || !network)
+    if (!network)
         return false;
-    InterfaceRecord r = DefaultRecord();
-    if (ReadInterfaceRecord(keyPath, DriverName, &r) && !knownType(r.interfaceType))
-        r = DefaultRecord();
-    NetworkSettings n = DefaultNetworkSettings();
-    if (QFileInfo::exists(QString::fromStdString(file))) {
-        QSettings settings(QString::fromStdString(file), QSettings::IniFormat);
-        settings.beginGroup(QStringLiteral("Network"));
-        bool ok = false;
-        const uint mac = settings.value(QStringLiteral("MacId")).toUInt(&ok);
-        if (ok && mac <= 63)
-            n.macId = mac;
-        const uint bitRate = settings.value(QStringLiteral("BitRate")).toUInt(&ok);
-        if (ok && ValidBitRate(bitRate))
-            n.bitRate = bitRate;
-    }
-    *record = r;
-    *network = n;
+    std::uint32_t address = 0, bitRate = 0;
+    if (!ReadCanSettings(keyPath, Rules, record, &address, &bitRate))
+        return false;
+    *network = DefaultNetworkSettings();
+    network->macId = address;
+    network->bitRate = bitRate;
     return true;
 }
 
 bool SaveSettings(const char* keyPath, const InterfaceRecord& record,
                   const NetworkSettings& network) {
-    if (!SaveInterfaceRecord(keyPath, DriverName, record))
-        return false;
-    QSettings settings(QString::fromStdString(SettingsFileFor(keyPath, DriverName)),
-                       QSettings::IniFormat);
-    settings.beginGroup(QStringLiteral("Network"));
-    settings.setValue(QStringLiteral("MacId"), network.macId & 0xFF);
-    settings.setValue(QStringLiteral("BitRate"), network.bitRate);
-    settings.endGroup();
-    settings.sync();
-    return settings.status() == QSettings::NoError;
+    return SaveCanSettings(keyPath, Rules, record, network.macId, network.bitRate);
 }
 
 } // namespace dnet
