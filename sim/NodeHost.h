@@ -107,6 +107,10 @@ private:
             } else if (auto it = nodes_.find(*target); it != nodes_.end()) {
                 sooner = send(it->second->OnFrame(frame, now));
             }
+            // The timer thread waits for a poke: without one, a node's new deadline would
+            // wait for the next frame.
+            if (sooner)
+                poked_ = true;
         }
         if (sooner)
             wake_.notify_all();
