@@ -35,6 +35,7 @@ std::optional<Output> SdoClient::StartUpload(std::uint16_t index, std::uint8_t s
     subIndex_ = subIndex;
     capacity_ = capacity;
     announced_.reset();
+    lastAnswer_.reset();
     phase_ = Phase::UploadInitiate;
     return request(sdoFrame(node_, 0x40, index, subIndex), now);
 }
@@ -50,6 +51,7 @@ std::optional<Output> SdoClient::StartDownload(std::uint16_t index, std::uint8_t
     outgoing_ = std::move(data);
     sentBytes_ = 0;
     lastSegmentSent_ = false;
+    lastAnswer_.reset();
     phase_ = Phase::DownloadInitiate;
     const std::size_t n = outgoing_.size();
     if (n >= 1 && n <= 4) {
@@ -67,10 +69,22 @@ std::optional<Output> SdoClient::StartDownload(std::uint16_t index, std::uint8_t
 }
 
 Output SdoClient::OnFrame(const CanFrame& frame, TimePoint now) {
-    if (!Busy() || frame.id != SdoTxCobId(node_) || frame.remote || frame.length != 8)
+    if (!Busy() || frame.id != SdoTxCobId(node_) || frame.remote)
         return Output{{}, deadline_};
+    if (frame.length != 8)
+        return fail(SdoAbort::BadCommand);
+    if (lastAnswer_ && frame == *lastAnswer_)
+        return Output{{}, deadline_}; // the same frame twice
     const std::uint8_t command = frame.data[0];
     const std::uint8_t specifier = command >> 5;
+    const bool initiateAnswer = specifier == 2 || specifier == 3;
+    const bool segmentAnswer = specifier == 0 || specifier == 1;
+    // Answers to an earlier, aborted request: another entry's, or a segment's while this
+    // transfer has not begun its segments.
+    if ((specifier == 4 || initiateAnswer) && !sameObject(frame))
+        return Output{{}, deadline_};
+    if (segmentAnswer && initiating())
+        return Output{{}, deadline_};
     if (specifier == 4) {
         result_.abortCode = le32(frame, 4);
         result_.abortedByServer = true;
@@ -79,17 +93,19 @@ Output SdoClient::OnFrame(const CanFrame& frame, TimePoint now) {
         deadline_ = NoDeadline;
         return Output{};
     }
+    if (initiateAnswer && !initiating())
+        return Output{{}, deadline_}; // the transfer's initiate answer, late or repeated
+    lastAnswer_ = frame;
 
     switch (phase_) {
     case Phase::UploadInitiate: {
         if (specifier != 2)
             return fail(SdoAbort::BadCommand);
-        if (!sameObject(frame))
-            return Output{{}, deadline_}; // an answer to an earlier request
         const bool expedited = command & 0x02;
         const bool sizeIndicated = command & 0x01;
         if (expedited) {
             const std::size_t n = sizeIndicated ? 4 - ((command >> 2) & 0x03) : 4;
+            result_.sizeUnstated = !sizeIndicated;
             result_.size = n;
             result_.data.assign(frame.data.begin() + 4,
                                 frame.data.begin() + 4 + std::min(n, capacity_));
@@ -128,8 +144,6 @@ Output SdoClient::OnFrame(const CanFrame& frame, TimePoint now) {
     case Phase::DownloadInitiate: {
         if (specifier != 3)
             return fail(SdoAbort::BadCommand);
-        if (!sameObject(frame))
-            return Output{{}, deadline_};
         if (outgoing_.size() >= 1 && outgoing_.size() <= 4) {
             result_.size = outgoing_.size();
             return finish();

@@ -28,12 +28,22 @@ struct SdoResult {
     // Upload: the value's full length as the server sent it (more than data.size() when the
     // capacity cut it). Download: the bytes written.
     std::size_t size = 0;
+    // Upload: an expedited answer that did not state its size (e=1, s=0). Its four bytes are
+    // then all in size; the entry's own type tells how many of them (from the lowest) count.
+    bool sizeUnstated = false;
 };
 
 // The client side of one SDO channel, to the default SDO server of one node: one upload
 // (read) or download (write) at a time, expedited or segmented. A running transfer that
 // does not hear from the server within the time-out of its last request is aborted with
 // 0x05040000, and the client sends that abort to the server.
+//
+// Answers that cannot belong to the running transfer are dropped rather than taken as a
+// fault, since a server may answer an aborted transfer late, and CAN may deliver a frame
+// twice: while an initiate answer is awaited, segment answers and initiate answers for
+// another index or sub-index are ignored; an abort counts only for the transfer's own index
+// and sub-index; a frame identical to the answer taken last is a repeat. A frame of fewer
+// than eight bytes from the server ends the transfer at once (abort 0x05040001).
 //
 // Step functions: the caller sends the frames of every Output it gets, feeds every frame
 // received on the bus to OnFrame (frames of other COB-IDs are ignored) and calls OnTime when
@@ -80,6 +90,9 @@ private:
     Output finish();
     Output nextDownloadSegment(TimePoint now);
     bool sameObject(const CanFrame& frame) const;
+    bool initiating() const {
+        return phase_ == Phase::UploadInitiate || phase_ == Phase::DownloadInitiate;
+    }
 
     const std::uint8_t node_;
     std::chrono::milliseconds timeout_;
@@ -96,6 +109,8 @@ private:
     std::vector<std::uint8_t> outgoing_;
     std::size_t sentBytes_ = 0;
     bool lastSegmentSent_ = false;
+    // The server's answer taken last in this transfer, to know a repeat of it.
+    std::optional<CanFrame> lastAnswer_;
 
     SdoResult result_;
 };

@@ -86,10 +86,14 @@ TEST_F(SdoClientTest, ExpeditedUpload) {
     run({{"583#4F01100007000000", ""}});
     EXPECT_EQ(client.Result().data, std::vector<std::uint8_t>{0x07});
 
+    EXPECT_FALSE(client.Result().sizeUnstated);
+
     start(client.StartUpload(0x1000, 0, 2, t0), "603#4000100000000000");
     run({{"583#4200100092010200", ""}}); // size not given: four bytes, cut to two
+    EXPECT_EQ(client.Result().status, SdoStatus::Done);
     EXPECT_EQ(client.Result().data, (std::vector<std::uint8_t>{0x92, 0x01}));
     EXPECT_EQ(client.Result().size, 4u);
+    EXPECT_TRUE(client.Result().sizeUnstated);
 }
 
 TEST_F(SdoClientTest, SegmentedUploadWithAndWithoutRoom) {
@@ -224,7 +228,6 @@ TEST_F(SdoClientTest, IgnoresFramesNotMeantForThisTransfer) {
     run({
         {"584#4300100092010200", ""}, // another node's server
         {"603#4300100092010200", ""}, // a request, not a reply
-        {"583#43001000", ""},         // not eight bytes
         {"583#R8", ""},
         {"583#4301100007000000", ""}, // an earlier request's answer: 0x1001
     });
@@ -232,6 +235,97 @@ TEST_F(SdoClientTest, IgnoresFramesNotMeantForThisTransfer) {
     run({{"583#4300100092010200", ""}});
     EXPECT_EQ(client.Result().status, SdoStatus::Done);
     run({{"583#4300100092010200", ""}}); // nothing runs any more
+}
+
+// What a server may still send after the client gave up on a transfer (its time-out), or
+// what CAN delivers twice: none of it ends the transfer that runs now, which goes on to its
+// own answer.
+TEST_F(SdoClientTest, LateAndRepeatedAnswersDoNotEndTheNextTransfer) {
+    struct Case {
+        const char* what;
+        bool upload; // else a segmented download of "0123456789" to 0x3600
+        std::vector<const char*> stale;
+    };
+    const std::vector<Case> cases = {
+        {"a segment answer while the initiate answer is awaited",
+         false,
+         {"583#2000000000000000", "583#3000000000000000"}},
+        {"an upload segment while the initiate answer is awaited",
+         true,
+         {"583#005A414E4452454C", "583#105A414E4452454C"}},
+        {"another entry's initiate answer",
+         false,
+         {"583#6004360000000000", "583#4309360000000200"}},
+        {"another entry's initiate answer, to an upload",
+         true,
+         {"583#6000360000000000", "583#4F0B360002000000"}},
+        {"another entry's abort", false, {"583#8004360000000206", "583#8000100000000405"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.upload) {
+            start(client.StartUpload(0x1008, 0, 256, t0), "603#4008100000000000");
+            run({{c.stale[0], ""}, {c.stale[1], ""}});
+            EXPECT_TRUE(client.Busy());
+            run({
+                {"583#410810000A000000", "603#6000000000000000"},
+                {"583#005A414E4452454C", "603#7000000000000000"},
+                {"583#192D4E3300000000", ""},
+            });
+            EXPECT_EQ(client.Result().data, bytes("ZANDREL-N3"));
+        } else {
+            start(client.StartDownload(0x3600, 0, bytes("0123456789"), t0), "603#210036000A000000");
+            run({{c.stale[0], ""}, {c.stale[1], ""}});
+            EXPECT_TRUE(client.Busy());
+            run({
+                {"583#6000360000000000", "603#0030313233343536"},
+                {"583#2000000000000000", "603#1937383900000000"},
+                {"583#3000000000000000", ""},
+            });
+        }
+        EXPECT_EQ(client.Result().status, SdoStatus::Done);
+    }
+}
+
+TEST_F(SdoClientTest, ARepeatedFrameIsTakenOnce) {
+    start(client.StartDownload(0x3600, 0, bytes("0123456789"), t0), "603#210036000A000000");
+    run({
+        {"583#6000360000000000", "603#0030313233343536"},
+        {"583#6000360000000000", ""}, // the initiate answer again
+        {"583#2000000000000000", "603#1937383900000000"},
+        {"583#2000000000000000", ""}, // the first segment's answer again
+        {"583#3000000000000000", ""},
+    });
+    EXPECT_EQ(client.Result().status, SdoStatus::Done);
+
+    start(client.StartUpload(0x1008, 0, 256, t0), "603#4008100000000000");
+    run({
+        {"583#410810000A000000", "603#6000000000000000"},
+        {"583#410810000A000000", ""},
+        {"583#005A414E4452454C", "603#7000000000000000"},
+        {"583#005A414E4452454C", ""}, // its bytes are kept once
+        {"583#192D4E3300000000", ""},
+    });
+    EXPECT_EQ(client.Result().status, SdoStatus::Done);
+    EXPECT_EQ(client.Result().data, bytes("ZANDREL-N3"));
+}
+
+TEST_F(SdoClientTest, TheTransfersOwnAbortStillEndsIt) {
+    start(client.StartDownload(0x3600, 0, bytes("0123456789"), t0), "603#210036000A000000");
+    run({
+        {"583#6000360000000000", "603#0030313233343536"},
+        {"583#8000360000000606", ""}, // hardware error, in the middle of the segments
+    });
+    expectFailed(SdoAbort::HardwareError, true);
+}
+
+TEST_F(SdoClientTest, AShortFrameEndsTheTransferAtOnce) {
+    for (const char* reply : {"583#43001000", "583#", "583#60003600000000"}) {
+        SCOPED_TRACE(reply);
+        start(client.StartUpload(0x1000, 0, 4, t0), "603#4000100000000000");
+        run({{reply, "603#8000100001000405"}});
+        expectFailed(SdoAbort::BadCommand, false);
+    }
 }
 
 } // namespace
