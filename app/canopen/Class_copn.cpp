@@ -234,12 +234,23 @@ int32_t TCOPN_Downloader::SetSectorChecksum(uint8_t sector) {
         return 0;
     if (!selectSector(sector))
         return 0;
+    // Older nodes lack the size and width entries, and the defaults are theirs. A node that
+    // has them but did not answer (a time-out, a bus fault, another refusal) gets no checksum:
+    // a guessed one could pass as valid for content the node does not hold.
     uint32_t size = 0;
-    if (!copnInterface->SDO_Upload_UNSIGNED32(handle(), node(), SectorSize, 0, &size))
+    SetLastError(0);
+    if (!copnInterface->SDO_Upload_UNSIGNED32(handle(), node(), SectorSize, 0, &size)) {
+        if (GetLastError() != NoSuchObject)
+            return 0;
         size = DefaultChecksumSize;
+    }
     uint8_t width = 0;
-    if (!copnInterface->SDO_Upload_UNSIGNED8(handle(), node(), ChecksumWidth, 0, &width))
+    SetLastError(0);
+    if (!copnInterface->SDO_Upload_UNSIGNED8(handle(), node(), ChecksumWidth, 0, &width)) {
+        if (GetLastError() != NoSuchObject)
+            return 0;
         width = DefaultChecksumWidth;
+    }
 
     // An unsigned 32-bit sum that wraps, never past the end of the mirror.
     uint32_t sum = 0;

@@ -23,6 +23,9 @@ public:
     // The sector size and the summands' width when the node does not give them.
     static constexpr std::uint32_t DefaultChecksumSize = 0x2FFFF;
     static constexpr std::uint8_t DefaultChecksumWidth = 16;
+    // The SDO abort code of an entry the node does not have (object does not exist), which
+    // the driver leaves in the last-error value of a failed transfer.
+    static constexpr std::uint32_t NoSuchObject = 0x06020000;
     static constexpr int BlockAttempts = 3;
     static constexpr DWORD ErasePause = 2500;        // ms, after a successful erase
     static constexpr DWORD DownloadModePause = 2500; // ms, while the node restarts

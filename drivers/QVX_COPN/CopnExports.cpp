@@ -41,6 +41,24 @@ using Bits = std::conditional_t<
     std::conditional_t<sizeof(T) == 2, uint16_t,
                        std::conditional_t<sizeof(T) == 4, uint32_t, std::uint64_t>>>;
 
+// Whether the transfer succeeded; when it failed, the calling thread's last-error value
+// holds its SDO abort code (the server's, or the one this master sent: 0x05040000 for a
+// time-out), so that a caller can tell an entry the node lacks from a node that is not there.
+bool succeeded(const bus::canopen::SdoResult& result) {
+    if (result.status == SdoStatus::Done)
+        return true;
+    SetProgramLastError(result.abortCode != 0 ? result.abortCode : bus::canopen::SdoAbort::General);
+    return false;
+}
+
+// An upload's value for an entry of n bytes: the size the server stated, or, from an
+// expedited answer that states none, its n lowest bytes.
+bool fitsEntry(const bus::canopen::SdoResult& result, std::size_t n) {
+    if (result.data.size() != n)
+        return false;
+    return result.size == n || (result.sizeUnstated && result.size >= n);
+}
+
 template <typename T>
 int32_t download(uint32_t h, uint8_t node, uint16_t index, uint8_t sub, T value) {
     const auto bits = std::bit_cast<Bits<T>>(value);
@@ -48,7 +66,7 @@ int32_t download(uint32_t h, uint8_t node, uint16_t index, uint8_t sub, T value)
     for (std::size_t i = 0; i < sizeof(T); ++i)
         bytes[i] = static_cast<uint8_t>(bits >> (8 * i));
     return onMaster(h, [&](copn::Master& master) {
-        return master.Download(node, index, sub, std::move(bytes)).status == SdoStatus::Done;
+        return succeeded(master.Download(node, index, sub, std::move(bytes)));
     });
 }
 
@@ -58,9 +76,12 @@ int32_t upload(uint32_t h, uint8_t node, uint16_t index, uint8_t sub, T* value) 
         return 0;
     return onMaster(h, [&](copn::Master& master) {
         const auto result = master.Upload(node, index, sub, sizeof(T));
-        if (result.status != SdoStatus::Done || result.size != sizeof(T) ||
-            result.data.size() != sizeof(T))
+        if (!succeeded(result))
             return false;
+        if (!fitsEntry(result, sizeof(T))) {
+            SetProgramLastError(bus::canopen::SdoAbort::LengthMismatch);
+            return false;
+        }
         Bits<T> bits = 0;
         for (std::size_t i = 0; i < sizeof(T); ++i)
             bits = static_cast<Bits<T>>(bits | static_cast<Bits<T>>(result.data[i]) << (8 * i));
@@ -280,8 +301,8 @@ COPN_EXPORT int32_t SDO_Download(uint32_t h, uint8_t node, uint16_t index, uint8
     if (length == 0 || !data)
         return 0;
     return onMaster(h, [&](copn::Master& master) {
-        return master.Download(node, index, sub, std::vector<uint8_t>(data, data + length))
-                   .status == SdoStatus::Done;
+        return succeeded(
+            master.Download(node, index, sub, std::vector<uint8_t>(data, data + length)));
     });
 }
 
@@ -326,7 +347,7 @@ COPN_EXPORT int32_t SDO_Upload(uint32_t h, uint8_t node, uint16_t index, uint8_t
         return 0;
     return onMaster(h, [&](copn::Master& master) {
         const auto result = master.Upload(node, index, sub, *length);
-        if (result.status != SdoStatus::Done)
+        if (!succeeded(result))
             return false;
         if (!result.data.empty())
             std::memcpy(data, result.data.data(), result.data.size());

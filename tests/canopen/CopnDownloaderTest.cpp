@@ -164,6 +164,31 @@ INSTANTIATE_TEST_SUITE_P(
                     ChecksumCase{"SizePastTheMirrorStopsAtItsEnd", 16, 0x40000, false, 0x7FFD8001}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// The size and width fall back to their defaults only for a node without those entries. An
+// upload that failed otherwise (here a time-out) leaves the node without a checksum, and the
+// window with "Could Not Write Checksum", rather than with a guess that may pass as valid.
+TEST_F(CopnDownloaderTest, ChecksumIsNotGuessedWhenTheNodeDidNotAnswer) {
+    fake.SetU32(TheNode, 0x360E, 0, 4);
+    fake.SetU8(TheNode, 0x3611, 0, 8);
+    struct Case {
+        const char* failing;
+        Calls calls;
+    };
+    const std::vector<Case> cases = {
+        {"SDO_Upload_UNSIGNED32", {selectSector2, "SDO_Upload_UNSIGNED32(256,3,0x360E,0)"}},
+        {"SDO_Upload_UNSIGNED8",
+         {selectSector2, "SDO_Upload_UNSIGNED32(256,3,0x360E,0)",
+          "SDO_Upload_UNSIGNED8(256,3,0x3611,0)"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.failing);
+        fake.ClearCalls();
+        fake.QueueResults(c.failing, {0});
+        EXPECT_EQ(downloader->SetSectorChecksum(2), 0);
+        EXPECT_EQ(fake.AllCalls(), c.calls);
+    }
+}
+
 // Operations that name a sector first select it; when the node refuses the selection they
 // stop there, with their output untouched.
 TEST_F(CopnDownloaderTest, ARefusedSectorSelectionStopsTheOperation) {

@@ -103,12 +103,22 @@ int32_t answer(const char* name, const std::string& call) {
 
 #define CALL(name, ...) answer(#name, callText(#name __VA_OPT__(, ) __VA_ARGS__))
 
-// The entry's bytes, when the node has it.
-bool object(uint8_t node, uint16_t index, uint8_t sub, std::vector<uint8_t>& out) {
+void setProgramLastError(uint32_t value);
+
+// The entry's bytes, when the node has it. Like the real driver, a failed upload leaves its
+// SDO abort code in the program's last-error value: "object does not exist" for an entry the
+// node lacks, and the time-out for an upload the test made fail.
+bool object(int32_t result, uint8_t node, uint16_t index, uint8_t sub, std::vector<uint8_t>& out) {
+    if (!result) {
+        setProgramLastError(0x05040000);
+        return false;
+    }
     std::lock_guard lock(mutex);
     auto it = objects.find({node, index, sub});
-    if (it == objects.end())
+    if (it == objects.end()) {
+        setProgramLastError(0x06020000);
         return false;
+    }
     out = it->second;
     return true;
 }
@@ -253,7 +263,7 @@ EXPORT int32_t SDO_Upload_UNSIGNED8(uint32_t handle, uint8_t node, uint16_t inde
                                     uint8_t* value) {
     int32_t result = CALL(SDO_Upload_UNSIGNED8, handle, node, hex16(index), sub);
     std::vector<uint8_t> data;
-    if (result && !object(node, index, sub, data))
+    if (!object(result, node, index, sub, data))
         result = 0;
     if (result)
         *value = static_cast<uint8_t>(littleEndian(data, 1));
@@ -263,7 +273,7 @@ EXPORT int32_t SDO_Upload_UNSIGNED32(uint32_t handle, uint8_t node, uint16_t ind
                                      uint32_t* value) {
     int32_t result = CALL(SDO_Upload_UNSIGNED32, handle, node, hex16(index), sub);
     std::vector<uint8_t> data;
-    if (result && !object(node, index, sub, data))
+    if (!object(result, node, index, sub, data))
         result = 0;
     if (result)
         *value = littleEndian(data, 4);
@@ -274,7 +284,7 @@ EXPORT int32_t SDO_Upload(uint32_t handle, uint8_t node, uint16_t index, uint8_t
                           uint32_t* length, uint8_t* data) {
     int32_t result = CALL(SDO_Upload, handle, node, hex16(index), sub, *length);
     std::vector<uint8_t> entry;
-    if (result && !object(node, index, sub, entry))
+    if (!object(result, node, index, sub, entry))
         result = 0;
     if (result) {
         const uint32_t n = std::min<uint32_t>(*length, static_cast<uint32_t>(entry.size()));

@@ -220,6 +220,53 @@ TEST_F(CopnExportsTest, TypedValuesTravelLittleEndian) {
     EXPECT_EQ(real, 1.5f);
 }
 
+// An expedited answer may leave its size out (e=1, s=0): all four bytes come, and the entry's
+// own type takes its low bytes.
+TEST_F(CopnExportsTest, TypedUploadsTakeExpeditedAnswersWithoutASize) {
+    copntest::ScriptedNode quiet(bus, 5);
+    quiet.On("605#4011360000000000", {"585#4211360008000000"})
+        .On("605#400C100000000000", {"585#420C1000E8030000"})
+        .On("605#4000100000000000", {"585#4200100092010200"});
+    std::uint8_t width = 0;
+    std::uint16_t guardTime = 0;
+    std::uint32_t deviceType = 0;
+    EXPECT_EQ(SDO_Upload_UNSIGNED8(h, 5, 0x3611, 0, &width), 1);
+    EXPECT_EQ(width, 8);
+    EXPECT_EQ(SDO_Upload_UNSIGNED16(h, 5, 0x100C, 0, &guardTime), 1);
+    EXPECT_EQ(guardTime, 1000);
+    EXPECT_EQ(SDO_Upload_UNSIGNED32(h, 5, 0x1000, 0, &deviceType), 1);
+    EXPECT_EQ(deviceType, 0x00020192u);
+    EXPECT_TRUE(quiet.ScriptDone());
+
+    // A stated size that does not fit the type is still refused.
+    quiet.On("605#4011360000000000", {"585#4B11360008000000"});
+    EXPECT_EQ(SDO_Upload_UNSIGNED8(h, 5, 0x3611, 0, &width), 0);
+}
+
+// A failed transfer leaves its abort code in the caller's last-error value, so that the
+// program can tell an entry the node lacks from a node that did not answer.
+TEST_F(CopnExportsTest, AFailedTransferLeavesItsAbortCode) {
+    std::uint32_t value = 0;
+    SetLastError(0);
+    EXPECT_EQ(SDO_Upload_UNSIGNED32(h, 3, 0x360E, 0, &value), 0);
+    EXPECT_EQ(GetLastError(), 0x06020000u); // object does not exist
+    SetLastError(0);
+    EXPECT_EQ(SDO_Download_UNSIGNED32(h, 3, 0x1000, 0, 1), 0);
+    EXPECT_EQ(GetLastError(), 0x06010002u); // read-only
+
+    ASSERT_EQ(SetSDOTimeout(h, 20), 1);
+    node.Silence();
+    SetLastError(0);
+    auto running = std::async(std::launch::async, [&] {
+        const std::int32_t result = SDO_Upload_UNSIGNED32(h, 3, 0x3611, 0, &value);
+        return std::pair(result, GetLastError());
+    });
+    ASSERT_TRUE(log.WaitFor("603#4011360000000000"));
+    clock.Advance(20ms);
+    master().Poke();
+    EXPECT_EQ(finished(running), std::pair(0, 0x05040000u)); // timed out
+}
+
 TEST_F(CopnExportsTest, UploadWritesAtMostTheCapacityAndSaysHowMuch) {
     std::uint8_t data[256];
     std::memset(data, 0xEE, sizeof data);
