@@ -4,9 +4,7 @@
 #include "NetworkFile.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
-#include <set>
 
 namespace sim {
 
@@ -19,6 +17,19 @@ const char* const DefaultCanopenNetwork =
 # (0x1009), vendor_id, product_code, revision_number, serial_number (0x1018:01 to :04),
 # sector_sizes (bytes, comma-separated), checksum_width (8 or 16), checksum_window (bytes
 # summed; 0: the sector's size), password (hexadecimal), restart_ms (0 to 2000).
+#
+# How the field behaves, each off unless asked for:
+#   answer_delay_ms (0 to 5000): every answer of the node comes that much later
+#   heartbeat_ms    (0 to 65535): the heartbeat the node produces from its boot-up, 0x1017
+#                   (writable; 0: none)
+#   guarding        yes/no: the node answers guard requests and has 0x100C/0x100D [yes]
+#   size_indicated  yes/no: its expedited upload answers state their size [yes]
+# and a [bus] section for the frames the nodes receive and send, counted from the start of
+# the network so that a run repeats: lose_every=N (every Nth frame is lost), duplicate_every=N
+# (every Nth arrives twice), delay_every=N with delay_ms=MS (every Nth arrives MS later, 0 to
+# 5000); N from 0 (never) to 1000000. For example:
+#   [bus]
+#   lose_every=50
 
 [node 3]
 device_type=0x00000191
@@ -71,85 +82,63 @@ CanopenNodeSettings defaultNode(std::uint8_t id) {
 } // namespace
 
 bool ParseCanopenNetwork(const std::string& text, const std::string& path,
-                         std::vector<CanopenNodeSettings>* nodes, std::string* error) {
+                         std::vector<CanopenNodeSettings>* nodes, NetworkBehaviour* behaviour,
+                         std::string* error) {
     std::vector<CanopenNodeSettings> parsed;
-    std::set<std::uint8_t> ids;
-    std::size_t start = 0;
-    int line = 0;
-    const auto fail = [&](const std::string& what) {
-        *error = path + ":" + std::to_string(line) + ": " + what;
-        return false;
+    const auto openNode = [&](std::uint8_t id) {
+        parsed.push_back(defaultNode(id));
     };
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string::npos)
-            end = text.size();
-        const std::string l = TrimBlanks(text.substr(start, end - start));
-        start = end + 1;
-        ++line;
-        if (l.empty() || l[0] == '#' || l[0] == ';')
-            continue;
-        if (l.front() == '[') {
-            std::uint64_t id = 0;
-            if (l.back() != ']' || l.rfind("[node ", 0) != 0 ||
-                !ParseWholeNumber(TrimBlanks(l.substr(6, l.size() - 7)), 10, 127, &id) || id == 0)
-                return fail("a section is [node N], N from 1 to 127");
-            if (!ids.insert(static_cast<std::uint8_t>(id)).second)
-                return fail("node " + std::to_string(id) + " is given twice");
-            parsed.push_back(defaultNode(static_cast<std::uint8_t>(id)));
-            continue;
-        }
-        const auto equals = l.find('=');
-        if (equals == std::string::npos)
-            return fail("not key=value: " + l);
-        if (parsed.empty())
-            return fail("a key before the first [node N]");
-        const std::string key = TrimBlanks(l.substr(0, equals));
-        const std::string v = TrimBlanks(l.substr(equals + 1));
+    const auto readKey = [&](const std::string& key, const std::string& v) -> std::string {
         CanopenNodeSettings& node = parsed.back();
         FlashNodeSettings& f = node.flash;
         std::uint64_t n = 0;
-        const auto u32 = [&](std::uint32_t* field, int base = 0) {
+        const auto u32 = [&](std::uint32_t* field, int base = 0) -> std::string {
             if (!ParseWholeNumber(v, base, 0xFFFFFFFFu, &n))
-                return fail(key + "=" + v + " is not a 32-bit number");
+                return key + "=" + v + " is not a 32-bit number";
             *field = static_cast<std::uint32_t>(n);
-            return true;
+            return "";
         };
-        if (key == "device_type") {
-            if (!u32(&f.identity.deviceType))
-                return false;
-        } else if (key == "device_name") {
+        if (key == "device_type")
+            return u32(&f.identity.deviceType);
+        if (key == "device_name") {
             f.identity.deviceName = v;
-        } else if (key == "hardware_version") {
+            return "";
+        }
+        if (key == "hardware_version") {
             node.hardwareVersion = v;
-        } else if (key == "vendor_id") {
-            if (!u32(&f.identity.vendorId))
-                return false;
-        } else if (key == "product_code") {
-            if (!u32(&f.identity.productCode))
-                return false;
-        } else if (key == "revision_number") {
-            if (!u32(&f.identity.revision))
-                return false;
-        } else if (key == "serial_number") {
-            if (!u32(&f.identity.serialNumber))
-                return false;
-        } else if (key == "password") {
-            if (!u32(&f.password, 16))
-                return false;
-        } else if (key == "restart_ms") {
-            if (!ParseWholeNumber(v, 10, MaxCanopenRestartMilliseconds, &n))
-                return fail(key + "=" + v + " is not a number from 0 to " +
-                            std::to_string(MaxCanopenRestartMilliseconds));
-            f.restartMilliseconds = static_cast<std::uint32_t>(n);
-        } else if (key == "checksum_width") {
+            return "";
+        }
+        if (key == "vendor_id")
+            return u32(&f.identity.vendorId);
+        if (key == "product_code")
+            return u32(&f.identity.productCode);
+        if (key == "revision_number")
+            return u32(&f.identity.revision);
+        if (key == "serial_number")
+            return u32(&f.identity.serialNumber);
+        if (key == "password")
+            return u32(&f.password, 16);
+        if (key == "restart_ms")
+            return ReadNumber(key, v, MaxCanopenRestartMilliseconds, &f.restartMilliseconds, 10);
+        if (key == "heartbeat_ms") {
+            std::uint32_t ms = 0;
+            std::string what = ReadNumber(key, v, 0xFFFF, &ms, 10);
+            node.heartbeatMilliseconds = static_cast<std::uint16_t>(ms);
+            return what;
+        }
+        if (key == "guarding")
+            return ReadYesNo(key, v, &node.guarding);
+        if (key == "size_indicated")
+            return ReadYesNo(key, v, &node.sizeIndicated);
+        if (key == "checksum_width") {
             if (v != "8" && v != "16")
-                return fail(key + "=" + v + " is not 8 or 16");
+                return key + "=" + v + " is not 8 or 16";
             f.checksum.width = static_cast<std::uint8_t>(std::atoi(v.c_str()));
-        } else if (key == "checksum_window") {
-            if (!u32(&f.checksum.window))
-                return false;
-        } else if (key == "sector_sizes") {
+            return "";
+        }
+        if (key == "checksum_window")
+            return u32(&f.checksum.window);
+        if (key == "sector_sizes") {
             std::vector<std::uint32_t> sizes;
             std::size_t from = 0;
             while (from <= v.size()) {
@@ -159,24 +148,27 @@ bool ParseCanopenNetwork(const std::string& text, const std::string& path,
                 if (!ParseWholeNumber(TrimBlanks(v.substr(from, comma - from)), 0, MaxSectorSize,
                                       &n) ||
                     n == 0)
-                    return fail("sector_sizes are 1 to " + std::to_string(MaxSectorSize) +
-                                " bytes each");
+                    return "sector_sizes are 1 to " + std::to_string(MaxSectorSize) + " bytes each";
                 sizes.push_back(static_cast<std::uint32_t>(n));
                 from = comma + 1;
             }
             if (sizes.empty() || sizes.size() > 255)
-                return fail("a node has 1 to 255 sectors");
+                return "a node has 1 to 255 sectors";
             f.sectorSizes = sizes;
-        } else {
-            return fail("unknown key " + key);
+            return "";
         }
-    }
-    if (parsed.empty()) {
-        *error = path + ": lists no node";
+        return "unknown key " + key;
+    };
+    if (!ReadNetworkFile(text, path, {1, 127, "N from 1 to 127"}, openNode, readKey, behaviour,
+                         error))
         return false;
-    }
     *nodes = std::move(parsed);
     return true;
+}
+
+bool ParseCanopenNetwork(const std::string& text, const std::string& path,
+                         std::vector<CanopenNodeSettings>* nodes, std::string* error) {
+    return ParseCanopenNetwork(text, path, nodes, nullptr, error);
 }
 
 void LeaveCanopenFactory(FlashNode& node) {

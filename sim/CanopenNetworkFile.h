@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CanopenNode.h"
+#include "NetworkFile.h"
 
 #include <string>
 #include <vector>
@@ -19,10 +20,19 @@ namespace sim {
 //   checksum_window  bytes summed, 0 for the sector's size [196606]
 //   password         download-mode password, hexadecimal [1A2B]
 //   restart_ms       how long a Reset Node keeps the node off the bus, 0 to 2000 [1000]
+//   heartbeat_ms     the producer heartbeat time at boot-up (0x1017), 0 to 65535 [0: none]
+//   guarding         yes/no: answers guard requests, has 0x100C and 0x100D [yes]
+//   size_indicated   yes/no: expedited upload answers state their size [yes]
+// and those every network has (see NetworkBehaviour): answer_delay_ms, and the [bus] section.
 extern const char* const DefaultCanopenNetwork;
 
-// The nodes the text lists; false, with "<path>:<line>: what is wrong" in *error, for text
-// that describes no valid network (a bad value, an unknown key, a node given twice, none).
+// The nodes the text lists, and what it asks of the host (*behaviour, when given); false,
+// with "<path>:<line>: what is wrong" in *error, for text that describes no valid network (a
+// bad value, an unknown key, a node given twice, none).
+bool ParseCanopenNetwork(const std::string& text, const std::string& path,
+                         std::vector<CanopenNodeSettings>* nodes, NetworkBehaviour* behaviour,
+                         std::string* error);
+// The nodes alone.
 bool ParseCanopenNetwork(const std::string& text, const std::string& path,
                          std::vector<CanopenNodeSettings>* nodes, std::string* error);
 

@@ -77,6 +77,7 @@ std::uint32_t abortFor(NodeError error) {
 std::size_t widthOf(std::uint16_t index) {
     switch (index) {
     case 0x100C:
+    case 0x1017:
         return 2;
     case 0x100D:
     case 0x3604:
@@ -100,7 +101,9 @@ std::string RevisionText(std::uint32_t revision) {
 
 CanopenNode::CanopenNode(CanopenNodeSettings settings, FlashSource flash)
     : settings_(std::move(settings)), flashSource_(std::move(flash)), sdo_(settings_.nodeId, *this),
-      guard_(settings_.nodeId) {}
+      guard_(settings_.nodeId), errorControl_(settings_.nodeId, settings_.heartbeatMilliseconds) {
+    sdo_.SetSizeIndicated(settings_.sizeIndicated);
+}
 
 FlashNode* CanopenNode::flash() {
     if (!flash_ && !flashRefused_) {
@@ -122,21 +125,24 @@ bool CanopenNode::restarting() const {
     return flash_ && !flash_->Online();
 }
 
-Output CanopenNode::PowerOn() {
-    return bootUp();
+Output CanopenNode::PowerOn(TimePoint now) {
+    return withDeadline(bootUp(now));
 }
 
-Output CanopenNode::bootUp() {
+Output CanopenNode::bootUp(TimePoint now) {
     sdo_.Reset();
     selected_ = 0;
     if (flash_)
         announced_ = flash_->Incarnation();
+    errorControl_.BootUp(now);
     return guard_.BootUp();
 }
 
 Output CanopenNode::withDeadline(Output output) const {
     if (restarting())
         output.deadline = std::min(output.deadline, flash_->BackAt());
+    else
+        output.deadline = std::min(output.deadline, errorControl_.Deadline());
     return output;
 }
 
@@ -146,8 +152,11 @@ Output CanopenNode::OnTime(TimePoint now) {
     if (restarting())
         return withDeadline({});
     if (flash_ && flash_->Incarnation() != announced_)
-        return withDeadline(bootUp());
-    return withDeadline(sdo_.OnTime(now));
+        return withDeadline(bootUp(now));
+    Output out = sdo_.OnTime(now);
+    Output timed = errorControl_.OnTime(now, guard_.State());
+    out.frames.insert(out.frames.end(), timed.frames.begin(), timed.frames.end());
+    return withDeadline(std::move(out));
 }
 
 Output CanopenNode::OnFrame(const CanFrame& frame, TimePoint now) {
@@ -157,7 +166,7 @@ Output CanopenNode::OnFrame(const CanFrame& frame, TimePoint now) {
         return withDeadline({}); // off the bus: hears nothing
     if (flash_ && flash_->Incarnation() != announced_) {
         // Back from a restart whose end nobody asked about yet: announce it first.
-        Output out = bootUp();
+        Output out = bootUp(now);
         Output rest = OnFrame(frame, now);
         out.frames.insert(out.frames.end(), rest.frames.begin(), rest.frames.end());
         out.deadline = rest.deadline;
@@ -166,32 +175,39 @@ Output CanopenNode::OnFrame(const CanFrame& frame, TimePoint now) {
     if (auto nmt = bus::canopen::DecodeNmt(frame)) {
         if (!nmt->AddressesNode(settings_.nodeId))
             return withDeadline({});
-        return withDeadline(onNmt(*nmt));
+        return withDeadline(onNmt(*nmt, now));
     }
-    if (frame.id == bus::canopen::ErrorControlCobId(settings_.nodeId) && frame.remote)
+    if (frame.id == bus::canopen::ErrorControlCobId(settings_.nodeId) && frame.remote) {
+        if (!settings_.guarding)
+            return withDeadline({});
+        errorControl_.OnGuardRequest(now);
         return withDeadline(guard_.OnFrame(frame));
+    }
     if (frame.id == bus::canopen::SdoRxCobId(settings_.nodeId) && !frame.remote) {
         // A stopped node keeps its SDO server quiet; one without flash cannot serve.
         if (guard_.State() == NmtState::Stopped || !flash())
-            return {};
+            return withDeadline({});
+        now_ = now;
         return withDeadline(sdo_.OnFrame(frame, now));
     }
     return withDeadline({});
 }
 
-Output CanopenNode::onNmt(const bus::canopen::NmtMessage& message) {
+Output CanopenNode::onNmt(const bus::canopen::NmtMessage& message, TimePoint now) {
     switch (message.command) {
     case NmtCommand::ResetNode: {
         FlashNode* node = flash();
         if (!node)
             return {};
         sdo_.Reset();
-        if (node->Reset())
+        if (node->Reset()) {
+            errorControl_.Halt();
             return {}; // off the bus; the boot-up follows when it is back
-        return bootUp();
+        }
+        return bootUp(now);
     }
     case NmtCommand::ResetCommunication:
-        return bootUp();
+        return bootUp(now);
     default:
         if (auto state = bus::canopen::StateAfter(message.command))
             guard_.SetState(*state);
@@ -200,6 +216,8 @@ Output CanopenNode::onNmt(const bus::canopen::NmtMessage& message) {
 }
 
 SdoReadResult CanopenNode::Read(std::uint16_t index, std::uint8_t subIndex) {
+    if (!settings_.guarding && (index == 0x100C || index == 0x100D))
+        return refused(SdoAbort::NoObject);
     FlashNode* node = flash();
     if (!node)
         return refused(SdoAbort::General);
@@ -230,7 +248,7 @@ SdoReadResult CanopenNode::Read(std::uint16_t index, std::uint8_t subIndex) {
         result = value(identity.deviceType, 4);
         break;
     case 0x1001:
-        result = value(0, 1);
+        result = value(errorControl_.ErrorRegister(), 1);
         break;
     case 0x1008:
         result = text(identity.deviceName);
@@ -242,10 +260,13 @@ SdoReadResult CanopenNode::Read(std::uint16_t index, std::uint8_t subIndex) {
         result = text(RevisionText(node->RunningRevision()));
         break;
     case 0x100C:
-        result = value(guardTime_, 2);
+        result = value(errorControl_.GuardTime(), 2);
         break;
     case 0x100D:
-        result = value(lifeTimeFactor_, 1);
+        result = value(errorControl_.LifeTimeFactor(), 1);
+        break;
+    case 0x1017:
+        result = value(errorControl_.HeartbeatTime(), 2);
         break;
     case 0x3604:
         result = value(selected_, 1);
@@ -322,6 +343,8 @@ std::uint32_t CanopenNode::CheckWrite(std::uint16_t index, std::uint8_t subIndex
 
 std::uint32_t CanopenNode::Write(std::uint16_t index, std::uint8_t subIndex,
                                  const std::vector<std::uint8_t>& data) {
+    if (!settings_.guarding && (index == 0x100C || index == 0x100D))
+        return SdoAbort::NoObject;
     FlashNode* node = flash();
     if (!node)
         return SdoAbort::General;
@@ -351,6 +374,7 @@ std::uint32_t CanopenNode::Write(std::uint16_t index, std::uint8_t subIndex,
     case 0x360F:
     case 0x100C:
     case 0x100D:
+    case 0x1017:
         break;
     default:
         return SdoAbort::NoObject;
@@ -375,10 +399,13 @@ std::uint32_t CanopenNode::Write(std::uint16_t index, std::uint8_t subIndex,
     case 0x360F:
         return abortFor(node->ArmDownloadMode(v).error);
     case 0x100C:
-        guardTime_ = static_cast<std::uint16_t>(v);
+        errorControl_.SetGuardTime(static_cast<std::uint16_t>(v));
         return 0;
     case 0x100D:
-        lifeTimeFactor_ = static_cast<std::uint8_t>(v);
+        errorControl_.SetLifeTimeFactor(static_cast<std::uint8_t>(v));
+        return 0;
+    case 0x1017:
+        errorControl_.SetHeartbeatTime(static_cast<std::uint16_t>(v), now_);
         return 0;
     }
     return SdoAbort::General;

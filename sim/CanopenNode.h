@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CanopenErrorControl.h"
 #include "FlashNode.h"
 #include "canopen/Guarding.h"
 #include "canopen/Nmt.h"
@@ -18,10 +19,19 @@ struct CanopenNodeSettings {
     std::uint8_t nodeId = 0;
     FlashNodeSettings flash;
     std::string hardwareVersion; // 0x1009
+    // The producer heartbeat time (0x1017) at boot-up, milliseconds; 0: no heartbeat.
+    std::uint16_t heartbeatMilliseconds = 0;
+    // Whether the node answers guard requests and has 0x100C and 0x100D; without, it ignores
+    // the requests and refuses the two objects with 0x06020000 (object does not exist).
+    bool guarding = true;
+    // Whether its expedited upload answers state their size (see SdoServer::SetSizeIndicated).
+    bool sizeIndicated = true;
 };
 
 // One simulated CANopen node: a flash node behind CiA 301 — the SDO server, NMT, node
-// guarding, the boot-up message — with its identity objects and the manufacturer objects
+// guarding with its life time (an emergency message when the master's guard requests stop),
+// the heartbeat producer (0x1017), the boot-up message — with its identity objects, the
+// error register (0x1001) and the manufacturer objects
 // 0x3600 to 0x3611 of the firmware loader:
 //   0x3600 command record (2 write block, 3 erase)   0x3604 select sector
 //   0x3605–0x3608 name, description, build date and time of the selected sector
@@ -47,7 +57,7 @@ public:
     bus::canopen::NmtState State() const { return guard_.State(); }
 
     // The boot-up message of a node that has just been switched on.
-    bus::canopen::Output PowerOn();
+    bus::canopen::Output PowerOn(TimePoint now);
     bus::canopen::Output OnFrame(const bus::CanFrame& frame, TimePoint now);
     bus::canopen::Output OnTime(TimePoint now);
 
@@ -60,9 +70,9 @@ public:
 private:
     FlashNode* flash();
     bool restarting() const;
-    bus::canopen::Output bootUp();
+    bus::canopen::Output bootUp(TimePoint now);
     bus::canopen::Output withDeadline(bus::canopen::Output output) const;
-    bus::canopen::Output onNmt(const bus::canopen::NmtMessage& message);
+    bus::canopen::Output onNmt(const bus::canopen::NmtMessage& message, TimePoint now);
     std::uint32_t command(const std::vector<std::uint8_t>& record);
 
     CanopenNodeSettings settings_;
@@ -72,9 +82,9 @@ private:
     std::uint64_t announced_ = 0; // the flash node's incarnation last announced by a boot-up
     bus::canopen::SdoServer sdo_;
     bus::canopen::GuardingNode guard_;
+    CanopenErrorControl errorControl_;
+    TimePoint now_{}; // of the frame being answered, for the writes it brings
     std::uint8_t selected_ = 0;
-    std::uint16_t guardTime_ = 0;
-    std::uint8_t lifeTimeFactor_ = 0;
 };
 
 // The software version text of a revision: "major.minor" (0x00020011 → "2.17").

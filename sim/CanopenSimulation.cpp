@@ -24,7 +24,8 @@ std::unique_ptr<CanopenSimulation> CanopenSimulation::Start(std::unique_ptr<bus:
     if (!TakeNetworkFolder(networkFolder, DefaultCanopenNetwork, &lock, &text, &path, error))
         return nullptr;
     std::vector<CanopenNodeSettings> nodes;
-    if (!ParseCanopenNetwork(text, path, &nodes, error))
+    NetworkBehaviour behaviour;
+    if (!ParseCanopenNetwork(text, path, &nodes, &behaviour, error))
         return nullptr;
     // NMT commands are for every node; the other frames carry the node-ID they are for.
     auto route = [](const bus::CanFrame& frame) -> std::optional<std::uint8_t> {
@@ -33,7 +34,7 @@ std::unique_ptr<CanopenSimulation> CanopenSimulation::Start(std::unique_ptr<bus:
         return static_cast<std::uint8_t>(frame.id & 0x7F);
     };
     auto impl = std::make_unique<CanopenSimulationImpl>(std::move(lock), std::move(port),
-                                                        networkFolder, clock, route);
+                                                        networkFolder, clock, route, behaviour);
     for (const CanopenNodeSettings& settings : nodes) {
         const std::uint8_t id = settings.nodeId;
         NodeNetwork& network = impl->Network();
@@ -42,7 +43,7 @@ std::unique_ptr<CanopenSimulation> CanopenSimulation::Start(std::unique_ptr<bus:
                       return network.Node(id, error);
                   }));
     }
-    impl->Start([](CanopenNode& node, TimePoint) { return node.PowerOn(); });
+    impl->Start([](CanopenNode& node, TimePoint now) { return node.PowerOn(now); });
     return std::unique_ptr<CanopenSimulation>(new CanopenSimulation(std::move(impl)));
 }
 

@@ -4,9 +4,7 @@
 #include "NetworkFile.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
-#include <set>
 
 namespace sim {
 
@@ -22,6 +20,15 @@ const char* const DefaultDevicenetNetwork =
 # sector_size_attribute (yes/no: the firmware object answers attribute 17),
 # duplicate_mac_check (yes/no: the node checks its MAC ID before it answers anything),
 # factory_mode (application/download: the mode the node leaves the factory in).
+#
+# How the field behaves, each off unless asked for: answer_delay_ms (0 to 5000) in a node's
+# section makes every answer of the node come that much later; a [bus] section acts on the
+# frames the nodes receive and send, counted from the start of the network so that a run
+# repeats: lose_every=N (every Nth frame is lost), duplicate_every=N (every Nth arrives twice),
+# delay_every=N with delay_ms=MS (every Nth arrives MS later, 0 to 5000); N from 0 (never) to
+# 1000000. For example:
+#   [bus]
+#   lose_every=50
 
 [node 3]
 vendor_id=1166
@@ -73,91 +80,55 @@ DevicenetNodeSettings defaultNode(std::uint8_t mac) {
 } // namespace
 
 bool ParseDevicenetNetwork(const std::string& text, const std::string& path,
-                           std::vector<DevicenetNodeSettings>* nodes, std::string* error) {
+                           std::vector<DevicenetNodeSettings>* nodes, NetworkBehaviour* behaviour,
+                           std::string* error) {
     std::vector<DevicenetNodeSettings> parsed;
-    std::set<std::uint8_t> macs;
-    std::size_t start = 0;
-    int line = 0;
-    const auto fail = [&](const std::string& what) {
-        *error = path + ":" + std::to_string(line) + ": " + what;
-        return false;
+    const auto openNode = [&](std::uint8_t mac) {
+        parsed.push_back(defaultNode(mac));
     };
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string::npos)
-            end = text.size();
-        const std::string l = TrimBlanks(text.substr(start, end - start));
-        start = end + 1;
-        ++line;
-        if (l.empty() || l[0] == '#' || l[0] == ';')
-            continue;
-        if (l.front() == '[') {
-            std::uint64_t mac = 0;
-            if (l.back() != ']' || l.rfind("[node ", 0) != 0 ||
-                !ParseWholeNumber(TrimBlanks(l.substr(6, l.size() - 7)), 10, bus::devicenet::MaxMac,
-                                  &mac))
-                return fail("a section is [node N], N a MAC ID from 0 to 63");
-            if (!macs.insert(static_cast<std::uint8_t>(mac)).second)
-                return fail("node " + std::to_string(mac) + " is given twice");
-            parsed.push_back(defaultNode(static_cast<std::uint8_t>(mac)));
-            continue;
-        }
-        const auto equals = l.find('=');
-        if (equals == std::string::npos)
-            return fail("not key=value: " + l);
-        if (parsed.empty())
-            return fail("a key before the first [node N]");
-        const std::string key = TrimBlanks(l.substr(0, equals));
-        const std::string v = TrimBlanks(l.substr(equals + 1));
+    const auto readKey = [&](const std::string& key, const std::string& v) -> std::string {
         DevicenetNodeSettings& node = parsed.back();
         FlashNodeSettings& f = node.flash;
-        std::uint64_t n = 0;
-        const auto unsignedValue = [&](std::uint32_t* field, std::uint64_t max, int base = 0) {
-            if (!ParseWholeNumber(v, base, max, &n))
-                return fail(key + "=" + v + " is not a number from 0 to " + std::to_string(max));
-            *field = static_cast<std::uint32_t>(n);
-            return true;
-        };
-        const auto yesNo = [&](bool* field) {
-            if (v != "yes" && v != "no")
-                return fail(key + "=" + v + " is not yes or no");
-            *field = v == "yes";
-            return true;
-        };
-        bool ok = true;
-        if (key == "vendor_id") {
-            ok = unsignedValue(&f.identity.vendorId, 0xFFFF);
-        } else if (key == "device_type") {
-            ok = unsignedValue(&f.identity.deviceType, 0xFFFF);
-        } else if (key == "product_code") {
-            ok = unsignedValue(&f.identity.productCode, 0x7FFF);
-        } else if (key == "serial_number") {
-            ok = unsignedValue(&f.identity.serialNumber, 0xFFFFFFFFu);
-        } else if (key == "product_name") {
+        if (key == "vendor_id")
+            return ReadNumber(key, v, 0xFFFF, &f.identity.vendorId);
+        if (key == "device_type")
+            return ReadNumber(key, v, 0xFFFF, &f.identity.deviceType);
+        if (key == "product_code")
+            return ReadNumber(key, v, 0x7FFF, &f.identity.productCode);
+        if (key == "serial_number")
+            return ReadNumber(key, v, 0xFFFFFFFFu, &f.identity.serialNumber);
+        if (key == "product_name") {
             if (v.size() > 32)
-                return fail("product_name has at most 32 characters");
+                return "product_name has at most 32 characters";
             f.identity.deviceName = v;
-        } else if (key == "password") {
-            ok = unsignedValue(&f.password, 0xFFFFFFFFu, 16);
-        } else if (key == "restart_ms") {
-            ok = unsignedValue(&f.restartMilliseconds, MaxDevicenetRestartMilliseconds, 10);
-        } else if (key == "checksum_width") {
+            return "";
+        }
+        if (key == "password")
+            return ReadNumber(key, v, 0xFFFFFFFFu, &f.password, 16);
+        if (key == "restart_ms")
+            return ReadNumber(key, v, MaxDevicenetRestartMilliseconds, &f.restartMilliseconds, 10);
+        if (key == "checksum_width") {
             if (v != "8" && v != "16")
-                return fail(key + "=" + v + " is not 8 or 16");
+                return key + "=" + v + " is not 8 or 16";
             f.checksum.width = static_cast<std::uint8_t>(std::atoi(v.c_str()));
-        } else if (key == "checksum_window") {
-            ok = unsignedValue(&f.checksum.window, 0xFFFFFFFFu);
-        } else if (key == "sector_size_attribute") {
-            ok = yesNo(&node.sectorSizeAttribute);
-        } else if (key == "duplicate_mac_check") {
-            ok = yesNo(&node.duplicateMacCheck);
-        } else if (key == "factory_mode") {
+            return "";
+        }
+        if (key == "checksum_window")
+            return ReadNumber(key, v, 0xFFFFFFFFu, &f.checksum.window);
+        if (key == "sector_size_attribute")
+            return ReadYesNo(key, v, &node.sectorSizeAttribute);
+        if (key == "duplicate_mac_check")
+            return ReadYesNo(key, v, &node.duplicateMacCheck);
+        if (key == "factory_mode") {
             if (v != "application" && v != "download")
-                return fail(key + "=" + v + " is not application or download");
+                return key + "=" + v + " is not application or download";
             node.factoryMode = v == "download" ? NodeMode::Download : NodeMode::Application;
-        } else if (key == "sector_sizes") {
+            return "";
+        }
+        if (key == "sector_sizes") {
             std::vector<std::uint32_t> sizes;
             std::size_t from = 0;
+            std::uint64_t n = 0;
             while (from <= v.size()) {
                 std::size_t comma = v.find(',', from);
                 if (comma == std::string::npos)
@@ -165,26 +136,27 @@ bool ParseDevicenetNetwork(const std::string& text, const std::string& path,
                 if (!ParseWholeNumber(TrimBlanks(v.substr(from, comma - from)), 0, MaxSectorSize,
                                       &n) ||
                     n == 0)
-                    return fail("sector_sizes are 1 to " + std::to_string(MaxSectorSize) +
-                                " bytes each");
+                    return "sector_sizes are 1 to " + std::to_string(MaxSectorSize) + " bytes each";
                 sizes.push_back(static_cast<std::uint32_t>(n));
                 from = comma + 1;
             }
             if (sizes.size() > 255)
-                return fail("a node has 1 to 255 sectors");
+                return "a node has 1 to 255 sectors";
             f.sectorSizes = sizes;
-        } else {
-            return fail("unknown key " + key);
+            return "";
         }
-        if (!ok)
-            return false;
-    }
-    if (parsed.empty()) {
-        *error = path + ": lists no node";
+        return "unknown key " + key;
+    };
+    if (!ReadNetworkFile(text, path, {0, bus::devicenet::MaxMac, "N a MAC ID from 0 to 63"},
+                         openNode, readKey, behaviour, error))
         return false;
-    }
     *nodes = std::move(parsed);
     return true;
+}
+
+bool ParseDevicenetNetwork(const std::string& text, const std::string& path,
+                           std::vector<DevicenetNodeSettings>* nodes, std::string* error) {
+    return ParseDevicenetNetwork(text, path, nodes, nullptr, error);
 }
 
 void LeaveDevicenetFactory(FlashNode& node, NodeMode mode) {

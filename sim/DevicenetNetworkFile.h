@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DevicenetNode.h"
+#include "NetworkFile.h"
 
 #include <string>
 #include <vector>
@@ -23,11 +24,17 @@ namespace sim {
 //   sector_size_attribute  yes/no: the firmware object answers attribute 17 [yes]
 //   duplicate_mac_check    yes/no: the node checks its MAC ID before it answers [yes]
 //   factory_mode     application/download: the mode it leaves the factory in [application]
+// and those every network has (see NetworkBehaviour): answer_delay_ms, and the [bus] section.
 // Numbers are decimal or 0x-hexadecimal, but the password is hexadecimal always.
 extern const char* const DefaultDevicenetNetwork;
 
-// The nodes the text lists; false, with "<path>:<line>: what is wrong" in *error, for text
-// that describes no valid network (a bad value, an unknown key, a node given twice, none).
+// The nodes the text lists, and what it asks of the host (*behaviour, when given); false,
+// with "<path>:<line>: what is wrong" in *error, for text that describes no valid network (a
+// bad value, an unknown key, a node given twice, none).
+bool ParseDevicenetNetwork(const std::string& text, const std::string& path,
+                           std::vector<DevicenetNodeSettings>* nodes, NetworkBehaviour* behaviour,
+                           std::string* error);
+// The nodes alone.
 bool ParseDevicenetNetwork(const std::string& text, const std::string& path,
                            std::vector<DevicenetNodeSettings>* nodes, std::string* error);
 

@@ -25,7 +25,8 @@ std::unique_ptr<DevicenetSimulation> DevicenetSimulation::Start(std::unique_ptr<
     if (!TakeNetworkFolder(networkFolder, DefaultDevicenetNetwork, &lock, &text, &path, error))
         return nullptr;
     std::vector<DevicenetNodeSettings> nodes;
-    if (!ParseDevicenetNetwork(text, path, &nodes, error))
+    NetworkBehaviour behaviour;
+    if (!ParseDevicenetNetwork(text, path, &nodes, &behaviour, error))
         return nullptr;
     // Every Group 2 frame carries the MAC ID of one node: the one it is for, or the one that
     // sent it (whose namesake here then hears of a duplicate).
@@ -36,7 +37,7 @@ std::unique_ptr<DevicenetSimulation> DevicenetSimulation::Start(std::unique_ptr<
         return address->mac;
     };
     auto impl = std::make_unique<DevicenetSimulationImpl>(std::move(lock), std::move(port),
-                                                          networkFolder, clock, route);
+                                                          networkFolder, clock, route, behaviour);
     for (const DevicenetNodeSettings& settings : nodes) {
         const std::uint8_t mac = settings.macId;
         const NodeMode mode = settings.factoryMode;

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <set>
 #include <vector>
 
 namespace sim {
@@ -53,6 +54,115 @@ bool TakeNetworkFolder(const std::string& folder, const char* defaultText,
         }
     }
     *lock = std::move(taken);
+    return true;
+}
+
+std::string ReadNumber(const std::string& key, const std::string& value, std::uint64_t max,
+                       std::uint32_t* field, int base) {
+    std::uint64_t n = 0;
+    if (!ParseWholeNumber(value, base, max, &n))
+        return key + "=" + value + " is not a number from 0 to " + std::to_string(max);
+    *field = static_cast<std::uint32_t>(n);
+    return "";
+}
+
+std::string ReadYesNo(const std::string& key, const std::string& value, bool* field) {
+    if (value != "yes" && value != "no")
+        return key + "=" + value + " is not yes or no";
+    *field = value == "yes";
+    return "";
+}
+
+namespace {
+
+std::string readBusKey(const std::string& key, const std::string& value, BusFaultSettings* bus) {
+    if (key == "lose_every")
+        return ReadNumber(key, value, MaxFaultEvery, &bus->loseEvery);
+    if (key == "duplicate_every")
+        return ReadNumber(key, value, MaxFaultEvery, &bus->duplicateEvery);
+    if (key == "delay_every")
+        return ReadNumber(key, value, MaxFaultEvery, &bus->delayEvery);
+    if (key == "delay_ms")
+        return ReadNumber(key, value, MaxFaultDelayMilliseconds, &bus->delayMilliseconds, 10);
+    return "unknown key " + key + " in [bus]";
+}
+
+} // namespace
+
+bool ReadNetworkFile(
+    const std::string& text, const std::string& path, const NodeSections& nodes,
+    const std::function<void(std::uint8_t node)>& openNode,
+    const std::function<std::string(const std::string& key, const std::string& value)>& readKey,
+    NetworkBehaviour* behaviour, std::string* error) {
+    NetworkBehaviour read;
+    std::set<std::uint8_t> seen;
+    bool busSeen = false;
+    enum class Section { None, Node, Bus } section = Section::None;
+    std::uint8_t node = 0;
+    std::size_t start = 0;
+    int line = 0;
+    const auto fail = [&](const std::string& what) {
+        *error = path + ":" + std::to_string(line) + ": " + what;
+        return false;
+    };
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        const std::string l = TrimBlanks(text.substr(start, end - start));
+        start = end + 1;
+        ++line;
+        if (l.empty() || l[0] == '#' || l[0] == ';')
+            continue;
+        if (l.front() == '[') {
+            if (l == "[bus]") {
+                if (busSeen)
+                    return fail("[bus] is given twice");
+                busSeen = true;
+                section = Section::Bus;
+                continue;
+            }
+            std::uint64_t n = 0;
+            if (l.back() != ']' || l.rfind("[node ", 0) != 0 ||
+                !ParseWholeNumber(TrimBlanks(l.substr(6, l.size() - 7)), 10, nodes.highest, &n) ||
+                n < nodes.lowest)
+                return fail(std::string("a section is [node N], ") + nodes.says + ", or [bus]");
+            node = static_cast<std::uint8_t>(n);
+            if (!seen.insert(node).second)
+                return fail("node " + std::to_string(n) + " is given twice");
+            section = Section::Node;
+            openNode(node);
+            continue;
+        }
+        const auto equals = l.find('=');
+        if (equals == std::string::npos)
+            return fail("not key=value: " + l);
+        const std::string key = TrimBlanks(l.substr(0, equals));
+        const std::string value = TrimBlanks(l.substr(equals + 1));
+        std::string what;
+        switch (section) {
+        case Section::None:
+            return fail("a key before the first [node N]");
+        case Section::Bus:
+            what = readBusKey(key, value, &read.bus);
+            break;
+        case Section::Node:
+            if (key == "answer_delay_ms")
+                what = ReadNumber(key, value, MaxAnswerDelayMilliseconds,
+                                  &read.answerDelayMilliseconds[node], 10);
+            else
+                what = readKey(key, value);
+            break;
+        }
+        if (!what.empty())
+            return fail(what);
+    }
+    if (seen.empty()) {
+        *error = path + ": lists no node";
+        return false;
+    }
+    if (behaviour)
+        *behaviour = std::move(read);
     return true;
 }
 

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "BusFaults.h"
 #include "FolderLock.h"
 
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -22,5 +25,46 @@ std::string TrimBlanks(const std::string& text);
 bool TakeNetworkFolder(const std::string& folder, const char* defaultText,
                        std::unique_ptr<FolderLock>* lock, std::string* text, std::string* path,
                        std::string* error);
+
+// What a network file asks of the node host besides its nodes, the same for every bus:
+//   [bus] section       lose_every, duplicate_every, delay_every (0 to 1000000; every Nth
+//                       frame the nodes receive or send is lost, arrives twice, arrives
+//                       delay_ms later; 0: never) and delay_ms (0 to 5000)
+//   answer_delay_ms     in a node's section, 0 to 5000: every answer of the node comes that
+//                       much later
+struct NetworkBehaviour {
+    BusFaultSettings bus;
+    std::map<std::uint8_t, std::uint32_t> answerDelayMilliseconds; // by node address
+};
+
+inline constexpr std::uint32_t MaxAnswerDelayMilliseconds = 5000;
+inline constexpr std::uint32_t MaxFaultEvery = 1000000;
+inline constexpr std::uint32_t MaxFaultDelayMilliseconds = 5000;
+
+// The node sections a network's file may have: [node N], N from lowest to highest.
+struct NodeSections {
+    std::uint8_t lowest;
+    std::uint8_t highest;
+    const char* says; // how a refusal names the range: "N from 1 to 127"
+};
+
+// Reads a network file: "[node N]" sections, each once, and at most one [bus] section, of
+// "key=value" lines; blank lines and lines that begin with # or ; are skipped. The keys of
+// NetworkBehaviour go to *behaviour; a node's section opens with openNode(N), and its other
+// keys go to readKey, which returns what is wrong with one ("" when nothing is). False, with
+// "<path>:<line>: what is wrong" in *error, at the first fault, or for a file that lists no
+// node.
+bool ReadNetworkFile(
+    const std::string& text, const std::string& path, const NodeSections& nodes,
+    const std::function<void(std::uint8_t node)>& openNode,
+    const std::function<std::string(const std::string& key, const std::string& value)>& readKey,
+    NetworkBehaviour* behaviour, std::string* error);
+
+// Reads a key's value into *field: a number from 0 to max (base 0: decimal or 0x-hexadecimal).
+// "" when it is one, else what is wrong ("key=value is not a number from 0 to max").
+std::string ReadNumber(const std::string& key, const std::string& value, std::uint64_t max,
+                       std::uint32_t* field, int base = 0);
+// Reads yes or no into *field; "" when it is one of them, else what is wrong.
+std::string ReadYesNo(const std::string& key, const std::string& value, bool* field);
 
 } // namespace sim

@@ -144,9 +144,9 @@ Output SdoServer::initiateUpload(const CanFrame& frame, TimePoint now) {
     if (n > 0xFFFFFFFFu)
         return abort(index, subIndex, SdoAbort::LengthTooHigh);
     if (n >= 1 && n <= 4) {
-        CanFrame expedited =
-            CanFrame::Data(SdoTxCobId(node_), {static_cast<std::uint8_t>(0x43 | (4 - n) << 2),
-                                               frame.data[1], frame.data[2], subIndex, 0, 0, 0, 0});
+        const auto command = static_cast<std::uint8_t>(sizeIndicated_ ? 0x43 | (4 - n) << 2 : 0x42);
+        CanFrame expedited = CanFrame::Data(
+            SdoTxCobId(node_), {command, frame.data[1], frame.data[2], subIndex, 0, 0, 0, 0});
         std::copy(read.data.begin(), read.data.end(), expedited.data.begin() + 4);
         return reply(expedited, now);
     }

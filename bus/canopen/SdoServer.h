@@ -52,6 +52,10 @@ public:
 
     std::uint8_t Node() const { return node_; }
     void SetTimeout(std::chrono::milliseconds timeout) { timeout_ = timeout; }
+    // Whether an expedited upload answer states its size (on by default: command 0x43 to
+    // 0x4F, the unused bytes counted). Off, as some nodes answer, it is 0x42: the value in the
+    // low bytes, the rest 0, and the client knows the entry's size from elsewhere.
+    void SetSizeIndicated(bool on) { sizeIndicated_ = on; }
 
     Output OnFrame(const CanFrame& frame, TimePoint now);
     Output OnTime(TimePoint now);
@@ -73,6 +77,7 @@ private:
     const std::uint8_t node_;
     ObjectDictionary& dictionary_;
     std::chrono::milliseconds timeout_;
+    bool sizeIndicated_ = true;
 
     Phase phase_ = Phase::Idle;
     std::uint16_t index_ = 0;

@@ -54,7 +54,7 @@ public:
                 clock.Advance(std::chrono::milliseconds(std::stoi(step.in.substr(8))));
                 said = text(node.OnTime(clock.Now()));
             } else if (step.in == "power on") {
-                said = text(node.PowerOn());
+                said = text(node.PowerOn(clock.Now()));
             } else {
                 const auto frame = bus::ParseCandump(step.in);
                 ASSERT_TRUE(frame.has_value());
