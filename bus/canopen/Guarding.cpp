@@ -16,9 +16,9 @@ GuardOutput GuardingMaster::Start(std::chrono::milliseconds guardTime, std::uint
     answered_ = false;
     seenAlive_ = false;
     missed_ = 0;
-    expectedToggle_ = false;
+    expectedToggle_.reset();
     lost_ = false;
-    nextRequest_ = now + guardTime_;
+    nextRequest_ = now + RequestPeriod(guardTime_);
     GuardOutput out = output();
     out.frames.push_back(request());
     return out;
@@ -40,11 +40,12 @@ GuardOutput GuardingMaster::OnFrame(const CanFrame& frame, TimePoint) {
         state_ = NmtState::PreOperational;
         return output(GuardEvent::BootUp);
     }
-    if (!guarding_ || frame.length != 1)
+    // One reply per request: what else comes in the round (a heartbeat, say) answers nothing.
+    if (!guarding_ || frame.length != 1 || answered_)
         return output();
     const bool toggle = (frame.data[0] & 0x80) != 0;
     const auto state = static_cast<NmtState>(frame.data[0] & 0x7F);
-    const bool valid = toggle == expectedToggle_;
+    const bool valid = !expectedToggle_ || toggle == *expectedToggle_;
     expectedToggle_ = !toggle;
     if (!valid)
         return output();
@@ -70,9 +71,10 @@ GuardOutput GuardingMaster::OnTime(TimePoint now) {
         event = GuardEvent::Lost;
     }
     answered_ = false;
-    nextRequest_ += guardTime_;
+    const std::chrono::milliseconds period = RequestPeriod(guardTime_);
+    nextRequest_ += period;
     if (nextRequest_ <= now) // called late: keep the rhythm from now, without a burst
-        nextRequest_ = now + guardTime_;
+        nextRequest_ = now + period;
     GuardOutput out = output(event);
     out.frames.push_back(request());
     return out;

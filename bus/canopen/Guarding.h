@@ -22,14 +22,17 @@ struct GuardOutput : Output {
     GuardEvent event = GuardEvent::None;
 };
 
-// The master's side of node guarding for one node. Every guard time it sends a remote
-// request on 0x700+n (length 1, the length of the reply). The node answers with one byte:
-// a toggle bit (bit 7, 0 in the first reply, alternating after) and its NMT state. A reply
-// whose toggle is not the expected one is not valid (the expectation follows it, so one lost
-// reply costs one round, not the node). When lifeTimeFactor requests in a row go without a
-// valid reply — the life time, guard time × life-time factor — the node is lost. A boot-up
-// message is seen with or without guarding: the node is there again, and its toggle starts
-// again at 0.
+// The master's side of node guarding for one node. It sends a remote request on 0x700+n
+// (length 1, the length of the reply) a tenth of the guard time early, every RequestPeriod:
+// the node checks that requests come within its life time (guard time × life-time factor),
+// and a request sent on the dot, delayed by a busy bus or a late wake-up, would land past
+// it. The node answers with one byte: a toggle bit (bit 7, 0 in the first reply after its
+// boot-up, alternating after) and its NMT state. The first reply after Start sets the
+// expectation, whatever its bit (the node may have answered others since its boot-up); after
+// it, a reply whose toggle is not the expected one is not valid (the expectation follows
+// it, so one lost reply costs one round, not the node). When lifeTimeFactor requests in a
+// row go without a valid reply the node is lost. A boot-up message is seen with or without
+// guarding: the node is there again, and its toggle starts again at 0.
 //
 // Step functions; not thread-safe.
 class GuardingMaster {
@@ -38,18 +41,29 @@ public:
 
     std::uint8_t Node() const { return node_; }
 
+    // The time between two requests for a guard time: a tenth less.
+    static std::chrono::milliseconds RequestPeriod(std::chrono::milliseconds guardTime) {
+        return guardTime - guardTime / 10;
+    }
+
     // Starts (or restarts) guarding: the first request now. A guard time of 0 stops guarding;
     // a life-time factor of 0 counts as 1.
     GuardOutput Start(std::chrono::milliseconds guardTime, std::uint8_t lifeTimeFactor,
                       TimePoint now);
     void Stop();
     bool Guarding() const { return guarding_; }
+    // When the next request is due (NoDeadline when not guarding).
+    TimePoint NextRequest() const { return guarding_ ? nextRequest_ : NoDeadline; }
 
     GuardOutput OnFrame(const CanFrame& frame, TimePoint now);
     GuardOutput OnTime(TimePoint now);
 
     // Lost, and no valid reply or boot-up since.
     bool Lost() const { return lost_; }
+    // The request now outstanding has had a valid reply.
+    bool Answered() const { return answered_; }
+    // No valid reply (nor boot-up) since guarding started.
+    bool NeverAnswered() const { return !seenAlive_; }
     // The state of the last valid reply (pre-operational after a boot-up).
     std::optional<NmtState> State() const { return state_; }
 
@@ -65,7 +79,7 @@ private:
     bool answered_ = false; // the request now outstanding has had a valid reply
     bool seenAlive_ = false;
     std::uint32_t missed_ = 0;
-    bool expectedToggle_ = false;
+    std::optional<bool> expectedToggle_; // none until the first reply after Start
     bool lost_ = false;
     std::optional<NmtState> state_;
 };

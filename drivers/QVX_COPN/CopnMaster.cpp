@@ -24,7 +24,14 @@ SdoResult refused() {
 
 Master::Master(std::shared_ptr<bus::CanPort> port, MasterClock clock)
     : clock_(std::move(clock)), port_(std::move(port)),
-      supervisor_([this](const CanFrame& frame) { return send(frame); }, clock_) {
+      supervisor_([this](const CanFrame& frame) { return send(frame); },
+                  [this](std::uint8_t node, std::uint16_t index, std::uint8_t sub,
+                         std::size_t capacity) { return Upload(node, index, sub, capacity); },
+                  [this](std::uint8_t node, std::uint16_t index, std::uint8_t sub,
+                         std::vector<std::uint8_t> data) {
+                      return Download(node, index, sub, std::move(data));
+                  },
+                  clock_) {
     channels_.resize(128);
     for (int node = 1; node < 128; ++node)
         channels_[node] = std::make_unique<SdoChannel>(
@@ -41,10 +48,11 @@ Master::~Master() {
 void Master::Shutdown() {
     shutDown_.store(true);
     online_.store(false);
-    supervisor_.Stop();
+    // The transfers first: the supervisor's own may be waiting for an answer.
     for (auto& channel : channels_)
         if (channel)
             channel->Shutdown();
+    supervisor_.Stop();
     if (std::shared_ptr<bus::CanPort> port = Port())
         port->SetReceiveHandler(nullptr);
 }
@@ -112,6 +120,9 @@ bool Master::RemoveNode(std::uint8_t node) {
 bool Master::SendNmt(NmtCommand command, std::uint8_t node) {
     if (!online_.load() || (node != 0 && !ValidNodeId(node)))
         return false;
+    // A node told to reset is gone from now until it announces its new life.
+    if (command == NmtCommand::ResetNode || command == NmtCommand::ResetCommunication)
+        supervisor_.Reset(node);
     return send(bus::canopen::EncodeNmt(command, node));
 }
 
@@ -128,11 +139,17 @@ bool Master::StartGuarding(std::uint8_t node, std::uint8_t lifeTimeFactor,
     if (!online_.load() || !supervisor_.Guard(node, guardTime, lifeTimeFactor))
         return false;
     const auto ms = static_cast<std::uint16_t>(guardTime.count());
-    if (Download(node, 0x100C, 0,
-                 {static_cast<std::uint8_t>(ms), static_cast<std::uint8_t>(ms >> 8)})
-            .status != SdoStatus::Done)
-        return false; // not there, or without the entry: the factor would cost a time-out too
-    return Download(node, 0x100D, 0, {lifeTimeFactor}).status == SdoStatus::Done;
+    SdoResult result = Download(
+        node, 0x100C, 0, {static_cast<std::uint8_t>(ms), static_cast<std::uint8_t>(ms >> 8)});
+    if (result.status == SdoStatus::Done)
+        result = Download(node, 0x100D, 0, {lifeTimeFactor});
+    if (result.status == SdoStatus::Done)
+        return true;
+    // A node that refuses guarding is watched by its heartbeat, or failing that by SDO; one
+    // that did not answer is not there, and the factor would cost a time-out too.
+    if (result.abortedByServer)
+        supervisor_.SuperviseWithoutGuarding(node);
+    return false;
 }
 
 bool Master::StopGuarding(std::uint8_t node) {
@@ -170,10 +187,18 @@ SdoResult Master::Download(std::uint8_t node, std::uint16_t index, std::uint8_t 
 }
 
 void Master::Poke() {
-    supervisor_.Poke();
     for (auto& channel : channels_)
         if (channel)
             channel->Poke();
+    supervisor_.Poke();
+}
+
+void Master::WaitForSupervision() {
+    supervisor_.WaitForSdoWork();
+}
+
+std::optional<NodeSupervisor::Means> Master::SupervisedBy(std::uint8_t node) const {
+    return supervisor_.SupervisedBy(node);
 }
 
 bool Master::send(const CanFrame& frame) {

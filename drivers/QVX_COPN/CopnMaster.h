@@ -72,7 +72,9 @@ public:
     // Guards the node with the guard time and life-time factor (either 0: with the master's
     // own values), and writes them to the node: the guard time to its 0x100C:00 (UNSIGNED16),
     // then the factor to its 0x100D:00 (UNSIGNED8). True when the node took both; the master
-    // guards it in any case. False, and nothing sent, for a node not added.
+    // guards it in any case. A node that refuses them is watched by its heartbeat (0x1017),
+    // or by SDO when it has none (see NodeSupervisor). False, and nothing sent, for a node
+    // not added.
     bool StartGuarding(std::uint8_t node, std::uint8_t lifeTimeFactor,
                        std::chrono::milliseconds guardTime);
     // The master guards the node with its own values again.
@@ -95,6 +97,11 @@ public:
     // Returns once node guarding has done so and sent what was due; a transfer that waits
     // looks at the clock on its own thread, soon after.
     void Poke();
+    // Returns once the SDO work of node supervision (the switch to heartbeat, reads of
+    // 0x1000) is done; for a clock a test drives.
+    void WaitForSupervision();
+    // How the node is watched now; nothing for a node not added.
+    std::optional<NodeSupervisor::Means> SupervisedBy(std::uint8_t node) const;
 
 private:
     bool send(const bus::CanFrame& frame);

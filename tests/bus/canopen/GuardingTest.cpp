@@ -30,27 +30,47 @@ protected:
     GuardingMaster master{3};
 };
 
-TEST_F(GuardingMasterTest, AsksEveryGuardTimeAndFollowsTheToggle) {
+// Requests come a tenth of the guard time early, so that the node's life time check never
+// finds a gap longer than its guard time.
+TEST_F(GuardingMasterTest, AsksEveryGuardTimeLessATenthAndFollowsTheToggle) {
     GuardOutput out = master.Start(1000ms, 1, t0);
-    EXPECT_EQ(texts(out), request);
-    EXPECT_EQ(out.deadline, t0 + 1000ms);
+    EXPECT_EQ(texts(out), request); // one request, not two
+    EXPECT_EQ(out.deadline, t0 + 900ms);
     EXPECT_EQ(reply("703#7F").event, GuardEvent::Alive); // toggle 0, pre-operational
     EXPECT_EQ(master.State(), NmtState::PreOperational);
 
-    out = master.OnTime(t0 + 999ms);
+    out = master.OnTime(t0 + 899ms);
     EXPECT_TRUE(out.frames.empty());
-    EXPECT_EQ(out.deadline, t0 + 1000ms);
-    out = master.OnTime(t0 + 1000ms);
+    EXPECT_EQ(out.deadline, t0 + 900ms);
+    out = master.OnTime(t0 + 900ms);
     EXPECT_EQ(texts(out), request);
     EXPECT_EQ(out.event, GuardEvent::None);
-    EXPECT_EQ(out.deadline, t0 + 2000ms);
+    EXPECT_EQ(out.deadline, t0 + 1800ms);
 
     EXPECT_EQ(reply("703#85").event, GuardEvent::StateChanged); // toggle 1, operational
     EXPECT_EQ(master.State(), NmtState::Operational);
-    EXPECT_EQ(master.OnTime(t0 + 2000ms).event, GuardEvent::None);
+    EXPECT_EQ(master.OnTime(t0 + 1800ms).event, GuardEvent::None);
     EXPECT_EQ(reply("703#05").event, GuardEvent::None); // toggle 0 again
-    EXPECT_EQ(master.OnTime(t0 + 3000ms).event, GuardEvent::None);
+    EXPECT_EQ(master.OnTime(t0 + 2700ms).event, GuardEvent::None);
     EXPECT_FALSE(master.Lost());
+}
+
+TEST_F(GuardingMasterTest, GapsBetweenRequestsStayWithinTheLifeTimeWhenCalledLate) {
+    for (const auto guardTime : {1000ms, 100ms, 800ms}) {
+        SCOPED_TRACE(guardTime.count());
+        GuardingMaster m(3);
+        GuardOutput out = m.Start(guardTime, 1, t0);
+        TimePoint last = t0;
+        for (int round = 0; round < 200; ++round) {
+            // The thread wakes a little late, by up to 3 % of the guard time.
+            const TimePoint now = out.deadline + guardTime * (round % 4) / 100;
+            out = m.OnTime(now);
+            ASSERT_EQ(texts(out), request);
+            EXPECT_LE(now - last, guardTime) << round;
+            last = now;
+            m.OnFrame(*ParseCandump(round % 2 ? "703#7F" : "703#FF"), now);
+        }
+    }
 }
 
 TEST_F(GuardingMasterTest, LostAfterLifeTimeWithoutValidReply) {
@@ -77,11 +97,25 @@ TEST_F(GuardingMasterTest, LostAfterLifeTimeWithoutValidReply) {
 
 TEST_F(GuardingMasterTest, ReplyWithTheWrongToggleDoesNotCount) {
     master.Start(100ms, 1, t0);
+    EXPECT_EQ(reply("703#FF").event, GuardEvent::Alive); // the first reply sets the toggle
+    EXPECT_EQ(master.OnTime(t0 + 90ms).event, GuardEvent::None);
     EXPECT_EQ(reply("703#FF").event, GuardEvent::None); // toggle 1 where 0 was due
-    EXPECT_EQ(master.OnTime(t0 + 100ms).event, GuardEvent::Lost);
+    EXPECT_EQ(master.OnTime(t0 + 180ms).event, GuardEvent::Lost);
     // The expectation follows the node: its next reply, toggle 0, is valid.
     EXPECT_EQ(reply("703#7F").event, GuardEvent::Alive);
-    EXPECT_EQ(master.OnTime(t0 + 200ms).event, GuardEvent::None);
+    EXPECT_EQ(master.OnTime(t0 + 270ms).event, GuardEvent::None);
+}
+
+// A guarding node sends one reply per request: another one-byte frame in the same round (a
+// heartbeat) is no reply, and does not move the toggle the next reply must have.
+TEST_F(GuardingMasterTest, OneReplyPerRequest) {
+    master.Start(100ms, 1, t0);
+    EXPECT_EQ(reply("703#7F").event, GuardEvent::Alive);
+    EXPECT_EQ(reply("703#7F").event, GuardEvent::None);
+    EXPECT_EQ(master.OnTime(t0 + 90ms).event, GuardEvent::None);
+    EXPECT_EQ(reply("703#FF").event, GuardEvent::None); // toggle 1: valid
+    EXPECT_EQ(master.OnTime(t0 + 180ms).event, GuardEvent::None);
+    EXPECT_FALSE(master.Lost());
 }
 
 TEST_F(GuardingMasterTest, BootUpBringsTheNodeBackAndRestartsTheToggle) {

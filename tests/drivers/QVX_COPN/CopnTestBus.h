@@ -166,6 +166,10 @@ public:
         std::lock_guard lock(mutex_);
         entries_[{index, sub}] = {std::move(value), readOnly};
     }
+    void Remove(std::uint16_t index, std::uint8_t sub) {
+        std::lock_guard lock(mutex_);
+        entries_.erase({index, sub});
+    }
     std::vector<std::uint8_t> Value(std::uint16_t index, std::uint8_t sub) const {
         std::lock_guard lock(mutex_);
         const auto it = entries_.find({index, sub});
@@ -206,12 +210,13 @@ private:
 class TestNode {
 public:
     TestNode(bus::SimulatedBus& bus, std::uint8_t node)
-        : port_(bus.Attach()), server_(node, dictionary), guard_(node) {
+        : node_(node), port_(bus.Attach()), server_(node, dictionary), guard_(node) {
         dictionary.Set(0x1000, 0, {0x92, 0x01, 0x02, 0x00}, true);
         dictionary.Set(0x1001, 0, {0x00}, true);
         dictionary.Set(0x1008, 0, {'Z', 'A', 'N', 'D', 'R', 'E', 'L', '-', 'N', '3'}, true);
         dictionary.Set(0x100C, 0, {0x00, 0x00});
         dictionary.Set(0x100D, 0, {0x00});
+        dictionary.Set(0x1017, 0, {0x00, 0x00});
         dictionary.Set(0x3600, 0, {});
         dictionary.Set(0x3606, 0, {});
         port_->SetReceiveHandler([this](const CanFrame& frame) { onFrame(frame); });
@@ -229,10 +234,24 @@ public:
         for (const CanFrame& frame : frames)
             EXPECT_TRUE(port_->Send(frame));
     }
+    // Back on the bus as after a restart, its boot-up message lost on the way.
+    void ComeBackWithoutBootUp() {
+        std::lock_guard lock(mutex_);
+        silent_ = false;
+        server_.Reset();
+        guard_.BootUp();
+    }
     void Silence() {
         std::lock_guard lock(mutex_);
         silent_ = true;
     }
+    // Whether guard requests are answered (they are from the start).
+    void AnswerGuardRequests(bool on) {
+        std::lock_guard lock(mutex_);
+        answerGuarding_ = on;
+    }
+    // One heartbeat: its NMT state, pre-operational, with bit 7 clear.
+    void Heartbeat() { EXPECT_TRUE(port_->Send(CanFrame::Data(0x700 + node_, {0x7F}))); }
     // Replies wait until released.
     void HoldReplies() {
         std::lock_guard lock(mutex_);
@@ -259,7 +278,8 @@ private:
             std::lock_guard lock(mutex_);
             if (silent_)
                 return;
-            replies = guard_.OnFrame(frame).frames;
+            if (answerGuarding_)
+                replies = guard_.OnFrame(frame).frames;
             const auto sdo = server_.OnFrame(frame, bus::canopen::TimePoint{}).frames;
             replies.insert(replies.end(), sdo.begin(), sdo.end());
             if (held_) {
@@ -271,9 +291,11 @@ private:
             EXPECT_TRUE(port_->Send(reply));
     }
 
+    const std::uint8_t node_;
     std::unique_ptr<bus::SimulatedPort> port_;
     std::mutex mutex_;
     bool silent_ = false;
+    bool answerGuarding_ = true;
     bool held_ = false;
     std::vector<CanFrame> waiting_;
     bus::canopen::SdoServer server_;

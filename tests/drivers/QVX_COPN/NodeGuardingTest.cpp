@@ -36,6 +36,12 @@ struct Network {
         Settle();
     }
     bool Online(std::uint8_t n) { return master.NodeOnline(n).value_or(false); }
+    // Settle, and the SDO work of supervision done too (it must not wait for a time-out).
+    void SettleAll() {
+        Settle();
+        master.WaitForSupervision();
+        Settle();
+    }
 
     bus::SimulatedBus bus;
     ManualClock clock;
@@ -50,7 +56,7 @@ public:
 };
 
 // The program's guarding: the node's guard time and life-time factor written by SDO, guard
-// requests every guard time, the node lost when life-time factor requests in a row go
+// requests every guard time less a tenth, the node lost when life-time factor requests in a row go
 // unanswered, and back at once with its boot-up.
 TEST_F(NodeGuardingTest, GuardsAsAskedLosesASilentNodeAndTakesItBackAtItsBootUp) {
     node.BootUp(); // before the master was told of the node: seen, but not yet watched
@@ -65,8 +71,8 @@ TEST_F(NodeGuardingTest, GuardsAsAskedLosesASilentNodeAndTakesItBackAtItsBootUp)
     EXPECT_EQ(log.With({0x603, 0x583}),
               (std::vector<std::string>{"603#2B0C100064000000", "583#600C100000000000",
                                         "603#2F0D100002000000", "583#600D100000000000"}));
-    Step(100ms);
-    Step(100ms);
+    Step(90ms);
+    Step(90ms);
     // Each request a remote frame of length 1; each reply the toggle bit and pre-operational.
     EXPECT_EQ(log.With({0x703}), (std::vector<std::string>{"703#00", "703#R1", "703#7F", "703#R1",
                                                            "703#FF", "703#R1", "703#7F"}));
@@ -75,11 +81,11 @@ TEST_F(NodeGuardingTest, GuardsAsAskedLosesASilentNodeAndTakesItBackAtItsBootUp)
 
     node.Silence();
     const std::size_t before = log.With({0x703}).size();
-    Step(100ms); // the last request had its reply
+    Step(90ms); // the last request had its reply
     EXPECT_TRUE(Online(3));
-    Step(100ms); // one request unanswered
+    Step(90ms); // one request unanswered
     EXPECT_TRUE(Online(3));
-    Step(100ms); // two: the life time is over
+    Step(90ms); // two: the life time is over
     EXPECT_FALSE(Online(3));
     EXPECT_EQ(log.With({0x703}).size(), before + 3); // requests go on, unanswered
 
@@ -89,11 +95,12 @@ TEST_F(NodeGuardingTest, GuardsAsAskedLosesASilentNodeAndTakesItBackAtItsBootUp)
     EXPECT_TRUE(Online(3));
     EXPECT_EQ(master.BootUpDetected(3), true);
     Settle();
-    Step(100ms); // guarded on, the toggle bit from 0 again
-    Step(100ms);
+    Step(90ms); // guarded afresh from its boot-up, the toggle bit from 0 again
+    Step(90ms);
     const std::vector<std::string> replies = log.With({0x703});
-    EXPECT_EQ(std::vector<std::string>(replies.end() - 5, replies.end()),
-              (std::vector<std::string>{"703#00", "703#R1", "703#7F", "703#R1", "703#FF"}));
+    EXPECT_EQ(std::vector<std::string>(replies.end() - 7, replies.end()),
+              (std::vector<std::string>{"703#00", "703#R1", "703#7F", "703#R1", "703#FF", "703#R1",
+                                        "703#7F"}));
     EXPECT_TRUE(Online(3));
 }
 
@@ -183,14 +190,14 @@ TEST_F(NodeGuardingTest, AnSdoAnswerShowsANodeOnlineThatNeverBooted) {
     EXPECT_EQ(master.Upload(3, 0x1000, 0, 4).status, SdoStatus::Done);
     EXPECT_TRUE(Online(3));
     EXPECT_EQ(master.BootUpDetected(3), false);
-    // Seen for the first time: guarded from now on. Its toggle bit is not known yet: two
-    // requests, so that one of the replies has the bit guarding starts with.
+    // Seen for the first time: guarded from now on, with one request; its reply sets the
+    // toggle bit guarding expects from then on.
     Settle();
     std::vector<std::string> requests, replies;
     for (const std::string& frame : log.With({0x703}))
         (frame == "703#R1" ? requests : replies).push_back(frame);
-    EXPECT_EQ(requests.size(), 2u);
-    EXPECT_EQ(replies, (std::vector<std::string>{"703#7F", "703#FF"}));
+    EXPECT_EQ(requests.size(), 1u);
+    EXPECT_EQ(replies, (std::vector<std::string>{"703#7F"}));
     EXPECT_EQ(master.NodeState(3), NmtState::PreOperational);
 }
 
@@ -240,6 +247,167 @@ TEST_F(NodeGuardingTest, OfflineTheMasterForgetsEveryNodeAndSendsNothing) {
     node.BootUp();
     bus.WaitIdle();
     EXPECT_TRUE(Online(3));
+}
+
+using Means = copn::NodeSupervisor::Means;
+
+// Many nodes produce heartbeats and answer no guard request. Whether the node refuses the
+// guarding entries or takes them and stays silent, and whether it has a heartbeat already or
+// is given one, it is watched by its heartbeat from the program's start of guarding on, and
+// never reported offline while its heartbeats come; one lost heartbeat does not lose it, a
+// silence of 2.5 heartbeat times does.
+TEST(NodeSupervisionTest, AHeartbeatOnlyNodeStaysOnlineAndIsLostWhenItsHeartbeatsStop) {
+    struct Case {
+        const char* name;
+        bool takesGuardingEntries;
+        std::uint16_t producerMs; // 0: none yet, the master writes 1000
+    };
+    const Case cases[] = {
+        {"refuses the guarding entries, no heartbeat yet", false, 0},
+        {"refuses the guarding entries, heartbeat 500 ms", false, 500},
+        {"takes the guarding entries, answers no request, heartbeat 1000 ms", true, 1000},
+        {"takes the guarding entries, answers no request, no heartbeat yet", true, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Network net;
+        net.node.AnswerGuardRequests(false);
+        if (!c.takesGuardingEntries) {
+            net.node.dictionary.Remove(0x100C, 0);
+            net.node.dictionary.Remove(0x100D, 0);
+        }
+        net.node.dictionary.Set(0x1017, 0,
+                                {static_cast<std::uint8_t>(c.producerMs),
+                                 static_cast<std::uint8_t>(c.producerMs >> 8)});
+        ASSERT_TRUE(net.master.AddNode(3));
+        net.node.BootUp();
+        net.SettleAll();
+        ASSERT_TRUE(net.Online(3));
+        net.master.StartGuarding(3, 1, 1000ms); // as the program's poll does
+        net.SettleAll();
+
+        // Twelve seconds: heartbeats at the node's time, every step looked at.
+        const auto producer = std::chrono::milliseconds(c.producerMs ? c.producerMs : 1000);
+        std::chrono::milliseconds sinceBeat{0};
+        for (int i = 0; i < 120; ++i) {
+            net.Step(100ms);
+            net.master.WaitForSupervision();
+            sinceBeat += 100ms;
+            if (sinceBeat >= producer) {
+                net.node.Heartbeat();
+                sinceBeat = 0ms;
+            }
+            net.Settle();
+            ASSERT_TRUE(net.Online(3)) << "offline after " << (i + 1) * 100 << " ms";
+        }
+        EXPECT_EQ(net.master.SupervisedBy(3), Means::Heartbeat);
+        EXPECT_EQ(net.node.dictionary.Value(0x1017, 0),
+                  (std::vector<std::uint8_t>{static_cast<std::uint8_t>(producer.count()),
+                                             static_cast<std::uint8_t>(producer.count() >> 8)}));
+        if (c.takesGuardingEntries) { // no request comes any more: its life guarding is off
+            EXPECT_EQ(net.node.dictionary.Value(0x100C, 0), (std::vector<std::uint8_t>{0, 0}));
+        }
+        // No guard request once the heartbeat is known.
+        const std::size_t requests = net.log.With({0x703}).size();
+        net.Step(producer * 2); // one heartbeat lost, the next late
+        EXPECT_TRUE(net.Online(3));
+        net.node.Heartbeat();
+        net.Settle();
+        EXPECT_TRUE(net.Online(3));
+        EXPECT_EQ(net.log.With({0x703}).size(), requests + 1); // the heartbeat only
+
+        net.Step(producer * 5 / 2); // silent for 2.5 heartbeat times
+        EXPECT_FALSE(net.Online(3));
+        net.node.Heartbeat();
+        net.Settle();
+        EXPECT_TRUE(net.Online(3));
+    }
+}
+
+// A node that answers neither guarding nor takes a heartbeat, but answers SDO, stays online
+// while a read of 0x1000 every second succeeds, and is lost when it fails.
+TEST(NodeSupervisionTest, ANodeWithNeitherIsWatchedBySdo) {
+    Network net;
+    net.node.AnswerGuardRequests(false);
+    for (std::uint16_t index : {0x100C, 0x100D, 0x1017})
+        net.node.dictionary.Remove(index, 0);
+    ASSERT_TRUE(net.master.AddNode(3));
+    net.node.BootUp();
+    net.SettleAll();
+    EXPECT_FALSE(net.master.StartGuarding(3, 1, 1000ms));
+    net.SettleAll();
+    EXPECT_EQ(net.master.SupervisedBy(3), Means::Sdo);
+    for (int i = 0; i < 50; ++i) {
+        net.Step(100ms);
+        net.master.WaitForSupervision();
+        net.Settle();
+        ASSERT_TRUE(net.Online(3)) << "offline after " << (i + 1) * 100 << " ms";
+    }
+    EXPECT_GE(net.log.With({0x603}).size(), 4u + 4u); // the writes tried, reads of 0x1000
+
+    net.node.Silence();
+    std::chrono::milliseconds silent{0};
+    while (net.Online(3) && silent < 10s) {
+        net.Step(100ms);
+        silent += 100ms;
+    }
+    EXPECT_FALSE(net.Online(3));
+    EXPECT_LE(silent, 3000ms);
+}
+
+// From the moment a reset goes to a node until its boot-up, it is offline: so the program's
+// poll sees it go and reads the identity of the node that runs afterwards. A node that never
+// sends its boot-up is found again by its guarding.
+TEST(NodeSupervisionTest, AResetNodeIsOfflineUntilItsBootUp) {
+    using bus::canopen::NmtCommand;
+    struct Case {
+        const char* name;
+        NmtCommand command;
+        std::uint8_t addressed;
+        bool bootsUp;
+    };
+    const Case cases[] = {
+        {"reset node", NmtCommand::ResetNode, 3, true},
+        {"reset communication", NmtCommand::ResetCommunication, 3, true},
+        {"reset communication of every node", NmtCommand::ResetCommunication, 0, true},
+        {"reset node, no boot-up: found by guarding", NmtCommand::ResetNode, 3, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Network net;
+        ASSERT_TRUE(net.master.AddNode(3));
+        net.node.BootUp();
+        net.SettleAll();
+        ASSERT_TRUE(net.master.StartGuarding(3, 1, 1000ms));
+        net.SettleAll();
+        ASSERT_TRUE(net.Online(3));
+
+        net.node.Silence(); // the node restarts: it hears nothing for a while
+        ASSERT_TRUE(net.master.SendNmt(c.command, c.addressed));
+        EXPECT_FALSE(net.Online(3)); // at once, before anything more is heard
+        for (int i = 0; i < 20; ++i) {
+            net.Step(100ms);
+            ASSERT_FALSE(net.Online(3)) << (i + 1) * 100 << " ms into the restart";
+        }
+        if (c.bootsUp) {
+            net.node.BootUp();
+            net.Settle();
+            EXPECT_TRUE(net.Online(3));
+        } else {
+            net.node.ComeBackWithoutBootUp();
+            std::chrono::milliseconds waited{0};
+            while (!net.Online(3) && waited < 5s) {
+                net.Step(100ms);
+                waited += 100ms;
+            }
+            EXPECT_TRUE(net.Online(3));
+            EXPECT_LE(waited, 2000ms);
+        }
+        for (int i = 0; i < 30; ++i) {
+            net.Step(100ms);
+            ASSERT_TRUE(net.Online(3)) << (i + 1) * 100 << " ms after it came back";
+        }
+    }
 }
 
 } // namespace
