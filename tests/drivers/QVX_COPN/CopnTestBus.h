@@ -59,6 +59,16 @@ public:
         std::lock_guard lock(mutex_);
         return frames_.size();
     }
+    // Returns once the frame has been carried count times (true), or after a long while (a
+    // hang, false).
+    bool WaitForCount(const std::string& candump, std::size_t count) {
+        const CanFrame wanted = Frame(candump);
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(20), [&] {
+            return static_cast<std::size_t>(std::count(frames_.begin(), frames_.end(), wanted)) >=
+                   count;
+        });
+    }
     // Returns once the frame has been carried (true), or after a long while (a hang, false).
     bool WaitFor(const std::string& candump) {
         const CanFrame wanted = Frame(candump);
