@@ -53,6 +53,9 @@ public:
     std::string LastError() const;
     // The name of the bus as a trace shows it: "sim0", "can0".
     virtual std::string Name() const = 0;
+    // Whether a frame and its answer pass within microseconds (a bus in this process without
+    // a wire), so that a waiting caller does better to look again for a moment than to sleep.
+    virtual bool Immediate() const { return false; }
 
 protected:
     CanPort() = default;

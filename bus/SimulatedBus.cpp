@@ -57,7 +57,7 @@ struct SimulatedBusCore {
     std::vector<Attached> ports; // in the order they were attached
     std::uint64_t nextPortId = 1;
 
-    std::uint32_t bitRate = 0;
+    std::atomic<std::uint32_t> bitRate{0}; // written under the mutex, read anywhere
     Clock::time_point wireFree{};
     std::uint64_t sent = 0;
     std::uint64_t nextSequence = 0;
@@ -134,10 +134,13 @@ void SimulatedBusCore::Run() {
             progress.notify_all();
             // A reply usually follows within microseconds: look for it a little while
             // before sleeping, since waking a sleeping thread costs more than the frame.
-            const std::uint64_t seen = queued.load(std::memory_order_acquire);
-            lock.unlock();
-            SpinBriefly([&] { return queued.load(std::memory_order_acquire) != seen; });
-            lock.lock();
+            // Only without a wire: with one, the next frame is a frame time away at least.
+            if (bitRate.load() == 0) {
+                const std::uint64_t seen = queued.load(std::memory_order_acquire);
+                lock.unlock();
+                SpinBriefly([&] { return queued.load(std::memory_order_acquire) != seen; });
+                lock.lock();
+            }
             if (queue.empty() && !closed)
                 work.wait(lock);
             continue;
@@ -214,6 +217,10 @@ PortState SimulatedPort::State() const {
 
 std::string SimulatedPort::Name() const {
     return core_->name;
+}
+
+bool SimulatedPort::Immediate() const {
+    return core_->bitRate.load() == 0;
 }
 
 bool SimulatedPort::SendFrame(const CanFrame& frame) {

@@ -21,6 +21,8 @@ public:
 
     PortState State() const override;
     std::string Name() const override;
+    // While the bus models no wire.
+    bool Immediate() const override;
 
     // The controller's modes that refuse to send, for tests of what a sender does then.
     void SetListenOnly(bool on) { listenOnly_.store(on); }

@@ -36,7 +36,11 @@ Master::Master(std::shared_ptr<bus::CanPort> port, MasterClock clock)
     for (int node = 1; node < 128; ++node)
         channels_[node] = std::make_unique<SdoChannel>(
             static_cast<std::uint8_t>(node), [this](const CanFrame& frame) { return send(frame); },
-            clock_);
+            clock_,
+            [this] {
+                const std::shared_ptr<bus::CanPort> port = Port();
+                return port && port->Immediate();
+            });
     if (port_)
         port_->SetReceiveHandler(handler());
 }

@@ -13,8 +13,9 @@ using bus::canopen::SdoResult;
 using bus::canopen::SdoStatus;
 using bus::canopen::SdoAbort::General;
 
-SdoChannel::SdoChannel(std::uint8_t node, Send send, MasterClock clock)
-    : node_(node), send_(std::move(send)), clock_(std::move(clock)), client_(node) {}
+SdoChannel::SdoChannel(std::uint8_t node, Send send, MasterClock clock, Immediate immediate)
+    : node_(node), send_(std::move(send)), clock_(std::move(clock)),
+      immediate_(std::move(immediate)), client_(node) {}
 
 SdoResult SdoChannel::Upload(std::uint16_t index, std::uint8_t subIndex, std::size_t capacity,
                              std::chrono::milliseconds timeout) {
@@ -66,6 +67,7 @@ SdoResult SdoChannel::run(const Start& start, std::chrono::milliseconds timeout)
     client_.SetTimeout(timeout);
     const std::optional<Output> started = start(client_, clock_());
     TimePoint deadline = NoDeadline;
+    const bool spin = immediate_ && immediate_();
     bool sent = started && sendAll(*started);
     if (started)
         deadline = started->deadline;
@@ -73,9 +75,12 @@ SdoResult SdoChannel::run(const Start& start, std::chrono::milliseconds timeout)
     while (sent && client_.Busy()) {
         std::deque<CanFrame> frames;
         {
-            // The answer is usually microseconds away: look for it before sleeping.
-            const std::uint64_t seen = arrived_.load(std::memory_order_acquire);
-            bus::SpinBriefly([&] { return arrived_.load(std::memory_order_acquire) != seen; });
+            // On a bus without a wire the answer is microseconds away: look for it before
+            // sleeping. Anywhere else it is a frame time or more away, and the wait sleeps.
+            if (spin) {
+                const std::uint64_t seen = arrived_.load(std::memory_order_acquire);
+                bus::SpinBriefly([&] { return arrived_.load(std::memory_order_acquire) != seen; });
+            }
             std::unique_lock lock(mutex_);
             WaitUntil(changed_, lock, clock_, deadline,
                       [&] { return !inbox_.empty() || shutDown_; });

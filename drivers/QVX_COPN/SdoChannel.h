@@ -28,8 +28,11 @@ namespace copn {
 class SdoChannel {
 public:
     using Send = std::function<bool(const bus::CanFrame&)>;
+    // Whether answers come within microseconds (see CanPort::Immediate): then a transfer looks
+    // for its answer a moment before it sleeps.
+    using Immediate = std::function<bool()>;
 
-    SdoChannel(std::uint8_t node, Send send, MasterClock clock);
+    SdoChannel(std::uint8_t node, Send send, MasterClock clock, Immediate immediate = {});
     SdoChannel(const SdoChannel&) = delete;
     SdoChannel& operator=(const SdoChannel&) = delete;
 
@@ -63,6 +66,7 @@ private:
     const std::uint8_t node_;
     const Send send_;
     const MasterClock clock_;
+    const Immediate immediate_;
 
     std::mutex transfer_;            // held by the caller whose transfer runs
     bus::canopen::SdoClient client_; // used under transfer_ only

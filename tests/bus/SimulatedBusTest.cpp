@@ -153,9 +153,11 @@ TEST(SimulatedBus, CorruptingAFrameWithoutDataLosesIt) {
 
 TEST(SimulatedBus, WireModelKeepsTheOrder) {
     SimulatedBus bus;
+    auto a = bus.Attach();
+    EXPECT_TRUE(a->Immediate()); // answers within microseconds: a waiter may look again
     bus.SetBitRate(1000000);
     EXPECT_EQ(bus.BitRate(), 1000000u);
-    auto a = bus.Attach();
+    EXPECT_FALSE(a->Immediate()); // a frame time away at least: a waiter sleeps
     auto b = bus.Attach();
     Recorder got;
     b->SetReceiveHandler(got.Handler());
