@@ -2,6 +2,8 @@
 // module: start network access, open the module, run the standard update with an example
 // image, and see the module come back running it.
 
+#include "Class_copn.h"
+#include "Class_fw_dnld_dnet.h"
 #include "DynamicLibrary.h"
 #include "EventLoop.h"
 #include "Form_FW_Download.h"
@@ -12,6 +14,7 @@
 #include "SimulatedDevicenet.h"
 #include "SimulatedVarnix.h"
 #include "StringGrid.h"
+#include "WaitingSleep.h"
 
 #include <QDir>
 #include <QLineEdit>
@@ -75,10 +78,29 @@ TEST(EndToEnd, StandardUpdateOfTheVarnixModule) {
     window.close();
 }
 
+// The pauses of a CANopen update wait for the node being updated: after the reset into
+// download mode, for it to be back (the driver reports it offline until its boot-up); after
+// an erase it is there already.
+WaitingSleep::Until CanopenNodeBack(TForm_FW_Download_Main& window) {
+    return [&window](DWORD) -> WaitingSleep::Condition {
+        return [&window] {
+            auto* downloader = dynamic_cast<TCOPN_Downloader*>(window.Downloader.get());
+            if (!downloader || !downloader->copnInterface)
+                return true;
+            std::uint32_t online = 0;
+            TQVX_COPN_Interface& driver = *downloader->copnInterface;
+            return driver.GetNodeOnline(driver.driverHandle,
+                                        static_cast<std::uint8_t>(downloader->Node), &online) &&
+                   online != 0;
+        };
+    };
+}
+
 // Start Network Access on a CANopen main window: three nodes listed with their identity,
-// node 3 updated with an example image, and running it after its restart.
+// node 3 updated with an example image, and running it after its restart. The nodes take
+// their default restart time.
 void StandardUpdateOfCanopenNodeThree(TForm_FW_Download_Main& window) {
-    RecordingSleep sleeps;
+    WaitingSleep sleeps(CanopenNodeBack(window));
     window.NodeType = NodeTypeCANopen;
     window.show();
     TStringGrid* grid = window.AdvStringGrid_NodesOnline;

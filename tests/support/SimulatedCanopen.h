@@ -9,8 +9,8 @@
 #include <string>
 
 // While it lives, the program loads the real driver libraries, and the embedded simulated
-// CANopen network keeps its nodes in a temporary folder: the default network, restarting at
-// once, its frames passing without wire timing.
+// CANopen network keeps its nodes in a temporary folder: the default network, each node with
+// its default restart time, its frames passing without wire timing.
 class SimulatedCanopen {
 public:
     SimulatedCanopen() {
@@ -33,22 +33,19 @@ public:
     }
     std::string DataFolder() const { return folder_.path().toStdString(); }
 
-    // The default network, but restarting at once.
+    // The default network.
     static constexpr const char* Network = "[node 3]\n"
                                            "device_type=0x00000191\n"
                                            "device_name=Simulated I/O Node\n"
                                            "vendor_id=1166\n"
                                            "product_code=4003\n"
                                            "serial_number=3000003\n"
-                                           "restart_ms=0\n"
                                            "[node 9]\n"
                                            "checksum_width=8\n"
                                            "product_code=4009\n"
-                                           "restart_ms=0\n"
                                            "[node 12]\n"
                                            "device_type=0x00020192\n"
-                                           "product_code=4012\n"
-                                           "restart_ms=0\n";
+                                           "product_code=4012\n";
 
 private:
     QTemporaryDir folder_;
