@@ -20,11 +20,6 @@ void CanopenErrorControl::BootUp(TimePoint now) {
     SetHeartbeatTime(heartbeatAtBoot_, now);
 }
 
-void CanopenErrorControl::Halt() {
-    nextHeartbeat_ = NoDeadline;
-    lifeEnds_ = NoDeadline;
-}
-
 void CanopenErrorControl::SetHeartbeatTime(std::uint16_t ms, TimePoint now) {
     heartbeatTime_ = ms;
     nextHeartbeat_ = ms == 0 ? NoDeadline : now + milliseconds(ms);

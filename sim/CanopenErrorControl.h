@@ -41,8 +41,6 @@ public:
     // The node (re)starts: the heartbeat from its configured time, guard time and life-time
     // factor 0, no error.
     void BootUp(TimePoint now);
-    // The node leaves the bus: nothing more until the next BootUp.
-    void Halt();
 
     std::uint16_t HeartbeatTime() const { return heartbeatTime_; }
     // The next heartbeat one heartbeat time from now; 0 stops them.

@@ -200,10 +200,8 @@ Output CanopenNode::onNmt(const bus::canopen::NmtMessage& message, TimePoint now
         if (!node)
             return {};
         sdo_.Reset();
-        if (node->Reset()) {
-            errorControl_.Halt();
+        if (node->Reset())
             return {}; // off the bus; the boot-up follows when it is back
-        }
         return bootUp(now);
     }
     case NmtCommand::ResetCommunication:

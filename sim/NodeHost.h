@@ -78,7 +78,7 @@ public:
         std::lock_guard lock(mutex_);
         const TimePoint now = clock_();
         for (auto& [address, node] : nodes_)
-            emit(address, powerOn(*node, now), now);
+            sendFrom(address, powerOn(*node, now), now);
         port_->SetReceiveHandler([this](const bus::CanFrame& frame) { onFrame(frame); });
         timer_ = std::thread([this] { runTimer(); });
     }
@@ -113,7 +113,7 @@ private:
     // return true when something they leave for later (the node's deadline, a held frame)
     // comes before the timer thread's wake-up.
     template <typename Output>
-    bool emit(std::uint8_t address, const Output& output, TimePoint now) {
+    bool sendFrom(std::uint8_t address, const Output& output, TimePoint now) {
         bool sooner = output.deadline < waitingUntil_;
         const auto delay = answerDelay_.find(address);
         for (const bus::CanFrame& frame : output.frames) {
@@ -151,9 +151,9 @@ private:
         bool sooner = false;
         if (*target == EveryNode) {
             for (auto& [address, node] : nodes_)
-                sooner = emit(address, node->OnFrame(frame, now), now) || sooner;
+                sooner = sendFrom(address, node->OnFrame(frame, now), now) || sooner;
         } else if (auto it = nodes_.find(*target); it != nodes_.end()) {
-            sooner = emit(it->first, it->second->OnFrame(frame, now), now);
+            sooner = sendFrom(it->first, it->second->OnFrame(frame, now), now);
         }
         return sooner;
     }
@@ -208,7 +208,7 @@ private:
             TimePoint next = NoDeadline;
             for (auto& [address, node] : nodes_) {
                 const auto output = node->OnTime(now);
-                emit(address, output, now);
+                sendFrom(address, output, now);
                 next = std::min(next, output.deadline);
             }
             if (!held_.empty())

@@ -6,8 +6,9 @@
 #include "CanopenNetworkFile.h"
 #include "ManualClock.h"
 
+#include <functional>
 #include <gtest/gtest.h>
-#include <sstream>
+#include <optional>
 
 namespace {
 
@@ -33,10 +34,18 @@ struct Step {
 
 class CanopenNodeTest : public testing::Test {
 public:
-    CanopenNodeTest()
-        : flash(settings.flash, clock.Clock()),
-          node(settings, [this](std::string*) { return &flash; }) {
-        sim::LeaveCanopenFactory(flash);
+    CanopenNodeTest() {
+        Reshape([](sim::CanopenNodeSettings&) {});
+    }
+
+    // A node fresh from the factory, node 3 of the default network with the changes asked for.
+    void Reshape(const std::function<void(sim::CanopenNodeSettings&)>& change) {
+        settings = nodeThree();
+        change(settings);
+        node.reset();
+        flash.emplace(settings.flash, clock.Clock());
+        sim::LeaveCanopenFactory(*flash);
+        node.emplace(settings, [this](std::string*) { return &*flash; });
     }
 
     static std::string text(const bus::canopen::Output& output) {
@@ -52,22 +61,22 @@ public:
             std::string said;
             if (step.in.rfind("advance ", 0) == 0) {
                 clock.Advance(std::chrono::milliseconds(std::stoi(step.in.substr(8))));
-                said = text(node.OnTime(clock.Now()));
+                said = text(node->OnTime(clock.Now()));
             } else if (step.in == "power on") {
-                said = text(node.PowerOn(clock.Now()));
+                said = text(node->PowerOn(clock.Now()));
             } else {
                 const auto frame = bus::ParseCandump(step.in);
                 ASSERT_TRUE(frame.has_value());
-                said = text(node.OnFrame(*frame, clock.Now()));
+                said = text(node->OnFrame(*frame, clock.Now()));
             }
             EXPECT_EQ(said, step.out);
         }
     }
 
     ManualClock clock;
-    sim::CanopenNodeSettings settings = nodeThree();
-    sim::FlashNode flash;
-    sim::CanopenNode node;
+    sim::CanopenNodeSettings settings;
+    std::optional<sim::FlashNode> flash;
+    std::optional<sim::CanopenNode> node;
 };
 
 TEST_F(CanopenNodeTest, IdentityObjectsAnswerExpeditedAndSegmentedUploads) {
@@ -133,7 +142,7 @@ TEST_F(CanopenNodeTest, PasswordThenResetNodeEntersDownloadModeAndFlashCanBeWrit
         {"checksum state: none stored", "603#4010360000000000", "583#4F10360000000000"},
     });
     std::uint8_t bytes[4];
-    ASSERT_TRUE(flash.Read(1, 0, bytes, 4));
+    ASSERT_TRUE(flash->Read(1, 0, bytes, 4));
     EXPECT_EQ(bytes[0], 0xDE);
     EXPECT_EQ(bytes[3], 0xEF);
 }
@@ -156,6 +165,135 @@ TEST_F(CanopenNodeTest, NmtStatesAndGuardingReplies) {
         {"back", "advance 500", "703#00"},
         {"the application: product code", "603#4018100200000000", "583#43181002A30F0000"},
     });
+}
+
+// A heartbeat carries the NMT state alone (bit 7 clear), every 0x1017 milliseconds from the
+// boot-up; a reset starts again from the network file's time.
+TEST_F(CanopenNodeTest, HeartbeatsFollowTheProducerTime) {
+    Run({
+        {"by default: no heartbeat", "power on", "703#00"},
+        {"0x1017 reads 0", "603#4017100000000000", "583#4B17100000000000"},
+        {"nothing comes", "advance 10000", ""},
+    });
+    Reshape([](sim::CanopenNodeSettings& s) { s.heartbeatMilliseconds = 100; });
+    Run({
+        {"boot-up", "power on", "703#00"},
+        {"not yet", "advance 99", ""},
+        {"pre-operational", "advance 1", "703#7F"},
+        {"start node 3", "000#0103", ""},
+        {"operational", "advance 100", "703#05"},
+        {"0x1017 reads 100", "603#4017100000000000", "583#4B17100064000000"},
+        {"250 ms from now on", "603#2B171000FA000000", "583#6017100000000000"},
+        {"not yet", "advance 249", ""},
+        {"250 ms after the write", "advance 1", "703#05"},
+        {"stop node 3", "000#0203", ""},
+        {"a stopped node beats too", "advance 250", "703#04"},
+        {"pre-operational again", "000#8003", ""},
+        {"pre-operational", "advance 250", "703#7F"},
+        {"0 stops the heartbeat", "603#2B17100000000000", "583#6017100000000000"},
+        {"nothing comes", "advance 10000", ""},
+        {"reset communication", "000#8203", "703#00"},
+        {"the file's time again", "advance 100", "703#7F"},
+        {"0x1017 reads 100 again", "603#4017100000000000", "583#4B17100064000000"},
+        {"reset node: off the bus", "000#8103", ""},
+        {"no heartbeat while restarting", "advance 499", ""},
+        {"back", "advance 1", "703#00"},
+        {"and beating", "advance 100", "703#7F"},
+    });
+}
+
+// The life time (guard time × life-time factor) counts from the master's first guard request
+// once both are set; when it passes without a request, the node sends one emergency message:
+// 0x80+n, error code 0x8130 low byte first, error register 0x11, five zero bytes.
+TEST_F(CanopenNodeTest, AnExceededLifeTimeSendsOneEmergencyMessage) {
+    Run({
+        {"boot-up", "power on", "703#00"},
+        {"guard time 100 ms", "603#2B0C100064000000", "583#600C100000000000"},
+        {"a request without a factor", "703#R1", "703#7F"},
+        {"life-time factor 3", "603#2F0D100003000000", "583#600D100000000000"},
+        {"no request since both were set: nothing counts", "advance 1000", ""},
+        {"the first request: 300 ms from now", "703#R1", "703#FF"},
+        {"within the life time", "advance 299", ""},
+        {"a request starts it again", "703#R1", "703#7F"},
+        {"within the life time", "advance 299", ""},
+        {"exceeded", "advance 1", "083#3081110000000000"},
+        {"once", "advance 1000", ""},
+        {"the error register tells", "603#4001100000000000", "583#4F01100011000000"},
+        {"guarding again", "703#R1", "703#FF"},
+        {"the register is clear", "603#4001100000000000", "583#4F01100000000000"},
+        {"exceeded again", "advance 300", "083#3081110000000000"},
+        {"guarding again", "703#R1", "703#7F"},
+        {"guard time 0 ends the life time", "603#2B0C100000000000", "583#600C100000000000"},
+        {"nothing to exceed", "advance 10000", ""},
+        {"guard time 100 again", "603#2B0C100064000000", "583#600C100000000000"},
+        {"guarding again", "703#R1", "703#FF"},
+        {"life-time factor 0 ends it too", "603#2F0D100000000000", "583#600D100000000000"},
+        {"nothing to exceed", "advance 10000", ""},
+        {"life-time factor 3 again", "603#2F0D100003000000", "583#600D100000000000"},
+        {"stop node 3", "000#0203", ""},
+        {"guarded while stopped", "703#R1", "703#04"},
+        {"a stopped node sends no emergency message", "advance 300", ""},
+        {"start node 3", "000#0103", ""},
+        {"the register still tells", "603#4001100000000000", "583#4F01100011000000"},
+        {"reset communication", "000#8203", "703#00"},
+        {"guard time 0 again", "603#400C100000000000", "583#4B0C100000000000"},
+        {"life-time factor 0 again", "603#400D100000000000", "583#4F0D100000000000"},
+        {"the register is clear", "603#4001100000000000", "583#4F01100000000000"},
+        {"a request", "703#R1", "703#7F"},
+        {"no life time to exceed", "advance 10000", ""},
+    });
+}
+
+// What the network file's keys change in the node's answers, beside the defaults users meet.
+TEST_F(CanopenNodeTest, GuardingAndSizeIndicationAsTheNetworkFileAsks) {
+    struct Case {
+        const char* what;
+        std::function<void(sim::CanopenNodeSettings&)> change;
+        std::vector<Step> steps;
+    };
+    const std::vector<Case> cases = {
+        {"by default",
+         [](sim::CanopenNodeSettings&) {},
+         {
+             {"boot-up", "power on", "703#00"},
+             {"a guard request", "703#R1", "703#7F"},
+             {"guard time", "603#2B0C100064000000", "583#600C100000000000"},
+             {"guard time read", "603#400C100000000000", "583#4B0C100064000000"},
+             {"life-time factor", "603#2F0D100003000000", "583#600D100000000000"},
+             {"life-time factor read", "603#400D100000000000", "583#4F0D100003000000"},
+             {"four bytes, size given", "603#4000100000000000", "583#4300100091010000"},
+             {"one byte, size given", "603#4001100000000000", "583#4F01100000000000"},
+         }},
+        {"guarding=no, heartbeat_ms=100",
+         [](sim::CanopenNodeSettings& s) {
+             s.guarding = false;
+             s.heartbeatMilliseconds = 100;
+         },
+         {
+             {"boot-up", "power on", "703#00"},
+             {"a guard request goes unanswered", "703#R1", ""},
+             {"no guard time to write", "603#2B0C100064000000", "583#800C100000000206"},
+             {"or to read", "603#400C100000000000", "583#800C100000000206"},
+             {"no life-time factor to write", "603#2F0D100003000000", "583#800D100000000206"},
+             {"or to read", "603#400D100000000000", "583#800D100000000206"},
+             {"heartbeats instead", "advance 100", "703#7F"},
+         }},
+        {"size_indicated=no",
+         [](sim::CanopenNodeSettings& s) { s.sizeIndicated = false; },
+         {
+             {"boot-up", "power on", "703#00"},
+             {"four bytes, size left out", "603#4000100000000000", "583#4200100091010000"},
+             {"one byte: the rest 0", "603#4001100000000000", "583#4201100000000000"},
+             {"two bytes", "603#4017100000000000", "583#4217100000000000"},
+             {"five bytes go segmented, with their size", "603#4009100000000000",
+              "583#4109100005000000"},
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Reshape(c.change);
+        Run(c.steps);
+    }
 }
 
 } // namespace

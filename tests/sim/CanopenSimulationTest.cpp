@@ -48,10 +48,11 @@ private:
 
 class CanopenSimulationTest : public testing::Test {
 public:
-    std::unique_ptr<sim::CanopenSimulation> Start(std::string* error = nullptr) {
+    std::unique_ptr<sim::CanopenSimulation> Start(std::string* error = nullptr,
+                                                  sim::NodeClock nodeClock = {}) {
         std::string ignored;
         return sim::CanopenSimulation::Start(bus.Attach(), folder, error ? error : &ignored,
-                                             clock.Clock());
+                                             nodeClock ? nodeClock : clock.Clock());
     }
     QTemporaryDir root;
     const std::string folder = root.path().toStdString() + "/canopen-network";
@@ -151,6 +152,42 @@ TEST_F(CanopenSimulationTest, ANetworkFileShapesItsNodes) {
     EXPECT_EQ(master.Take(),
               (std::vector<std::string>{"705#00", "585#4300100078563412", "585#4F0D360002000000",
                                         "585#800F360030000906"}));
+}
+
+// On the real clock, a node acts on its own timers with no frame from the master to wake it:
+// a reset node comes back with its boot-up, heartbeats come, and a life time runs out. Each
+// network has that one timer alone, so that no other deadline wakes the host by chance.
+TEST_F(CanopenSimulationTest, NodesActOnTheirOwnTimersOnTheRealClock) {
+    struct Case {
+        const char* what;
+        const char* file;
+        std::vector<std::string> requests; // and nothing more from the master after them
+        std::string comes;
+    };
+    for (const Case& c : {
+             Case{"reset node: the boot-up after the restart time",
+                  "[node 3]\nrestart_ms=200\n",
+                  {"000#8103"},
+                  "703#00"},
+             Case{"heartbeat_ms=50", "[node 3]\nheartbeat_ms=50\n", {}, "703#7F"},
+             Case{"a guard request, then none for the life time: the emergency message",
+                  "[node 3]\n",
+                  {"603#2B0C100032000000", "603#2F0D100002000000", "703#R1"},
+                  "083#3081110000000000"},
+         }) {
+        SCOPED_TRACE(c.what);
+        QDir().mkpath(QString::fromStdString(folder));
+        std::ofstream(folder + "/network.ini") << c.file;
+        auto network = Start(nullptr, sim::SteadyNodeClock());
+        ASSERT_NE(network, nullptr);
+        ASSERT_TRUE(master.Heard("703#00"));
+        master.Take();
+        for (const std::string& request : c.requests)
+            master.Send(request);
+        EXPECT_TRUE(master.Heard(c.comes));
+        network.reset();
+        master.Take();
+    }
 }
 
 } // namespace

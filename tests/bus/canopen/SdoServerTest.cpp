@@ -53,6 +53,24 @@ TEST_F(SdoServerTest, ExpeditedTransfers) {
     EXPECT_EQ(od.value(0x360F, 0), (std::vector<std::uint8_t>{0x2B, 0x1A, 0x00, 0x00}));
 }
 
+// Some nodes leave the size out of their expedited answers: command 0x42 (e=1, s=0), the value
+// in the low bytes and the rest 0, whatever the entry's length. Longer values still go up
+// segmented, with their size.
+TEST_F(SdoServerTest, ExpeditedUploadsWithoutTheSize) {
+    server.SetSizeIndicated(false);
+    od.set(0x3604, 0, {{0x34, 0x12}, TestDictionary::Access::ReadOnly, 2});
+    run({
+        {"603#4000100000000000", "583#4200100092010200"}, // four bytes
+        {"603#4004360000000000", "583#4204360034120000"}, // two
+        {"603#4001100000000000", "583#4201100000000000"}, // one
+        {"603#4018100100000000", "583#421810012A000000"},
+        {"603#4008100000000000", "583#410810000A000000"}, // ten: segmented, size given
+        {"603#6000000000000000", "583#005A414E4452454C"},
+        {"603#7000000000000000", "583#192D4E3300000000"},
+        {"603#230F36002B1A0000", "583#600F360000000000"}, // downloads are as before
+    });
+}
+
 TEST_F(SdoServerTest, SegmentedUploadTogglesAndEndsWithTheLastBytes) {
     run({
         {"603#4008100000000000", "583#410810000A000000"}, // ten bytes follow
