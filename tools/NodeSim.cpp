@@ -9,6 +9,9 @@
 // --interface NAME (required), --bitrate BIT/S (0: leave the device's own), --network FOLDER
 // (the network's folder, with its network.ini; default: nodesim-canopen or nodesim-devicenet
 // in the data folder, never the folder of the network a driver simulates itself).
+//
+// The network's file may make the nodes slow (answer_delay_ms) and, in its [bus] section,
+// lose, duplicate or delay every Nth of the frames this process's nodes receive and send.
 
 #include "CanopenSimulation.h"
 #include "DataFolder.h"
