@@ -207,10 +207,31 @@ TEST(EndToEnd, StandardUpdateOfACanopenNodeInAnotherProcess) {
     EXPECT_EQ(nodesim.exitCode(), 0);
 }
 
+// The restart steps of a DeviceNet update wait for the node's presence, as the driver
+// reports it, to change: the node gone after its reset, or back after it. Other pauses (after
+// an erase) have nothing to wait for on a simulated node.
+WaitingSleep::Until DevicenetPresenceChanges(TForm_FW_Download_Main& window) {
+    return [&window](DWORD ms) -> WaitingSleep::Condition {
+        auto* downloader = dynamic_cast<TDNet_Downloader*>(window.Downloader.get());
+        if (ms != TDNet_Downloader::RestartStep || !downloader || !downloader->dnetInterface)
+            return {};
+        const auto present = [downloader] {
+            std::uint32_t there = 0;
+            downloader->dnetInterface->NodeOnline(static_cast<std::uint8_t>(downloader->Node),
+                                                  &there);
+            return there != 0;
+        };
+        return [present, before = present()] {
+            return present() != before;
+        };
+    };
+}
+
 // Over the real DeviceNet driver library and its embedded simulated network: MAC IDs 3, 5
-// and 10 listed, MAC ID 3 updated with an example image, running it after its restart.
+// and 10 listed, MAC ID 3 updated with an example image, running it after its restart. The
+// nodes take their default restart time.
 void StandardUpdateOfDevicenetNodeThree(TForm_FW_Download_Main& window) {
-    RecordingSleep sleeps;
+    WaitingSleep sleeps(DevicenetPresenceChanges(window));
     window.NodeType = NodeTypeDeviceNet;
     window.show();
     TStringGrid* grid = window.AdvStringGrid_NodesOnline;

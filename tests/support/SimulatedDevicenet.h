@@ -9,9 +9,9 @@
 #include <string>
 
 // While it lives, the program loads the real driver libraries, and the embedded simulated
-// DeviceNet network keeps its nodes in a temporary folder: the default network, restarting
-// at once and answering without a duplicate MAC ID check of its own, its frames passing
-// without wire timing.
+// DeviceNet network keeps its nodes in a temporary folder: the default network, each node
+// with its default restart time but without a duplicate MAC ID check of its own, its frames
+// passing without wire timing.
 class SimulatedDevicenet {
 public:
     SimulatedDevicenet() {
@@ -39,7 +39,6 @@ public:
                                            "product_code=3003\n"
                                            "serial_number=5000003\n"
                                            "product_name=Simulated I/O Node\n"
-                                           "restart_ms=0\n"
                                            "duplicate_mac_check=no\n"
                                            "[node 5]\n"
                                            "vendor_id=729\n"
@@ -47,11 +46,9 @@ public:
                                            "sector_sizes=0xFFFF,0x2FFFF,0x2FFFF,0xFFFF\n"
                                            "sector_size_attribute=no\n"
                                            "factory_mode=download\n"
-                                           "restart_ms=0\n"
                                            "duplicate_mac_check=no\n"
                                            "[node 10]\n"
                                            "product_code=3010\n"
-                                           "restart_ms=0\n"
                                            "duplicate_mac_check=no\n";
 
 private:
