@@ -142,9 +142,13 @@ Output ExplicitClient::OnFrame(const CanFrame& frame, TimePoint now) {
             return Output{{}, deadline_};
         return onFragment(*fragment, now);
     }
+    if (phase_ == Phase::Sending && !sender_.LastInFlight())
+        // The request is still going out: the node cannot have answered it yet, so this is a
+        // late answer to an earlier request with the same XID.
+        return Output{{}, deadline_};
     if (phase_ == Phase::Sending || phase_ == Phase::Awaiting) {
-        // While a fragment waits for its acknowledgement, a response still counts: the node
-        // has had the whole request, and its acknowledgement of the last fragment was lost.
+        // While the last fragment waits for its acknowledgement, a response still counts: the
+        // node has had the whole request, and its acknowledgement was lost.
         sender_.Stop();
         return onResponse(frame.data.data() + 1, frame.length - 1u, now);
     }

@@ -59,7 +59,10 @@ struct ExplicitResult {
 // Requests go on message ID 4 with the master's MAC ID in the header, the response comes on
 // message ID 3. A request body longer than seven bytes goes in fragments, each sent when the
 // node has acknowledged the one before; a fragmented response is acknowledged fragment by
-// fragment.
+// fragment. Such a request is answered only after its last fragment has gone: an answer that
+// comes while an earlier fragment waits for its acknowledgement is a late one to an earlier
+// request and is ignored. Once the last fragment is out, an answer stands for its lost
+// acknowledgement.
 //
 // The header's XID alternates from one request to the next — allocations and releases
 // included, starting at 0 — and the node echoes it: an answer with the other XID, a late one
