@@ -43,12 +43,15 @@ bool done(const ExplicitResult& result) {
 }
 
 // Copies what a node answered into a caller's buffer of *length bytes; *length becomes the
-// number of bytes written.
-void deliver(const std::vector<uint8_t>& data, uint16_t* length, uint8_t* out) {
-    const std::size_t n = std::min<std::size_t>(data.size(), *length);
-    if (n > 0)
-        std::memcpy(out, data.data(), n);
-    *length = static_cast<uint16_t>(n);
+// number of bytes written. An answer longer than the buffer is not cut to fit: false, and
+// the buffer and *length stay as they were.
+bool deliver(const std::vector<uint8_t>& data, uint16_t* length, uint8_t* out) {
+    if (data.size() > *length)
+        return false;
+    if (!data.empty())
+        std::memcpy(out, data.data(), data.size());
+    *length = static_cast<uint16_t>(data.size());
+    return true;
 }
 
 // The unsigned type of a value's width, for its bytes on the bus (little-endian).
@@ -197,10 +200,7 @@ DNET_EXPORT int32_t GetAttribute(uint32_t h, uint8_t mac, uint16_t classId, uint
     return onMaster(h, [&](Master& master) {
         const ExplicitResult result =
             master.GetAttribute(mac, classId, instance, static_cast<uint8_t>(attribute));
-        if (!done(result))
-            return false;
-        deliver(result.data, length, data);
-        return true;
+        return done(result) && deliver(result.data, length, data);
     });
 }
 
@@ -305,10 +305,7 @@ DNET_EXPORT int32_t ExplicitService(uint32_t h, uint8_t mac, uint8_t service, ui
             data.assign(request, request + requestLength);
         const ExplicitResult result =
             master.Request(mac, service, classId, instance, std::move(data));
-        if (!done(result))
-            return false;
-        deliver(result.data, responseLength, response);
-        return true;
+        return done(result) && deliver(result.data, responseLength, response);
     });
 }
 

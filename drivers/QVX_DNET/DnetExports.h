@@ -37,8 +37,9 @@ DNET_EXPORT std::int32_t DLL_Name(std::uint32_t h, char* text);
 DNET_EXPORT std::int32_t OpenInterface(std::uint32_t* h, void* config);
 // Nonzero when h is open.
 DNET_EXPORT std::int32_t OpenCard(std::uint32_t h);
-// Goes offline, stops the library's threads for h and closes the interface; h is not valid
-// afterwards. CloseInterface is the same.
+// Goes offline (as SetOnline 0: the connections the master holds are released first), stops
+// the library's threads for h and closes the interface; h is not valid afterwards.
+// CloseInterface is the same.
 DNET_EXPORT std::int32_t CloseCard(std::uint32_t h);
 DNET_EXPORT std::int32_t CloseInterface(std::uint32_t h);
 // The interface's hardware and firmware versions (1.0 for every interface).
@@ -59,8 +60,10 @@ DNET_EXPORT std::int32_t GetMacID(std::uint32_t h, std::uint8_t* mac);
 // two seconds — and then takes part in the bus. It fails, and the master stays offline, when
 // another station answers for the MAC ID (last-error 0x20000002) or the interface cannot send
 // (0x20000000). An online master that hears another station claim its MAC ID goes offline.
-// Offline (0): every request ends failed, nothing is sent, every node counts as absent; the
-// scanlist stays.
+// Offline (0): every request ends failed, every node counts as absent; the scanlist stays.
+// Going offline releases the explicit connection of every node that the master holds
+// (Release_Master/Slave_Connection_Set), waiting for each node's answer or its time-out, so
+// that another master can allocate the nodes at once; after that nothing is sent.
 DNET_EXPORT std::int32_t SetOnline(std::uint32_t h, std::uint32_t on);
 DNET_EXPORT std::int32_t GetOnline(std::uint32_t h, std::uint32_t* on);
 
@@ -75,7 +78,8 @@ DNET_EXPORT std::int32_t GetOnline(std::uint32_t h, std::uint32_t* on);
 // and while the master is offline or the node is the master itself.
 
 // Get_Attribute_Single: *length holds the capacity of data on entry and the number of bytes
-// written on return; a longer value is cut to the capacity.
+// written on return. A value longer than the capacity is not cut: the call fails, and data
+// and *length stay as they were.
 DNET_EXPORT std::int32_t GetAttribute(std::uint32_t h, std::uint8_t mac, std::uint16_t classId,
                                       std::uint16_t instance, std::uint16_t attribute,
                                       std::uint16_t* length, std::uint8_t* data);
@@ -137,7 +141,8 @@ DNET_EXPORT std::int32_t SetAttribute_DOUBLE(std::uint32_t h, std::uint8_t mac,
 
 // Any service (bit 7 clear) to the class and instance, with the request data (null when
 // requestLength is 0). *responseLength holds the capacity of response on entry and the number
-// of response data bytes written on return; a longer response is cut to the capacity.
+// of response data bytes written on return; a response longer than the capacity fails the
+// call, as GetAttribute does.
 // Identity Reset (service 0x05 to class 1) restarts the node: its connection is allocated
 // again for the next request, and the scanner finds it again when it is back.
 DNET_EXPORT std::int32_t ExplicitService(std::uint32_t h, std::uint8_t mac, std::uint8_t service,

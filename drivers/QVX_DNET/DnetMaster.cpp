@@ -73,6 +73,11 @@ Master::~Master() {
 }
 
 void Master::Shutdown() {
+    {
+        std::unique_lock lock(mutex_);
+        if (online_.load() && !stopping_)
+            leave(lock);
+    }
     shutDown_.store(true);
     {
         std::lock_guard lock(mutex_);
@@ -126,9 +131,12 @@ bool Master::SetOwnMac(std::uint8_t mac) {
 
 bool Master::SetOnline(bool online) {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return !checking_ || stopping_; });
+    changed_.wait(lock, [&] { return (!checking_ && !leaving_) || stopping_; });
     if (!online) {
-        goOffline();
+        if (online_.load() && !stopping_)
+            leave(lock);
+        else
+            goOffline();
         return true;
     }
     if (online_.load())
@@ -278,6 +286,13 @@ std::optional<bool> Master::NodePresent(std::uint8_t node) const {
     return online_.load() && scanning_ && link.scanned && link.alive && node != ownMac_.load();
 }
 
+std::size_t Master::Waiting(std::uint8_t node) const {
+    if (!ValidMac(node))
+        return 0;
+    std::lock_guard lock(mutex_);
+    return links_[node].queue.size();
+}
+
 void Master::Poke() {
     std::unique_lock lock(mutex_);
     const std::uint64_t mine = ++pokes_;
@@ -291,10 +306,15 @@ ExplicitResult Master::run(std::uint8_t node, const Start& start) {
     std::unique_lock lock(mutex_);
     if (!online_.load() || node == ownMac_.load())
         return refused();
+    // A ticket, so that the callers that wait for the node take their turns in the order they
+    // came, whichever of them wakes first.
     Link& link = links_[node];
-    ++link.waiting;
-    changed_.wait(lock, [&] { return link.owner == Owner::None || !online_.load(); });
-    --link.waiting;
+    const std::uint64_t ticket = link.nextTicket++;
+    link.queue.push_back(ticket);
+    changed_.wait(lock, [&] {
+        return !online_.load() || (link.owner == Owner::None && link.queue.front() == ticket);
+    });
+    link.queue.erase(std::find(link.queue.begin(), link.queue.end(), ticket));
     if (!online_.load()) {
         changed_.notify_all();
         return refused();
@@ -335,6 +355,8 @@ void Master::finished(Link& link, TimePoint now) {
             link.nextAttempt =
                 result.failure == ExplicitFailure::Timeout ? now : now + RetryAfterRefusal;
         link.owner = Owner::None;
+    } else if (link.owner == Owner::Leaving) {
+        link.owner = Owner::None;
     }
     changed_.notify_all();
 }
@@ -357,11 +379,46 @@ void Master::goOffline() {
             link.client->Cancel();
             link.client->ForgetConnection();
         }
-        if (link.owner == Owner::Scanner)
-            link.owner = Owner::None;
+        if (link.owner != Owner::Caller)
+            link.owner = Owner::None; // a caller's own thread lets go of its link
         link.alive = false;
         link.deadline = NoDeadline;
     }
+    changed_.notify_all();
+}
+
+void Master::leave(std::unique_lock<std::mutex>& lock) {
+    std::vector<std::uint8_t> held;
+    for (std::size_t node = 0; node < links_.size(); ++node)
+        if (links_[node].client->Allocated())
+            held.push_back(static_cast<std::uint8_t>(node));
+    leaving_ = true;
+    goOffline();
+    // The callers whose transfers ended let go of their links first.
+    changed_.wait(lock, [&] {
+        return stopping_ || std::all_of(links_.begin(), links_.end(),
+                                        [](const Link& l) { return l.owner == Owner::None; });
+    });
+    if (!stopping_) {
+        const TimePoint now = clock_();
+        for (std::uint8_t node : held) {
+            Link& link = links_[node];
+            const std::optional<Output> started = link.client->StartRelease(now);
+            if (!started)
+                continue;
+            link.owner = Owner::Leaving;
+            apply(link, *started);
+            if (!link.client->Busy())
+                link.owner = Owner::None;
+        }
+        wake();
+        changed_.wait(lock, [&] {
+            return stopping_ || std::none_of(links_.begin(), links_.end(), [](const Link& l) {
+                       return l.owner == Owner::Leaving;
+                   });
+        });
+    }
+    leaving_ = false;
     changed_.notify_all();
 }
 
@@ -384,12 +441,10 @@ void Master::receive(const CanFrame& frame) {
     if (!address)
         return;
     std::lock_guard lock(mutex_);
-    if (!check_)
-        return; // offline, and not going online
     const TimePoint now = clock_();
     if (address->message == Group2Message::DuplicateMacCheck) {
-        if (address->mac != ownMac_.load())
-            return;
+        if (!check_ || address->mac != ownMac_.load())
+            return; // offline, and not going online; or another station's check
         const Output out = check_->OnFrame(frame, now);
         for (const CanFrame& answer : out.frames)
             send(answer);
@@ -401,7 +456,7 @@ void Master::receive(const CanFrame& frame) {
         }
         return;
     }
-    if (address->message != Group2Message::SlaveResponse || !online_.load())
+    if (address->message != Group2Message::SlaveResponse || !(online_.load() || leaving_))
         return;
     Link& link = links_[address->mac];
     if (link.owner == Owner::None || !link.client->Busy())
@@ -429,19 +484,18 @@ TimePoint Master::round(TimePoint now) {
         else
             next = std::min(next, out.deadline);
     }
-    if (!online_.load())
-        return next;
-    const std::uint8_t own = ownMac_.load();
-    for (std::size_t node = 0; node < links_.size(); ++node) {
-        Link& link = links_[node];
-        if (link.owner != Owner::None && link.client->Busy()) {
-            if (link.deadline <= now) {
-                apply(link, link.client->OnTime(now));
-                if (!link.client->Busy())
-                    finished(link, now);
-            }
+    // The time-outs: of the transfers while online, of the releases on the way out.
+    for (Link& link : links_) {
+        if (link.owner != Owner::None && link.client->Busy() && link.deadline <= now) {
+            apply(link, link.client->OnTime(now));
+            if (!link.client->Busy())
+                finished(link, now);
         }
-        if (!scanning_ || !link.scanned || node == own || link.waiting > 0)
+    }
+    const std::uint8_t own = ownMac_.load();
+    for (std::size_t node = 0; node < links_.size() && online_.load(); ++node) {
+        Link& link = links_[node];
+        if (!scanning_ || !link.scanned || node == own || !link.queue.empty())
             continue;
         if (link.owner == Owner::None) {
             std::optional<Output> started;

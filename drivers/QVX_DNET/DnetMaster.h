@@ -10,6 +10,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -36,8 +37,8 @@ inline constexpr std::uint8_t ExplicitConnection = bus::devicenet::Allocation::E
 // check when it goes online, and a scanner that keeps the explicit connections of the nodes
 // in its scanlist.
 //
-// Requests to one node run one at a time, in the order they come; those to different nodes
-// at once. A request blocks its calling thread until the node has answered, or until the
+// Requests to one node run one at a time, in the order they were made; those to different
+// nodes at once. A request blocks its calling thread until the node has answered, or until the
 // node's time-out. The frames of every node's transfer are stepped as they arrive, on the
 // port's delivery thread; the master's own thread steps the time-outs, sends what the
 // scanner asks for and answers nothing else. Every operation may be called from any thread,
@@ -86,6 +87,13 @@ public:
     // master answers the checks of stations that come with its MAC ID, and goes offline when
     // it hears another station claim it. Offline: every transfer ends failed, nothing is sent
     // and every node counts as absent; the scanlist stays.
+    //
+    // Going offline ends every transfer, then gives back the connection of every node whose
+    // connection the master holds (Release_Master/Slave_Connection_Set, to all of them at once)
+    // and returns when each has answered or had its time-out — so that another master, or this
+    // one with another MAC ID, may allocate them at once rather than after the nodes'
+    // inactivity watchdog. Shutdown does the same. A master that leaves because another
+    // station claims its MAC ID sends nothing.
     bool SetOnline(bool online);
     bool Online() const { return online_.load(); }
     // Whether the last attempt to go online met another station with the MAC ID, or an
@@ -124,17 +132,22 @@ public:
     // request. Nothing for a MAC ID over 63.
     std::optional<bool> NodePresent(std::uint8_t node) const;
 
+    // How many requests to the node wait their turn behind the one running.
+    std::size_t Waiting(std::uint8_t node) const;
+
     // Wakes the master's thread to look at the clock again (for a clock a test drives), and
     // returns once it has, and has sent what was due.
     void Poke();
 
 private:
-    enum class Owner : std::uint8_t { None, Caller, Scanner };
+    enum class Owner : std::uint8_t { None, Caller, Scanner, Leaving };
 
     struct Link {
         std::unique_ptr<bus::devicenet::ExplicitClient> client;
         Owner owner = Owner::None;
-        int waiting = 0; // callers waiting their turn
+        // The callers waiting their turn, by ticket, in the order they came.
+        std::deque<std::uint64_t> queue;
+        std::uint64_t nextTicket = 0;
         TimePoint deadline = NoDeadline;
         bool scanned = false;
         std::uint8_t flags = 0;
@@ -152,6 +165,8 @@ private:
     void finished(Link& link, TimePoint now);
     void settle(Link& link, const ExplicitResult& result, TimePoint now);
     void goOffline();
+    // Goes offline from online, releasing the connections held (SetOnline, Shutdown).
+    void leave(std::unique_lock<std::mutex>& lock);
     void wake();
     bool send(const bus::CanFrame& frame);
     void receive(const bus::CanFrame& frame);
@@ -176,6 +191,7 @@ private:
     bool woken_ = false;
     bool stopping_ = false;
     bool checking_ = false;
+    bool leaving_ = false; // offline, the releases on their way
     bool scanning_ = false;
     std::unique_ptr<bus::devicenet::DuplicateMacCheck> check_;
     std::array<Link, 64> links_;

@@ -94,26 +94,36 @@ TEST_F(DnetExportsTest, SettingsInRangeAreTakenAndOthersRefused) {
     EXPECT_EQ(OpenCard(h + 1), 0);
 }
 
-TEST_F(DnetExportsTest, GetAttributeWritesAtMostTheCapacityAndSaysHowMuch) {
-    std::uint8_t data[16];
-    std::memset(data, 0xEE, sizeof data);
-    std::uint16_t length = 4;
-    ASSERT_EQ(GetAttribute(h, 5, 1, 1, 7, &length, data), 1);
-    EXPECT_EQ(length, 4);
-    EXPECT_EQ(std::vector<std::uint8_t>(data, data + 5),
-              (std::vector<std::uint8_t>{9, 'Z', 'A', 'N', 0xEE}));
-    length = sizeof data;
-    ASSERT_EQ(GetAttribute(h, 5, 1, 1, 7, &length, data), 1);
-    EXPECT_EQ(length, 10);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(data) + 1, 9), "ZANDREL-D");
-    length = 0;
-    EXPECT_EQ(GetAttribute(h, 5, 1, 1, 7, &length, nullptr), 1);
-    EXPECT_EQ(length, 0);
+// A value is written whole or not at all: one longer than the buffer fails the call rather
+// than pass cut to fit (a check for exactly two bytes could never fail otherwise).
+TEST_F(DnetExportsTest, GetAttributeWritesTheValueOnlyWhenItFits) {
+    const std::vector<std::uint8_t> untouched(16, 0xEE);
+    std::vector<std::uint8_t> data = untouched;
+    std::uint16_t length = 0;
+    for (std::uint16_t capacity : {0, 4, 9}) { // the product name has 10 bytes
+        SCOPED_TRACE(capacity);
+        length = capacity;
+        EXPECT_EQ(GetAttribute(h, 5, 1, 1, 7, &length, capacity ? data.data() : nullptr), 0);
+        EXPECT_EQ(length, capacity);
+        EXPECT_EQ(data, untouched);
+    }
+    for (std::uint16_t capacity : {10, 16}) {
+        SCOPED_TRACE(capacity);
+        length = capacity;
+        ASSERT_EQ(GetAttribute(h, 5, 1, 1, 7, &length, data.data()), 1);
+        EXPECT_EQ(length, 10);
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(data.data()) + 1, 9), "ZANDREL-D");
+        EXPECT_EQ(data[10], 0xEE);
+    }
+    node.objects.Set(1, 1, 4, {0x01, 0x02, 0x03}); // a revision one byte too long
+    length = 2;
+    EXPECT_EQ(GetAttribute(h, 5, 1, 1, 4, &length, data.data()), 0);
+    EXPECT_EQ(length, 2);
 
     std::uint8_t response[4] = {0xEE, 0xEE, 0xEE, 0xEE};
     length = 2;
     // data[0] is 9 now: an attribute the node does not have.
-    ASSERT_EQ(ExplicitService(h, 5, 0x0E, 1, 1, 1, data, &length, response), 0);
+    ASSERT_EQ(ExplicitService(h, 5, 0x0E, 1, 1, 1, data.data(), &length, response), 0);
     EXPECT_EQ(length, 2); // a failure leaves it alone
     const std::uint8_t attribute = 3;
     ASSERT_EQ(ExplicitService(h, 5, 0x0E, 1, 1, 1, &attribute, &length, response), 1);
@@ -121,6 +131,23 @@ TEST_F(DnetExportsTest, GetAttributeWritesAtMostTheCapacityAndSaysHowMuch) {
     EXPECT_EQ(response[0], 0xE2);
     EXPECT_EQ(response[1], 0x1F);
     EXPECT_EQ(response[2], 0xEE);
+    const std::uint8_t name = 7;
+    length = sizeof response;
+    EXPECT_EQ(ExplicitService(h, 5, 0x0E, 1, 1, 1, &name, &length, response), 0);
+    EXPECT_EQ(length, sizeof response);
+    EXPECT_EQ(response[2], 0xEE);
+}
+
+// CloseCard leaves the network as SetOnline 0 does: the node's connection is released.
+TEST_F(DnetExportsTest, CloseCardReleasesTheConnectionsTheMasterHolds) {
+    std::uint16_t vendor = 0;
+    ASSERT_EQ(GetAttribute_UINT(h, 5, 1, 1, 1, &vendor), 1);
+    ASSERT_TRUE(node.Allocated());
+    const std::size_t before = log.Count();
+    EXPECT_EQ(CloseCard(h), 1);
+    bus.WaitIdle();
+    EXPECT_EQ(log.From(before), (std::vector<std::string>{"42E#014C030101", "42B#01CC"}));
+    EXPECT_FALSE(node.Allocated());
 }
 
 TEST_F(DnetExportsTest, TypedValuesTravelLittleEndian) {

@@ -10,6 +10,7 @@
 #include "DnetTestBus.h"
 #include "ManualClock.h"
 
+#include <algorithm>
 #include <future>
 #include <gtest/gtest.h>
 #include <string>
@@ -75,11 +76,17 @@ struct Rig {
         master.Poke();
     }
     std::vector<std::string> Since() const { return log.From(online); }
+    // Another node on the bus, there as long as the master (which releases its connection when
+    // it goes).
+    TestNode& Add(std::uint8_t mac) {
+        return *others.emplace_back(std::make_unique<TestNode>(bus, mac));
+    }
 
     bus::SimulatedBus bus;
     ManualClock clock;
     FrameLog log{bus};
     TestNode node{bus, 5};
+    std::vector<std::unique_ptr<TestNode>> others;
     dnet::Master master{std::shared_ptr<bus::CanPort>(bus.Attach()), clock.Clock()};
     std::size_t online = 0;
 };
@@ -164,6 +171,21 @@ TEST(DnetMasterTest, TheFragmentedRequestArrivesWhole) {
     EXPECT_EQ(rig.node.objects.Value(0xC7, 1, 3), command);
 }
 
+// The request's XID is that of the one two before: while its fragments are still going
+// out, an answer with that XID is a late one, and the block has not been written yet.
+TEST(DnetMasterTest, AFragmentedRequestIsAnsweredOnlyAfterItsLastFragment) {
+    Rig rig;
+    rig.node.objects.Set(0x64, 1, 3, {});
+    rig.node.SayFirst("42C#C10010640103A0A1", "42B#4190");
+    const std::vector<std::uint8_t> block = {0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6, 0xA7};
+    EXPECT_EQ(rig.master.SetAttribute(5, 0x64, 1, 3, block).status, ExplicitStatus::Done);
+    EXPECT_EQ(rig.node.objects.Writes(0x64, 1, 3), std::vector<std::vector<std::uint8_t>>{block});
+    ASSERT_TRUE(rig.log.WaitUntil([&](const auto& f) { return f.size() >= rig.online + 8; }));
+    EXPECT_EQ(rig.Since(), (std::vector<std::string>{
+                               "42E#014B03010101", "42B#01CB00", "42C#C10010640103A0A1", "42B#4190",
+                               "42B#C1C000", "42C#C181A2A3A4A5A6A7", "42B#C1C100", "42B#4190"}));
+}
+
 TEST(DnetMasterTest, ANodeThatDoesNotAnswerTimesOutAndIsAllocatedAfresh) {
     Rig rig;
     ASSERT_EQ(rig.master.Allocate(5).status, ExplicitStatus::Done);
@@ -210,6 +232,64 @@ TEST(DnetMasterTest, GoingOfflineEndsAWaitingRequest) {
     ASSERT_TRUE(rig.log.WaitFor("42E#014B03010101"));
     ASSERT_TRUE(rig.master.SetOnline(false));
     EXPECT_EQ(finished(asking).status, ExplicitStatus::Failed);
+}
+
+// Going offline gives back the connections the master holds, so that another master can
+// allocate the nodes at once instead of after their inactivity watchdog: Release (0x4C) to
+// class 3, instance 1, choice 0x01 on each node's unconnected request identifier.
+TEST(DnetMasterTest, GoingOfflineReleasesTheConnectionsTheMasterHolds) {
+    const std::pair<const char*, std::function<void(dnet::Master&)>> ways[] = {
+        {"offline",
+         [](dnet::Master& m) {
+             EXPECT_TRUE(m.SetOnline(false));
+         }},
+        {"shut down",
+         [](dnet::Master& m) {
+             m.Shutdown();
+         }},
+    };
+    for (const auto& [name, leave] : ways) {
+        SCOPED_TRACE(name);
+        Rig rig;
+        TestNode& six = rig.Add(6);
+        rig.Add(7);
+        ASSERT_EQ(rig.master.GetAttribute(5, 1, 1, 1).status, ExplicitStatus::Done); // XID 0, 1
+        ASSERT_EQ(rig.master.Allocate(6).status, ExplicitStatus::Done);              // XID 0
+        const std::size_t before = rig.log.Count();
+        leave(rig.master);
+        EXPECT_FALSE(rig.master.Online());
+        rig.bus.WaitIdle();
+        auto frames = rig.log.From(before);
+        std::sort(frames.begin(), frames.end()); // the nodes answer in any order
+        EXPECT_EQ(frames, (std::vector<std::string>{"42B#01CC", "42E#014C030101", "433#41CC",
+                                                    "436#414C030101"}));
+        EXPECT_FALSE(rig.node.Allocated());
+        EXPECT_FALSE(six.Allocated());
+
+        // Another master takes node 5 at once.
+        auto other = rig.bus.Attach();
+        ASSERT_TRUE(other->Send(dnettest::Frame("42E#024B03010102")));
+        EXPECT_TRUE(rig.log.WaitFor("42B#02CB00"));
+        // Nothing more from this master, and nothing when it is offline already.
+        rig.master.SetOnline(false);
+        rig.master.Shutdown();
+        rig.bus.WaitIdle();
+        EXPECT_EQ(rig.log.From(before).size(), 6u);
+    }
+}
+
+// A node that does not answer its release has its time-out, on the master's clock.
+TEST(DnetMasterTest, GoingOfflineWaitsForAReleaseAtMostItsTimeOut) {
+    Rig rig;
+    ASSERT_EQ(rig.master.Allocate(5).status, ExplicitStatus::Done);
+    rig.node.Silence();
+    auto leaving = std::async(std::launch::async, [&] { return rig.master.SetOnline(false); });
+    ASSERT_TRUE(rig.log.WaitFor("42E#414C030101"));
+    rig.Pass(999ms);
+    EXPECT_NE(leaving.wait_for(0s), std::future_status::ready);
+    rig.Pass(1ms);
+    EXPECT_TRUE(finished(leaving));
+    EXPECT_FALSE(rig.master.Online());
 }
 
 TEST(DnetMasterTest, ADuplicateMacIdKeepsTheMasterOffline) {
@@ -317,11 +397,42 @@ TEST(DnetMasterTest, TheScannerKeepsTheConnectionAndFindsARestartedNodeAgain) {
     EXPECT_EQ(rig.master.NodePresent(64), std::nullopt);
 }
 
+// Callers that wait for a node take their turns in the order they came: each queues up
+// while the node holds back its answer to the first.
+TEST(DnetMasterTest, RequestsToOneNodeRunInTheOrderTheyWereMade) {
+    Rig rig;
+    rig.node.objects.Set(0x64, 1, 3, {});
+    ASSERT_EQ(rig.master.Allocate(5).status, ExplicitStatus::Done);
+    rig.node.Hold();
+    std::vector<std::future<ExplicitStatus>> calls;
+    const auto call = [&](std::uint8_t value) {
+        calls.push_back(std::async(std::launch::async, [&rig, value] {
+            return rig.master.SetAttribute(5, 0x64, 1, 3, {value}).status;
+        }));
+    };
+    call(0);
+    ASSERT_TRUE(rig.log.WaitFor("42C#411064010300"));
+    constexpr std::uint8_t queued = 12;
+    for (std::uint8_t value = 1; value <= queued; ++value) {
+        call(value);
+        ASSERT_TRUE(eventually([&] { return rig.master.Waiting(5) == value; }));
+    }
+    rig.node.Let();
+    std::vector<std::vector<std::uint8_t>> expected;
+    for (std::uint8_t value = 0; value <= queued; ++value) {
+        EXPECT_EQ(finished(calls[value]), ExplicitStatus::Done);
+        expected.push_back({value});
+    }
+    EXPECT_EQ(rig.node.objects.Writes(0x64, 1, 3), expected);
+    EXPECT_EQ(rig.master.Waiting(5), 0u);
+    EXPECT_EQ(rig.master.Waiting(64), 0u);
+}
+
 // The nodes-online poll and a download on the network at once: the requests to one node
 // wait their turn, the transfers never mix, and a second node is served meanwhile.
 TEST(DnetMasterTest, ThePollAndADownloadRunAtOnce) {
     Rig rig;
-    TestNode other(rig.bus, 6);
+    rig.Add(6);
     rig.node.objects.Set(0xC7, 1, 3, {});
     for (std::uint8_t mac : {5, 6})
         ASSERT_TRUE(rig.master.AddToScanlist(mac, 0x01, {48, 48, 1000, 2500}));

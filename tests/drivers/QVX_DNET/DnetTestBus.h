@@ -159,7 +159,8 @@ private:
 
 // A node: the explicit messaging server over its objects, with the Identity object's vendor
 // ID 729, product code 0x1FE2 and a product name. The Identity Reset takes it off the bus
-// (it answers first) until Restart; Silence takes it off without a word.
+// (it answers first) until Restart; Silence takes it off without a word. Hold keeps what it
+// says until Let; SayFirst makes it say a frame of the test's before it answers a frame.
 class TestNode {
 public:
     TestNode(bus::SimulatedBus& bus, std::uint8_t mac)
@@ -185,6 +186,26 @@ public:
         std::lock_guard lock(mutex_);
         return server_.Allocated();
     }
+    void Hold() {
+        std::lock_guard lock(mutex_);
+        holding_ = true;
+    }
+    // Says what it held back, and from now on answers at once.
+    void Let() {
+        std::vector<CanFrame> held;
+        {
+            std::lock_guard lock(mutex_);
+            holding_ = false;
+            held.swap(held_);
+        }
+        for (const CanFrame& reply : held)
+            EXPECT_TRUE(port_->Send(reply));
+    }
+    // When it hears the frame `heard`, it says `said` first.
+    void SayFirst(const std::string& heard, const std::string& said) {
+        std::lock_guard lock(mutex_);
+        sayFirst_[heard] = Frame(said);
+    }
 
     SmallObjects objects;
 
@@ -196,9 +217,15 @@ private:
             if (silent_)
                 return;
             replies = server_.OnFrame(frame, bus::devicenet::TimePoint{}).frames;
+            if (const auto first = sayFirst_.find(bus::ToCandump(frame)); first != sayFirst_.end())
+                replies.insert(replies.begin(), first->second);
             if (objects.ResetAsked()) {
                 server_.Reset();
                 silent_ = true;
+            }
+            if (holding_) {
+                held_.insert(held_.end(), replies.begin(), replies.end());
+                return;
             }
         }
         for (const CanFrame& reply : replies)
@@ -208,6 +235,9 @@ private:
     std::unique_ptr<bus::SimulatedPort> port_;
     std::mutex mutex_;
     bool silent_ = false;
+    bool holding_ = false;
+    std::vector<CanFrame> held_;
+    std::map<std::string, CanFrame> sayFirst_;
     bus::devicenet::ExplicitServer server_;
 };
 
