@@ -166,8 +166,10 @@ void NodeSupervisor::Reset(std::uint8_t node) {
         Watch& w = watches_[n];
         if (!w.added || (node != 0 && node != n))
             continue;
+        // Only a node that was watched is looked for by guarding after the quiet time; one
+        // never seen shows itself with its boot-up.
+        w.awaitingBootUp = w.online || w.guard.Guarding() || w.means != Means::Guarding;
         w.online = false;
-        w.awaitingBootUp = true;
         w.quietUntil = now + ResetQuietTime;
         w.restart = false;
         w.guard.Stop();
