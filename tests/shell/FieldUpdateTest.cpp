@@ -1,0 +1,275 @@
+// A standard update through the real windows, the real driver library and the embedded
+// simulated network, with nodes and a bus that behave as the field does: slow answers, some
+// just past the master's time-out, heartbeats instead of guarding, expedited answers without
+// a size, lost and doubled frames. Whatever befalls the frames, an update ends either with
+// "Download Successful" and the node's sector holding exactly the file's image, or with an
+// error message and no valid checksum over content that differs from the image; never
+// success for other content, and never a hang.
+
+#include "CanopenNetworkFile.h"
+#include "Class_copn.h"
+#include "Class_fw_dnld_dnet.h"
+#include "DevicenetNetworkFile.h"
+#include "EventLoop.h"
+#include "FirmwareImage.h"
+#include "Form_FW_Download.h"
+#include "Form_FW_Download_Main.h"
+#include "HandlerRestore.h"
+#include "IntelHexWriter.h"
+#include "MessageBox.h"
+#include "NodeNetwork.h"
+#include "ScriptedDialogs.h"
+#include "SimulatedCanopen.h"
+#include "SimulatedDevicenet.h"
+#include "StringGrid.h"
+#include "WaitingSleep.h"
+
+#include <QPushButton>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <memory>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr std::uint8_t Node = 3;
+constexpr std::uint8_t Sector = 2;
+constexpr std::size_t ImageSize = 1024;
+
+// Answers every message box as a user who wants the update does (Yes to each question, OK
+// to each message) and keeps what the boxes said.
+class AgreeingUser {
+public:
+    AgreeingUser() : texts_(std::make_shared<Texts>()) {
+        previous_ = SetMessageBoxHandler(Answerer{texts_});
+    }
+    ~AgreeingUser() {
+        RestoreReplacedHandler(
+            SetMessageBoxHandler, std::move(previous_),
+            [this](const MessageBoxHandler& replaced) {
+                const auto* mine = replaced.target<Answerer>();
+                return mine && mine->texts == texts_;
+            },
+            "AgreeingUser");
+    }
+    AgreeingUser(const AgreeingUser&) = delete;
+    AgreeingUser& operator=(const AgreeingUser&) = delete;
+
+    std::vector<std::string> Shown() const {
+        std::lock_guard lock(texts_->mutex);
+        return texts_->shown;
+    }
+    bool Saw(const std::string& text) const {
+        for (const std::string& shown : Shown())
+            if (shown == text)
+                return true;
+        return false;
+    }
+
+private:
+    struct Texts {
+        std::mutex mutex;
+        std::vector<std::string> shown;
+    };
+    struct Answerer {
+        std::shared_ptr<Texts> texts;
+        int operator()(const MessageBoxRequest& request) const {
+            {
+                std::lock_guard lock(texts->mutex);
+                texts->shown.push_back(request.text);
+            }
+            const unsigned buttons = request.flags & 0x0F;
+            return buttons == MB_YESNO || buttons == MB_YESNOCANCEL ? IDYES : IDOK;
+        }
+    };
+
+    std::shared_ptr<Texts> texts_;
+    MessageBoxHandler previous_;
+};
+
+std::string Joined(const std::vector<std::string>& texts) {
+    std::string all;
+    for (const std::string& text : texts)
+        all += "[" + text + "] ";
+    return all;
+}
+
+enum class Bus { Canopen, Devicenet };
+
+struct FieldCase {
+    const char* name;
+    Bus bus;
+    const char* nodeKeys; // in node 3's section of network.ini
+    const char* busSection;
+    bool mustSucceed; // the behaviour is no fault: the update goes through
+};
+
+void PrintTo(const FieldCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+// What the node holds in the sector after the update.
+struct SectorContent {
+    std::vector<std::uint8_t> bytes;
+    bool checksumMatches = false;
+};
+
+class FieldUpdateTest : public testing::TestWithParam<FieldCase> {
+protected:
+    std::string networkText(const FieldCase& c) const {
+        std::ostringstream text;
+        if (c.bus == Bus::Canopen)
+            text << "[node 3]\nproduct_code=4003\n";
+        else
+            text << "[node 3]\nproduct_code=3003\n";
+        text << c.nodeKeys << "\n";
+        if (*c.busSection)
+            text << "[bus]\n" << c.busSection << "\n";
+        return text.str();
+    }
+
+    // The node's sector as its folder keeps it, once the driver has let the network go.
+    SectorContent readSector(const FieldCase& c, const std::string& networkFolder) {
+        SectorContent content;
+        const std::string path = networkFolder + "/network.ini";
+        std::string error;
+        sim::NodeNetwork network(networkFolder);
+        if (c.bus == Bus::Canopen) {
+            std::vector<sim::CanopenNodeSettings> nodes;
+            EXPECT_TRUE(sim::ParseCanopenNetwork(networkText(c), path, &nodes, &error)) << error;
+            network.Add(Node, nodes.at(0).flash);
+        } else {
+            std::vector<sim::DevicenetNodeSettings> nodes;
+            EXPECT_TRUE(sim::ParseDevicenetNetwork(networkText(c), path, &nodes, &error)) << error;
+            network.Add(Node, nodes.at(0).flash);
+        }
+        sim::FlashNode* node = network.Node(Node, &error);
+        if (!node) {
+            ADD_FAILURE() << "the node's folder cannot be read: " << error;
+            return content;
+        }
+        std::uint32_t size = 0;
+        EXPECT_EQ(node->SectorSize(Sector, &size).error, sim::NodeError::None);
+        content.bytes.resize(size);
+        EXPECT_EQ(node->Read(Sector, node->Settings().imageBase, content.bytes.data(), size).error,
+                  sim::NodeError::None);
+        EXPECT_EQ(node->ChecksumMatches(Sector, &content.checksumMatches).error,
+                  sim::NodeError::None);
+        return content;
+    }
+};
+
+TEST_P(FieldUpdateTest, SucceedsWithTheImageOrFailsWithoutAValidChecksum) {
+    const FieldCase& c = GetParam();
+    std::unique_ptr<SimulatedCanopen> canopen;
+    std::unique_ptr<SimulatedDevicenet> devicenet;
+    std::string networkFolder;
+    if (c.bus == Bus::Canopen) {
+        canopen = std::make_unique<SimulatedCanopen>();
+        networkFolder = canopen->NetworkFolder();
+    } else {
+        devicenet = std::make_unique<SimulatedDevicenet>();
+        networkFolder = devicenet->NetworkFolder();
+    }
+    std::ofstream(networkFolder + "/network.ini") << networkText(c);
+
+    const std::vector<std::uint8_t> image = sim::MakeFirmwareImage(
+        {"Field App", "field behaviours", "Dec 10 2026", "12:00:00", 0x00020000}, ImageSize);
+    const std::string hexFile = networkFolder + "/../field-app-2.0.hex";
+    std::ofstream(hexFile) << IntelHexText(image, 0);
+
+    AgreeingUser user;
+    {
+        TForm_FW_Download_Main window;
+        WaitingSleep sleeps([&window](DWORD ms) -> WaitingSleep::Condition {
+            TFirmware_Downloader* downloader = window.Downloader.get();
+            if (auto* copn = dynamic_cast<TCOPN_Downloader*>(downloader)) {
+                // After a reset: until the node is back; after an erase it is there.
+                return [copn] {
+                    std::uint32_t online = 0;
+                    TQVX_COPN_Interface& driver = *copn->copnInterface;
+                    return driver.GetNodeOnline(driver.driverHandle, Node, &online) && online;
+                };
+            }
+            auto* dnet = dynamic_cast<TDNet_Downloader*>(downloader);
+            if (!dnet || ms != TDNet_Downloader::RestartStep)
+                return {};
+            const auto present = [dnet] {
+                std::uint32_t there = 0;
+                dnet->dnetInterface->NodeOnline(Node, &there);
+                return there != 0;
+            };
+            return [present, before = present()] {
+                return present() != before;
+            };
+        });
+        window.NodeType = c.bus == Bus::Canopen ? NodeTypeCANopen : NodeTypeDeviceNet;
+        window.show();
+        TStringGrid* grid = window.AdvStringGrid_NodesOnline;
+        window.Button_NetworkStart->click();
+        ASSERT_TRUE(ProcessEventsUntil([&] { return grid->Cell(0, 1) == "3"; }, 60000))
+            << "node 3 never listed; boxes: " << Joined(user.Shown());
+
+        ScriptedFileDialog files;
+        files.Answer(hexFile);
+        bool opened = false;
+        OnShown<TForm_FW_Download> update([&](TForm_FW_Download* download) {
+            opened = true;
+            download->Edit_Password->setText("1A2B");
+            download->Button1->click(); // Standard Update
+            download->close();
+        });
+        grid->DblClickCell(1, 1);
+        ASSERT_TRUE(opened);
+        window.close(); // network access stops: the driver lets the nodes' folders go
+    }
+
+    const bool success = user.Saw("Download Successful");
+    const SectorContent content = readSector(c, networkFolder);
+    std::vector<std::uint8_t> expected(content.bytes.size(), 0xFF);
+    std::copy(image.begin(), image.end(), expected.begin());
+    const bool holdsImage = content.bytes == expected;
+    SCOPED_TRACE("boxes: " + Joined(user.Shown()));
+    RecordProperty("boxes", Joined(user.Shown()));
+    if (success) {
+        EXPECT_TRUE(holdsImage) << "success reported for content that differs from the file";
+        EXPECT_TRUE(content.checksumMatches);
+    } else {
+        EXPECT_FALSE(content.checksumMatches && !holdsImage)
+            << "a valid checksum over content that differs from the file";
+    }
+    if (c.mustSucceed) {
+        EXPECT_TRUE(success);
+    }
+}
+
+// The node answers 20 ms late throughout; the bus holds back every 150th frame past the
+// master's 500 ms time-out.
+constexpr const char* SlowNode = "answer_delay_ms=20";
+constexpr const char* NowAndThenPastTheTimeOut = "delay_every=150\ndelay_ms=520";
+
+INSTANTIATE_TEST_SUITE_P(
+    Canopen, FieldUpdateTest,
+    testing::Values(
+        FieldCase{"AsShipped", Bus::Canopen, "", "", true},
+        FieldCase{"SlowNode", Bus::Canopen, SlowNode, NowAndThenPastTheTimeOut, false},
+        FieldCase{"HeartbeatOnly", Bus::Canopen, "heartbeat_ms=1000\nguarding=no", "", true},
+        FieldCase{"NoSizeIndicated", Bus::Canopen, "size_indicated=no", "", true},
+        FieldCase{"Every50thFrameLost", Bus::Canopen, "", "lose_every=50", false},
+        FieldCase{"Every40thFrameDoubled", Bus::Canopen, "", "duplicate_every=40", false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+INSTANTIATE_TEST_SUITE_P(Devicenet, FieldUpdateTest,
+                         testing::Values(FieldCase{"AsShipped", Bus::Devicenet, "", "", true},
+                                         FieldCase{"SlowNode", Bus::Devicenet, SlowNode,
+                                                   NowAndThenPastTheTimeOut, false},
+                                         FieldCase{"Every50thFrameLost", Bus::Devicenet, "",
+                                                   "lose_every=50", false},
+                                         FieldCase{"Every40thFrameDoubled", Bus::Devicenet, "",
+                                                   "duplicate_every=40", false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
