@@ -257,7 +257,7 @@ INSTANTIATE_TEST_SUITE_P(
         FieldCase{"AsShipped", Bus::Canopen, "", "", true},
         FieldCase{"SlowNode", Bus::Canopen, SlowNode, NowAndThenPastTheTimeOut, false},
         FieldCase{"HeartbeatOnly", Bus::Canopen, "heartbeat_ms=1000\nguarding=no", "", true},
-        FieldCase{"NoSizeIndicated", Bus::Canopen, "size_indicated=no", "", true},
+        FieldCase{"NoSizeIndicated", Bus::Canopen, "size_indicated=no\nchecksum_width=8", "", true},
         FieldCase{"Every50thFrameLost", Bus::Canopen, "", "lose_every=50", false},
         FieldCase{"Every40thFrameDoubled", Bus::Canopen, "", "duplicate_every=40", false}),
     [](const auto& info) { return std::string(info.param.name); });
