@@ -3,6 +3,7 @@
 #include "CanFrame.h"
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -24,12 +25,14 @@ const char* PortStateName(PortState state);
 
 // A connection to one CAN bus.
 //
-// Send queues a frame for the bus and returns at once; false when the port cannot send
-// (closed, bus-off, listen-only, a frame that is not valid), with the reason in LastError().
+// Send hands a frame to the bus and returns once the bus has taken it; false when it did not
+// (the port is closed, bus-off or listen-only, the frame is not valid, the device refused it
+// for longer than the send patience), with the reason in LastError(). Frames that Send took
+// go on the bus in the order Send took them.
 //
 // Received frames go to the handler set with SetReceiveHandler, one at a time and in the
 // order the bus carried them, on the port's delivery thread (the simulated bus's thread, or
-// the I/O thread of a Qt device) — never on the thread that called Send, so a handler may
+// a thread of the Qt port) — never on the thread that called Send, so a handler may
 // send replies and may take locks that a sender holds while sending. Keep handlers short:
 // they hold up the frames behind them. A port never sees its own frames.
 //
@@ -49,6 +52,10 @@ public:
     void SetReceiveHandler(ReceiveHandler handler);
 
     virtual PortState State() const = 0;
+    // How long Send may wait for a bus that refuses a frame while it drains what it holds:
+    // the time-out of the transfer the frame belongs to. Ports whose bus never refuses a
+    // frame (the simulated bus) have none and ignore it.
+    virtual void SetSendPatience(std::chrono::milliseconds) {}
     // Why the last Send failed, or what went wrong with the port last ("" when nothing has).
     std::string LastError() const;
     // The name of the bus as a trace shows it: "sim0", "can0".

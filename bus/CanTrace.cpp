@@ -73,14 +73,25 @@ void CanTrace::Record(std::string_view interfaceName, const CanFrame& frame) {
 
 void CanTrace::Record(std::string_view interfaceName, const CanFrame& frame,
                       std::chrono::system_clock::time_point when) {
-    const std::string line = FormatLine(interfaceName, frame, when) + '\n';
+    write(FormatLine(interfaceName, frame, when));
+}
+
+void CanTrace::RecordError(std::string_view interfaceName, std::uint32_t errorClass,
+                           std::string_view data, std::chrono::system_clock::time_point when) {
+    write(FormatErrorLine(interfaceName, errorClass, data, when));
+}
+
+void CanTrace::write(std::string line) {
+    line += '\n';
     std::lock_guard lock(file_->mutex);
     std::fwrite(line.data(), 1, line.size(), file_->stream);
     std::fflush(file_->stream);
 }
 
-std::string CanTrace::FormatLine(std::string_view interfaceName, const CanFrame& frame,
-                                 std::chrono::system_clock::time_point when) {
+namespace {
+
+// "(1733800000.123456) can0 "
+std::string linePrefix(std::string_view interfaceName, std::chrono::system_clock::time_point when) {
     using namespace std::chrono;
     const auto micros = duration_cast<microseconds>(when.time_since_epoch()).count();
     char stamp[48];
@@ -90,7 +101,29 @@ std::string CanTrace::FormatLine(std::string_view interfaceName, const CanFrame&
     std::string line = stamp;
     line += interfaceName;
     line += ' ';
-    line += ToCandump(frame);
+    return line;
+}
+
+} // namespace
+
+std::string CanTrace::FormatLine(std::string_view interfaceName, const CanFrame& frame,
+                                 std::chrono::system_clock::time_point when) {
+    return linePrefix(interfaceName, when) + ToCandump(frame);
+}
+
+std::string CanTrace::FormatErrorLine(std::string_view interfaceName, std::uint32_t errorClass,
+                                      std::string_view data,
+                                      std::chrono::system_clock::time_point when) {
+    char id[16];
+    std::snprintf(id, sizeof id, "%08X#",
+                  static_cast<unsigned>((errorClass & 0x1FFFFFFF) | ErrorFlag));
+    std::string line = linePrefix(interfaceName, when) + id;
+    static constexpr char hex[] = "0123456789ABCDEF";
+    for (const char c : data) {
+        const auto byte = static_cast<unsigned char>(c);
+        line += hex[byte >> 4];
+        line += hex[byte & 0x0F];
+    }
     return line;
 }
 

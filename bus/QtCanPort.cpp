@@ -1,14 +1,19 @@
 #include "QtCanPort.h"
 
 #include "CanTrace.h"
+#include "SpinWait.h"
 
 #include <QCanBus>
 #include <QCanBusDevice>
 #include <QCanBusFrame>
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QTimer>
 #include <QVariant>
+#include <algorithm>
+#include <cerrno>
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <map>
 #include <thread>
@@ -121,6 +126,24 @@ private:
     std::map<const void*, std::function<void()>> closers_;
 };
 
+// The plugins the process provides itself, by name.
+struct ProvidedPlugins {
+    std::mutex mutex;
+    std::map<std::string, QtCanDeviceMaker> makers;
+};
+
+ProvidedPlugins& providedPlugins() {
+    static ProvidedPlugins* plugins = new ProvidedPlugins; // may be asked while the process exits
+    return *plugins;
+}
+
+QtCanDeviceMaker providedMaker(const std::string& plugin) {
+    ProvidedPlugins& provided = providedPlugins();
+    std::lock_guard lock(provided.mutex);
+    const auto it = provided.makers.find(plugin);
+    return it == provided.makers.end() ? QtCanDeviceMaker{} : it->second;
+}
+
 // A frame as the port hands it on; nothing for what a classic 11-bit port does not carry.
 std::optional<CanFrame> fromQt(const QCanBusFrame& frame) {
     const bool remote = frame.frameType() == QCanBusFrame::RemoteRequestFrame;
@@ -148,9 +171,42 @@ QCanBusFrame toQt(const CanFrame& frame) {
     return qt;
 }
 
+// When the device saw the frame: its own time stamp when it gives one (SocketCAN's is the
+// kernel's wall-clock time of reception), else now.
+std::chrono::system_clock::time_point stampOf(const QCanBusFrame& frame) {
+    using namespace std::chrono;
+    const QCanBusFrame::TimeStamp stamp = frame.timeStamp();
+    if (stamp.seconds() == 0 && stamp.microSeconds() == 0)
+        return system_clock::now();
+    return system_clock::time_point(duration_cast<system_clock::duration>(
+        seconds(stamp.seconds()) + microseconds(stamp.microSeconds())));
+}
+
+// Whether a device's refusal says that it is gone, not that its queue is full: SocketCAN
+// stays "connected" when its interface is taken down or unplugged, and its writes fail with
+// these.
+bool saysDeviceGone(const QString& reason) {
+    for (const int code : {ENODEV, ENXIO, ENETDOWN})
+        if (reason == qt_error_string(code))
+            return true;
+    return false;
+}
+
 } // namespace
 
-// What the port shares with the I/O thread.
+// A frame that waits for the device, on the stack of the Send that waits for it.
+struct QtCanPort::Outgoing {
+    enum class Result : std::uint8_t { Waiting, Sent, Failed };
+
+    CanFrame frame;
+    std::uint64_t number = 0; // in the order Send took them
+    std::chrono::steady_clock::time_point deadline;
+    std::chrono::milliseconds patience{0};
+    std::atomic<Result> result{Result::Waiting};
+    std::string error; // set before result, under txMutex
+};
+
+// What the port shares with the I/O thread and its delivery thread.
 struct QtCanPort::Device {
     std::atomic<PortState> state{PortState::Closed};
 
@@ -161,12 +217,31 @@ struct QtCanPort::Device {
     bool connected = false;
     std::string error;
 
+    // The frames that wait for the device, in the order Send took them; each Send waits for
+    // its own. A drain on the I/O thread offers them to the device.
+    std::mutex txMutex;
+    std::condition_variable txChanged;
+    std::deque<Outgoing*> tx;
+    std::uint64_t txNumber = 0;
+    bool drainPending = false; // a drain is posted, or its retry timer runs
+    bool txClosed = false;     // no frame is taken any more, for txClosedReason
+    std::string txClosedReason;
+
+    // The frames received, for the delivery thread.
+    std::mutex rxMutex;
+    std::condition_variable rxChanged;
+    std::deque<CanFrame> rx;
+    std::atomic<bool> rxStop{false};
+    std::thread delivery;
+
     // Used on the I/O thread only.
     QCanBusDevice* qt = nullptr;
-    QtCanPort* owner = nullptr; // cleared when the port closes: nothing is delivered after
+    QTimer* retry = nullptr;
+    QtCanPort* owner = nullptr; // cleared when the port closes: errors are not reported after
     std::shared_ptr<CanTrace> trace;
     std::string name;
     bool listenOnly = false;
+    std::string configurationError; // the device refused its configuration while connecting
 
     void Settle(bool ok, std::string message) {
         {
@@ -189,25 +264,98 @@ struct QtCanPort::Device {
         return listenOnly ? PortState::ListenOnly : PortState::Active;
     }
 
-    static void Open(const std::shared_ptr<Device>& device, const QString& plugin,
+    // Fails every frame that waits, and every later one, for the reason.
+    void CloseTransmit(const std::string& reason) {
+        {
+            std::lock_guard lock(txMutex);
+            if (!txClosed) {
+                txClosed = true;
+                txClosedReason = reason;
+            }
+            for (Outgoing* out : tx) {
+                out->error = reason;
+                out->result.store(Outgoing::Result::Failed);
+            }
+            tx.clear();
+        }
+        txChanged.notify_all();
+    }
+
+    // The frame numbered so has had its answer, when it still waits (a close may have failed
+    // it meanwhile).
+    void Finish(std::uint64_t number, bool sent, std::string error) {
+        {
+            std::lock_guard lock(txMutex);
+            if (tx.empty() || tx.front()->number != number)
+                return;
+            Outgoing* out = tx.front();
+            tx.pop_front();
+            out->error = std::move(error);
+            out->result.store(sent ? Outgoing::Result::Sent : Outgoing::Result::Failed);
+        }
+        txChanged.notify_all();
+    }
+
+    // The device has gone, or reports that it cannot go on: the port is closed until it is
+    // opened again.
+    void Lost(const std::string& reason) {
+        state.store(PortState::Closed);
+        ReportError(reason);
+        Settle(false, reason);
+        CloseTransmit(reason);
+        if (retry)
+            retry->stop();
+    }
+
+    void Deliver(QtCanPort* port) {
+        std::deque<CanFrame> batch;
+        for (;;) {
+            {
+                std::unique_lock lock(rxMutex);
+                rxChanged.wait(lock, [&] { return rxStop.load() || !rx.empty(); });
+                batch.swap(rx);
+            }
+            for (const CanFrame& frame : batch) {
+                if (rxStop.load())
+                    return;
+                port->Deliver(frame);
+            }
+            if (rxStop.load())
+                return;
+            batch.clear();
+        }
+    }
+
+    static void Open(const std::shared_ptr<Device>& device, const std::string& plugin,
                      const QString& interfaceName, const QtCanPortOptions& options);
     static void Close(const std::shared_ptr<Device>& device);
-    static void Write(const std::shared_ptr<Device>& device, const CanFrame& frame);
+    static void Drain(const std::shared_ptr<Device>& device);
     static void Receive(const std::shared_ptr<Device>& device);
     static void ErrorFrame(const std::shared_ptr<Device>& device, const QCanBusFrame& frame);
 };
 
-void QtCanPort::Device::Open(const std::shared_ptr<Device>& device, const QString& plugin,
+void QtCanPort::Device::Open(const std::shared_ptr<Device>& device, const std::string& plugin,
                              const QString& interfaceName, const QtCanPortOptions& options) {
-    if (!QCanBus::instance()->plugins().contains(plugin)) {
-        device->Settle(false, "the Qt CAN plugin is not installed");
-        return;
-    }
-    QString error;
-    QCanBusDevice* qt = QCanBus::instance()->createDevice(plugin, interfaceName, &error);
-    if (!qt) {
-        device->Settle(false, error.toStdString());
-        return;
+    QCanBusDevice* qt = nullptr;
+    if (const QtCanDeviceMaker maker = providedMaker(plugin)) {
+        std::string error;
+        qt = maker(interfaceName.toStdString(), error);
+        if (!qt) {
+            device->Settle(false, error.empty() ? "the device cannot be made" : error);
+            return;
+        }
+    } else {
+        const QString name = QString::fromStdString(plugin);
+        if (!QCanBus::instance()->plugins().contains(name)) {
+            device->Settle(false, "the Qt CAN plugin is not installed");
+            return;
+        }
+        QString error;
+        qt = QCanBus::instance()->createDevice(name, interfaceName, &error);
+        if (!qt) {
+            device->Settle(false, error.toStdString());
+            return;
+        }
     }
     device->qt = qt;
     IoThread::Instance().AddCloser(device.get(), [device] { Close(device); });
@@ -217,8 +365,26 @@ void QtCanPort::Device::Open(const std::shared_ptr<Device>& device, const QStrin
         Close(device);
         return;
     }
-    if (options.bitRate != 0)
+    if (options.bitRate != 0) {
         qt->setConfigurationParameter(QCanBusDevice::BitRateKey, QVariant(options.bitRate));
+        // A device that cannot run at the rate says so, or does not keep it.
+        if (qt->error() == QCanBusDevice::ConfigurationError ||
+            qt->configurationParameter(QCanBusDevice::BitRateKey).toUInt() != options.bitRate) {
+            std::string message =
+                "the device cannot be set to " + std::to_string(options.bitRate) + " bit/s";
+            if (qt->error() == QCanBusDevice::ConfigurationError)
+                message += ": " + qt->errorString().toStdString();
+            device->Settle(false, message);
+            Close(device);
+            return;
+        }
+    }
+
+    device->retry = new QTimer;
+    device->retry->setSingleShot(true);
+    device->retry->setTimerType(Qt::PreciseTimer);
+    device->retry->setInterval(std::chrono::milliseconds(1));
+    QObject::connect(device->retry, &QTimer::timeout, device->retry, [device] { Drain(device); });
 
     QObject::connect(qt, &QCanBusDevice::framesReceived, qt, [device] { Receive(device); });
     QObject::connect(qt, &QCanBusDevice::errorOccurred, qt,
@@ -226,9 +392,20 @@ void QtCanPort::Device::Open(const std::shared_ptr<Device>& device, const QStrin
                          if (!device->qt)
                              return;
                          const std::string message = device->qt->errorString().toStdString();
+                         switch (kind) {
+                         case QCanBusDevice::WriteError:
+                             return; // the drain decides what a refused frame means
+                         case QCanBusDevice::ConnectionError:
+                             device->Lost(message);
+                             return;
+                         case QCanBusDevice::ConfigurationError:
+                             if (device->state.load() == PortState::Closed)
+                                 device->configurationError = message;
+                             break;
+                         default:
+                             break;
+                         }
                          device->ReportError(message);
-                         if (kind == QCanBusDevice::ConnectionError)
-                             device->Settle(false, message);
                          if (device->qt->hasBusStatus() &&
                              device->qt->busStatus() == QCanBusDevice::CanBusStatus::BusOff)
                              device->state.store(PortState::BusOff);
@@ -236,6 +413,11 @@ void QtCanPort::Device::Open(const std::shared_ptr<Device>& device, const QStrin
     QObject::connect(
         qt, &QCanBusDevice::stateChanged, qt, [device](QCanBusDevice::CanBusDeviceState state) {
             if (state == QCanBusDevice::ConnectedState) {
+                if (!device->configurationError.empty()) {
+                    device->Settle(false, "the device refuses its configuration: " +
+                                              device->configurationError);
+                    return;
+                }
                 PortState now = device->RunningState();
                 if (device->qt->hasBusStatus()) {
                     const auto status = device->qt->busStatus();
@@ -247,12 +429,10 @@ void QtCanPort::Device::Open(const std::shared_ptr<Device>& device, const QStrin
                 device->state.store(now);
                 device->Settle(true, {});
             } else if (state == QCanBusDevice::UnconnectedState) {
-                device->state.store(PortState::Closed);
                 std::string message = device->qt->errorString().toStdString();
                 if (message.empty())
                     message = "the CAN device " + device->name + " disconnected";
-                device->ReportError(message);
-                device->Settle(false, message);
+                device->Lost(message);
             }
         });
 
@@ -271,6 +451,8 @@ void QtCanPort::Device::Close(const std::shared_ptr<Device>& device) {
     IoThread::Instance().RemoveCloser(device.get());
     device->owner = nullptr;
     device->state.store(PortState::Closed);
+    device->CloseTransmit("the CAN port " + device->name + " is closed");
+    delete std::exchange(device->retry, nullptr);
     QCanBusDevice* qt = std::exchange(device->qt, nullptr);
     if (!qt)
         return;
@@ -280,21 +462,60 @@ void QtCanPort::Device::Close(const std::shared_ptr<Device>& device) {
     qt->deleteLater(); // perhaps called from inside one of its own signals
 }
 
-void QtCanPort::Device::Write(const std::shared_ptr<Device>& device, const CanFrame& frame) {
-    if (!device->qt)
-        return;
-    if (!device->qt->writeFrame(toQt(frame))) {
-        std::string message = device->qt->errorString().toStdString();
-        device->ReportError(message.empty() ? "the CAN device refused frame " + ToCandump(frame)
-                                            : message);
+void QtCanPort::Device::Drain(const std::shared_ptr<Device>& device) {
+    using std::chrono::steady_clock;
+    for (;;) {
+        CanFrame frame;
+        std::uint64_t number = 0;
+        steady_clock::time_point deadline;
+        std::chrono::milliseconds patience{0};
+        {
+            std::lock_guard lock(device->txMutex);
+            if (device->tx.empty()) {
+                device->drainPending = false;
+                return;
+            }
+            const Outgoing* out = device->tx.front();
+            frame = out->frame;
+            number = out->number;
+            deadline = out->deadline;
+            patience = out->patience;
+        }
+        QCanBusDevice* qt = device->qt;
+        if (!qt) {
+            device->CloseTransmit("the CAN port " + device->name + " is closed");
+            return;
+        }
+        if (qt->writeFrame(toQt(frame))) {
+            if (device->trace)
+                device->trace->Record(device->name, frame);
+            device->Finish(number, true, {});
+            continue;
+        }
+        // The device may have gone while it refused the frame.
+        if (!device->qt)
+            return;
+        const QString reason = qt->errorString();
+        const std::string why = reason.isEmpty() ? "no reason given" : reason.toStdString();
+        if (qt->state() != QCanBusDevice::ConnectedState ||
+            qt->error() == QCanBusDevice::ConnectionError || saysDeviceGone(reason)) {
+            device->Lost("the CAN device " + device->name + " is gone: " + why);
+            return;
+        }
+        if (steady_clock::now() >= deadline) {
+            device->Finish(number, false,
+                           "the CAN device " + device->name + " refused frame " + ToCandump(frame) +
+                               " for " + std::to_string(patience.count()) + " ms: " + why);
+            continue;
+        }
+        // The device's transmit queue is full: offer the frame again when some has gone.
+        device->retry->start();
         return;
     }
-    if (device->trace)
-        device->trace->Record(device->name, frame);
 }
 
 void QtCanPort::Device::Receive(const std::shared_ptr<Device>& device) {
-    // The handler may close the port: look again before every frame.
+    std::deque<CanFrame> frames;
     while (device->qt && device->qt->framesAvailable()) {
         const QCanBusFrame qt = device->qt->readFrame();
         if (qt.frameType() == QCanBusFrame::ErrorFrame) {
@@ -302,17 +523,32 @@ void QtCanPort::Device::Receive(const std::shared_ptr<Device>& device) {
             continue;
         }
         const std::optional<CanFrame> frame = fromQt(qt);
-        if (!frame || !device->owner)
+        if (!frame)
             continue;
         if (device->trace)
-            device->trace->Record(device->name, *frame);
-        device->owner->Deliver(*frame);
+            device->trace->Record(device->name, *frame, stampOf(qt));
+        frames.push_back(*frame);
     }
+    if (frames.empty())
+        return;
+    {
+        std::lock_guard lock(device->rxMutex);
+        if (device->rx.empty())
+            device->rx.swap(frames);
+        else
+            device->rx.insert(device->rx.end(), frames.begin(), frames.end());
+    }
+    device->rxChanged.notify_one();
 }
 
 void QtCanPort::Device::ErrorFrame(const std::shared_ptr<Device>& device,
                                    const QCanBusFrame& frame) {
     const QCanBusFrame::FrameErrors errors = frame.error();
+    const QByteArray payload = frame.payload();
+    if (device->trace)
+        device->trace->RecordError(device->name, static_cast<std::uint32_t>(errors.toInt()),
+                                   std::string_view(payload.constData(), payload.size()),
+                                   stampOf(frame));
     if (errors & QCanBusFrame::BusOffError) {
         device->state.store(PortState::BusOff);
         device->ReportError("the CAN controller is bus-off");
@@ -321,7 +557,6 @@ void QtCanPort::Device::ErrorFrame(const std::shared_ptr<Device>& device,
     } else if (errors & QCanBusFrame::ControllerError) {
         // Byte 1 of a controller error: 0x10 / 0x20 receive / transmit error passive,
         // 0x40 error active again.
-        const QByteArray payload = frame.payload();
         const auto detail = payload.size() > 1 ? static_cast<std::uint8_t>(payload[1]) : 0;
         if ((detail & 0x30) && !device->listenOnly && device->state.load() != PortState::BusOff)
             device->state.store(PortState::ErrorPassive);
@@ -331,7 +566,8 @@ void QtCanPort::Device::ErrorFrame(const std::shared_ptr<Device>& device,
 }
 
 QtCanPort::QtCanPort(std::string plugin, std::string interfaceName, QtCanPortOptions options)
-    : plugin_(std::move(plugin)), interface_(std::move(interfaceName)), options_(options) {}
+    : plugin_(std::move(plugin)), interface_(std::move(interfaceName)), options_(options),
+      patienceMs_(std::max<std::int64_t>(1, options.sendPatience.count())) {}
 
 QtCanPort::~QtCanPort() {
     Close();
@@ -339,11 +575,15 @@ QtCanPort::~QtCanPort() {
 
 bool QtCanPort::Open() {
     std::lock_guard openLock(openMutex_);
+    std::shared_ptr<Device> lost;
     {
         std::lock_guard lock(mutex_);
         if (device_ && device_->state.load() != PortState::Closed)
             return true;
+        lost = std::move(device_); // a device that has gone: a fresh one takes its place
     }
+    if (lost)
+        closeDevice(lost);
     IoThread& io = IoThread::Instance();
     if (io.OnThread()) {
         SetError("a Qt CAN port cannot be opened on the CAN I/O thread");
@@ -359,7 +599,7 @@ bool QtCanPort::Open() {
     device->name = interface_;
     device->listenOnly = options_.listenOnly;
     device->trace = CanTrace::FromEnvironment();
-    const QString plugin = QString::fromStdString(plugin_);
+    const std::string plugin = plugin_;
     const QString interfaceName = QString::fromStdString(interface_);
     const QtCanPortOptions options = options_;
     if (!io.Post([device, plugin, interfaceName, options] {
@@ -386,6 +626,7 @@ bool QtCanPort::Open() {
                  "): " + error);
         return false;
     }
+    device->delivery = std::thread([device, this] { device->Deliver(this); });
     std::lock_guard lock(mutex_);
     device_ = std::move(device);
     return true;
@@ -403,32 +644,54 @@ void QtCanPort::Close() {
 }
 
 void QtCanPort::closeDevice(const std::shared_ptr<Device>& device) {
+    // The frames that wait fail first, so that a handler that sends cannot keep the delivery
+    // thread from ending.
+    device->CloseTransmit("the CAN port " + interface_ + " is closed");
     IoThread& io = IoThread::Instance();
     if (io.OnThread()) {
         Device::Close(device);
-        return;
+    } else {
+        std::mutex doneMutex;
+        std::condition_variable doneChanged;
+        bool done = false;
+        if (io.Post([&, device] {
+                Device::Close(device);
+                {
+                    std::lock_guard lock(doneMutex);
+                    done = true;
+                }
+                doneChanged.notify_all();
+            })) {
+            std::unique_lock lock(doneMutex);
+            doneChanged.wait(lock, [&] { return done; });
+        } else {
+            device->state.store(PortState::Closed); // the thread has closed it already
+        }
     }
-    std::mutex doneMutex;
-    std::condition_variable doneChanged;
-    bool done = false;
-    if (!io.Post([&, device] {
-            Device::Close(device);
-            {
-                std::lock_guard lock(doneMutex);
-                done = true;
-            }
-            doneChanged.notify_all();
-        })) {
-        device->state.store(PortState::Closed); // the thread has closed it already
-        return;
+    {
+        std::lock_guard lock(device->rxMutex);
+        device->rxStop.store(true);
     }
-    std::unique_lock lock(doneMutex);
-    doneChanged.wait(lock, [&] { return done; });
+    device->rxChanged.notify_all();
+    if (device->delivery.joinable()) {
+        if (device->delivery.get_id() == std::this_thread::get_id())
+            device->delivery.detach(); // closed by its own handler, which returns to end it
+        else
+            device->delivery.join();
+    }
 }
 
 PortState QtCanPort::State() const {
     std::lock_guard lock(mutex_);
     return device_ ? device_->state.load() : PortState::Closed;
+}
+
+void QtCanPort::SetSendPatience(std::chrono::milliseconds patience) {
+    patienceMs_.store(std::max<std::int64_t>(1, patience.count()));
+}
+
+std::chrono::milliseconds QtCanPort::SendPatience() const {
+    return std::chrono::milliseconds(patienceMs_.load());
 }
 
 bool QtCanPort::SendFrame(const CanFrame& frame) {
@@ -439,9 +702,15 @@ bool QtCanPort::SendFrame(const CanFrame& frame) {
     }
     const PortState state = device ? device->state.load() : PortState::Closed;
     switch (state) {
-    case PortState::Closed:
-        SetError("the CAN port " + interface_ + " is not open");
+    case PortState::Closed: {
+        std::string reason;
+        if (device) {
+            std::lock_guard lock(device->txMutex);
+            reason = device->txClosedReason;
+        }
+        SetError(reason.empty() ? "the CAN port " + interface_ + " is not open" : reason);
         return false;
+    }
     case PortState::BusOff:
         SetError("the CAN controller of " + interface_ + " is bus-off");
         return false;
@@ -452,18 +721,67 @@ bool QtCanPort::SendFrame(const CanFrame& frame) {
     case PortState::ErrorPassive:
         break;
     }
-    if (!IoThread::Instance().Post([device, frame] { Device::Write(device, frame); })) {
-        SetError("the CAN I/O thread has ended");
+    IoThread& io = IoThread::Instance();
+    if (io.OnThread()) {
+        // The drain runs on this thread: nothing could answer while it waits.
+        SetError("a Qt CAN port does not send on the CAN I/O thread");
         return false;
     }
-    return true;
+
+    Outgoing out;
+    out.frame = frame;
+    out.patience = SendPatience();
+    out.deadline = std::chrono::steady_clock::now() + out.patience;
+    bool post = false;
+    {
+        std::lock_guard lock(device->txMutex);
+        if (device->txClosed) {
+            SetError(device->txClosedReason);
+            return false;
+        }
+        out.number = device->txNumber++;
+        device->tx.push_back(&out);
+        post = !std::exchange(device->drainPending, true);
+    }
+    if (post && !io.Post([device] { Device::Drain(device); }))
+        device->CloseTransmit("the CAN I/O thread has ended");
+
+    // The device takes a frame within microseconds, unless its queue is full.
+    const auto answered = [&] {
+        return out.result.load() != Outgoing::Result::Waiting;
+    };
+    if (!SpinBriefly(answered)) {
+        std::unique_lock lock(device->txMutex);
+        device->txChanged.wait(lock, answered);
+    }
+    if (out.result.load() == Outgoing::Result::Sent)
+        return true;
+    std::lock_guard lock(device->txMutex); // the reason was written under it
+    SetError(out.error);
+    return false;
 }
 
 std::vector<std::string> QtCanPort::AvailablePlugins() {
     std::vector<std::string> names;
     for (const QString& name : QCanBus::instance()->plugins())
         names.push_back(name.toStdString());
+    {
+        ProvidedPlugins& provided = providedPlugins();
+        std::lock_guard lock(provided.mutex);
+        for (const auto& [name, maker] : provided.makers)
+            if (std::find(names.begin(), names.end(), name) == names.end())
+                names.push_back(name);
+    }
     return names;
+}
+
+void QtCanPort::ProvidePlugin(const std::string& plugin, QtCanDeviceMaker maker) {
+    ProvidedPlugins& provided = providedPlugins();
+    std::lock_guard lock(provided.mutex);
+    if (maker)
+        provided.makers[plugin] = std::move(maker);
+    else
+        provided.makers.erase(plugin);
 }
 
 } // namespace bus

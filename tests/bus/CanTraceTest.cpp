@@ -41,6 +41,12 @@ TEST(CanTrace, LineIsCandumpLogFormat) {
     EXPECT_EQ(bus::CanTrace::FormatLine("sim0", CanFrame::Remote(0x703),
                                         system_clock::time_point{seconds(5)}),
               "(0000000005.000000) sim0 703#R");
+    // An error frame: a controller problem, the receive error counter at warning level.
+    const std::string data("\x00\x04\x00\x00\x00\x00\x00\x00", 8);
+    EXPECT_EQ(bus::CanTrace::FormatErrorLine("can0", 0x04, data, when),
+              "(1733800000.123456) can0 20000004#0004000000000000");
+    EXPECT_EQ(bus::CanTrace::FormatErrorLine("can0", 0x40, {}, when),
+              "(1733800000.123456) can0 20000040#");
 }
 
 TEST(CanTrace, SimulatedBusTracesEachFrameOnceUnderItsName) {

@@ -2,6 +2,7 @@
 
 #include "BusPrinters.h"
 #include "CanTrace.h"
+#include "TestCanDevice.h"
 
 #include <QLoggingCategory>
 #include <QTemporaryDir>
@@ -9,18 +10,23 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <fstream>
+#include <future>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <regex>
 #include <string>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
 namespace {
 
+using namespace std::chrono_literals;
 using bus::CanFrame;
 using bus::PortState;
 using bus::QtCanPort;
+using cantest::TestCanBus;
+using cantest::TestDeviceSettings;
 
 // The virtualcan bus of this test program: a TCP port of its own, so that test programs
 // running at the same time do not meet on one bus. Every test here uses the same one: the
@@ -54,6 +60,14 @@ private:
     std::condition_variable changed_;
     std::vector<CanFrame> frames_;
 };
+
+std::vector<std::string> readLines(const std::string& path) {
+    std::ifstream in(path);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
 
 bool virtualCanInstalled() {
     const auto plugins = QtCanPort::AvailablePlugins();
@@ -142,10 +156,7 @@ TEST(QtCanPort, TracesWhatItWritesAndWhatItReceivesUnderTheInterfaceName) {
     sender.Close();
     receiver.Close();
 
-    std::ifstream in(path);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
+    const std::vector<std::string> lines = readLines(path);
     ASSERT_EQ(lines.size(), 2u); // written by one port, received by the other
     const std::regex stamp(R"(^\(\d{10}\.\d{6}\) )");
     for (const std::string& l : lines) {
@@ -187,6 +198,241 @@ TEST(QtCanPort, OpenFailsCleanlyWithAMessage) {
         EXPECT_EQ(port.State(), PortState::Closed);
         EXPECT_FALSE(port.Send(CanFrame::Data(0x100, {1})));
     }
+}
+
+// --- A device of the test's own -------------------------------------------------------------
+
+template <typename T> T finished(std::future<T>& running) {
+    EXPECT_EQ(running.wait_for(20s), std::future_status::ready) << "the call hangs";
+    return running.get();
+}
+
+// A port on a device of the test's own, opened; the device's bus outlives the port.
+class TestDevicePort {
+public:
+    explicit TestDevicePort(TestDeviceSettings settings = {}, bus::QtCanPortOptions options = {})
+        : bus(settings), port("testcan", "testcan0", options) {}
+
+    // The frames on the wire, in candump's words.
+    std::vector<std::string> WireTexts(std::size_t count) const {
+        std::vector<std::string> texts;
+        for (const CanFrame& frame : bus.WaitForWire(count))
+            texts.push_back(bus::ToCandump(frame));
+        return texts;
+    }
+
+    TestCanBus bus;
+    cantest::ProvidedPlugin plugin{"testcan", bus};
+    QtCanPort port;
+};
+
+// What the program sends in bursts: the network search's Reset Communication to every
+// node-ID but the master's own and one listed node, and a round of guard requests.
+std::vector<CanFrame> networkSearch() {
+    std::vector<CanFrame> frames;
+    for (int node = 1; node <= 127; ++node)
+        if (node != 1 && node != 5)
+            frames.push_back(CanFrame::Data(0x000, {0x82, static_cast<std::uint8_t>(node)}));
+    return frames;
+}
+
+std::vector<CanFrame> guardRequests() {
+    std::vector<CanFrame> frames;
+    for (int node = 1; node <= 127; ++node)
+        frames.push_back(CanFrame::Remote(static_cast<std::uint16_t>(0x700 + node), 1));
+    return frames;
+}
+
+// The device holds ten frames at most and refuses more until some have gone; every frame of
+// a burst reaches the wire all the same, in order, with the send patience users have.
+TEST(QtCanPortOnAFullQueue, EveryFrameOfABurstReachesTheWireInOrder) {
+    const struct {
+        const char* name;
+        std::vector<CanFrame> frames;
+    } cases[] = {{"network search", networkSearch()}, {"guard requests", guardRequests()}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestDevicePort device;
+        ASSERT_TRUE(device.port.Open()) << device.port.LastError();
+        for (const CanFrame& frame : c.frames)
+            ASSERT_TRUE(device.port.Send(frame)) << device.port.LastError();
+        EXPECT_EQ(device.bus.WaitForWire(c.frames.size()), c.frames);
+        EXPECT_TRUE(device.bus.WaitForRefusal()); // the queue was full on the way
+    }
+}
+
+// Several threads at once (the network search, the guarding thread): each one's frames keep
+// their order, and none is lost.
+TEST(QtCanPortOnAFullQueue, SendersOnSeveralThreadsLoseNoFrame) {
+    TestDevicePort device;
+    ASSERT_TRUE(device.port.Open()) << device.port.LastError();
+    const std::vector<CanFrame> search = networkSearch();
+    const std::vector<CanFrame> guards = guardRequests();
+    auto send = [&](const std::vector<CanFrame>& frames) {
+        for (const CanFrame& frame : frames)
+            if (!device.port.Send(frame))
+                return false;
+        return true;
+    };
+    auto first = std::async(std::launch::async, send, search);
+    auto second = std::async(std::launch::async, send, guards);
+    EXPECT_TRUE(finished(first));
+    EXPECT_TRUE(finished(second));
+    const std::vector<CanFrame> wire = device.bus.WaitForWire(search.size() + guards.size());
+    ASSERT_EQ(wire.size(), search.size() + guards.size());
+    std::vector<CanFrame> nmt, remote;
+    for (const CanFrame& frame : wire)
+        (frame.remote ? remote : nmt).push_back(frame);
+    EXPECT_EQ(nmt, search);
+    EXPECT_EQ(remote, guards);
+}
+
+// A queue that never drains: the send fails once the patience has run out, and says why.
+TEST(QtCanPortOnAFullQueue, ASendThatTheDeviceKeepsRefusingFailsAfterThePatience) {
+    TestDeviceSettings settings;
+    settings.drains = false;
+    TestDevicePort device(settings);
+    EXPECT_EQ(device.port.SendPatience(), 500ms); // what users have until a master sets it
+    ASSERT_TRUE(device.port.Open()) << device.port.LastError();
+    for (int i = 0; i < 10; ++i)
+        ASSERT_TRUE(device.port.Send(CanFrame::Data(0x100, {static_cast<std::uint8_t>(i)})));
+    auto refused = std::async(std::launch::async,
+                              [&] { return device.port.Send(CanFrame::Data(0x100, {10})); });
+    EXPECT_FALSE(finished(refused));
+    EXPECT_NE(device.port.LastError().find("refused frame 100#0A for 500 ms"), std::string::npos)
+        << device.port.LastError();
+    EXPECT_EQ(device.port.State(), PortState::Active); // full, not gone
+
+    device.port.SetSendPatience(5ms);
+    EXPECT_FALSE(device.port.Send(CanFrame::Data(0x100, {11})));
+    EXPECT_NE(device.port.LastError().find("for 5 ms"), std::string::npos)
+        << device.port.LastError();
+}
+
+// A device that goes away fails the send that waits for it at once, whatever the patience,
+// and every later one; the port is closed until it is opened again, on a fresh device.
+TEST(QtCanPortOnAFullQueue, ADeviceThatVanishesFailsItsSendsAtOnceAndClosesThePort) {
+    TestDeviceSettings settings;
+    settings.drains = false;
+    TestDevicePort device(settings);
+    ASSERT_TRUE(device.port.Open()) << device.port.LastError();
+    device.port.SetSendPatience(60s); // longer than the test waits
+    for (int i = 0; i < 10; ++i)
+        ASSERT_TRUE(device.port.Send(CanFrame::Data(0x100, {static_cast<std::uint8_t>(i)})));
+    auto waiting = std::async(std::launch::async,
+                              [&] { return device.port.Send(CanFrame::Data(0x100, {10})); });
+    ASSERT_TRUE(device.bus.WaitForRefusal());
+    device.bus.Vanish();
+    EXPECT_FALSE(finished(waiting));
+    EXPECT_EQ(device.port.State(), PortState::Closed);
+    EXPECT_FALSE(device.port.Send(CanFrame::Data(0x100, {11})));
+    EXPECT_NE(device.port.LastError().find(qt_error_string(ENODEV).toStdString()),
+              std::string::npos)
+        << device.port.LastError();
+
+    ASSERT_TRUE(device.port.Open()) << device.port.LastError();
+    EXPECT_EQ(device.port.State(), PortState::Active);
+    EXPECT_TRUE(device.port.Send(CanFrame::Data(0x100, {12})));
+}
+
+// SocketCAN stays connected when its interface goes down or is unplugged, and refuses every
+// frame with that reason: the device is gone, not full.
+TEST(QtCanPortOnAFullQueue, ARefusalThatSaysTheDeviceIsGoneClosesThePort) {
+    TestDeviceSettings settings;
+    settings.down = true;
+    TestDevicePort device(settings);
+    ASSERT_TRUE(device.port.Open()) << device.port.LastError();
+    device.port.SetSendPatience(60s); // longer than the test waits
+    auto refused = std::async(std::launch::async,
+                              [&] { return device.port.Send(CanFrame::Data(0x100, {1})); });
+    EXPECT_FALSE(finished(refused));
+    EXPECT_EQ(device.port.State(), PortState::Closed);
+    EXPECT_NE(device.port.LastError().find(qt_error_string(ENETDOWN).toStdString()),
+              std::string::npos)
+        << device.port.LastError();
+}
+
+// A receive handler may wait for a lock that a sender holds while its frame waits for room
+// in the device's queue: the frame goes all the same, and so does the handler.
+TEST(QtCanPortOnAFullQueue, AHandlerWaitingForASendersLockDoesNotHoldUpTheSender) {
+    TestDevicePort device;
+    ASSERT_TRUE(device.port.Open()) << device.port.LastError();
+    std::mutex shared;
+    std::promise<void> handled;
+    device.port.SetReceiveHandler([&](const CanFrame&) {
+        std::lock_guard lock(shared);
+        handled.set_value();
+    });
+    auto sender = std::async(std::launch::async, [&] {
+        std::lock_guard lock(shared);
+        device.bus.Receive(QCanBusFrame(0x181, QByteArray("\x01", 1)));
+        for (int i = 0; i < 40; ++i)
+            if (!device.port.Send(CanFrame::Data(0x200, {static_cast<std::uint8_t>(i)})))
+                return false;
+        return true;
+    });
+    EXPECT_TRUE(finished(sender));
+    EXPECT_EQ(handled.get_future().wait_for(20s), std::future_status::ready);
+    EXPECT_EQ(device.bus.WaitForWire(40).size(), 40u);
+    device.port.SetReceiveHandler(nullptr);
+}
+
+// The device's bit rate is set when it opens; a rate it refuses, when it is set or when it
+// connects, fails the open.
+TEST(QtCanPortBitRate, ARateTheDeviceRefusesFailsTheOpen) {
+    for (const bool whenConnecting : {false, true}) {
+        SCOPED_TRACE(whenConnecting ? "refused when connecting" : "refused when set");
+        TestDeviceSettings settings;
+        settings.refusedBitRate = 250000;
+        settings.refusesWhenConnecting = whenConnecting;
+        TestCanBus bus(settings);
+        cantest::ProvidedPlugin plugin("testcan", bus);
+        bus::QtCanPortOptions options;
+        options.bitRate = 250000;
+        QtCanPort refused("testcan", "testcan0", options);
+        EXPECT_FALSE(refused.Open());
+        EXPECT_NE(refused.LastError().find("250000"), std::string::npos) << refused.LastError();
+        EXPECT_EQ(refused.State(), PortState::Closed);
+
+        options.bitRate = 500000;
+        QtCanPort taken("testcan", "testcan0", options);
+        EXPECT_TRUE(taken.Open()) << taken.LastError();
+        EXPECT_EQ(bus.LastBitRate(), 500000u);
+    }
+}
+
+// Traced as candump logs them: error frames with the error flag in their identifier, and
+// received frames at the time the device gives them.
+TEST(QtCanPortTrace, ErrorFramesAndTheDevicesTimeStamps) {
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("device.log").toStdString();
+    setenv(bus::CanTrace::EnvironmentVariable, path.c_str(), 1);
+    TestDevicePort device;
+    const bool opened = device.port.Open();
+    unsetenv(bus::CanTrace::EnvironmentVariable);
+    ASSERT_TRUE(opened) << device.port.LastError();
+    Received got;
+    device.port.SetReceiveHandler(got.Handler());
+
+    QCanBusFrame problem(QCanBusFrame::ErrorFrame);
+    problem.setError(QCanBusFrame::ControllerError);
+    problem.setPayload(QByteArray::fromHex("0004000000000000")); // receive warning level
+    problem.setTimeStamp(QCanBusFrame::TimeStamp(1733800000, 120000));
+    device.bus.Receive(problem);
+    QCanBusFrame stamped(0x181, QByteArray::fromHex("0102"));
+    stamped.setTimeStamp(QCanBusFrame::TimeStamp(1733800000, 123456));
+    device.bus.Receive(stamped);
+    device.bus.Receive(QCanBusFrame(0x182, QByteArray::fromHex("03"))); // no time stamp
+    ASSERT_EQ(got.WaitFor(2).size(), 2u);
+    device.port.Close();
+
+    const std::vector<std::string> lines = readLines(path);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "(1733800000.120000) testcan0 20000004#0004000000000000");
+    EXPECT_EQ(lines[1], "(1733800000.123456) testcan0 181#0102");
+    EXPECT_TRUE(std::regex_match(lines[2], std::regex(R"(\(\d{10}\.\d{6}\) testcan0 182#03)")))
+        << lines[2];
+    EXPECT_NE(lines[2].substr(0, 11), "(1733800000") << "now, not an earlier frame's time";
 }
 
 } // namespace
