@@ -132,6 +132,23 @@ void DevicenetNode::restartCheck() {
 }
 
 DevicenetNode::Output DevicenetNode::PowerOn(TimePoint now) {
+    return published(powerOn(now));
+}
+
+DevicenetNode::Output DevicenetNode::OnFrame(const CanFrame& frame, TimePoint now) {
+    return published(onFrame(frame, now));
+}
+
+DevicenetNode::Output DevicenetNode::OnTime(TimePoint now) {
+    return published(onTime(now));
+}
+
+DevicenetNode::Output DevicenetNode::published(Output output) {
+    connectionHeld_.store(server_.Allocated(), std::memory_order_relaxed);
+    return output;
+}
+
+DevicenetNode::Output DevicenetNode::powerOn(TimePoint now) {
     server_.Reset();
     selected_ = 0;
     duplicateReported_ = false;
@@ -145,7 +162,7 @@ DevicenetNode::Output DevicenetNode::PowerOn(TimePoint now) {
 
 DevicenetNode::Output DevicenetNode::cameBack(TimePoint now) {
     known_ = flash_->Incarnation();
-    return PowerOn(now);
+    return powerOn(now);
 }
 
 DevicenetNode::Output DevicenetNode::joined(Output first, Output second) const {
@@ -158,10 +175,13 @@ DevicenetNode::Output DevicenetNode::withDeadline(Output output) const {
     // Restarting, or back and not yet checked in: the node wants the time when it is back.
     if (flash_ && flash_->Incarnation() != known_)
         output.deadline = std::min(output.deadline, flash_->BackAt());
+    // Online, whatever the frame was: the server's timers run on.
+    else if (check_->State() == MacCheckState::Online)
+        output.deadline = std::min(output.deadline, server_.Deadline());
     return output;
 }
 
-DevicenetNode::Output DevicenetNode::OnTime(TimePoint now) {
+DevicenetNode::Output DevicenetNode::onTime(TimePoint now) {
     if (flashRefused_)
         return {};
     if (restarting())
@@ -174,7 +194,7 @@ DevicenetNode::Output DevicenetNode::OnTime(TimePoint now) {
     return withDeadline(std::move(out));
 }
 
-DevicenetNode::Output DevicenetNode::OnFrame(const CanFrame& frame, TimePoint now) {
+DevicenetNode::Output DevicenetNode::onFrame(const CanFrame& frame, TimePoint now) {
     if (flashRefused_)
         return {};
     if (restarting())
@@ -183,7 +203,7 @@ DevicenetNode::Output DevicenetNode::OnFrame(const CanFrame& frame, TimePoint no
         // Back from a restart whose end the timer has not seen yet: it comes onto the network
         // first, then hears the frame.
         Output out = cameBack(now);
-        return joined(std::move(out), OnFrame(frame, now));
+        return joined(std::move(out), onFrame(frame, now));
     }
     // The check first catches up with the time: a frame that comes after its end finds the
     // node online, whether or not the timer has been round since.

@@ -4,6 +4,7 @@
 #include "devicenet/DuplicateMac.h"
 #include "devicenet/ExplicitServer.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -64,7 +65,13 @@ constexpr std::uint16_t FirmwareClass = 0xC7;
 // The flash node is opened when the node is first spoken to; one that cannot be opened
 // leaves the node silent.
 //
-// Step functions; not thread-safe.
+// The node keeps its own time: every timer it runs is a deadline that the step which set it
+// returns — the end of a restart (after which it checks its MAC ID with no frame from the
+// master), the repeat of a response fragment whose acknowledgement did not come (500 ms), the
+// inactivity watchdog of its explicit connection (10 s) — so its host calls it then, whether
+// or not a frame comes.
+//
+// Step functions; not thread-safe, but for ConnectionHeld.
 class DevicenetNode : public bus::devicenet::ExplicitObjects {
 public:
     using TimePoint = bus::devicenet::TimePoint;
@@ -77,6 +84,8 @@ public:
     const DevicenetNodeSettings& Settings() const { return settings_; }
     bus::devicenet::MacCheckState CheckState() const { return check_->State(); }
     bool Allocated() const { return server_.Allocated(); }
+    // Allocated, as the last step left it; for any thread (a test that watches the node).
+    bool ConnectionHeld() const { return connectionHeld_.load(std::memory_order_relaxed); }
 
     // The node is switched on: its MAC ID check starts.
     Output PowerOn(TimePoint now);
@@ -88,6 +97,10 @@ public:
                                           const std::vector<std::uint8_t>& request) override;
 
 private:
+    Output powerOn(TimePoint now);
+    Output onFrame(const bus::CanFrame& frame, TimePoint now);
+    Output onTime(TimePoint now);
+    Output published(Output output);
     FlashNode* flash();
     bool restarting() const;
     Output cameBack(TimePoint now);
@@ -112,6 +125,7 @@ private:
     std::optional<bus::devicenet::DuplicateMacCheck> check_;
     bus::devicenet::ExplicitServer server_;
     std::uint8_t selected_ = 0;
+    std::atomic<bool> connectionHeld_{false};
 };
 
 // The general status code that tells a master why the node refused.

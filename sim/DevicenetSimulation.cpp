@@ -6,6 +6,8 @@
 #include "NodeHost.h"
 #include "NodeNetwork.h"
 
+#include <map>
+
 namespace sim {
 
 using bus::devicenet::TimePoint;
@@ -14,6 +16,19 @@ using bus::devicenet::TimePoint;
 class DevicenetSimulationImpl : public NodeHost<DevicenetNode> {
 public:
     using NodeHost::NodeHost;
+
+    void AddNode(std::uint8_t mac, std::unique_ptr<DevicenetNode> node) {
+        nodes_[mac] = node.get();
+        Add(mac, std::move(node));
+    }
+    // Set before the host starts, read only afterwards.
+    const DevicenetNode* Find(std::uint8_t mac) const {
+        const auto it = nodes_.find(mac);
+        return it == nodes_.end() ? nullptr : it->second;
+    }
+
+private:
+    std::map<std::uint8_t, const DevicenetNode*> nodes_;
 };
 
 std::unique_ptr<DevicenetSimulation> DevicenetSimulation::Start(std::unique_ptr<bus::CanPort> port,
@@ -44,10 +59,10 @@ std::unique_ptr<DevicenetSimulation> DevicenetSimulation::Start(std::unique_ptr<
         NodeNetwork& network = impl->Network();
         network.Add(mac, settings.flash,
                     [mode](FlashNode& node) { LeaveDevicenetFactory(node, mode); });
-        impl->Add(mac,
-                  std::make_unique<DevicenetNode>(settings, [&network, mac](std::string* error) {
-                      return network.Node(mac, error);
-                  }));
+        impl->AddNode(
+            mac, std::make_unique<DevicenetNode>(settings, [&network, mac](std::string* error) {
+                return network.Node(mac, error);
+            }));
     }
     impl->Start([](DevicenetNode& node, TimePoint now) { return node.PowerOn(now); });
     return std::unique_ptr<DevicenetSimulation>(new DevicenetSimulation(std::move(impl)));
@@ -60,6 +75,11 @@ DevicenetSimulation::~DevicenetSimulation() = default;
 
 std::vector<std::uint8_t> DevicenetSimulation::MacIds() const {
     return impl_->Addresses();
+}
+
+bool DevicenetSimulation::ConnectionHeld(std::uint8_t mac) const {
+    const DevicenetNode* node = impl_->Find(mac);
+    return node && node->ConnectionHeld();
 }
 
 void DevicenetSimulation::Poke() {

@@ -31,6 +31,9 @@ public:
     DevicenetSimulation& operator=(const DevicenetSimulation&) = delete;
 
     std::vector<std::uint8_t> MacIds() const;
+    // Whether a master holds the node's explicit connection (false for a MAC ID the network
+    // lacks). For any thread: what the node's last step left.
+    bool ConnectionHeld(std::uint8_t mac) const;
     // Wakes the simulation's thread to look at the clock now (for a clock a test drives).
     void Poke();
 

@@ -105,6 +105,9 @@ public:
     std::optional<std::uint8_t> Master() const;
     // A fragmented request or response in progress.
     bool Busy() const { return phase_ != Phase::Idle; }
+    // When the server wants OnTime next (a fragment's time-out, the inactivity watchdog), as
+    // its last step returned it; NoDeadline when only a frame can change anything.
+    TimePoint Deadline() const { return waiting().deadline; }
 
 private:
     enum class Phase : std::uint8_t { Idle, Receiving, Sending };

@@ -245,6 +245,45 @@ TEST(DevicenetLoaderNodeTest, DownloadModeProductCodeAndNoSectorSizeAttribute) {
     });
 }
 
+// Each step returns when the node wants to be called next, whatever the frame was: the
+// inactivity watchdog 10 s after the master last spoke on the connection, the repeat of an
+// unacknowledged response fragment after 500 ms, the end of a restart (500 ms here), the
+// second check request a second after the first.
+TEST_F(DevicenetNodeTest, EachStepReturnsTheNodesNextDeadline) {
+    using std::chrono::milliseconds;
+    c.OnlineAndAllocated();
+    const auto allocated = c.clock.Now();
+    struct Case {
+        const char* what;
+        std::string in; // "advance N" lets time pass
+        const char* out;
+        int deadline; // ms after the allocation
+    };
+    const Case cases[] = {
+        {"another station's check request: answered", "41F#00D90201000000", "41F#808E04434B4C00",
+         10000},
+        {"a frame of another node", "42E#004B03010100", "", 10000},
+        {"a while later", "advance 1000", "", 10000},
+        {"product name: the first fragment", "41C#000E010107", "41B#80008E1253696D75", 1500},
+        {"its acknowledgement lost: sent again", "advance 500", "41B#80008E1253696D75", 2000},
+        {"given up: the watchdog is left", "advance 500", "", 11000},
+        {"Identity Reset: off the bus", "41C#00050101", "41B#0085", 2500},
+        {"back: checks its MAC ID", "advance 500", "41F#008E04434B4C00", 3500},
+    };
+    for (const Case& step : cases) {
+        SCOPED_TRACE(step.what);
+        bus::devicenet::Output out;
+        if (step.in.rfind("advance ", 0) == 0) {
+            c.clock.Advance(milliseconds(std::stoi(step.in.substr(8))));
+            out = c.node.OnTime(c.clock.Now());
+        } else {
+            out = c.node.OnFrame(*bus::ParseCandump(step.in), c.clock.Now());
+        }
+        EXPECT_EQ(Conversation::text(out), step.out);
+        EXPECT_EQ(out.deadline - allocated, milliseconds(step.deadline));
+    }
+}
+
 TEST_F(DevicenetNodeTest, TheDuplicateMacCheck) {
     c.Run({
         {"power on", "power on", "41F#008E04434B4C00"},

@@ -9,10 +9,13 @@
 #include <QDir>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <thread>
 
 namespace {
 
@@ -36,6 +39,14 @@ public:
             return std::all_of(frames.begin(), frames.end(), [&](const std::string& frame) {
                 return std::find(heard_.begin(), heard_.end(), frame) != heard_.end();
             });
+        });
+    }
+    // Waits until the frame has been heard that many times.
+    bool Heard(const std::string& frame, std::size_t times) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(20), [&] {
+            return static_cast<std::size_t>(std::count(heard_.begin(), heard_.end(), frame)) >=
+                   times;
         });
     }
     std::vector<std::string> Take() {
@@ -199,6 +210,81 @@ TEST_F(DevicenetSimulationTest, ANetworkFileShapesItsNodes) {
     EXPECT_EQ(master.Take(), (std::vector<std::string>{"403#01CB00", "403#018E3412", "403#018E02",
                                                        "403#81C000", "403#81C100", "403#0190",
                                                        "403#0185", "403#01CB00", "403#018E0180"}));
+}
+
+// The steady clock, which a test may put forward (never back) past a wait that is not what it
+// looks at.
+class SteadyClock {
+public:
+    sim::NodeClock Clock() const {
+        return [ahead = ahead_] {
+            return std::chrono::steady_clock::now() + std::chrono::nanoseconds(ahead->load());
+        };
+    }
+    void PutForward(std::chrono::nanoseconds by) { ahead_->fetch_add(by.count()); }
+
+private:
+    std::shared_ptr<std::atomic<std::int64_t>> ahead_ =
+        std::make_shared<std::atomic<std::int64_t>>(0);
+};
+
+// The default network on the steady clock, never poked: what its nodes do without a frame
+// from the master they do on their own timers. Node 3 has its MAC ID checked and its explicit
+// connection allocated by master 0.
+class DevicenetTimersTest : public testing::Test {
+public:
+    void SetUp() override {
+        std::string error;
+        network = sim::DevicenetSimulation::Start(bus.Attach(), folder, &error, clock.Clock());
+        ASSERT_NE(network, nullptr) << error;
+        ASSERT_TRUE(master.Heard(CheckRequests));
+        master.Take();
+        clock.PutForward(std::chrono::seconds(1));
+        ASSERT_TRUE(master.Heard(CheckRequests)); // the second requests, on the nodes' own time
+        master.Take();
+        clock.PutForward(std::chrono::seconds(1)); // the frame that comes next finds them online
+        master.Send("41E#004B03010100");
+        ASSERT_TRUE(master.Heard({"41B#00CB00"}));
+        master.Take();
+    }
+
+    QTemporaryDir root;
+    const std::string folder = root.path().toStdString() + "/devicenet-network";
+    SteadyClock clock;
+    bus::SimulatedBus bus;
+    Listener master{bus};
+    std::unique_ptr<sim::DevicenetSimulation> network;
+};
+
+// Its restart time after the Identity Reset, the node is back and checks its MAC ID: two
+// requests a second apart.
+TEST_F(DevicenetTimersTest, AResetNodeComesBackAndChecksItsMacId) {
+    master.Send("41C#00050101");
+    ASSERT_TRUE(master.Heard({"41B#0085"}));
+    EXPECT_TRUE(master.Heard("41F#008E04434B4C00", 2));
+    EXPECT_FALSE(network->ConnectionHeld(3)); // gone with the restart
+}
+
+// The product name goes in fragments (20 bytes); the master never acknowledges the first,
+// and the node sends it again after 500 ms — once.
+TEST_F(DevicenetTimersTest, AFragmentWhoseAcknowledgementIsLostIsSentAgain) {
+    master.Send("41C#000E010107");
+    EXPECT_TRUE(master.Heard("41B#80008E1253696D75", 2));
+}
+
+// Ten seconds without a word from its master on the connection: the node lets it go.
+TEST_F(DevicenetTimersTest, TheInactivityWatchdogReleasesTheConnection) {
+    ASSERT_TRUE(network->ConnectionHeld(3));
+    EXPECT_FALSE(network->ConnectionHeld(5));
+    EXPECT_FALSE(network->ConnectionHeld(64));
+    // Its last two seconds go by in real time: longer than the host may sleep before it looks
+    // at the clock again, so the node must have asked for the time itself.
+    clock.PutForward(std::chrono::seconds(8));
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (network->ConnectionHeld(3) && std::chrono::steady_clock::now() < limit)
+        std::this_thread::yield();
+    EXPECT_FALSE(network->ConnectionHeld(3));
+    EXPECT_EQ(master.Take(), std::vector<std::string>{}); // and says nothing
 }
 
 } // namespace
