@@ -367,9 +367,11 @@ void QtCanPort::Device::Open(const std::shared_ptr<Device>& device, const std::s
     }
     if (options.bitRate != 0) {
         qt->setConfigurationParameter(QCanBusDevice::BitRateKey, QVariant(options.bitRate));
-        // A device that cannot run at the rate says so, or does not keep it.
+        // A device that cannot run at the rate says so, or keeps another; one that keeps none
+        // has no bit rate of its own to set (virtualcan).
+        const QVariant kept = qt->configurationParameter(QCanBusDevice::BitRateKey);
         if (qt->error() == QCanBusDevice::ConfigurationError ||
-            qt->configurationParameter(QCanBusDevice::BitRateKey).toUInt() != options.bitRate) {
+            (kept.isValid() && kept.toUInt() != options.bitRate)) {
             std::string message =
                 "the device cannot be set to " + std::to_string(options.bitRate) + " bit/s";
             if (qt->error() == QCanBusDevice::ConfigurationError)

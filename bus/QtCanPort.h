@@ -16,7 +16,8 @@ namespace bus {
 
 struct QtCanPortOptions {
     // Bits per second to configure on the device; 0 leaves the device's own setting (a
-    // SocketCAN interface is usually configured with the ip tool beforehand).
+    // SocketCAN interface is usually configured with the ip tool beforehand). Open fails when
+    // the device refuses the rate (a configuration error, or it keeps another rate).
     std::uint32_t bitRate = 0;
     // Only listen: Send refuses every frame.
     bool listenOnly = false;

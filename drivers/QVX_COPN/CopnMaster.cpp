@@ -41,8 +41,10 @@ Master::Master(std::shared_ptr<bus::CanPort> port, MasterClock clock)
                 const std::shared_ptr<bus::CanPort> port = Port();
                 return port && port->Immediate();
             });
-    if (port_)
+    if (port_) {
+        port_->SetSendPatience(SdoTimeout());
         port_->SetReceiveHandler(handler());
+    }
 }
 
 Master::~Master() {
@@ -67,6 +69,8 @@ std::shared_ptr<bus::CanPort> Master::Port() const {
 }
 
 std::shared_ptr<bus::CanPort> Master::ReplacePort(std::shared_ptr<bus::CanPort> port) {
+    if (port)
+        port->SetSendPatience(SdoTimeout());
     if (port && !shutDown_.load())
         port->SetReceiveHandler(handler());
     std::shared_ptr<bus::CanPort> old;
@@ -106,6 +110,9 @@ bool Master::SetSdoTimeout(std::chrono::milliseconds timeout) {
     if (timeout < std::chrono::milliseconds(1))
         return false;
     sdoTimeoutMs_.store(timeout.count());
+    // A frame the device refuses while its queue drains waits as long as an answer would.
+    if (const std::shared_ptr<bus::CanPort> port = Port())
+        port->SetSendPatience(timeout);
     return true;
 }
 
@@ -161,7 +168,11 @@ bool Master::StopGuarding(std::uint8_t node) {
 }
 
 std::optional<bool> Master::NodeOnline(std::uint8_t node) const {
-    return supervisor_.Online(node);
+    const std::optional<bool> online = supervisor_.Online(node);
+    // A port that cannot send (its device gone, bus-off) reaches no node.
+    if (online == true && !CanSend())
+        return false;
+    return online;
 }
 
 std::optional<bool> Master::BootUpDetected(std::uint8_t node) const {

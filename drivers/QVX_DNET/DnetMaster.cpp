@@ -64,8 +64,10 @@ Master::Master(std::shared_ptr<bus::CanPort> port, MasterClock clock)
         links_[node].client =
             std::make_unique<ExplicitClient>(0, static_cast<std::uint8_t>(node), Timeout);
     thread_ = std::thread([this] { loop(); });
-    if (port_)
+    if (port_) {
+        port_->SetSendPatience(Timeout);
         port_->SetReceiveHandler(handler());
+    }
 }
 
 Master::~Master() {
@@ -99,6 +101,8 @@ std::shared_ptr<bus::CanPort> Master::Port() const {
 }
 
 std::shared_ptr<bus::CanPort> Master::ReplacePort(std::shared_ptr<bus::CanPort> port) {
+    if (port)
+        port->SetSendPatience(Timeout); // a refused frame waits as long as an answer would
     if (port && !shutDown_.load())
         port->SetReceiveHandler(handler());
     std::shared_ptr<bus::CanPort> old;
@@ -281,9 +285,12 @@ bool Master::Scanning() const {
 std::optional<bool> Master::NodePresent(std::uint8_t node) const {
     if (!ValidMac(node))
         return std::nullopt;
+    // A port that cannot send (its device gone, bus-off) reaches no node.
+    const bool reachable = CanSend();
     std::lock_guard lock(mutex_);
     const Link& link = links_[node];
-    return online_.load() && scanning_ && link.scanned && link.alive && node != ownMac_.load();
+    return reachable && online_.load() && scanning_ && link.scanned && link.alive &&
+           node != ownMac_.load();
 }
 
 std::size_t Master::Waiting(std::uint8_t node) const {
