@@ -19,7 +19,7 @@ const char* const DefaultCanopenNetwork =
 # summed; 0: the sector's size), password (hexadecimal), restart_ms (0 to 2000).
 #
 # How the field behaves, each off unless asked for:
-#   answer_delay_ms (0 to 5000): every answer of the node comes that much later
+#   answer_delay_ms (0 to 5000): all the node sends comes that much later (a slow node)
 #   heartbeat_ms    (0 to 65535): the heartbeat the node produces from its boot-up, 0x1017
 #                   (writable; 0: none)
 #   guarding        yes/no: the node answers guard requests and has 0x100C/0x100D [yes]

@@ -22,11 +22,11 @@ const char* const DefaultDevicenetNetwork =
 # factory_mode (application/download: the mode the node leaves the factory in).
 #
 # How the field behaves, each off unless asked for: answer_delay_ms (0 to 5000) in a node's
-# section makes every answer of the node come that much later; a [bus] section acts on the
-# frames the nodes receive and send, counted from the start of the network so that a run
-# repeats: lose_every=N (every Nth frame is lost), duplicate_every=N (every Nth arrives twice),
-# delay_every=N with delay_ms=MS (every Nth arrives MS later, 0 to 5000); N from 0 (never) to
-# 1000000. For example:
+# section makes all the node sends come that much later (a slow node); a [bus] section acts
+# on the frames the nodes receive and send, counted from the start of the network so that a
+# run repeats: lose_every=N (every Nth frame is lost), duplicate_every=N (every Nth arrives
+# twice), delay_every=N with delay_ms=MS (every Nth arrives MS later, 0 to 5000); N from 0
+# (never) to 1000000. For example:
 #   [bus]
 #   lose_every=50
 
