@@ -3,6 +3,7 @@
 #include "CanTrace.h"
 #include "SpinWait.h"
 
+#include <QAbstractSocket>
 #include <QCanBus>
 #include <QCanBusDevice>
 #include <QCanBusFrame>
@@ -16,6 +17,9 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 #include <thread>
 
 namespace bus {
@@ -241,7 +245,8 @@ struct QtCanPort::Device {
     std::shared_ptr<CanTrace> trace;
     std::string name;
     bool listenOnly = false;
-    std::string configurationError; // the device refused its configuration while connecting
+    std::string configurationError;    // the device refused its configuration while connecting
+    QAbstractSocket* socket = nullptr; // of a device that reaches its bus over TCP (virtualcan)
 
     void Settle(bool ok, std::string message) {
         {
@@ -305,6 +310,26 @@ struct QtCanPort::Device {
         CloseTransmit(reason);
         if (retry)
             retry->stop();
+    }
+
+    // A device that carries frames over TCP (virtualcan: one line a frame, relayed by the
+    // process that serves the bus) sends each frame at once rather than behind the last one,
+    // and the relay that sends to it is not kept waiting: Nagle's algorithm holds a small
+    // segment back until the one before it is acknowledged, and the kernel delays
+    // acknowledgements by up to 40 ms — per frame, when a node answers with two in a row.
+    void TuneSocket() {
+        socket = qt ? qt->findChild<QAbstractSocket*>() : nullptr;
+        if (socket)
+            socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    }
+    // After frames came in: acknowledge them now.
+    void AcknowledgeAtOnce() const {
+        if (!socket)
+            return;
+        const qintptr fd = socket->socketDescriptor();
+        const int on = 1;
+        if (fd != -1)
+            ::setsockopt(static_cast<int>(fd), IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
     }
 
     void Deliver(QtCanPort* port) {
@@ -429,6 +454,7 @@ void QtCanPort::Device::Open(const std::shared_ptr<Device>& device, const std::s
                         now = PortState::ErrorPassive;
                 }
                 device->state.store(now);
+                device->TuneSocket();
                 device->Settle(true, {});
             } else if (state == QCanBusDevice::UnconnectedState) {
                 std::string message = device->qt->errorString().toStdString();
@@ -455,6 +481,7 @@ void QtCanPort::Device::Close(const std::shared_ptr<Device>& device) {
     device->state.store(PortState::Closed);
     device->CloseTransmit("the CAN port " + device->name + " is closed");
     delete std::exchange(device->retry, nullptr);
+    device->socket = nullptr;
     QCanBusDevice* qt = std::exchange(device->qt, nullptr);
     if (!qt)
         return;
@@ -517,6 +544,7 @@ void QtCanPort::Device::Drain(const std::shared_ptr<Device>& device) {
 }
 
 void QtCanPort::Device::Receive(const std::shared_ptr<Device>& device) {
+    device->AcknowledgeAtOnce();
     std::deque<CanFrame> frames;
     while (device->qt && device->qt->framesAvailable()) {
         const QCanBusFrame qt = device->qt->readFrame();
