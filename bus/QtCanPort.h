@@ -66,8 +66,8 @@ public:
 
     // Creates and connects the device; false with LastError() when the plugin is missing,
     // the device cannot be created or connected (an interface that does not exist), or it
-    // does not connect in time. True at once when the port is open already. Not to be
-    // called from a receive handler.
+    // does not connect in time. True at once when the port is open already; a port whose
+    // device has gone opens a fresh one. Not to be called from a receive handler.
     bool Open();
     // Disconnects and deletes the device; afterwards the handler is not called again. Not to
     // be called while holding a lock that the handler takes.
