@@ -1,7 +1,6 @@
 #include "QtCanPort.h"
 
 #include "CanTrace.h"
-#include "SpinWait.h"
 
 #include <QAbstractSocket>
 #include <QCanBus>
@@ -776,11 +775,12 @@ bool QtCanPort::SendFrame(const CanFrame& frame) {
     if (post && !io.Post([device] { Device::Drain(device); }))
         device->CloseTransmit("the CAN I/O thread has ended");
 
-    // The device takes a frame within microseconds, unless its queue is full.
+    // Sleeps until the I/O thread has handed the frame to the device (or given up on it): a
+    // real adapter's frame takes a wire time or more, so looking again and again buys nothing.
     const auto answered = [&] {
         return out.result.load() != Outgoing::Result::Waiting;
     };
-    if (!SpinBriefly(answered)) {
+    {
         std::unique_lock lock(device->txMutex);
         device->txChanged.wait(lock, answered);
     }
