@@ -2,19 +2,17 @@
 // module: start network access, open the module, run the standard update with an example
 // image, and see the module come back running it.
 
-#include "Class_copn.h"
-#include "Class_fw_dnld_dnet.h"
 #include "DynamicLibrary.h"
 #include "EventLoop.h"
 #include "Form_FW_Download.h"
 #include "Form_FW_Download_Main.h"
+#include "NodeRestartWaits.h"
 #include "RecordingSleep.h"
 #include "ScriptedDialogs.h"
 #include "SimulatedCanopen.h"
 #include "SimulatedDevicenet.h"
 #include "SimulatedVarnix.h"
 #include "StringGrid.h"
-#include "WaitingSleep.h"
 
 #include <QDir>
 #include <QLineEdit>
@@ -78,29 +76,11 @@ TEST(EndToEnd, StandardUpdateOfTheVarnixModule) {
     window.close();
 }
 
-// The pauses of a CANopen update wait for the node being updated: after the reset into
-// download mode, for it to be back (the driver reports it offline until its boot-up); after
-// an erase it is there already.
-WaitingSleep::Until CanopenNodeBack(TForm_FW_Download_Main& window) {
-    return [&window](DWORD) -> WaitingSleep::Condition {
-        return [&window] {
-            auto* downloader = dynamic_cast<TCOPN_Downloader*>(window.Downloader.get());
-            if (!downloader || !downloader->copnInterface)
-                return true;
-            std::uint32_t online = 0;
-            TQVX_COPN_Interface& driver = *downloader->copnInterface;
-            return driver.GetNodeOnline(driver.driverHandle,
-                                        static_cast<std::uint8_t>(downloader->Node), &online) &&
-                   online != 0;
-        };
-    };
-}
-
 // Start Network Access on a CANopen main window: three nodes listed with their identity,
 // node 3 updated with an example image, and running it after its restart. The nodes take
 // their default restart time.
 void StandardUpdateOfCanopenNodeThree(TForm_FW_Download_Main& window) {
-    WaitingSleep sleeps(CanopenNodeBack(window));
+    WaitingSleep sleeps(NodeOfTheUpdate(window));
     window.NodeType = NodeTypeCANopen;
     window.show();
     TStringGrid* grid = window.AdvStringGrid_NodesOnline;
@@ -207,31 +187,11 @@ TEST(EndToEnd, StandardUpdateOfACanopenNodeInAnotherProcess) {
     EXPECT_EQ(nodesim.exitCode(), 0);
 }
 
-// The restart steps of a DeviceNet update wait for the node's presence, as the driver
-// reports it, to change: the node gone after its reset, or back after it. Other pauses (after
-// an erase) have nothing to wait for on a simulated node.
-WaitingSleep::Until DevicenetPresenceChanges(TForm_FW_Download_Main& window) {
-    return [&window](DWORD ms) -> WaitingSleep::Condition {
-        auto* downloader = dynamic_cast<TDNet_Downloader*>(window.Downloader.get());
-        if (ms != TDNet_Downloader::RestartStep || !downloader || !downloader->dnetInterface)
-            return {};
-        const auto present = [downloader] {
-            std::uint32_t there = 0;
-            downloader->dnetInterface->NodeOnline(static_cast<std::uint8_t>(downloader->Node),
-                                                  &there);
-            return there != 0;
-        };
-        return [present, before = present()] {
-            return present() != before;
-        };
-    };
-}
-
 // Over the real DeviceNet driver library and its embedded simulated network: MAC IDs 3, 5
 // and 10 listed, MAC ID 3 updated with an example image, running it after its restart. The
 // nodes take their default restart time.
 void StandardUpdateOfDevicenetNodeThree(TForm_FW_Download_Main& window) {
-    WaitingSleep sleeps(DevicenetPresenceChanges(window));
+    WaitingSleep sleeps(NodeOfTheUpdate(window));
     window.NodeType = NodeTypeDeviceNet;
     window.show();
     TStringGrid* grid = window.AdvStringGrid_NodesOnline;

@@ -7,8 +7,6 @@
 // success for other content, and never a hang.
 
 #include "CanopenNetworkFile.h"
-#include "Class_copn.h"
-#include "Class_fw_dnld_dnet.h"
 #include "DevicenetNetworkFile.h"
 #include "EventLoop.h"
 #include "FirmwareImage.h"
@@ -18,11 +16,11 @@
 #include "IntelHexWriter.h"
 #include "MessageBox.h"
 #include "NodeNetwork.h"
+#include "NodeRestartWaits.h"
 #include "ScriptedDialogs.h"
 #include "SimulatedCanopen.h"
 #include "SimulatedDevicenet.h"
 #include "StringGrid.h"
-#include "WaitingSleep.h"
 
 #include <QPushButton>
 #include <fstream>
@@ -184,28 +182,7 @@ TEST_P(FieldUpdateTest, SucceedsWithTheImageOrFailsWithoutAValidChecksum) {
     AgreeingUser user;
     {
         TForm_FW_Download_Main window;
-        WaitingSleep sleeps([&window](DWORD ms) -> WaitingSleep::Condition {
-            TFirmware_Downloader* downloader = window.Downloader.get();
-            if (auto* copn = dynamic_cast<TCOPN_Downloader*>(downloader)) {
-                // After a reset: until the node is back; after an erase it is there.
-                return [copn] {
-                    std::uint32_t online = 0;
-                    TQVX_COPN_Interface& driver = *copn->copnInterface;
-                    return driver.GetNodeOnline(driver.driverHandle, Node, &online) && online;
-                };
-            }
-            auto* dnet = dynamic_cast<TDNet_Downloader*>(downloader);
-            if (!dnet || ms != TDNet_Downloader::RestartStep)
-                return {};
-            const auto present = [dnet] {
-                std::uint32_t there = 0;
-                dnet->dnetInterface->NodeOnline(Node, &there);
-                return there != 0;
-            };
-            return [present, before = present()] {
-                return present() != before;
-            };
-        });
+        WaitingSleep sleeps(NodeOfTheUpdate(window));
         window.NodeType = c.bus == Bus::Canopen ? NodeTypeCANopen : NodeTypeDeviceNet;
         window.show();
         TStringGrid* grid = window.AdvStringGrid_NodesOnline;
