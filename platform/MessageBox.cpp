@@ -60,6 +60,9 @@ int showRealBox(const MessageBoxRequest& request) {
         box.setEscapeButton(QMessageBox::Ok);
         break;
     }
+    // The second button is No (Yes/No, Yes/No/Cancel) or Cancel (OK/Cancel).
+    if (request.flags & MB_DEFBUTTON2)
+        box.setDefaultButton(box.button(QMessageBox::No) ? QMessageBox::No : QMessageBox::Cancel);
     box.exec();
     switch (box.standardButton(box.clickedButton())) {
     case QMessageBox::Yes:

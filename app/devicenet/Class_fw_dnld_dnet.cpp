@@ -313,6 +313,21 @@ int32_t TDNet_Downloader::SetSectorChecksum(uint8_t sector) {
     return stored == sum ? 1 : 0;
 }
 
+// The firmware object has no attribute that compares a sector's checksum with its content;
+// what it does tell is whether a checksum was written at all. A sector erased and written
+// without one (a download that failed, say) holds the unset value, and the node would not
+// start it: that is reported as not matching.
+int32_t TDNet_Downloader::ChecksumOk(uint8_t sector, uint32_t* ok) {
+    if (!dnetInterface || !selectSector(sector))
+        return 0;
+    uint32_t stored = 0;
+    const int32_t result = dnetInterface->GetAttribute_UDINT(
+        node(), FirmwareClass, FirmwareInstance, SectorChecksumAttribute, &stored);
+    if (result)
+        *ok = stored != UnsetChecksum ? 1u : 0u;
+    return result;
+}
+
 int32_t TDNet_Downloader::Reset() {
     if (!dnetInterface)
         return 0;

@@ -53,6 +53,8 @@ public:
     static constexpr std::uint8_t ResetService = 0x05;
     // Bit 15 of the product code: the node runs its boot loader.
     static constexpr std::uint16_t DownloadModeBit = 0x8000;
+    // The checksum a sector holds when none was written since it was erased.
+    static constexpr std::uint32_t UnsetChecksum = 0xFFFFFFFFu;
 
     // The node whose sectors have fixed sizes: it is not asked for them.
     static constexpr std::uint16_t FixedSizesVendorId = 729;
@@ -80,6 +82,7 @@ public:
     std::int32_t IsInDownloadMode(std::uint32_t* inDownloadMode) override;
     std::int32_t EnterDownloadMode(std::uint32_t password) override;
     std::int32_t SetSectorChecksum(std::uint8_t sector) override;
+    std::int32_t ChecksumOk(std::uint8_t sector, std::uint32_t* ok) override;
     std::string GetNodeString(std::uint8_t node) override;
     std::string GetSerialNumber(std::uint8_t node) override;
     std::string GetProductCode(std::uint8_t node) override;

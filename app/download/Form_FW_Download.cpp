@@ -22,6 +22,7 @@
 #include <QVBoxLayout>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -290,12 +291,27 @@ void TForm_FW_Download::FormShow() {
     Button_Execute->setEnabled(false);
     StaticText_NodeNumber->setText(
         QString::number(Downloader ? static_cast<unsigned>(Downloader->Node) : 0u));
-    AdvStringGrid_Modules->SetRowCount(2);
-    for (int col = 0; col <= 5; ++col)
-        AdvStringGrid_Modules->SetCell(col, 1, "");
+    clearGrids();
     AdvStringGrid_Modules->SetRow(1);
     AdvStringGrid_Modules->Repaint();
     AdvStringGrid_Standard->Repaint();
+}
+
+// The window serves one node at a time: nothing the grids showed for the node before may
+// stay in view for this one until its own table has been read.
+void TForm_FW_Download::clearGrids() {
+    AdvStringGrid_Modules->SetRowCount(2);
+    for (int col = 1; col < ColumnCount; ++col)
+        AdvStringGrid_Modules->SetCell(col, 1, "");
+    AdvStringGrid_Modules->SetCell(0, 1, "");
+    AdvStringGrid_Standard->SetRowCount(3);
+    for (int row = 1; row < AdvStringGrid_Standard->RowCount(); ++row)
+        for (int col = 0; col < ColumnCount; ++col)
+            AdvStringGrid_Standard->SetCell(col, row, "");
+    for (bool& known : sizeKnown_)
+        known = false;
+    for (bool& confirmed : checksumConfirmed_)
+        confirmed = false;
 }
 
 void TForm_FW_Download::ShowHint() {
@@ -361,6 +377,7 @@ void TForm_FW_Download::RetrieveSectorTable() {
     AdvStringGrid_Standard->SetRowCount(shown);
     for (bool& read : sectorRead_)
         read = false;
+    std::vector<int> unchecked; // sectors whose checksum the node could not be asked about
 
     for (int s = 0; s < shown; ++s) {
         const auto sector = static_cast<std::uint8_t>(s);
@@ -373,8 +390,10 @@ void TForm_FW_Download::RetrieveSectorTable() {
         sectorRead_[s] = true;
 
         std::uint32_t size = 0;
-        std::string size_text =
-            Downloader->GetSectorSize(sector, &size) ? sizeText(size) : "<unknown>";
+        sizeKnown_[s] = Downloader->GetSectorSize(sector, &size) != 0;
+        sectorSize_[s] = size;
+        std::string size_text = sizeKnown_[s] ? sizeText(size) : "<unknown>";
+        checksumConfirmed_[s] = false;
 
         const SectorDescription& description = Sectors[s];
         std::string status = "<ok>";
@@ -384,9 +403,13 @@ void TForm_FW_Download::RetrieveSectorTable() {
             status = "<empty>";
         } else {
             std::uint32_t ok = 1;
-            if (Downloader->ChecksumOk(sector, &ok) && ok == 0) {
+            if (!Downloader->ChecksumOk(sector, &ok)) {
+                unchecked.push_back(s);
+            } else if (ok == 0) {
                 SectorStatus[s] = SectorChecksumError;
                 status = "<checksum error>";
+            } else {
+                checksumConfirmed_[s] = true;
             }
         }
         setSectorRow(s, 1, size_text);
@@ -404,6 +427,16 @@ void TForm_FW_Download::RetrieveSectorTable() {
     if (Downloader->GetBootSector(&boot)) {
         BootSector = boot;
         SectorTableValid = 1;
+    }
+    // A sector whose checksum could not be asked about keeps its "<ok>"; the status line says
+    // that it was not checked, so that the row is not taken for a confirmed one.
+    if (!unchecked.empty()) {
+        std::string sectors;
+        for (int s : unchecked)
+            sectors += (sectors.empty() ? "" : ", ") + decimal(static_cast<unsigned>(s));
+        StatusLine->showMessage(QString::fromStdString(
+            (unchecked.size() == 1 ? "The checksum of sector #" : "The checksums of sectors #") +
+            sectors + " could not be checked."));
     }
     AdvStringGrid_Modules->Repaint();
     AdvStringGrid_Standard->Repaint();

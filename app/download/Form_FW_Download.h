@@ -111,10 +111,17 @@ private:
     void buildControls();
     void cellColor(int sector, QColor& brush, QColor& font) const;
     void setSectorRow(int sector, int column, const std::string& text);
-    std::unique_ptr<TIntelHexFile> chooseHexFile();
+    std::unique_ptr<TIntelHexFile> chooseHexFile(std::uint8_t sector);
+    bool imageSuitsSector(TIntelHexFile& file, std::uint8_t sector);
+    std::uint32_t imageBase();
+    void clearGrids();
     std::int32_t eraseAndDownload(std::uint8_t sector, std::unique_ptr<TIntelHexFile> file);
     void forgetTable();
 
     // Which sectors were read from the node since the window was last shown.
     bool sectorRead_[MaxSectors] = {};
+    // Each sector's size, when the node told it, and whether the node confirmed its checksum.
+    std::uint32_t sectorSize_[MaxSectors] = {};
+    bool sizeKnown_[MaxSectors] = {};
+    bool checksumConfirmed_[MaxSectors] = {};
 };

@@ -3,11 +3,13 @@
 #include "Application.h"
 #include "FileOpenDialog.h"
 #include "Form_FW_Download.h"
+#include "ImageChecks.h"
 #include "IntelHexFile.h"
 #include "MessageBox.h"
 #include "Sleep.h"
 #include "StringGrid.h"
 
+#include <optional>
 #include <string>
 
 namespace {
@@ -19,6 +21,15 @@ int ask(const std::string& text) {
 void tell(const char* text, const char* caption) {
     Application->MessageBox(text, caption, MB_OK);
 }
+
+// A question whose safe answer is the default: only Yes goes on.
+bool confirmRisk(const std::string& text) {
+    return Application->MessageBox(text.c_str(), "Warning",
+                                   MB_YESNOCANCEL | MB_ICONEXCLAMATION | MB_DEFBUTTON2) == IDYES;
+}
+
+// VARNIX modules of hardware version 2 link their images at this address.
+constexpr std::uint32_t VarnixHardware2ImageBase = 0x28000;
 
 } // namespace
 
@@ -35,7 +46,47 @@ std::int32_t TForm_FW_Download::EraseSectorAndRefresh(std::uint8_t sector) {
 // Asks for the file and reads it through before anything is erased: a file that cannot be
 // downloaded whole must not cost the sector its contents. The file stays open from this
 // check to the end of the download, so that what is written is what was checked.
-std::unique_ptr<TIntelHexFile> TForm_FW_Download::chooseHexFile() {
+std::uint32_t TForm_FW_Download::imageBase() {
+    std::uint32_t major = 1, minor = 0;
+    if (Downloader->NodeType == 3 && Downloader->GetHardwareVersion(&major, &minor) && major == 2)
+        return VarnixHardware2ImageBase;
+    return 0;
+}
+
+// The checks made on the chosen file before its sector is erased: it must fit the sector,
+// and it must look like firmware for this node unless the user says otherwise.
+bool TForm_FW_Download::imageSuitsSector(TIntelHexFile& file, std::uint8_t sector) {
+    std::optional<HexImageSummary> image;
+    {
+        HourGlassCursor hourglass;
+        image = SummariseHexImage(file, imageBase());
+    }
+    if (!image) {
+        tell("Download Error", "Warning");
+        return false;
+    }
+    if (sector < MaxSectors && sizeKnown_[sector] &&
+        !ImageFitsSector(*image, sectorSize_[sector])) {
+        Application->MessageBox(TooLargeText(image->Extent, sector, sectorSize_[sector]).c_str(),
+                                "Error", MB_OK);
+        return false;
+    }
+    if (!LooksLikeFirmwareHeader(image->Header))
+        return confirmRisk(NotFirmwareText);
+    // The node's own firmware: what it starts (its boot sector, unless that is the loader),
+    // else what its application sector holds. A node with neither asks nothing.
+    for (std::uint8_t s : {BootSector, ApplicationSector}) {
+        if (s == 0 || s >= MaxSectors || !sectorRead_[s] || Sectors[s].IsEmpty() ||
+            Sectors[s].NameText().empty())
+            continue;
+        if (Sectors[s].NameText() != image->Header.NameText())
+            return confirmRisk(OtherFirmwareText(image->Header, Sectors[s]));
+        break;
+    }
+    return true;
+}
+
+std::unique_ptr<TIntelHexFile> TForm_FW_Download::chooseHexFile(std::uint8_t sector) {
     if (!OpenDialog_DownloadFile->Execute())
         return nullptr;
     auto file = std::make_unique<TIntelHexFile>();
@@ -49,6 +100,8 @@ std::unique_ptr<TIntelHexFile> TForm_FW_Download::chooseHexFile() {
         tell("Download Error", "Warning");
         return nullptr;
     }
+    if (!imageSuitsSector(*file, sector))
+        return nullptr;
     return file;
 }
 
@@ -66,7 +119,7 @@ std::int32_t TForm_FW_Download::DownloadSector(std::uint8_t sector) {
         forgetTable();
         return 0;
     }
-    auto file = chooseHexFile();
+    auto file = chooseHexFile(sector);
     if (!file)
         return 0;
     return eraseAndDownload(sector, std::move(file));
@@ -87,6 +140,9 @@ void TForm_FW_Download::Button_EraseModuleClick() {
     if (s == BootSector &&
         ask("Erasing the active page will set the active page to 0...\r\n       Continue?") !=
             IDYES)
+        return;
+    if (s == 0 && !confirmRisk("Sector 0 holds the loader the node needs to take new firmware. "
+                               "Erase it anyway?"))
         return;
     if (!EraseSectorAndRefresh(s))
         tell("Could Not Erase Sector!", "Error");
@@ -120,6 +176,11 @@ void TForm_FW_Download::Button_MakeActiveClick() {
         return;
     }
     if (ask("Make current sector the Boot Sector?") != IDYES)
+        return;
+    // A sector whose checksum the node has not confirmed may not start at all.
+    if (!checksumConfirmed_[s] &&
+        !confirmRisk("The node does not confirm the checksum of sector #" + std::to_string(s) +
+                     ". Make it the Boot Sector anyway?"))
         return;
     if (!Downloader->SetBootSector(s))
         tell("Cannot Make Sector Active!", "Warning");
@@ -182,7 +243,7 @@ void TForm_FW_Download::Button1Click() {
         return;
     // The file is chosen and checked before sector 2 is erased, so that a cancelled choice
     // or a bad file leaves the running firmware in place.
-    auto file = chooseHexFile();
+    auto file = chooseHexFile(ApplicationSector);
     if (!file)
         return;
     if (!EraseSectorAndRefresh(ApplicationSector)) {

@@ -146,6 +146,30 @@ TEST_F(DnetDownloaderTest, ARefusedChecksumIsReadBackAndCompared) {
     }
 }
 
+// A sector holds a written checksum or the unset value of an erased sector; the node is
+// asked for the checksum of the sector it is told to select.
+TEST_F(DnetDownloaderTest, ChecksumCheckTellsAnUnsetChecksumFromAWrittenOne) {
+    struct Case {
+        const char* name;
+        std::optional<std::uint32_t> stored; // nullopt: the node does not answer
+        std::int32_t result;
+        std::uint32_t ok; // 9: left untouched
+    };
+    for (const Case& c : {Case{"Written", BlankSum, 1, 1}, Case{"Unset", 0xFFFFFFFFu, 1, 0},
+                          Case{"NoAnswer", std::nullopt, 0, 9}}) {
+        SCOPED_TRACE(c.name);
+        fake.Reset();
+        if (c.stored)
+            fake.SetValue(TheNode, 0xC7, 13, *c.stored, 4);
+        else
+            fake.SetResult("GetAttribute_UDINT", 0);
+        std::uint32_t ok = 9;
+        EXPECT_EQ(downloader->ChecksumOk(2, &ok) != 0, c.result != 0);
+        EXPECT_EQ(ok, c.ok);
+        EXPECT_EQ(fake.AllCalls(), (Calls{select2, firmware("GetAttribute_UDINT", 13)}));
+    }
+}
+
 // An earlier download in the same run does not enter the sum of the next image: the mirror
 // is blank again after every successful erase, as the sector is.
 TEST_F(DnetDownloaderTest, MirrorIsBlankAgainAfterASuccessfulEraseOnly) {
@@ -512,7 +536,6 @@ TEST_F(DnetDownloaderTest, OperationsDeviceNetDoesNotHaveAskNothing) {
     EXPECT_EQ(downloader->SetActiveSector(1), 0);
     EXPECT_EQ(downloader->GetActiveSector(&byte), 0);
     EXPECT_EQ(downloader->GetMode(&byte), 0);
-    EXPECT_EQ(downloader->ChecksumOk(1, &a), 0);
     EXPECT_EQ(downloader->GetBrowseTime(&b), 0); // the main window uses its own
     EXPECT_EQ(byte, 9);
     EXPECT_EQ(a, 9u);

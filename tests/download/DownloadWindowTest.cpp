@@ -117,29 +117,38 @@ TEST_F(DownloadWindowTest, ShowSetsNodeNumberAndSerialNumberMenuOnlyForVarnix) {
     EXPECT_TRUE(node.Calls().empty());
 }
 
-TEST_F(DownloadWindowTest, ShowingAgainForgetsTheTableButKeepsStandardGridAndPassword) {
+// The window serves one node after another: shown for the next node it shows nothing of
+// the last one's table, on either page, until that node's own table has been read.
+TEST_F(DownloadWindowTest, ShowingForTheNextNodeShowsNothingOfTheLastOne) {
     node.inDownloadMode = 1;
     window.Edit_Password->setText("1A2B");
     window.Button_RetrieveClick();
     ASSERT_TRUE(window.Button_Execute->isEnabled());
     ASSERT_EQ(window.SectorTableValid, 1u);
-    auto standardRow = RowTexts(window.AdvStringGrid_Standard, 2);
 
+    node.Node = 9;
+    node.ClearCalls();
     window.FormShow();
+    EXPECT_TRUE(node.Calls().empty()); // nothing read yet from node 9
+    EXPECT_EQ(window.StaticText_NodeNumber->text(), "9");
     EXPECT_EQ(window.SectorTableValid, 0u);
     for (QPushButton* b : {window.Button_EraseModule, window.Button_Upgrade,
                            window.Button_MakeActive, window.Button_Execute})
         EXPECT_FALSE(b->isEnabled());
     EXPECT_EQ(window.AdvStringGrid_Modules->RowCount(), 2);
-    auto row1 = RowTexts(window.AdvStringGrid_Modules, 1);
-    EXPECT_EQ(std::vector<std::string>(row1.begin(), row1.begin() + 6),
-              std::vector<std::string>(6, ""));
-    EXPECT_EQ(RowTexts(window.AdvStringGrid_Standard, 2), standardRow);
+    EXPECT_EQ(RowTexts(window.AdvStringGrid_Modules, 1), std::vector<std::string>(8, ""));
+    for (int row = 1; row < window.AdvStringGrid_Standard->RowCount(); ++row)
+        EXPECT_EQ(RowTexts(window.AdvStringGrid_Standard, row), std::vector<std::string>(8, ""))
+            << "standard row " << row;
     EXPECT_EQ(window.Edit_Password->text(), "1A2B");
-    // No colour while the old rows are shown, and no sector to act on.
     EXPECT_EQ(StandardColours(2), Colours{});
     std::uint8_t sector;
     EXPECT_FALSE(window.SelectedSector(&sector));
+
+    // Node 9's own table fills the grids as before.
+    window.Button_RetrieveClick();
+    EXPECT_EQ(window.AdvStringGrid_Standard->Cell(3, 2), "App");
+    EXPECT_EQ(window.AdvStringGrid_Modules->Cell(3, 1), "Boot");
 }
 
 } // namespace

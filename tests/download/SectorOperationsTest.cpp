@@ -5,6 +5,7 @@
 
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStatusBar>
 #include <cstdio>
 #include <filesystem>
 
@@ -19,7 +20,8 @@ public:
         window.show();
         window.Button_RetrieveClick();
         node.ClearCalls();
-        goodFile = files.Write({HexFiles::Data(0, HexFiles::Bytes(64)), HexFiles::EndOfFile()});
+        // The node's own firmware (sector 2 holds "App"), 96 bytes in one record.
+        goodFile = files.Write(HexFiles::Image(HexFiles::Firmware("App", 0x00010204, 96), 0, 96));
     }
     void select(int sector) { window.AdvStringGrid_Modules->SetRow(sector + 1); }
     // Node calls that change the node (reads of the table left out).
@@ -98,7 +100,7 @@ TEST_F(SectorOperationsTest, DownloadChoosesAndChecksTheFileBeforeErasing) {
     fileDialog.Answer(goodFile);
     window.Button_UpgradeClick();
     EXPECT_EQ(changes(), (std::vector<std::string>{"EraseSector(1)", "SetSectorChecksum(1)"}));
-    EXPECT_EQ(node.Downloads().size(), 3u); // 64 bytes: two blocks and an empty rest
+    EXPECT_EQ(node.Downloads().size(), 4u); // 96 bytes: three blocks and an empty rest
 }
 
 // Between the check and the download the file is deleted, or replaced by another image
@@ -120,7 +122,7 @@ TEST_F(SectorOperationsTest, DownloadWritesTheFileThatWasChecked) {
                                }}}) {
         SCOPED_TRACE(c.name);
         const std::string path =
-            files.Write({HexFiles::Data(0, HexFiles::Bytes(64)), HexFiles::EndOfFile()});
+            files.Write(HexFiles::Image(HexFiles::Firmware("App", 0x00010204, 96), 0, 96));
         node.onErase = [&](std::uint8_t) {
             c.change(path);
         };
@@ -133,8 +135,8 @@ TEST_F(SectorOperationsTest, DownloadWritesTheFileThatWasChecked) {
         window.Button_UpgradeClick();
         auto downloads = node.Downloads();
         downloads.erase(downloads.begin(), downloads.begin() + static_cast<long>(before));
-        EXPECT_EQ(downloads,
-                  (std::vector<ScriptedDownloader::Block>{{1, 0, 32}, {1, 32, 32}, {1, 64, 0}}));
+        EXPECT_EQ(downloads, (std::vector<ScriptedDownloader::Block>{
+                                 {1, 0, 32}, {1, 32, 32}, {1, 64, 32}, {1, 96, 0}}));
         EXPECT_EQ(changes(), (std::vector<std::string>{"EraseSector(1)", "SetSectorChecksum(1)"}));
     }
 }
@@ -249,6 +251,150 @@ TEST_F(SectorOperationsTest, SectorsNotReadDuringThisShowingAreLeftAlone) {
     EXPECT_TRUE(node.Calls().empty());
 }
 
+// What the user is asked before a sector is erased for a file that may not belong there.
+// No stops before anything is erased; Yes goes on with the download.
+TEST_F(SectorOperationsTest, FilesThatDoNotLookLikeThisNodesFirmwareAskFirst) {
+    constexpr unsigned riskFlags = MB_YESNOCANCEL | MB_ICONEXCLAMATION | MB_DEFBUTTON2;
+    struct Case {
+        const char* name;
+        std::vector<std::uint8_t> image;
+        std::string question;
+    };
+    const Case cases[] = {
+        {"NoHeader", std::vector<std::uint8_t>(256, 0x55),
+         "This file does not hold a firmware image header. Download anyway?"},
+        {"ErasedHeader", std::vector<std::uint8_t>(128, 0xFF),
+         "This file does not hold a firmware image header. Download anyway?"},
+        {"OtherFirmware", HexFiles::Firmware("CANopen App", 0x00020011, 128),
+         "The file holds CANopen App 2.17; the node runs App 1.3. Download anyway?"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = files.Write(HexFiles::Image(c.image));
+        for (int answer : {IDNO, IDCANCEL, IDYES}) {
+            SCOPED_TRACE(answer);
+            node.ClearCalls();
+            const size_t before = node.Downloads().size();
+            select(1);
+            boxes.ExpectApp("Download Sector #1?", "Caution", IDYES)
+                .ExpectApp(c.question, "Warning", answer, riskFlags);
+            if (answer == IDYES)
+                boxes.ExpectApp("Download Successful", "Success", IDOK);
+            fileDialog.Answer(path);
+            window.Button_UpgradeClick();
+            if (answer == IDYES) {
+                EXPECT_EQ(changes(),
+                          (std::vector<std::string>{"EraseSector(1)", "SetSectorChecksum(1)"}));
+                EXPECT_GT(node.Downloads().size(), before);
+                node.sectors[1].description = ScriptedDownloader::EmptyDescription();
+                window.RetrieveSectorTable();
+            } else {
+                EXPECT_TRUE(changes().empty());
+                EXPECT_EQ(node.Downloads().size(), before);
+            }
+        }
+    }
+}
+
+// The node's own firmware under another revision, and a node that has no firmware of its
+// own to compare with, ask nothing.
+TEST_F(SectorOperationsTest, SameFirmwareOrANodeWithoutOneAsksNothing) {
+    for (bool erasedNode : {false, true}) {
+        SCOPED_TRACE(erasedNode);
+        if (erasedNode) {
+            node.sectors[2].description = ScriptedDownloader::EmptyDescription();
+            node.sectors[3].description = ScriptedDownloader::EmptyDescription();
+            window.RetrieveSectorTable();
+        }
+        node.ClearCalls();
+        select(1);
+        boxes.ExpectApp("Download Sector #1?", "Caution", IDYES)
+            .ExpectApp("Download Successful", "Success", IDOK);
+        fileDialog.Answer(erasedNode ? files.Write(HexFiles::Image(
+                                           HexFiles::Firmware("Anything", 0x00050006, 100)))
+                                     : goodFile);
+        window.Button_UpgradeClick();
+        EXPECT_EQ(changes(), (std::vector<std::string>{"EraseSector(1)", "SetSectorChecksum(1)"}));
+        node.sectors[1].description = ScriptedDownloader::EmptyDescription();
+        window.RetrieveSectorTable();
+    }
+}
+
+// An image must fit the sector it goes to, counted from the sector's first byte to the
+// highest address the file writes; gaps count.
+TEST_F(SectorOperationsTest, ImageLargerThanTheSectorIsRefusedBeforeTheErase) {
+    select(1); // 0x800 bytes
+    boxes.ExpectApp("Download Sector #1?", "Caution", IDYES)
+        .ExpectApp("The file's image needs 000801 bytes; sector #1 holds 000800 bytes.\r\n"
+                   "Nothing was erased.",
+                   "Error", IDOK, MB_OK);
+    auto lines = HexFiles::Image(HexFiles::Firmware("App", 0x00010204, 96));
+    lines.insert(lines.end() - 1, HexFiles::Data(0x800, {0x00}));
+    fileDialog.Answer(files.Write(lines));
+    window.Button_UpgradeClick();
+    EXPECT_TRUE(changes().empty());
+    EXPECT_TRUE(node.Downloads().empty());
+    EXPECT_EQ(window.AdvStringGrid_Modules->Cell(2, 2), "<empty>");
+
+    // Exactly the sector's size fits.
+    lines = HexFiles::Image(HexFiles::Firmware("App", 0x00010204, 96));
+    lines.insert(lines.end() - 1, HexFiles::Data(0x7FF, {0x00}));
+    boxes.ExpectApp("Download Sector #1?", "Caution", IDYES)
+        .ExpectApp("Download Successful", "Success", IDOK);
+    fileDialog.Answer(files.Write(lines));
+    window.Button_UpgradeClick();
+    EXPECT_EQ(changes(), (std::vector<std::string>{"EraseSector(1)", "SetSectorChecksum(1)"}));
+}
+
+// Sector 0 holds the loader: erasing it asks once more, with No as the default.
+TEST_F(SectorOperationsTest, ErasingTheLoaderAsksAgain) {
+    const std::string loaderQuestion =
+        "Sector 0 holds the loader the node needs to take new firmware. Erase it anyway?";
+    node.bootSector = 2; // the loader is not the boot sector: the Part's own question is not asked
+    window.RetrieveSectorTable();
+    node.ClearCalls();
+    select(0);
+    for (int answer : {IDNO, IDCANCEL}) {
+        boxes.ExpectApp("Erase Sector #0?", "Caution", IDYES)
+            .ExpectApp(loaderQuestion, "Warning", answer,
+                       MB_YESNOCANCEL | MB_ICONEXCLAMATION | MB_DEFBUTTON2);
+        window.Button_EraseModuleClick();
+    }
+    EXPECT_TRUE(changes().empty());
+    boxes.ExpectApp("Erase Sector #0?", "Caution", IDYES)
+        .ExpectApp(loaderQuestion, "Warning", IDYES)
+        .ExpectApp("Sector Erased!", "Success", IDOK);
+    window.Button_EraseModuleClick();
+    EXPECT_EQ(changes(), (std::vector<std::string>{"EraseSector(0)"}));
+}
+
+// A sector the node does not vouch for (checksum error, or no answer to the check) becomes
+// the boot sector only after one more question.
+TEST_F(SectorOperationsTest, MakingAnUncheckedSectorBootAsks) {
+    node.sectors[3].checksumCallOk = false;
+    window.RetrieveSectorTable();
+    EXPECT_EQ(window.AdvStringGrid_Modules->Cell(2, 4), "<ok>");
+    EXPECT_EQ(window.StatusLine->currentMessage().toStdString(),
+              "The checksum of sector #3 could not be checked.");
+    node.ClearCalls();
+    for (int s : {2, 3}) {
+        SCOPED_TRACE(s);
+        const std::string question = "The node does not confirm the checksum of sector #" +
+                                     std::to_string(s) + ". Make it the Boot Sector anyway?";
+        select(s);
+        boxes.ExpectApp("Make current sector the Boot Sector?", "Caution", IDYES)
+            .ExpectApp(question, "Warning", IDNO,
+                       MB_YESNOCANCEL | MB_ICONEXCLAMATION | MB_DEFBUTTON2);
+        window.Button_MakeActiveClick();
+        EXPECT_TRUE(changes().empty());
+        boxes.ExpectApp("Make current sector the Boot Sector?", "Caution", IDYES)
+            .ExpectApp(question, "Warning", IDYES);
+        window.Button_MakeActiveClick();
+        EXPECT_EQ(changes().back(), "SetBootSector(" + std::to_string(s) + ")");
+        node.ClearCalls();
+    }
+}
+
 // The standard update, from the top.
 class StandardUpdateTest : public SectorOperationsTest {
 public:
@@ -293,6 +439,42 @@ TEST_F(StandardUpdateTest, CancelledOrBadFileLeavesSectorTwoAsItWas) {
     window.Button1Click();
     EXPECT_EQ(node.CountCalls("EraseSector"), 0u);
     EXPECT_EQ(fileDialog.Requests().size(), 2u);
+}
+
+// The standard update makes the same checks before it erases sector 2.
+TEST_F(StandardUpdateTest, WrongOrOversizedFileLeavesSectorTwoAsItWas) {
+    fileDialog.Answer(
+        files.Write(HexFiles::Image(HexFiles::Firmware("CANopen App", 0x00020011, 128))));
+    boxes.ExpectApp("The file holds CANopen App 2.17; the node runs App 1.3. Download anyway?",
+                    "Warning", IDNO);
+    window.Button1Click();
+
+    node.sectors[2].size = 0x40;
+    window.RetrieveSectorTable();
+    fileDialog.Answer(goodFile);
+    boxes
+        .ExpectSystem("Are you sure you want to Download New Firmware?\r\n Continue?", "Warning",
+                      IDYES)
+        .ExpectApp("The file's image needs 000060 bytes; sector #2 holds 000040 bytes.\r\n"
+                   "Nothing was erased.",
+                   "Error", IDOK);
+    window.Button1Click();
+    EXPECT_EQ(node.CountCalls("EraseSector"), 0u);
+    EXPECT_TRUE(node.Downloads().empty());
+
+    // Yes to the question goes on with the update.
+    node.sectors[2].size = 0x1F000;
+    fileDialog.Answer(
+        files.Write(HexFiles::Image(HexFiles::Firmware("CANopen App", 0x00020011, 128))));
+    boxes
+        .ExpectSystem("Are you sure you want to Download New Firmware?\r\n Continue?", "Warning",
+                      IDYES)
+        .ExpectApp("The file holds CANopen App 2.17; the node runs App 1.3. Download anyway?",
+                   "Warning", IDYES)
+        .ExpectApp("Download Successful", "Success", IDOK)
+        .ExpectApp("Sector Download Complete\r\nExecute new Firmware?", "Caution", IDNO);
+    window.Button1Click();
+    EXPECT_EQ(node.CountCalls("EraseSector(2)"), 2u);
 }
 
 TEST_F(StandardUpdateTest, EraseIsRetriedOnceAfterASecond) {

@@ -2,6 +2,7 @@
 #include "DownloadWindowFixture.h"
 
 #include <QPushButton>
+#include <QStatusBar>
 
 namespace {
 
@@ -59,6 +60,13 @@ TEST_F(SectorTableTest, FailedSizeAndChecksumQueriesShowUnknownAndOk) {
     EXPECT_EQ(window.AdvStringGrid_Modules->Cell(2, 1), "<ok>");
     EXPECT_EQ(window.AdvStringGrid_Modules->Cell(2, 3), "<ok>");
     EXPECT_EQ(window.SectorStatus[2], 1u);
+    // The row keeps its "<ok>"; the status line says that the check was not made.
+    EXPECT_EQ(window.StatusLine->currentMessage().toStdString(),
+              "The checksum of sector #2 could not be checked.");
+    node.sectors[0].checksumCallOk = false;
+    window.RetrieveSectorTable();
+    EXPECT_EQ(window.StatusLine->currentMessage().toStdString(),
+              "The checksums of sectors #0, 2 could not be checked.");
 }
 
 TEST_F(SectorTableTest, FailedCountChangesNothing) {

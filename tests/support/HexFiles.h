@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QTemporaryDir>
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -33,6 +35,59 @@ public:
         std::vector<std::uint8_t> bytes(count);
         for (size_t i = 0; i < count; ++i)
             bytes[i] = static_cast<std::uint8_t>(first + i);
+        return bytes;
+    }
+
+    // The 76-byte header a firmware build puts at the start of its image.
+    static std::vector<std::uint8_t> Header(const std::string& name, std::uint32_t revision,
+                                            const std::string& date = "Jan 02 2024",
+                                            const std::string& time = "10:11:12",
+                                            const std::string& text = "Application") {
+        std::vector<std::uint8_t> header(76, 0);
+        auto put = [&](size_t at, size_t width, const std::string& value) {
+            for (size_t i = 0; i < value.size() && i + 1 < width; ++i)
+                header[at + i] = static_cast<std::uint8_t>(value[i]);
+        };
+        put(0, 16, name);
+        put(16, 32, text);
+        put(48, 12, date);
+        put(60, 12, time);
+        for (int i = 0; i < 4; ++i)
+            header[72 + i] = static_cast<std::uint8_t>(revision >> (8 * i));
+        return header;
+    }
+
+    // The lines of a whole file: the bytes from address base on, in records of recordSize
+    // bytes (with extended linear address records where the upper half changes), then the
+    // end-of-file record.
+    static std::vector<std::string> Image(const std::vector<std::uint8_t>& bytes,
+                                          std::uint32_t base = 0, size_t recordSize = 32) {
+        std::vector<std::string> lines;
+        std::uint32_t upper = 0;
+        for (size_t at = 0; at < bytes.size(); at += recordSize) {
+            const std::uint32_t address = base + static_cast<std::uint32_t>(at);
+            if ((address >> 16) != upper) {
+                upper = address >> 16;
+                lines.push_back(Record(
+                    0x04, 0,
+                    {static_cast<std::uint8_t>(upper >> 8), static_cast<std::uint8_t>(upper)}));
+            }
+            const size_t n = std::min(recordSize, bytes.size() - at);
+            lines.push_back(Data(
+                static_cast<std::uint16_t>(address),
+                std::vector<std::uint8_t>(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                                          bytes.begin() + static_cast<std::ptrdiff_t>(at + n))));
+        }
+        lines.push_back(EndOfFile());
+        return lines;
+    }
+
+    // A firmware image of size bytes (at least the header) under the given name.
+    static std::vector<std::uint8_t> Firmware(const std::string& name, std::uint32_t revision,
+                                              size_t size) {
+        auto bytes = Header(name, revision);
+        for (size_t i = bytes.size(); i < size; ++i)
+            bytes.push_back(static_cast<std::uint8_t>(i));
         return bytes;
     }
 

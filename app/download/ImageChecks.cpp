@@ -1,0 +1,109 @@
+#include "ImageChecks.h"
+
+#include "LastError.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// A field holds text: printable characters ended by a NUL inside the field, at least one.
+template <std::size_t N> bool printableText(const char (&field)[N]) {
+    std::size_t i = 0;
+    for (; i < N && field[i] != '\0'; ++i) {
+        const auto c = static_cast<unsigned char>(field[i]);
+        if (c < 0x20 || c > 0x7E)
+            return false;
+    }
+    return i > 0 && i < N;
+}
+
+bool digit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// "Mmm dd yyyy", the day possibly with a blank in place of its leading zero.
+bool buildDateForm(const char (&date)[12]) {
+    static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    if (std::strlen(date) != 11 || date[3] != ' ' || date[6] != ' ')
+        return false;
+    bool month = false;
+    for (const char* m : months)
+        month = month || std::strncmp(date, m, 3) == 0;
+    if (!month || !(digit(date[5]) && (digit(date[4]) || date[4] == ' ')))
+        return false;
+    const int day = (date[4] == ' ' ? 0 : date[4] - '0') * 10 + (date[5] - '0');
+    return day >= 1 && day <= 31 && digit(date[7]) && digit(date[8]) && digit(date[9]) &&
+           digit(date[10]);
+}
+
+std::string hexSize(std::uint64_t bytes) {
+    char text[24];
+    std::snprintf(text, sizeof text, "%06llX", static_cast<unsigned long long>(bytes));
+    return text;
+}
+
+} // namespace
+
+const char* const NotFirmwareText =
+    "This file does not hold a firmware image header. Download anyway?";
+
+std::optional<HexImageSummary> SummariseHexImage(TIntelHexFile& file, std::uint32_t imageBase) {
+    if (!file.Rewind())
+        return std::nullopt;
+    const DWORD saved = GetLastError();
+    HexImageSummary summary;
+    std::memset(&summary.Header, 0xFF, sizeof summary.Header);
+    auto* header = reinterpret_cast<std::uint8_t*>(&summary.Header);
+    std::uint32_t address;
+    std::uint8_t length;
+    std::uint8_t data[256];
+    while (file.ReadRecord(&address, &length, data)) {
+        for (std::uint32_t i = 0; i < length; ++i) {
+            const std::uint64_t at = std::uint64_t{address} + i;
+            if (at < imageBase) {
+                summary.BelowBase = true;
+                continue;
+            }
+            const std::uint64_t offset = at - imageBase;
+            if (offset < sizeof summary.Header)
+                header[offset] = data[i];
+            if (offset + 1 > summary.Extent)
+                summary.Extent = offset + 1;
+        }
+    }
+    const auto status = static_cast<std::int32_t>(GetLastError());
+    SetLastError(saved);
+    file.Rewind();
+    if (status != HexEndOfFile)
+        return std::nullopt;
+    return summary;
+}
+
+bool ImageFitsSector(const HexImageSummary& image, std::uint32_t sectorSize) {
+    return !image.BelowBase && image.Extent <= sectorSize;
+}
+
+bool LooksLikeFirmwareHeader(const SectorDescription& header) {
+    return !header.IsEmpty() && printableText(header.Name) && printableText(header.BuildDate) &&
+           printableText(header.BuildTime) && buildDateForm(header.BuildDate);
+}
+
+std::string NameAndRevisionText(const SectorDescription& header) {
+    char revision[16];
+    std::snprintf(revision, sizeof revision, "%u.%u", (header.Revision >> 16) & 0xFFu,
+                  header.Revision & 0xFFu);
+    return header.NameText() + " " + revision;
+}
+
+std::string TooLargeText(std::uint64_t imageBytes, std::uint8_t sector, std::uint32_t sectorSize) {
+    return "The file's image needs " + hexSize(imageBytes) + " bytes; sector #" +
+           std::to_string(sector) + " holds " + hexSize(sectorSize) +
+           " bytes.\r\nNothing was erased.";
+}
+
+std::string OtherFirmwareText(const SectorDescription& file, const SectorDescription& node) {
+    return "The file holds " + NameAndRevisionText(file) + "; the node runs " +
+           NameAndRevisionText(node) + ". Download anyway?";
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "IntelHexFile.h"
+#include "SectorDescription.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+// Checks made on a firmware image before a sector is erased for it. Nothing here touches a
+// window or a node: the download window and the command-line tools ask the same questions
+// from what they have read.
+
+// What a download of the file would write, read from the file itself.
+struct HexImageSummary {
+    // Bytes from the image base up to and including the highest address the file writes.
+    std::uint64_t Extent = 0;
+    // A data record below the image base (it could never land in a sector).
+    bool BelowBase = false;
+    // The first 76 bytes of the image, as a node would read them as the sector's
+    // description; 0xFF where the file writes nothing.
+    SectorDescription Header{};
+};
+
+// Reads the open file through and rewinds it. imageBase is the address the node's images
+// are linked for (byte 0 of a sector). Nothing when the file is not sound to its end.
+// The caller's last-error value is left as it was.
+std::optional<HexImageSummary> SummariseHexImage(TIntelHexFile& file, std::uint32_t imageBase);
+
+// The image fits a sector of sectorSize bytes.
+bool ImageFitsSector(const HexImageSummary& image, std::uint32_t sectorSize);
+
+// The header is one a firmware build writes: name, build date and build time are printable
+// text ended within their fields, the date reads like "Dec 10 2026", and the revision is
+// not that of an empty sector.
+bool LooksLikeFirmwareHeader(const SectorDescription& header);
+
+// Name and revision as the sector table shows them, e.g. "DeviceNet App 2.17".
+std::string NameAndRevisionText(const SectorDescription& header);
+
+// The questions and refusals, with the texts the user sees.
+std::string TooLargeText(std::uint64_t imageBytes, std::uint8_t sector, std::uint32_t sectorSize);
+extern const char* const NotFirmwareText;
+std::string OtherFirmwareText(const SectorDescription& file, const SectorDescription& node);
