@@ -122,6 +122,32 @@ TEST_P(RealMessageBox, ShowsButtonsAndIconAndReturnsThePressedButton) {
 
 INSTANTIATE_TEST_SUITE_P(FlagsTheProgramUses, RealMessageBox, testing::ValuesIn(realBoxCases));
 
+// A question whose safe answer is No makes No the default button: Enter answers No. Without
+// the flag Enter answers Yes, as the questions of the program always did.
+TEST(RealMessageBoxDefault, SecondButtonFlagMakesNoTheDefault) {
+    struct Case {
+        unsigned flags;
+        QMessageBox::StandardButton defaultButton;
+        int enterResult;
+    };
+    for (const Case& c :
+         {Case{MB_YESNOCANCEL | MB_ICONEXCLAMATION | MB_DEFBUTTON2, QMessageBox::No, IDNO},
+          Case{MB_YESNOCANCEL, QMessageBox::NoButton, IDYES}}) { // Qt's own choice
+        SCOPED_TRACE(c.flags);
+        RealMessageBoxes real;
+        QMessageBox::StandardButton defaultButton = QMessageBox::Ignore;
+        OnShown<QMessageBox> answer([&](QMessageBox* box) {
+            defaultButton = box->standardButton(box->defaultButton());
+            QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+            QApplication::sendEvent(box, &enter);
+        });
+        const int result = Application->MessageBox("Erase it anyway?", "Warning", c.flags);
+        ASSERT_TRUE(answer.Done());
+        EXPECT_EQ(defaultButton, c.defaultButton);
+        EXPECT_EQ(result, c.enterResult);
+    }
+}
+
 // A real box asked for off the GUI thread ends the program with a message naming the call
 // (a scripted handler fails only the test: ScriptedDialogsTest.cpp).
 TEST(MessageBoxDeathTest, RealSystemBoxOffTheGuiThreadAborts) {
