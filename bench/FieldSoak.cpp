@@ -1,7 +1,8 @@
 // Standard updates, one after another, as a production line runs them: through the program's
 // windows, the real driver library and the embedded simulated network, on a bus that loses
 // every 100th frame. Each update is followed by Stop Network Access, a look at what the node's
-// flash holds (its folder, read with the node model), and Start Network Access again.
+// flash holds (its folder, read with the node model), and Start Network Access again. The
+// images differ a little in size from one update to the next.
 //
 // Usage: field_soak [canopen|devicenet] [updates] [lose_every]   (default: both, 50, 100)
 // Prints, per bus, one line:
@@ -44,7 +45,13 @@ namespace {
 
 constexpr std::uint8_t Node = 3;
 constexpr std::uint8_t Sector = 2;
+// Images of 2 KiB to 3.5 KiB, in 32-byte steps in a scattered order: each network start
+// counts its frames afresh, so with one size the lost frames would fall on the same step of
+// every update; with these they fall on every step in turn.
 constexpr std::size_t ImageSize = 2048;
+std::size_t imageSizeOf(int number) {
+    return ImageSize + 32 * static_cast<std::size_t>((number * 37) % 50);
+}
 
 bool processEventsUntil(const std::function<bool()>& condition, int limitMs) {
     QElapsedTimer clock;
@@ -95,7 +102,7 @@ public:
     Outcome Update(int number) {
         image_ = sim::MakeFirmwareImage({"Soak App", "soak", "Dec 10 2026", "12:00:00",
                                          0x00020000u + static_cast<std::uint32_t>(number)},
-                                        ImageSize);
+                                        imageSizeOf(number));
         hexFile_ = folder_.path().toStdString() + "/soak.hex";
         std::ofstream(hexFile_) << IntelHexText(image_, 0);
         shown_.clear();
