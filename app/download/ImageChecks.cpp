@@ -97,6 +97,41 @@ std::string NameAndRevisionText(const SectorDescription& header) {
     return header.NameText() + " " + revision;
 }
 
+const SectorDescription* NodeFirmware(const SectorDescription* sectors, const bool* known,
+                                      int count, std::uint8_t bootSector,
+                                      std::uint8_t applicationSector) {
+    for (std::uint8_t s : {bootSector, applicationSector}) {
+        if (s == 0 || s >= count || !known[s] || sectors[s].IsEmpty() ||
+            sectors[s].NameText().empty())
+            continue;
+        return &sectors[s];
+    }
+    return nullptr;
+}
+
+std::string SectorRefusal(const HexImageSummary& image, std::uint32_t imageBase,
+                          std::uint8_t sector, std::uint32_t sectorSize) {
+    if (image.BelowBase)
+        return BelowBaseText(imageBase);
+    if (!ImageFitsSector(image, sectorSize))
+        return TooLargeText(image.Extent, sector, sectorSize);
+    return {};
+}
+
+std::string ImageQuestion(const SectorDescription& fileHeader,
+                          const SectorDescription* nodeFirmware) {
+    if (!LooksLikeFirmwareHeader(fileHeader))
+        return NotFirmwareText;
+    if (nodeFirmware && nodeFirmware->NameText() != fileHeader.NameText())
+        return OtherFirmwareText(fileHeader, *nodeFirmware);
+    return {};
+}
+
+std::string BelowBaseText(std::uint32_t imageBase) {
+    return "The file's image begins below address " + hexSize(imageBase) +
+           ", where this node's images begin.\r\nNothing was erased.";
+}
+
 std::string TooLargeText(std::uint64_t imageBytes, std::uint8_t sector, std::uint32_t sectorSize) {
     return "The file's image needs " + hexSize(imageBytes) + " bytes; sector #" +
            std::to_string(sector) + " holds " + hexSize(sectorSize) +

@@ -38,7 +38,24 @@ bool LooksLikeFirmwareHeader(const SectorDescription& header);
 // Name and revision as the sector table shows them, e.g. "DeviceNet App 2.17".
 std::string NameAndRevisionText(const SectorDescription& header);
 
-// The questions and refusals, with the texts the user sees.
+// The firmware the node runs, from its sector table: what it starts (its boot sector,
+// unless that is the loader in sector 0), else what its application sector holds. Null when
+// it has neither (an erased node); known[s] tells whether sector s was read.
+const SectorDescription* NodeFirmware(const SectorDescription* sectors, const bool* known,
+                                      int count, std::uint8_t bootSector,
+                                      std::uint8_t applicationSector);
+
+// Why the image cannot go into a sector of sectorSize bytes (an empty text when it can).
+std::string SectorRefusal(const HexImageSummary& image, std::uint32_t imageBase,
+                          std::uint8_t sector, std::uint32_t sectorSize);
+
+// The question to ask before the image goes to a node running nodeFirmware (which may be
+// null), or an empty text when there is nothing to ask. Only Yes goes on.
+std::string ImageQuestion(const SectorDescription& fileHeader,
+                          const SectorDescription* nodeFirmware);
+
+// The texts the user sees.
 std::string TooLargeText(std::uint64_t imageBytes, std::uint8_t sector, std::uint32_t sectorSize);
+std::string BelowBaseText(std::uint32_t imageBase);
 extern const char* const NotFirmwareText;
 std::string OtherFirmwareText(const SectorDescription& file, const SectorDescription& node);

@@ -56,34 +56,28 @@ std::uint32_t TForm_FW_Download::imageBase() {
 // The checks made on the chosen file before its sector is erased: it must fit the sector,
 // and it must look like firmware for this node unless the user says otherwise.
 bool TForm_FW_Download::imageSuitsSector(TIntelHexFile& file, std::uint8_t sector) {
+    const std::uint32_t base = imageBase();
     std::optional<HexImageSummary> image;
     {
         HourGlassCursor hourglass;
-        image = SummariseHexImage(file, imageBase());
+        image = SummariseHexImage(file, base);
     }
     if (!image) {
         tell("Download Error", "Warning");
         return false;
     }
-    if (sector < MaxSectors && sizeKnown_[sector] &&
-        !ImageFitsSector(*image, sectorSize_[sector])) {
-        Application->MessageBox(TooLargeText(image->Extent, sector, sectorSize_[sector]).c_str(),
-                                "Error", MB_OK);
+    // A sector whose size the node did not tell is taken to hold whatever the file writes.
+    const bool sizeKnown = sector < MaxSectors && sizeKnown_[sector];
+    const std::string refusal =
+        SectorRefusal(*image, base, sector, sizeKnown ? sectorSize_[sector] : 0xFFFFFFFFu);
+    if (!refusal.empty()) {
+        Application->MessageBox(refusal.c_str(), "Error", MB_OK);
         return false;
     }
-    if (!LooksLikeFirmwareHeader(image->Header))
-        return confirmRisk(NotFirmwareText);
-    // The node's own firmware: what it starts (its boot sector, unless that is the loader),
-    // else what its application sector holds. A node with neither asks nothing.
-    for (std::uint8_t s : {BootSector, ApplicationSector}) {
-        if (s == 0 || s >= MaxSectors || !sectorRead_[s] || Sectors[s].IsEmpty() ||
-            Sectors[s].NameText().empty())
-            continue;
-        if (Sectors[s].NameText() != image->Header.NameText())
-            return confirmRisk(OtherFirmwareText(image->Header, Sectors[s]));
-        break;
-    }
-    return true;
+    const std::string question =
+        ImageQuestion(image->Header, NodeFirmware(Sectors, sectorRead_, MaxSectors, BootSector,
+                                                  ApplicationSector));
+    return question.empty() || confirmRisk(question);
 }
 
 std::unique_ptr<TIntelHexFile> TForm_FW_Download::chooseHexFile(std::uint8_t sector) {

@@ -106,11 +106,62 @@ TEST_F(ImageSummaryTest, BytesBelowTheImageBaseNeverFit) {
     ASSERT_TRUE(summary);
     EXPECT_TRUE(summary->BelowBase);
     EXPECT_FALSE(ImageFitsSector(*summary, 0x100000));
+    EXPECT_EQ(SectorRefusal(*summary, 0x28000, 2, 0x100000),
+              "The file's image begins below address 028000, where this node's images "
+              "begin.\r\nNothing was erased.");
     EXPECT_TRUE(summary->Header.IsEmpty()); // nothing at the base
 }
 
 TEST_F(ImageSummaryTest, UnsoundFileHasNoSummary) {
     EXPECT_FALSE(summarise({HexFiles::Data(0, {1, 2})}, 0)); // no end-of-file record
+}
+
+// The firmware a node runs is what its boot sector holds, unless that is the loader or
+// empty; then what its application sector holds; an erased node runs none.
+TEST(ImageChecksTest, NodeFirmwareAndTheQuestionForAFile) {
+    const SectorDescription loader = headerOf(HexFiles::Header("Boot", 0x00010002));
+    const SectorDescription app = headerOf(HexFiles::Header("DeviceNet App", 0x00010005));
+    const SectorDescription spare = headerOf(HexFiles::Header("Spare", 0x00010001));
+    SectorDescription empty;
+    std::memset(&empty, 0xFF, sizeof empty);
+    struct Case {
+        const char* name;
+        std::vector<SectorDescription> sectors;
+        std::uint8_t boot;
+        const char* runs; // nullptr: none
+    };
+    const Case cases[] = {
+        {"BootsTheApplication", {loader, empty, app, spare}, 2, "DeviceNet App"},
+        {"BootsAnotherSector", {loader, empty, app, spare}, 3, "Spare"},
+        {"BootsTheLoader", {loader, empty, app, spare}, 0, "DeviceNet App"},
+        {"BootSectorErased", {loader, spare, empty, empty}, 1, "Spare"},
+        {"Erased", {loader, empty, empty, empty}, 3, nullptr},
+        {"OnlyTwoSectors", {loader, empty}, 0, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const bool known[8] = {true, true, true, true, true, true, true, true};
+        const SectorDescription* runs =
+            NodeFirmware(c.sectors.data(), known, static_cast<int>(c.sectors.size()), c.boot, 2);
+        if (c.runs)
+            EXPECT_EQ(runs ? runs->NameText() : "(none)", c.runs);
+        else
+            EXPECT_EQ(runs, nullptr);
+    }
+    // A sector not read is not taken for the node's.
+    const SectorDescription sectors[] = {loader, empty, app};
+    const bool known[] = {true, true, false};
+    EXPECT_EQ(NodeFirmware(sectors, known, 3, 2, 2), nullptr);
+
+    const SectorDescription canopen = headerOf(HexFiles::Header("CANopen App", 0x00010006));
+    EXPECT_EQ(ImageQuestion(app, &app), "");
+    EXPECT_EQ(ImageQuestion(canopen, nullptr), "");
+    EXPECT_EQ(ImageQuestion(canopen, &app),
+              "The file holds CANopen App 1.6; the node runs DeviceNet App 1.5. Download anyway?");
+    EXPECT_EQ(ImageQuestion(empty, nullptr),
+              "This file does not hold a firmware image header. Download anyway?");
+    EXPECT_EQ(ImageQuestion(empty, &app),
+              "This file does not hold a firmware image header. Download anyway?");
 }
 
 TEST(ImageChecksTextTest, QuestionsNameBothSides) {

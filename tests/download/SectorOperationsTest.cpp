@@ -395,6 +395,52 @@ TEST_F(SectorOperationsTest, MakingAnUncheckedSectorBootAsks) {
     }
 }
 
+// A VARNIX module of hardware version 2 links its images at 0x28000: an image linked there
+// is measured from that address, and one linked at 0 is refused.
+TEST(VarnixImageBaseTest, HardwareTwoImagesAreMeasuredFromTheirBase) {
+    class HardwareTwo : public ScriptedDownloader {
+    public:
+        std::int32_t GetHardwareVersion(std::uint32_t* major, std::uint32_t* minor) override {
+            *major = 2;
+            *minor = 0;
+            return 1;
+        }
+    } node;
+    node.NodeType = 3;
+    node.inDownloadMode = 1;
+    node.sectors = {
+        {true, ScriptedDownloader::Description("Loader", "Loader", "Jan 02 2024", "10:11:12", 1)},
+        {true, ScriptedDownloader::EmptyDescription()},
+        {true, ScriptedDownloader::Description("VARNIX App", "App", "Jan 02 2024", "10:11:12", 1)},
+    };
+    node.sectors[1].size = 0x100;
+    TForm_FW_Download window;
+    window.Downloader = &node;
+    window.show();
+    window.Button_RetrieveClick();
+    window.AdvStringGrid_Modules->SetRow(2);
+    HexFiles files;
+    ScriptedMessageBoxes boxes;
+    ScriptedFileDialog dialog;
+
+    dialog.Answer(files.Write(HexFiles::Image(HexFiles::Firmware("VARNIX App", 2, 0x100))));
+    boxes.ExpectApp("Download Sector #1?", "Caution", IDYES)
+        .ExpectApp("The file's image begins below address 028000, where this node's images "
+                   "begin.\r\nNothing was erased.",
+                   "Error", IDOK);
+    window.Button_UpgradeClick();
+    EXPECT_EQ(node.CountCalls("EraseSector"), 0u);
+
+    dialog.Answer(
+        files.Write(HexFiles::Image(HexFiles::Firmware("VARNIX App", 2, 0x100), 0x28000)));
+    boxes.ExpectApp("Download Sector #1?", "Caution", IDYES)
+        .ExpectApp("Download Successful", "Success", IDOK);
+    window.Button_UpgradeClick();
+    EXPECT_EQ(node.CountCalls("EraseSector(1)"), 1u);
+    EXPECT_EQ(node.Downloads().front().address, 0x28000u);
+    window.close();
+}
+
 // The standard update, from the top.
 class StandardUpdateTest : public SectorOperationsTest {
 public:
