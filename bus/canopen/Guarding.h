@@ -52,6 +52,9 @@ public:
                       TimePoint now);
     void Stop();
     bool Guarding() const { return guarding_; }
+    // The round now outstanding does not count as missed (its owner has another sign of the
+    // node); the toggle bit expected stays as it is.
+    void Excuse() { answered_ = true; }
     // When the next request is due (NoDeadline when not guarding).
     TimePoint NextRequest() const { return guarding_ ? nextRequest_ : NoDeadline; }
 

@@ -61,6 +61,7 @@ template <typename Watch> void forgetMeans(Watch& w) {
     w.means = NodeSupervisor::Means::Guarding;
     ++w.epoch;
     w.heartbeatThisRound = false;
+    w.suspicious = false;
     w.heartbeatTime = std::chrono::milliseconds(0);
     w.heartbeatDue = NoDeadline;
     w.nextProbe = NoDeadline;
@@ -225,6 +226,7 @@ void NodeSupervisor::OnFrame(const CanFrame& frame) {
         return; // perhaps said before the reset reached it
     if (w.awaitingBootUp && !oneByte)
         return; // only its boot-up, guarding or heartbeat show it back
+    bool heartbeat = false;
     if (oneByte) {
         const std::uint8_t data = frame.data[0];
         bool reply = false;
@@ -239,10 +241,15 @@ void NodeSupervisor::OnFrame(const CanFrame& frame) {
             w.state = static_cast<NmtState>(data & 0x7F);
         } else if ((data & 0x80) == 0) {
             onHeartbeat(w, data, now);
+            heartbeat = true;
         } else {
             return; // a guard reply that answers nothing of ours
         }
     }
+    // A node watched by its heartbeat is back only with a heartbeat, which also says when the
+    // next one is due: anything else it sent may be the last word of a node that has gone.
+    if (w.means == Means::Heartbeat && !heartbeat)
+        return;
     w.awaitingBootUp = false;
     w.online = true;
     // A node seen again after guarding lost it is guarded afresh, so that it can be lost
@@ -256,6 +263,7 @@ void NodeSupervisor::OnFrame(const CanFrame& frame) {
 void NodeSupervisor::onHeartbeat(Watch& w, std::uint8_t data, TimePoint now) {
     w.state = static_cast<NmtState>(data & 0x7F);
     w.heartbeatThisRound = true;
+    w.lastHeartbeatLike = now;
     if (w.means == Means::Heartbeat) {
         w.heartbeatDue = now + heartbeatLossTime(w.heartbeatTime);
         wake(); // the thread's deadline moves
@@ -363,15 +371,30 @@ void NodeSupervisor::guardRound(Watch& w, std::uint8_t node, TimePoint now,
         startGuarding(w, now, frames); // found again by guarding, if it never boots up
     }
     if (w.guard.Guarding() && now >= w.guard.NextRequest()) {
-        // A round ends without a reply: from a node that sends heartbeats instead, or that
-        // has never answered a guard request, look for other means, unless it is restarting.
-        const bool other = w.heartbeatThisRound || w.guard.NeverAnswered();
-        if (!w.guard.Answered() && other && !w.awaitingBootUp && w.online) {
-            w.guard.Stop();
-            w.means = Means::Deciding;
-            w.heartbeatThisRound = false;
-            queueSdoWork(w, node, false);
-            return;
+        // A round ends. Without a reply from a node that has never answered a guard request,
+        // or for a second time while it sends one-byte frames that answer nothing (a
+        // heartbeat, not a reply whose toggle bit went astray, which one round puts right),
+        // other means are looked for, unless the node is restarting. Meanwhile such rounds
+        // are not missed, nor are silent ones while its frames come often enough for a
+        // heartbeat that skips a round.
+        if (w.guard.Answered()) {
+            w.suspicious = false;
+        } else if (!w.awaitingBootUp && w.online) {
+            if (w.guard.NeverAnswered() || (w.heartbeatThisRound && w.suspicious)) {
+                w.guard.Stop();
+                w.means = Means::Deciding;
+                w.heartbeatThisRound = false;
+                w.suspicious = false;
+                queueSdoWork(w, node, false);
+                return;
+            }
+            if (w.heartbeatThisRound) {
+                w.suspicious = true;
+                w.guard.Excuse();
+            } else if (w.suspicious &&
+                       now - w.lastHeartbeatLike < heartbeatLossTime(HeartbeatTimeAsked)) {
+                w.guard.Excuse();
+            }
         }
         w.heartbeatThisRound = false;
     }

@@ -28,8 +28,8 @@ namespace copn {
 //   OwnLifeTimeFactor, so that a node that leaves the bus is found gone within
 //   LongestLossTime (plus one guard time) whatever it was asked.
 // - Its heartbeat, for a node that does not do guarding (it refused the guarding entries,
-//   or a round of guard requests went unanswered while it sent heartbeats, or it never
-//   answered one): the producer heartbeat time it has (0x1017), or HeartbeatTimeAsked
+//   or two rounds of guard requests running went unanswered while it sent heartbeats, or it
+//   never answered one): the producer heartbeat time it has (0x1017), or HeartbeatTimeAsked
 //   written there; the node is lost when no heartbeat comes for 2.5 times that, so one lost
 //   heartbeat does not lose it. Its own life guarding is switched off (0x100C = 0), since no
 //   guard request comes any more.
@@ -130,6 +130,9 @@ private:
         Means means = Means::Guarding;
         // A one-byte frame with bit 7 clear that answered no guard request, this round.
         bool heartbeatThisRound = false;
+        // A round ended without a reply but with such a frame; cleared by a valid reply.
+        bool suspicious = false;
+        TimePoint lastHeartbeatLike{}; // when the last such frame came
         std::chrono::milliseconds heartbeatTime{0};
         TimePoint heartbeatDue = NoDeadline; // lost when no heartbeat by then
         TimePoint nextProbe = NoDeadline;

@@ -60,7 +60,7 @@ SdoResult SdoChannel::run(const Start& start, std::chrono::milliseconds timeout)
     {
         std::lock_guard lock(mutex_);
         if (shutDown_)
-            return giveUp();
+            return giveUp(true);
         inbox_.clear();
         listening_ = true; // before the request goes out: the answer may come at once
     }
@@ -113,7 +113,7 @@ SdoResult SdoChannel::run(const Start& start, std::chrono::milliseconds timeout)
         inbox_.clear();
     }
     if (client_.Busy() || !started) // cut short: a frame that did not go, or the shutdown
-        return giveUp();
+        return giveUp(sent);
     return client_.Result();
 }
 
@@ -124,11 +124,14 @@ bool SdoChannel::sendAll(const Output& output) {
     return true;
 }
 
-SdoResult SdoChannel::giveUp() {
+SdoResult SdoChannel::giveUp(bool canSend) {
     if (client_.Busy()) {
-        // Tell the server, if the bus still takes the frame.
-        for (const CanFrame& frame : client_.Abort(General).frames)
-            send_(frame);
+        // Tell the server, if the bus still takes frames: after a frame that did not go, the
+        // abort would only wait as long again for the same refusal.
+        const auto frames = client_.Abort(General).frames;
+        if (canSend)
+            for (const CanFrame& frame : frames)
+                send_(frame);
         return client_.Result();
     }
     SdoResult result;

@@ -61,7 +61,7 @@ private:
         std::function<std::optional<bus::canopen::Output>(bus::canopen::SdoClient&, TimePoint)>;
     bus::canopen::SdoResult run(const Start& start, std::chrono::milliseconds timeout);
     bool sendAll(const bus::canopen::Output& output);
-    bus::canopen::SdoResult giveUp();
+    bus::canopen::SdoResult giveUp(bool canSend);
 
     const std::uint8_t node_;
     const Send send_;

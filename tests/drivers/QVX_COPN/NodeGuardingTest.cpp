@@ -325,6 +325,34 @@ TEST(NodeSupervisionTest, AHeartbeatOnlyNodeStaysOnlineAndIsLostWhenItsHeartbeat
     }
 }
 
+// A node watched by its heartbeat that has gone quiet is back only with a heartbeat: another
+// frame of its (an emergency it sent as it went, a late answer) does not make it online
+// again, or it would stay so with nothing left to find it gone.
+TEST(NodeSupervisionTest, AQuietHeartbeatNodeIsBackOnlyWithAHeartbeat) {
+    Network net;
+    net.node.AnswerGuardRequests(false);
+    net.node.dictionary.Remove(0x100C, 0);
+    net.node.dictionary.Remove(0x100D, 0);
+    ASSERT_TRUE(net.master.AddNode(3));
+    net.node.BootUp();
+    net.SettleAll();
+    net.master.StartGuarding(3, 1, 1000ms);
+    net.SettleAll();
+    ASSERT_EQ(net.master.SupervisedBy(3), Means::Heartbeat);
+    net.node.Heartbeat();
+    net.Settle();
+    net.Step(2500ms);
+    ASSERT_FALSE(net.Online(3));
+    auto other = net.bus.Attach();
+    ASSERT_TRUE(other->Send(copntest::Frame("083#3081110000000000")));
+    ASSERT_TRUE(other->Send(copntest::Frame("583#4300100092010200")));
+    net.Settle();
+    EXPECT_FALSE(net.Online(3));
+    net.node.Heartbeat();
+    net.Settle();
+    EXPECT_TRUE(net.Online(3));
+}
+
 // A node that answers neither guarding nor takes a heartbeat, but answers SDO, stays online
 // while a read of 0x1000 every second succeeds, and is lost when it fails.
 TEST(NodeSupervisionTest, ANodeWithNeitherIsWatchedBySdo) {
