@@ -23,6 +23,8 @@ void CanopenErrorControl::BootUp(TimePoint now) {
 void CanopenErrorControl::SetHeartbeatTime(std::uint16_t ms, TimePoint now) {
     heartbeatTime_ = ms;
     nextHeartbeat_ = ms == 0 ? NoDeadline : now + milliseconds(ms);
+    if (ms != 0)
+        lifeEnds_ = NoDeadline; // a node with a heartbeat does no node guarding
 }
 
 void CanopenErrorControl::SetGuardTime(std::uint16_t ms) {

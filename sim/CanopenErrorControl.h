@@ -24,6 +24,8 @@ constexpr std::uint8_t CommunicationError = 0x10;
 // - The heartbeat producer (0x1017, milliseconds): 0x700+n with one byte, the node's NMT state
 //   (bit 7 clear), every heartbeat time from the boot-up on; 0 sends none. Each boot-up starts
 //   again from the node's configured time.
+// - A node whose heartbeat time is not 0 uses the heartbeat and no node guarding: it answers
+//   no guard request, and its life time does not run.
 // - The life time of node guarding (0x100C guard time × 0x100D life-time factor): it runs from
 //   the master's first guard request once both are non-zero, and again from every request
 //   after. When a life time passes without a request, the node sets the communication and

@@ -178,7 +178,8 @@ Output CanopenNode::OnFrame(const CanFrame& frame, TimePoint now) {
         return withDeadline(onNmt(*nmt, now));
     }
     if (frame.id == bus::canopen::ErrorControlCobId(settings_.nodeId) && frame.remote) {
-        if (!settings_.guarding)
+        // A node that produces a heartbeat uses it instead of node guarding.
+        if (!settings_.guarding || errorControl_.HeartbeatTime() != 0)
             return withDeadline({});
         errorControl_.OnGuardRequest(now);
         return withDeadline(guard_.OnFrame(frame));

@@ -278,6 +278,16 @@ TEST_F(CanopenNodeTest, GuardingAndSizeIndicationAsTheNetworkFileAsks) {
              {"or to read", "603#400D100000000000", "583#800D100000000206"},
              {"heartbeats instead", "advance 100", "703#7F"},
          }},
+        {"guarding=yes, heartbeat_ms=100: the heartbeat instead of guarding",
+         [](sim::CanopenNodeSettings& s) { s.heartbeatMilliseconds = 100; },
+         {
+             {"boot-up", "power on", "703#00"},
+             {"a guard request goes unanswered", "703#R1", ""},
+             {"the guarding entries are there", "603#2B0C100064000000", "583#600C100000000000"},
+             {"heartbeats", "advance 100", "703#7F"},
+             {"heartbeat off", "603#2B17100000000000", "583#6017100000000000"},
+             {"guarding answers again", "703#R1", "703#7F"},
+         }},
         {"size_indicated=no",
          [](sim::CanopenNodeSettings& s) { s.sizeIndicated = false; },
          {
