@@ -20,7 +20,8 @@ namespace sim {
 //   checksum_window  bytes summed, 0 for the sector's size [196606]
 //   password         download-mode password, hexadecimal [1A2B]
 //   restart_ms       how long a Reset Node keeps the node off the bus, 0 to 2000 [1000]
-//   heartbeat_ms     the producer heartbeat time at boot-up (0x1017), 0 to 65535 [0: none]
+//   heartbeat_ms     the producer heartbeat time at boot-up (0x1017), 0 to 65535 [0: none];
+//                    while it is not 0 the node answers no guard request
 //   guarding         yes/no: answers guard requests, has 0x100C and 0x100D [yes]
 //   size_indicated   yes/no: expedited upload answers state their size [yes]
 // and those every network has (see NetworkBehaviour): answer_delay_ms, and the [bus] section.
