@@ -2,6 +2,7 @@
 
 #include "CanopenSimulation.h"
 
+#include "BusListener.h"
 #include "ManualClock.h"
 #include "SimulatedBus.h"
 
@@ -16,35 +17,7 @@ namespace {
 
 using bus::CanFrame;
 
-// A master's port that keeps what it hears.
-class Listener {
-public:
-    explicit Listener(bus::SimulatedBus& bus) : port_(bus.Attach()) {
-        port_->SetReceiveHandler([this](const CanFrame& frame) {
-            std::lock_guard lock(mutex_);
-            heard_.push_back(bus::ToCandump(frame));
-            changed_.notify_all();
-        });
-    }
-    void Send(const std::string& frame) { ASSERT_TRUE(port_->Send(*bus::ParseCandump(frame))); }
-    // Waits until the frame has been heard (a guard against a hang, not a timing).
-    bool Heard(const std::string& frame) {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::seconds(20), [&] {
-            return std::find(heard_.begin(), heard_.end(), frame) != heard_.end();
-        });
-    }
-    std::vector<std::string> Take() {
-        std::lock_guard lock(mutex_);
-        return std::exchange(heard_, {});
-    }
-
-private:
-    std::unique_ptr<bus::SimulatedPort> port_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<std::string> heard_;
-};
+using simtest::Listener;
 
 class CanopenSimulationTest : public testing::Test {
 public:

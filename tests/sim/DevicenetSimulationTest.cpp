@@ -3,6 +3,7 @@
 
 #include "DevicenetSimulation.h"
 
+#include "BusListener.h"
 #include "ManualClock.h"
 #include "SimulatedBus.h"
 
@@ -21,45 +22,7 @@ namespace {
 
 using bus::CanFrame;
 
-// A master's port that keeps what it hears.
-class Listener {
-public:
-    explicit Listener(bus::SimulatedBus& bus) : port_(bus.Attach()) {
-        port_->SetReceiveHandler([this](const CanFrame& frame) {
-            std::lock_guard lock(mutex_);
-            heard_.push_back(bus::ToCandump(frame));
-            changed_.notify_all();
-        });
-    }
-    void Send(const std::string& frame) { ASSERT_TRUE(port_->Send(*bus::ParseCandump(frame))); }
-    // Waits until the frames have been heard (a guard against a hang, not a timing).
-    bool Heard(const std::vector<std::string>& frames) {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::seconds(20), [&] {
-            return std::all_of(frames.begin(), frames.end(), [&](const std::string& frame) {
-                return std::find(heard_.begin(), heard_.end(), frame) != heard_.end();
-            });
-        });
-    }
-    // Waits until the frame has been heard that many times.
-    bool Heard(const std::string& frame, std::size_t times) {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::seconds(20), [&] {
-            return static_cast<std::size_t>(std::count(heard_.begin(), heard_.end(), frame)) >=
-                   times;
-        });
-    }
-    std::vector<std::string> Take() {
-        std::lock_guard lock(mutex_);
-        return std::exchange(heard_, {});
-    }
-
-private:
-    std::unique_ptr<bus::SimulatedPort> port_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<std::string> heard_;
-};
+using simtest::Listener;
 
 // The check requests of the default network's nodes 3, 5 and 10.
 const std::vector<std::string> CheckRequests = {"41F#008E04434B4C00", "42F#00D902454B4C00",
@@ -74,11 +37,11 @@ public:
     }
     // Lets the nodes' MAC ID checks run their course.
     void CheckDone(sim::DevicenetSimulation& network) {
-        ASSERT_TRUE(master.Heard(CheckRequests));
+        ASSERT_TRUE(master.HeardAll(CheckRequests));
         master.Take();
         clock.Advance(std::chrono::milliseconds(1000));
         network.Poke();
-        ASSERT_TRUE(master.Heard(CheckRequests)); // the second requests
+        ASSERT_TRUE(master.HeardAll(CheckRequests)); // the second requests
         master.Take();
         clock.Advance(std::chrono::milliseconds(1000)); // online
     }
@@ -102,7 +65,7 @@ TEST_F(DevicenetSimulationTest, TheDefaultNetworkIsWrittenOutAndServed) {
     EXPECT_EQ(NodeFolders(), QStringList{}); // no node has been spoken to
 
     master.Send("42E#004B03010100"); // allocate node 5
-    ASSERT_TRUE(master.Heard({"42B#00CB00"}));
+    ASSERT_TRUE(master.Heard("42B#00CB00"));
     master.Send("42C#000E010103");
     master.Send("42C#000EC70111");
     master.Send("452#004B03010100"); // node 10: message ID 2 is not an unconnected request
@@ -121,19 +84,20 @@ TEST_F(DevicenetSimulationTest, ANodeResetIntoDownloadModeComesBackAndKeepsItsSt
     master.Send("41C#800010C701122B1A"); // password 1A2B in two fragments
     master.Send("41C#80810000");
     master.Send("41C#00050101"); // Identity Reset
-    ASSERT_TRUE(master.Heard({"41B#00CB00", "41B#80C000", "41B#80C100", "41B#0090", "41B#0085"}));
+    ASSERT_TRUE(
+        master.HeardAll({"41B#00CB00", "41B#80C000", "41B#80C100", "41B#0090", "41B#0085"}));
     master.Take();
     clock.Advance(std::chrono::milliseconds(1000)); // its restart time
     network->Poke();
-    ASSERT_TRUE(master.Heard({"41F#008E04434B4C00"})); // back: it checks its MAC ID
+    ASSERT_TRUE(master.Heard("41F#008E04434B4C00")); // back: it checks its MAC ID
     master.Take();
     clock.Advance(std::chrono::milliseconds(1000));
     network->Poke();
-    ASSERT_TRUE(master.Heard({"41F#008E04434B4C00"}));
+    ASSERT_TRUE(master.Heard("41F#008E04434B4C00"));
     clock.Advance(std::chrono::milliseconds(1000));
     master.Send("41E#004B03010100");
     master.Send("41C#000E010103");
-    EXPECT_TRUE(master.Heard({"41B#008EBB8B"})); // download mode: bit 15
+    EXPECT_TRUE(master.Heard("41B#008EBB8B")); // download mode: bit 15
 
     // The node kept its state in its folder: a network started again finds it there.
     network.reset();
@@ -143,7 +107,7 @@ TEST_F(DevicenetSimulationTest, ANodeResetIntoDownloadModeComesBackAndKeepsItsSt
     CheckDone(*network);
     master.Send("41E#004B03010100");
     master.Send("41C#000E010103");
-    EXPECT_TRUE(master.Heard({"41B#008EBB8B"}));
+    EXPECT_TRUE(master.Heard("41B#008EBB8B"));
 }
 
 // One process serves a network's folder: a second simulation of it is refused.
@@ -237,14 +201,14 @@ public:
         std::string error;
         network = sim::DevicenetSimulation::Start(bus.Attach(), folder, &error, clock.Clock());
         ASSERT_NE(network, nullptr) << error;
-        ASSERT_TRUE(master.Heard(CheckRequests));
+        ASSERT_TRUE(master.HeardAll(CheckRequests));
         master.Take();
         clock.PutForward(std::chrono::seconds(1));
-        ASSERT_TRUE(master.Heard(CheckRequests)); // the second requests, on the nodes' own time
+        ASSERT_TRUE(master.HeardAll(CheckRequests)); // the second requests, on the nodes' own time
         master.Take();
         clock.PutForward(std::chrono::seconds(1)); // the frame that comes next finds them online
         master.Send("41E#004B03010100");
-        ASSERT_TRUE(master.Heard({"41B#00CB00"}));
+        ASSERT_TRUE(master.Heard("41B#00CB00"));
         master.Take();
     }
 
@@ -260,7 +224,7 @@ public:
 // requests a second apart.
 TEST_F(DevicenetTimersTest, AResetNodeComesBackAndChecksItsMacId) {
     master.Send("41C#00050101");
-    ASSERT_TRUE(master.Heard({"41B#0085"}));
+    ASSERT_TRUE(master.Heard("41B#0085"));
     EXPECT_TRUE(master.Heard("41F#008E04434B4C00", 2));
     EXPECT_FALSE(network->ConnectionHeld(3)); // gone with the restart
 }

@@ -3,6 +3,7 @@
 // message layouts (an allocation request of the predefined master/slave connection set and
 // its success response).
 
+#include "BusListener.h"
 #include "CanopenSimulation.h"
 #include "DevicenetSimulation.h"
 #include "ManualClock.h"
@@ -20,37 +21,7 @@ namespace {
 
 using bus::CanFrame;
 
-// A master's port that keeps what it hears.
-class Listener {
-public:
-    explicit Listener(bus::SimulatedBus& bus) : port_(bus.Attach()) {
-        port_->SetReceiveHandler([this](const CanFrame& frame) {
-            std::lock_guard lock(mutex_);
-            heard_.push_back(bus::ToCandump(frame));
-            changed_.notify_all();
-        });
-    }
-    void Send(const std::string& frame) { ASSERT_TRUE(port_->Send(*bus::ParseCandump(frame))); }
-    // Waits until the frames have been heard (a guard against a hang, not a timing).
-    bool Heard(const std::vector<std::string>& frames) {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::seconds(20), [&] {
-            return std::all_of(frames.begin(), frames.end(), [&](const std::string& frame) {
-                return std::find(heard_.begin(), heard_.end(), frame) != heard_.end();
-            });
-        });
-    }
-    std::vector<std::string> Take() {
-        std::lock_guard lock(mutex_);
-        return std::exchange(heard_, {});
-    }
-
-private:
-    std::unique_ptr<bus::SimulatedPort> port_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<std::string> heard_;
-};
+using simtest::Listener;
 
 enum class Network { Canopen, Devicenet };
 
@@ -92,7 +63,7 @@ public:
     }
     // The frames, and nothing else, once they have all come.
     void Expect(const std::vector<std::string>& frames) {
-        ASSERT_TRUE(master.Heard(frames));
+        ASSERT_TRUE(master.HeardAll(frames));
         bus.WaitIdle();
         EXPECT_EQ(master.Take(), frames);
     }

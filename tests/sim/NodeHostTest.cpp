@@ -3,6 +3,7 @@
 
 #include "NodeHost.h"
 
+#include "BusListener.h"
 #include "ManualClock.h"
 #include "SimulatedBus.h"
 #include "canopen/CanOpen.h"
@@ -67,26 +68,7 @@ private:
     TimeSeen& seen_;
 };
 
-// A master's port that keeps what it hears.
-class Listener {
-public:
-    explicit Listener(bus::SimulatedBus& bus) : port_(bus.Attach()) {
-        port_->SetReceiveHandler([this](const CanFrame& frame) {
-            std::lock_guard lock(mutex_);
-            heard_.push_back(bus::ToCandump(frame));
-        });
-    }
-    void Send(const std::string& frame) { ASSERT_TRUE(port_->Send(*bus::ParseCandump(frame))); }
-    std::vector<std::string> Take() {
-        std::lock_guard lock(mutex_);
-        return std::exchange(heard_, {});
-    }
-
-private:
-    std::unique_ptr<bus::SimulatedPort> port_;
-    std::mutex mutex_;
-    std::vector<std::string> heard_;
-};
+using simtest::Listener;
 
 using Host = sim::NodeHost<EchoNode>;
 
