@@ -2,6 +2,7 @@
 
 #include "BusPrinters.h"
 #include "CanTrace.h"
+#include "HangGuards.h"
 #include "TestCanDevice.h"
 
 #include <QLoggingCategory>
@@ -201,11 +202,6 @@ TEST(QtCanPort, OpenFailsCleanlyWithAMessage) {
 }
 
 // --- A device of the test's own -------------------------------------------------------------
-
-template <typename T> T finished(std::future<T>& running) {
-    EXPECT_EQ(running.wait_for(20s), std::future_status::ready) << "the call hangs";
-    return running.get();
-}
 
 // A port on a device of the test's own, opened; the device's bus outlives the port.
 class TestDevicePort {

@@ -5,6 +5,7 @@
 #include "BusPrinters.h"
 #include "CopnExports.h"
 #include "CopnInterface.h"
+#include "HangGuards.h"
 #include "InterfaceRecord.h"
 #include "InterfaceRegistry.h"
 #include "LastError.h"
@@ -27,23 +28,6 @@ using namespace std::chrono_literals;
 using bus::CanFrame;
 using cantest::TestCanBus;
 using cantest::TestDeviceSettings;
-
-template <typename T> T finished(std::future<T>& running) {
-    EXPECT_EQ(running.wait_for(20s), std::future_status::ready) << "the call hangs";
-    return running.get();
-}
-
-// Waits (without a fixed pause) for a condition that another thread brings about; false
-// after a long while, a hang.
-bool eventually(const std::function<bool()>& condition) {
-    const auto limit = std::chrono::steady_clock::now() + 20s;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > limit)
-            return false;
-        std::this_thread::yield();
-    }
-    return true;
-}
 
 // The SocketCAN interface "testcan0", whose devices are the test's own, and the handles the
 // test opened on it (closed at the end).

@@ -8,6 +8,7 @@
 #include "CopnInterface.h"
 #include "CopnTestBus.h"
 #include "DynamicLibrary.h"
+#include "HangGuards.h"
 #include "InterfaceRecord.h"
 #include "InterfaceRegistry.h"
 #include "LastError.h"
@@ -28,11 +29,6 @@ namespace {
 using namespace std::chrono_literals;
 using copntest::FrameLog;
 using copntest::TestNode;
-
-template <typename T> T finished(std::future<T>& running) {
-    EXPECT_EQ(running.wait_for(20s), std::future_status::ready) << "the call hangs";
-    return running.get();
-}
 
 // A handle on a master on the test's bus, online, with node 3 there.
 class CopnExportsTest : public testing::Test {

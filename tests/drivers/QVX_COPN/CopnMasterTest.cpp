@@ -6,6 +6,7 @@
 
 #include "BusPrinters.h"
 #include "CopnTestBus.h"
+#include "HangGuards.h"
 #include "ManualClock.h"
 
 #include <functional>
@@ -30,11 +31,6 @@ std::vector<std::uint8_t> bytes(const std::string& text) {
 }
 
 // Waits for a blocking call that runs on another thread; a hang fails the test.
-template <typename T> T finished(std::future<T>& running) {
-    EXPECT_EQ(running.wait_for(20s), std::future_status::ready) << "the call hangs";
-    return running.get();
-}
-
 class MasterTest : public testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(master.SetOnline(true)); }

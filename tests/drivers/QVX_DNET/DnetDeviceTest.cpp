@@ -4,6 +4,7 @@
 
 #include "DnetMaster.h"
 #include "DnetTestBus.h"
+#include "HangGuards.h"
 #include "ManualClock.h"
 #include "QtCanPort.h"
 #include "TestCanDevice.h"
@@ -18,23 +19,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-
-template <typename T> T finished(std::future<T>& running) {
-    EXPECT_EQ(running.wait_for(20s), std::future_status::ready) << "the call hangs";
-    return running.get();
-}
-
-// Waits (without a fixed pause) for a condition that another thread brings about; false
-// after a long while, a hang.
-bool eventually(const std::function<bool()>& condition) {
-    const auto limit = std::chrono::steady_clock::now() + 20s;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > limit)
-            return false;
-        std::this_thread::yield();
-    }
-    return true;
-}
 
 // Node 5 present in the scan of a master with MAC ID 1, on the test's bus: once its port
 // cannot send (bus-off here; a device that is gone alike), the node is absent at once, not

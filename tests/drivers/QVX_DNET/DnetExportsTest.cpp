@@ -8,6 +8,7 @@
 #include "DnetRegistry.h"
 #include "DnetTestBus.h"
 #include "DynamicLibrary.h"
+#include "HangGuards.h"
 #include "InterfaceRecord.h"
 #include "LastError.h"
 #include "ManualClock.h"
@@ -26,11 +27,6 @@ using namespace std::chrono_literals;
 using dnettest::FrameLog;
 using dnettest::Station;
 using dnettest::TestNode;
-
-template <typename T> T finished(std::future<T>& running) {
-    EXPECT_EQ(running.wait_for(20s), std::future_status::ready) << "the call hangs";
-    return running.get();
-}
 
 // A handle on a master on the test's bus, MAC ID 1, with node 5 there.
 class DnetExportsTest : public testing::Test {

@@ -8,6 +8,7 @@
 #include "DnetMaster.h"
 
 #include "DnetTestBus.h"
+#include "HangGuards.h"
 #include "ManualClock.h"
 
 #include <algorithm>
@@ -26,23 +27,6 @@ using bus::devicenet::ExplicitStatus;
 using dnettest::FrameLog;
 using dnettest::Station;
 using dnettest::TestNode;
-
-template <typename T> T finished(std::future<T>& running) {
-    EXPECT_EQ(running.wait_for(20s), std::future_status::ready) << "the call hangs";
-    return running.get();
-}
-
-// Waits (without a fixed pause) for a condition that another thread brings about; false
-// after a long while, a hang.
-bool eventually(const std::function<bool()>& condition) {
-    const auto limit = std::chrono::steady_clock::now() + 20s;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > limit)
-            return false;
-        std::this_thread::yield();
-    }
-    return true;
-}
 
 std::vector<std::uint8_t> text(const std::string& s) {
     return {s.begin(), s.end()};
