@@ -1,10 +1,10 @@
 #include "CanopenNetworkFile.h"
 
 #include "FirmwareImage.h"
+#include "FlashNodeKeys.h"
 #include "NetworkFile.h"
 
 #include <algorithm>
-#include <cstdlib>
 
 namespace sim {
 
@@ -79,91 +79,43 @@ CanopenNodeSettings defaultNode(std::uint8_t id) {
     return node;
 }
 
+constexpr FlashKeyRules FlashKeys = {0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu,
+                                     MaxCanopenRestartMilliseconds, WordRefusal::ThirtyTwoBit};
+
+std::string readNodeKey(const std::string& key, const std::string& v, CanopenNodeSettings* node) {
+    if (auto what = ReadFlashNodeKey(key, v, FlashKeys, &node->flash))
+        return *what;
+    NodeIdentity& identity = node->flash.identity;
+    if (key == "device_name") {
+        identity.deviceName = v;
+        return "";
+    }
+    if (key == "hardware_version") {
+        node->hardwareVersion = v;
+        return "";
+    }
+    if (key == "revision_number")
+        return Read32BitNumber(key, v, &identity.revision);
+    if (key == "heartbeat_ms") {
+        std::uint32_t ms = 0;
+        std::string what = ReadNumber(key, v, 0xFFFF, &ms, 10);
+        node->heartbeatMilliseconds = static_cast<std::uint16_t>(ms);
+        return what;
+    }
+    if (key == "guarding")
+        return ReadYesNo(key, v, &node->guarding);
+    if (key == "size_indicated")
+        return ReadYesNo(key, v, &node->sizeIndicated);
+    return "unknown key " + key;
+}
+
 } // namespace
 
 bool ParseCanopenNetwork(const std::string& text, const std::string& path,
                          std::vector<CanopenNodeSettings>* nodes, NetworkBehaviour* behaviour,
                          std::string* error) {
-    std::vector<CanopenNodeSettings> parsed;
-    const auto openNode = [&](std::uint8_t id) {
-        parsed.push_back(defaultNode(id));
-    };
-    const auto readKey = [&](const std::string& key, const std::string& v) -> std::string {
-        CanopenNodeSettings& node = parsed.back();
-        FlashNodeSettings& f = node.flash;
-        std::uint64_t n = 0;
-        const auto u32 = [&](std::uint32_t* field, int base = 0) -> std::string {
-            if (!ParseWholeNumber(v, base, 0xFFFFFFFFu, &n))
-                return key + "=" + v + " is not a 32-bit number";
-            *field = static_cast<std::uint32_t>(n);
-            return "";
-        };
-        if (key == "device_type")
-            return u32(&f.identity.deviceType);
-        if (key == "device_name") {
-            f.identity.deviceName = v;
-            return "";
-        }
-        if (key == "hardware_version") {
-            node.hardwareVersion = v;
-            return "";
-        }
-        if (key == "vendor_id")
-            return u32(&f.identity.vendorId);
-        if (key == "product_code")
-            return u32(&f.identity.productCode);
-        if (key == "revision_number")
-            return u32(&f.identity.revision);
-        if (key == "serial_number")
-            return u32(&f.identity.serialNumber);
-        if (key == "password")
-            return u32(&f.password, 16);
-        if (key == "restart_ms")
-            return ReadNumber(key, v, MaxCanopenRestartMilliseconds, &f.restartMilliseconds, 10);
-        if (key == "heartbeat_ms") {
-            std::uint32_t ms = 0;
-            std::string what = ReadNumber(key, v, 0xFFFF, &ms, 10);
-            node.heartbeatMilliseconds = static_cast<std::uint16_t>(ms);
-            return what;
-        }
-        if (key == "guarding")
-            return ReadYesNo(key, v, &node.guarding);
-        if (key == "size_indicated")
-            return ReadYesNo(key, v, &node.sizeIndicated);
-        if (key == "checksum_width") {
-            if (v != "8" && v != "16")
-                return key + "=" + v + " is not 8 or 16";
-            f.checksum.width = static_cast<std::uint8_t>(std::atoi(v.c_str()));
-            return "";
-        }
-        if (key == "checksum_window")
-            return u32(&f.checksum.window);
-        if (key == "sector_sizes") {
-            std::vector<std::uint32_t> sizes;
-            std::size_t from = 0;
-            while (from <= v.size()) {
-                std::size_t comma = v.find(',', from);
-                if (comma == std::string::npos)
-                    comma = v.size();
-                if (!ParseWholeNumber(TrimBlanks(v.substr(from, comma - from)), 0, MaxSectorSize,
-                                      &n) ||
-                    n == 0)
-                    return "sector_sizes are 1 to " + std::to_string(MaxSectorSize) + " bytes each";
-                sizes.push_back(static_cast<std::uint32_t>(n));
-                from = comma + 1;
-            }
-            if (sizes.empty() || sizes.size() > 255)
-                return "a node has 1 to 255 sectors";
-            f.sectorSizes = sizes;
-            return "";
-        }
-        return "unknown key " + key;
-    };
-    if (!ReadNetworkFile(text, path, {1, 127, "N from 1 to 127"}, openNode, readKey, behaviour,
-                         error))
-        return false;
-    *nodes = std::move(parsed);
-    return true;
+    return ReadNodeNetwork(text, path, {1, 127, "N from 1 to 127"}, defaultNode, readNodeKey, nodes,
+                           behaviour, error);
 }
 
 bool ParseCanopenNetwork(const std::string& text, const std::string& path,

@@ -1,10 +1,10 @@
 #include "DevicenetNetworkFile.h"
 
 #include "FirmwareImage.h"
+#include "FlashNodeKeys.h"
 #include "NetworkFile.h"
 
 #include <algorithm>
-#include <cstdlib>
 
 namespace sim {
 
@@ -77,81 +77,38 @@ DevicenetNodeSettings defaultNode(std::uint8_t mac) {
     return node;
 }
 
+constexpr FlashKeyRules FlashKeys = {0xFFFF, 0xFFFF, 0x7FFF, MaxDevicenetRestartMilliseconds,
+                                     WordRefusal::Range};
+
+std::string readNodeKey(const std::string& key, const std::string& v, DevicenetNodeSettings* node) {
+    if (auto what = ReadFlashNodeKey(key, v, FlashKeys, &node->flash))
+        return *what;
+    if (key == "product_name") {
+        if (v.size() > 32)
+            return "product_name has at most 32 characters";
+        node->flash.identity.deviceName = v;
+        return "";
+    }
+    if (key == "sector_size_attribute")
+        return ReadYesNo(key, v, &node->sectorSizeAttribute);
+    if (key == "duplicate_mac_check")
+        return ReadYesNo(key, v, &node->duplicateMacCheck);
+    if (key == "factory_mode") {
+        if (v != "application" && v != "download")
+            return key + "=" + v + " is not application or download";
+        node->factoryMode = v == "download" ? NodeMode::Download : NodeMode::Application;
+        return "";
+    }
+    return "unknown key " + key;
+}
+
 } // namespace
 
 bool ParseDevicenetNetwork(const std::string& text, const std::string& path,
                            std::vector<DevicenetNodeSettings>* nodes, NetworkBehaviour* behaviour,
                            std::string* error) {
-    std::vector<DevicenetNodeSettings> parsed;
-    const auto openNode = [&](std::uint8_t mac) {
-        parsed.push_back(defaultNode(mac));
-    };
-    const auto readKey = [&](const std::string& key, const std::string& v) -> std::string {
-        DevicenetNodeSettings& node = parsed.back();
-        FlashNodeSettings& f = node.flash;
-        if (key == "vendor_id")
-            return ReadNumber(key, v, 0xFFFF, &f.identity.vendorId);
-        if (key == "device_type")
-            return ReadNumber(key, v, 0xFFFF, &f.identity.deviceType);
-        if (key == "product_code")
-            return ReadNumber(key, v, 0x7FFF, &f.identity.productCode);
-        if (key == "serial_number")
-            return ReadNumber(key, v, 0xFFFFFFFFu, &f.identity.serialNumber);
-        if (key == "product_name") {
-            if (v.size() > 32)
-                return "product_name has at most 32 characters";
-            f.identity.deviceName = v;
-            return "";
-        }
-        if (key == "password")
-            return ReadNumber(key, v, 0xFFFFFFFFu, &f.password, 16);
-        if (key == "restart_ms")
-            return ReadNumber(key, v, MaxDevicenetRestartMilliseconds, &f.restartMilliseconds, 10);
-        if (key == "checksum_width") {
-            if (v != "8" && v != "16")
-                return key + "=" + v + " is not 8 or 16";
-            f.checksum.width = static_cast<std::uint8_t>(std::atoi(v.c_str()));
-            return "";
-        }
-        if (key == "checksum_window")
-            return ReadNumber(key, v, 0xFFFFFFFFu, &f.checksum.window);
-        if (key == "sector_size_attribute")
-            return ReadYesNo(key, v, &node.sectorSizeAttribute);
-        if (key == "duplicate_mac_check")
-            return ReadYesNo(key, v, &node.duplicateMacCheck);
-        if (key == "factory_mode") {
-            if (v != "application" && v != "download")
-                return key + "=" + v + " is not application or download";
-            node.factoryMode = v == "download" ? NodeMode::Download : NodeMode::Application;
-            return "";
-        }
-        if (key == "sector_sizes") {
-            std::vector<std::uint32_t> sizes;
-            std::size_t from = 0;
-            std::uint64_t n = 0;
-            while (from <= v.size()) {
-                std::size_t comma = v.find(',', from);
-                if (comma == std::string::npos)
-                    comma = v.size();
-                if (!ParseWholeNumber(TrimBlanks(v.substr(from, comma - from)), 0, MaxSectorSize,
-                                      &n) ||
-                    n == 0)
-                    return "sector_sizes are 1 to " + std::to_string(MaxSectorSize) + " bytes each";
-                sizes.push_back(static_cast<std::uint32_t>(n));
-                from = comma + 1;
-            }
-            if (sizes.size() > 255)
-                return "a node has 1 to 255 sectors";
-            f.sectorSizes = sizes;
-            return "";
-        }
-        return "unknown key " + key;
-    };
-    if (!ReadNetworkFile(text, path, {0, bus::devicenet::MaxMac, "N a MAC ID from 0 to 63"},
-                         openNode, readKey, behaviour, error))
-        return false;
-    *nodes = std::move(parsed);
-    return true;
+    return ReadNodeNetwork(text, path, {0, bus::devicenet::MaxMac, "N a MAC ID from 0 to 63"},
+                           defaultNode, readNodeKey, nodes, behaviour, error);
 }
 
 bool ParseDevicenetNetwork(const std::string& text, const std::string& path,

@@ -66,6 +66,15 @@ std::string ReadNumber(const std::string& key, const std::string& value, std::ui
     return "";
 }
 
+std::string Read32BitNumber(const std::string& key, const std::string& value, std::uint32_t* field,
+                            int base) {
+    std::uint64_t n = 0;
+    if (!ParseWholeNumber(value, base, 0xFFFFFFFFu, &n))
+        return key + "=" + value + " is not a 32-bit number";
+    *field = static_cast<std::uint32_t>(n);
+    return "";
+}
+
 std::string ReadYesNo(const std::string& key, const std::string& value, bool* field) {
     if (value != "yes" && value != "no")
         return key + "=" + value + " is not yes or no";

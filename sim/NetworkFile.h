@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace sim {
 
@@ -60,10 +61,38 @@ bool ReadNetworkFile(
     const std::function<std::string(const std::string& key, const std::string& value)>& readKey,
     NetworkBehaviour* behaviour, std::string* error);
 
+// Reads a network file of nodes of one kind: each node's section starts from defaults(N), and
+// its keys go to readKey, which returns what is wrong with one ("" when nothing is). The nodes
+// go to *nodes, in the order of their sections, when the whole file is good; else as
+// ReadNetworkFile.
+template <typename Settings>
+bool ReadNodeNetwork(const std::string& text, const std::string& path, const NodeSections& sections,
+                     Settings (*defaults)(std::uint8_t node),
+                     std::string (*readKey)(const std::string& key, const std::string& value,
+                                            Settings* node),
+                     std::vector<Settings>* nodes, NetworkBehaviour* behaviour,
+                     std::string* error) {
+    std::vector<Settings> read;
+    const auto openNode = [&](std::uint8_t node) {
+        read.push_back(defaults(node));
+    };
+    const auto readNodeKey = [&](const std::string& key, const std::string& value) {
+        return readKey(key, value, &read.back());
+    };
+    if (!ReadNetworkFile(text, path, sections, openNode, readNodeKey, behaviour, error))
+        return false;
+    *nodes = std::move(read);
+    return true;
+}
+
 // Reads a key's value into *field: a number from 0 to max (base 0: decimal or 0x-hexadecimal).
 // "" when it is one, else what is wrong ("key=value is not a number from 0 to max").
 std::string ReadNumber(const std::string& key, const std::string& value, std::uint64_t max,
                        std::uint32_t* field, int base = 0);
+// Reads any 32-bit number into *field (base as ReadNumber); "" when it is one, else what is
+// wrong ("key=value is not a 32-bit number").
+std::string Read32BitNumber(const std::string& key, const std::string& value, std::uint32_t* field,
+                            int base = 0);
 // Reads yes or no into *field; "" when it is one of them, else what is wrong.
 std::string ReadYesNo(const std::string& key, const std::string& value, bool* field);
 
