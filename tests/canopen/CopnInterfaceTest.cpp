@@ -99,13 +99,7 @@ class CopnInterfaceTest : public testing::Test {
 protected:
     void SetUp() override { Load(FAKE_COPN_DIR); }
 
-    void Load(const char* folder) {
-        binding.reset();
-        fake.Detach();
-        DriverFolder use(folder);
-        binding = std::make_unique<TQVX_COPN_Interface>();
-        fake.Attach();
-    }
+    void Load(const char* folder) { LoadOverFake(binding, fake, folder); }
 
     FakeCopnDriver fake;
     std::unique_ptr<TQVX_COPN_Interface> binding;

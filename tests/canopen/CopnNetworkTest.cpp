@@ -86,12 +86,6 @@ protected:
         }
         fake.ClearCalls();
     }
-
-    std::uint32_t poll() {
-        std::uint32_t changed = 77;
-        EXPECT_EQ(downloader->UpdateNodesOnline(&changed), 1);
-        return changed;
-    }
 };
 
 // Going online.

@@ -1,19 +1,19 @@
 // A stand-in for libQVX_COPN.so that records every call with its arguments and answers from a
-// script: a result per export (1 unless set), results queued for the next calls of an export,
-// an object dictionary per node for the uploads, and an online flag per node. Tests reach its
-// controls (Fake_*) through the same library the program loaded. Built twice: whole, and
-// without NMT_StartGuarding (FAKE_COPN_WITHOUT_GUARDING).
+// script: a result per export (1 unless set) and results queued for the next calls of an
+// export (FakeDriverLibrary.h), an object dictionary per node for the uploads, and an online
+// flag per node. Tests reach its controls (Fake_*) through the same library the program
+// loaded. Built twice: whole, and without NMT_StartGuarding (FAKE_COPN_WITHOUT_GUARDING).
 //
 // Each export is written out from the driver's documented signature and checked against the
 // program's types, so the two cannot drift apart unnoticed.
 
+#include "FakeDriverLibrary.h"
 #include "Qvx_copn_exports.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <dlfcn.h>
 #include <map>
 #include <mutex>
@@ -27,8 +27,6 @@ using std::uint16_t;
 using std::uint32_t;
 using std::uint8_t;
 
-#define EXPORT extern "C" __attribute__((visibility("default")))
-
 namespace {
 
 constexpr uint32_t FakeHandle = 0x100;
@@ -36,72 +34,11 @@ constexpr uint32_t FakeHandle = 0x100;
 using ObjectKey = std::tuple<uint8_t, uint16_t, uint8_t>; // node, index, sub-index
 
 std::mutex mutex;
-std::vector<std::string> calls;
-std::map<std::string, int32_t> results;
-std::map<std::string, std::deque<int32_t>> queued;
 std::map<ObjectKey, std::vector<uint8_t>> objects;
 uint32_t nodeOnline[256];
 uint32_t openError = 0;
 uint8_t storedConfig[QVX_COPN_CONFIG_SIZE];
 QVX_COPN_NetworkSettings storedSettings;
-void (*observer)(const char* call) = nullptr;
-std::string joinedCalls;
-
-std::string hex16(uint16_t value) {
-    char text[8];
-    std::snprintf(text, sizeof text, "0x%04X", value);
-    return text;
-}
-
-std::string bytes(const uint8_t* data, uint32_t length) {
-    std::string text;
-    char byte[4];
-    for (uint32_t i = 0; i < length; ++i) {
-        std::snprintf(byte, sizeof byte, i ? " %02X" : "%02X", data[i]);
-        text += byte;
-    }
-    return text;
-}
-
-template <typename... Args> std::string callText(const char* name, const Args&... args) {
-    std::string text = std::string(name) + "(";
-    bool first = true;
-    [[maybe_unused]] auto add = [&](const auto& arg) {
-        if (!first)
-            text += ",";
-        first = false;
-        if constexpr (std::is_same_v<std::decay_t<decltype(arg)>, std::string>)
-            text += arg;
-        else
-            text += std::to_string(arg);
-    };
-    (add(args), ...);
-    return text + ")";
-}
-
-// Records the call and gives the scripted result: the next queued one, else the export's
-// own, else 1.
-int32_t answer(const char* name, const std::string& call) {
-    int32_t result = 1;
-    void (*notify)(const char*) = nullptr;
-    {
-        std::lock_guard lock(mutex);
-        calls.push_back(call);
-        auto& queue = queued[name];
-        if (!queue.empty()) {
-            result = queue.front();
-            queue.pop_front();
-        } else if (auto it = results.find(name); it != results.end()) {
-            result = it->second;
-        }
-        notify = observer;
-    }
-    if (notify)
-        notify(call.c_str());
-    return result;
-}
-
-#define CALL(name, ...) answer(#name, callText(#name __VA_OPT__(, ) __VA_ARGS__))
 
 void setProgramLastError(uint32_t value);
 
@@ -149,31 +86,13 @@ std::string settingsText(const void* config, const QVX_COPN_NetworkSettings* set
 // Controls.
 
 EXPORT void Fake_Reset() {
+    fake::ResetScript();
     std::lock_guard lock(mutex);
-    calls.clear();
-    results.clear();
-    queued.clear();
     objects.clear();
     std::memset(nodeOnline, 0, sizeof nodeOnline);
     openError = 0;
     std::memset(storedConfig, 0, sizeof storedConfig);
     storedSettings = {};
-    observer = nullptr;
-}
-EXPORT void Fake_ClearCalls() {
-    std::lock_guard lock(mutex);
-    calls.clear();
-}
-// The result of every later call of the export.
-EXPORT void Fake_SetResult(const char* name, int32_t result) {
-    std::lock_guard lock(mutex);
-    results[name] = result;
-}
-// Results for the next calls of the export, in turn, before its own result applies again.
-EXPORT void Fake_QueueResults(const char* name, const int32_t* values, uint32_t count) {
-    std::lock_guard lock(mutex);
-    for (uint32_t i = 0; i < count; ++i)
-        queued[name].push_back(values[i]);
 }
 // An entry of a node's object dictionary; uploads of an entry the node lacks fail.
 EXPORT void Fake_SetObject(uint8_t node, uint16_t index, uint8_t sub, const uint8_t* data,
@@ -195,19 +114,6 @@ EXPORT void Fake_SetSettings(const void* config, const QVX_COPN_NetworkSettings*
     std::lock_guard lock(mutex);
     std::memcpy(storedConfig, config, sizeof storedConfig);
     storedSettings = *settings;
-}
-// Told of every call as it is made, on the calling thread.
-EXPORT void Fake_SetObserver(void (*notify)(const char* call)) {
-    std::lock_guard lock(mutex);
-    observer = notify;
-}
-// Every call so far, one a line.
-EXPORT const char* Fake_Calls() {
-    std::lock_guard lock(mutex);
-    joinedCalls.clear();
-    for (const auto& c : calls)
-        joinedCalls += c + "\n";
-    return joinedCalls.c_str();
 }
 
 // The exports the program calls.
@@ -249,19 +155,20 @@ EXPORT int32_t AddNode(uint32_t handle, uint8_t node) {
 }
 EXPORT int32_t SDO_Download_UNSIGNED8(uint32_t handle, uint8_t node, uint16_t index, uint8_t sub,
                                       uint8_t value) {
-    return CALL(SDO_Download_UNSIGNED8, handle, node, hex16(index), sub, value);
+    return CALL(SDO_Download_UNSIGNED8, handle, node, fake::Hex(index, 4), sub, value);
 }
 EXPORT int32_t SDO_Download_UNSIGNED32(uint32_t handle, uint8_t node, uint16_t index, uint8_t sub,
                                        uint32_t value) {
-    return CALL(SDO_Download_UNSIGNED32, handle, node, hex16(index), sub, value);
+    return CALL(SDO_Download_UNSIGNED32, handle, node, fake::Hex(index, 4), sub, value);
 }
 EXPORT int32_t SDO_Download(uint32_t handle, uint8_t node, uint16_t index, uint8_t sub,
                             uint32_t length, const uint8_t* data) {
-    return CALL(SDO_Download, handle, node, hex16(index), sub, length, bytes(data, length));
+    return CALL(SDO_Download, handle, node, fake::Hex(index, 4), sub, length,
+                fake::Bytes(data, length));
 }
 EXPORT int32_t SDO_Upload_UNSIGNED8(uint32_t handle, uint8_t node, uint16_t index, uint8_t sub,
                                     uint8_t* value) {
-    int32_t result = CALL(SDO_Upload_UNSIGNED8, handle, node, hex16(index), sub);
+    int32_t result = CALL(SDO_Upload_UNSIGNED8, handle, node, fake::Hex(index, 4), sub);
     std::vector<uint8_t> data;
     if (!object(result, node, index, sub, data))
         result = 0;
@@ -271,7 +178,7 @@ EXPORT int32_t SDO_Upload_UNSIGNED8(uint32_t handle, uint8_t node, uint16_t inde
 }
 EXPORT int32_t SDO_Upload_UNSIGNED32(uint32_t handle, uint8_t node, uint16_t index, uint8_t sub,
                                      uint32_t* value) {
-    int32_t result = CALL(SDO_Upload_UNSIGNED32, handle, node, hex16(index), sub);
+    int32_t result = CALL(SDO_Upload_UNSIGNED32, handle, node, fake::Hex(index, 4), sub);
     std::vector<uint8_t> data;
     if (!object(result, node, index, sub, data))
         result = 0;
@@ -282,7 +189,7 @@ EXPORT int32_t SDO_Upload_UNSIGNED32(uint32_t handle, uint8_t node, uint16_t ind
 // Records the room offered; gives as much of the entry as fits.
 EXPORT int32_t SDO_Upload(uint32_t handle, uint8_t node, uint16_t index, uint8_t sub,
                           uint32_t* length, uint8_t* data) {
-    int32_t result = CALL(SDO_Upload, handle, node, hex16(index), sub, *length);
+    int32_t result = CALL(SDO_Upload, handle, node, fake::Hex(index, 4), sub, *length);
     std::vector<uint8_t> entry;
     if (!object(result, node, index, sub, entry))
         result = 0;
@@ -323,8 +230,8 @@ EXPORT int32_t HardwareConfigurationWindow(uint32_t value) {
 EXPORT int32_t CANopenConfigurationWindow(void* config, void* networkSettings) {
     auto* settings = static_cast<QVX_COPN_NetworkSettings*>(networkSettings);
     const int32_t result =
-        answer("CANopenConfigurationWindow",
-               "CANopenConfigurationWindow(" + settingsText(config, settings) + ")");
+        fake::Answer("CANopenConfigurationWindow",
+                     "CANopenConfigurationWindow(" + settingsText(config, settings) + ")");
     if (result) {
         std::lock_guard lock(mutex);
         std::memcpy(config, storedConfig, sizeof storedConfig);
@@ -334,13 +241,13 @@ EXPORT int32_t CANopenConfigurationWindow(void* config, void* networkSettings) {
 }
 EXPORT int32_t SaveConfiguration(const char* keyPath, void* config, void* networkSettings) {
     const auto* settings = static_cast<const QVX_COPN_NetworkSettings*>(networkSettings);
-    return answer("SaveConfiguration", std::string("SaveConfiguration(") + keyPath + "," +
-                                           settingsText(config, settings) + ")");
+    return fake::Answer("SaveConfiguration", std::string("SaveConfiguration(") + keyPath + "," +
+                                                 settingsText(config, settings) + ")");
 }
 EXPORT int32_t ReadConfiguration(const char* keyPath, void* config, void* networkSettings) {
     auto* settings = static_cast<QVX_COPN_NetworkSettings*>(networkSettings);
     const int32_t result =
-        answer("ReadConfiguration", std::string("ReadConfiguration(") + keyPath + ")");
+        fake::Answer("ReadConfiguration", std::string("ReadConfiguration(") + keyPath + ")");
     if (result) {
         std::lock_guard lock(mutex);
         std::memcpy(config, storedConfig, sizeof storedConfig);

@@ -1,75 +1,18 @@
 #pragma once
 
-#include "DynamicLibrary.h"
+#include "FakeDriverControls.h"
 #include "Qvx_copn_exports.h"
 
 #include <cstdint>
-#include <cstdlib>
-#include <gtest/gtest.h>
-#include <initializer_list>
-#include <sstream>
 #include <string>
 #include <vector>
 
-using Calls = std::vector<std::string>;
-
-// The controls of the fake CANopen driver library (FakeCopn.cpp), reached through the same
-// library the program loads. Attach while the driver path names the fake's folder.
-class FakeCopnDriver {
+// The controls of the fake CANopen driver library (FakeCopn.cpp): besides the calls and
+// results every fake has, the nodes' object dictionaries, their online flags, the error a
+// failing open leaves, and the configuration the driver gives.
+class FakeCopnDriver : public FakeDriverControls {
 public:
-    FakeCopnDriver() = default;
-    ~FakeCopnDriver() { Detach(); }
-    FakeCopnDriver(const FakeCopnDriver&) = delete;
-    FakeCopnDriver& operator=(const FakeCopnDriver&) = delete;
-
-    void Attach() {
-        module_ = LoadLibraryA("QVX_COPN.dll");
-        ASSERT_NE(module_, nullptr) << LastLibraryLoadError();
-        look(reset_, "Fake_Reset");
-        look(clearCalls_, "Fake_ClearCalls");
-        look(setResult_, "Fake_SetResult");
-        look(queueResults_, "Fake_QueueResults");
-        look(setObject_, "Fake_SetObject");
-        look(setNodeOnline_, "Fake_SetNodeOnline");
-        look(setOpenError_, "Fake_SetOpenError");
-        look(setSettings_, "Fake_SetSettings");
-        look(setObserver_, "Fake_SetObserver");
-        look(calls_, "Fake_Calls");
-        reset_();
-    }
-    void Detach() {
-        if (module_) {
-            reset_();
-            FreeLibrary(module_);
-            module_ = nullptr;
-        }
-    }
-
-    Calls AllCalls() const {
-        Calls out;
-        std::istringstream in(calls_());
-        for (std::string line; std::getline(in, line);)
-            out.push_back(line);
-        return out;
-    }
-    // The calls whose text starts with prefix.
-    Calls CallsOf(const std::string& prefix) const {
-        Calls out;
-        for (const auto& call : AllCalls())
-            if (call.rfind(prefix, 0) == 0)
-                out.push_back(call);
-        return out;
-    }
-    void ClearCalls() { clearCalls_(); }
-
-    void SetResult(const char* name, std::int32_t result) { setResult_(name, result); }
-    void QueueResults(const char* name, std::initializer_list<std::int32_t> results) {
-        std::vector<std::int32_t> values(results);
-        queueResults_(name, values.data(), static_cast<std::uint32_t>(values.size()));
-    }
-    void QueueResults(const char* name, const std::vector<std::int32_t>& values) {
-        queueResults_(name, values.data(), static_cast<std::uint32_t>(values.size()));
-    }
+    FakeCopnDriver() : FakeDriverControls("QVX_COPN.dll") {}
 
     void SetBytes(std::uint8_t node, std::uint16_t index, std::uint8_t sub,
                   const std::vector<std::uint8_t>& data) {
@@ -116,35 +59,18 @@ public:
     void SetSettings(const void* config, const QVX_COPN_NetworkSettings& settings) {
         setSettings_(config, &settings);
     }
-    void SetObserver(void (*notify)(const char*)) { setObserver_(notify); }
 
 private:
-    template <typename F> void look(F*& slot, const char* name) {
-        slot = reinterpret_cast<F*>(GetProcAddress(module_, name));
-        ASSERT_NE(slot, nullptr) << name;
+    void LookUpOwnControls() override {
+        look(setObject_, "Fake_SetObject");
+        look(setNodeOnline_, "Fake_SetNodeOnline");
+        look(setOpenError_, "Fake_SetOpenError");
+        look(setSettings_, "Fake_SetSettings");
     }
 
-    HMODULE module_ = nullptr;
-    void (*reset_)() = nullptr;
-    void (*clearCalls_)() = nullptr;
-    void (*setResult_)(const char*, std::int32_t) = nullptr;
-    void (*queueResults_)(const char*, const std::int32_t*, std::uint32_t) = nullptr;
     void (*setObject_)(std::uint8_t, std::uint16_t, std::uint8_t, const std::uint8_t*,
                        std::uint32_t) = nullptr;
     void (*setNodeOnline_)(std::uint8_t, std::uint32_t) = nullptr;
     void (*setOpenError_)(std::uint32_t) = nullptr;
     void (*setSettings_)(const void*, const QVX_COPN_NetworkSettings*) = nullptr;
-    void (*setObserver_)(void (*)(const char*)) = nullptr;
-    const char* (*calls_)() = nullptr;
-};
-
-// Points the program's driver search at a folder while it lives.
-class DriverFolder {
-public:
-    explicit DriverFolder(const std::string& folder) {
-        setenv(DriverPathVariable, folder.c_str(), 1);
-    }
-    ~DriverFolder() { unsetenv(DriverPathVariable); }
-    DriverFolder(const DriverFolder&) = delete;
-    DriverFolder& operator=(const DriverFolder&) = delete;
 };

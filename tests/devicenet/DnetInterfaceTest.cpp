@@ -103,13 +103,7 @@ class DnetInterfaceTest : public testing::Test {
 protected:
     void SetUp() override { Load(FAKE_DNET_DIR); }
 
-    void Load(const char* folder) {
-        binding.reset();
-        fake.Detach();
-        DriverFolder use(folder);
-        binding = std::make_unique<TQVX_DNET_Interface>();
-        fake.Attach();
-    }
+    void Load(const char* folder) { LoadOverFake(binding, fake, folder); }
 
     FakeDnetDriver fake;
     std::unique_ptr<TQVX_DNET_Interface> binding;

@@ -77,12 +77,6 @@ protected:
             fake.SetIdentity(n, id);
         }
     }
-
-    std::uint32_t poll() {
-        std::uint32_t changed = 77;
-        EXPECT_EQ(downloader->UpdateNodesOnline(&changed), 1);
-        return changed;
-    }
 };
 
 // Going online.

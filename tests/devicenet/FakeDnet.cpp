@@ -1,12 +1,14 @@
 // A stand-in for libQVX_DNET.so that records every call with its arguments and answers from
-// a script: a result per export (1 unless set), results queued for the next calls of an
-// export, attribute values per node, and a presence per node (with answers queued for the
-// next polls). Tests reach its controls (Fake_*) through the same library the program
-// loaded. Built twice: whole, and without NodeOnline (FAKE_DNET_WITHOUT_NODE_ONLINE).
+// a script: a result per export (1 unless set) and results queued for the next calls of an
+// export (FakeDriverLibrary.h), attribute values per node, and a presence per node (with
+// answers queued for the next polls). Tests reach its controls (Fake_*) through the same
+// library the program loaded. Built twice: whole, and without NodeOnline
+// (FAKE_DNET_WITHOUT_NODE_ONLINE).
 //
 // Each export is written out from the driver's documented signature and checked against the
 // program's types, so the two cannot drift apart unnoticed.
 
+#include "FakeDriverLibrary.h"
 #include "Qvx_dnet_exports.h"
 
 #include <algorithm>
@@ -26,8 +28,6 @@ using std::uint16_t;
 using std::uint32_t;
 using std::uint8_t;
 
-#define EXPORT extern "C" __attribute__((visibility("default")))
-
 namespace {
 
 constexpr uint32_t FakeHandle = 0x100;
@@ -35,64 +35,11 @@ constexpr uint32_t FakeHandle = 0x100;
 using AttributeKey = std::tuple<uint8_t, uint16_t, uint16_t, uint16_t>; // mac, class, inst, attr
 
 std::mutex mutex;
-std::vector<std::string> calls;
-std::map<std::string, int32_t> results;
-std::map<std::string, std::deque<int32_t>> queued;
 std::map<AttributeKey, std::vector<uint8_t>> attributes;
 uint32_t present[256];
 std::deque<uint32_t> queuedPresence[256];
 uint8_t storedConfig[QVX_DNET_CONFIG_SIZE];
 QVX_DNET_NetworkSettings storedSettings;
-std::string joinedCalls;
-
-std::string hex(unsigned value) {
-    char text[12];
-    std::snprintf(text, sizeof text, "0x%02X", value);
-    return text;
-}
-
-std::string bytes(const uint8_t* data, unsigned length) {
-    std::string text;
-    char byte[4];
-    for (unsigned i = 0; i < length; ++i) {
-        std::snprintf(byte, sizeof byte, i ? " %02X" : "%02X", data[i]);
-        text += byte;
-    }
-    return text;
-}
-
-template <typename... Args> std::string callText(const char* name, const Args&... args) {
-    std::string text = std::string(name) + "(";
-    bool first = true;
-    [[maybe_unused]] auto add = [&](const auto& arg) {
-        if (!first)
-            text += ",";
-        first = false;
-        if constexpr (std::is_same_v<std::decay_t<decltype(arg)>, std::string>)
-            text += arg;
-        else
-            text += std::to_string(arg);
-    };
-    (add(args), ...);
-    return text + ")";
-}
-
-// Records the call and gives the scripted result: the next queued one, else the export's
-// own, else 1.
-int32_t answer(const char* name, const std::string& call) {
-    std::lock_guard lock(mutex);
-    calls.push_back(call);
-    auto& queue = queued[name];
-    if (!queue.empty()) {
-        const int32_t result = queue.front();
-        queue.pop_front();
-        return result;
-    }
-    auto it = results.find(name);
-    return it != results.end() ? it->second : 1;
-}
-
-#define CALL(name, ...) answer(#name, callText(#name __VA_OPT__(, ) __VA_ARGS__))
 
 // The attribute's bytes, when the node has it.
 bool attribute(uint8_t mac, uint16_t cls, uint16_t inst, uint16_t attr, std::vector<uint8_t>& out) {
@@ -132,31 +79,14 @@ std::string settingsText(const void* config, const void* settings) {
 // Controls.
 
 EXPORT void Fake_Reset() {
+    fake::ResetScript();
     std::lock_guard lock(mutex);
-    calls.clear();
-    results.clear();
-    queued.clear();
     attributes.clear();
     std::memset(present, 0, sizeof present);
     for (auto& queue : queuedPresence)
         queue.clear();
     std::memset(storedConfig, 0, sizeof storedConfig);
     storedSettings = {};
-}
-EXPORT void Fake_ClearCalls() {
-    std::lock_guard lock(mutex);
-    calls.clear();
-}
-// The result of every later call of the export.
-EXPORT void Fake_SetResult(const char* name, int32_t result) {
-    std::lock_guard lock(mutex);
-    results[name] = result;
-}
-// Results for the next calls of the export, in turn, before its own result applies again.
-EXPORT void Fake_QueueResults(const char* name, const int32_t* values, uint32_t count) {
-    std::lock_guard lock(mutex);
-    for (uint32_t i = 0; i < count; ++i)
-        queued[name].push_back(values[i]);
 }
 // An attribute of a node's object; reads of an attribute the node lacks fail.
 EXPORT void Fake_SetAttribute(uint8_t mac, uint16_t cls, uint16_t inst, uint16_t attr,
@@ -180,14 +110,6 @@ EXPORT void Fake_SetSettings(const void* config, const QVX_DNET_NetworkSettings*
     std::memcpy(storedConfig, config, sizeof storedConfig);
     storedSettings = *settings;
 }
-// Every call so far, one a line.
-EXPORT const char* Fake_Calls() {
-    std::lock_guard lock(mutex);
-    joinedCalls.clear();
-    for (const auto& c : calls)
-        joinedCalls += c + "\n";
-    return joinedCalls.c_str();
-}
 
 // The exports the program calls.
 
@@ -208,7 +130,7 @@ EXPORT int32_t CloseCard(uint32_t handle) {
 // Records the room offered; gives as much of the attribute as fits.
 EXPORT int32_t GetAttribute(uint32_t handle, uint8_t mac, uint16_t cls, uint16_t inst,
                             uint16_t attr, uint16_t* length, uint8_t* data) {
-    int32_t result = CALL(GetAttribute, handle, mac, hex(cls), inst, attr, *length);
+    int32_t result = CALL(GetAttribute, handle, mac, fake::Hex(cls, 2), inst, attr, *length);
     std::vector<uint8_t> value;
     if (result && !attribute(mac, cls, inst, attr, value))
         result = 0;
@@ -222,38 +144,40 @@ EXPORT int32_t GetAttribute(uint32_t handle, uint8_t mac, uint16_t cls, uint16_t
 }
 EXPORT int32_t GetAttribute_USINT(uint32_t handle, uint8_t mac, uint16_t cls, uint16_t inst,
                                   uint16_t attr, uint8_t* value) {
-    return getValue(CALL(GetAttribute_USINT, handle, mac, hex(cls), inst, attr), mac, cls, inst,
-                    attr, value);
+    return getValue(CALL(GetAttribute_USINT, handle, mac, fake::Hex(cls, 2), inst, attr), mac, cls,
+                    inst, attr, value);
 }
 EXPORT int32_t GetAttribute_UINT(uint32_t handle, uint8_t mac, uint16_t cls, uint16_t inst,
                                  uint16_t attr, uint16_t* value) {
-    return getValue(CALL(GetAttribute_UINT, handle, mac, hex(cls), inst, attr), mac, cls, inst,
-                    attr, value);
+    return getValue(CALL(GetAttribute_UINT, handle, mac, fake::Hex(cls, 2), inst, attr), mac, cls,
+                    inst, attr, value);
 }
 EXPORT int32_t GetAttribute_UDINT(uint32_t handle, uint8_t mac, uint16_t cls, uint16_t inst,
                                   uint16_t attr, uint32_t* value) {
-    return getValue(CALL(GetAttribute_UDINT, handle, mac, hex(cls), inst, attr), mac, cls, inst,
-                    attr, value);
+    return getValue(CALL(GetAttribute_UDINT, handle, mac, fake::Hex(cls, 2), inst, attr), mac, cls,
+                    inst, attr, value);
 }
 EXPORT int32_t SetAttribute(uint32_t handle, uint8_t mac, uint16_t cls, uint16_t inst,
                             uint16_t attr, uint16_t length, const uint8_t* data) {
-    return CALL(SetAttribute, handle, mac, hex(cls), inst, attr, length, bytes(data, length));
+    return CALL(SetAttribute, handle, mac, fake::Hex(cls, 2), inst, attr, length,
+                fake::Bytes(data, length));
 }
 EXPORT int32_t SetAttribute_USINT(uint32_t handle, uint8_t mac, uint16_t cls, uint16_t inst,
                                   uint16_t attr, uint8_t value) {
-    return CALL(SetAttribute_USINT, handle, mac, hex(cls), inst, attr, value);
+    return CALL(SetAttribute_USINT, handle, mac, fake::Hex(cls, 2), inst, attr, value);
 }
 EXPORT int32_t SetAttribute_UDINT(uint32_t handle, uint8_t mac, uint16_t cls, uint16_t inst,
                                   uint16_t attr, uint32_t value) {
-    return CALL(SetAttribute_UDINT, handle, mac, hex(cls), inst, attr, value);
+    return CALL(SetAttribute_UDINT, handle, mac, fake::Hex(cls, 2), inst, attr, value);
 }
 // Records the request and the room offered for the response; answers with no bytes.
 EXPORT int32_t ExplicitService(uint32_t handle, uint8_t mac, uint8_t service, uint16_t cls,
                                uint16_t inst, uint16_t requestLength, const uint8_t* request,
                                uint16_t* responseLength, uint8_t* response) {
     (void)response;
-    const int32_t result = CALL(ExplicitService, handle, mac, hex(service), hex(cls), inst,
-                                requestLength, bytes(request, requestLength), *responseLength);
+    const int32_t result =
+        CALL(ExplicitService, handle, mac, fake::Hex(service, 2), fake::Hex(cls, 2), inst,
+             requestLength, fake::Bytes(request, requestLength), *responseLength);
     if (result)
         *responseLength = 0;
     return result;
@@ -300,8 +224,8 @@ EXPORT int32_t StopScan(uint32_t handle) {
 }
 EXPORT int32_t DeviceNetConfigurationWindow(void* config, void* settings) {
     const int32_t result =
-        answer("DeviceNetConfigurationWindow",
-               "DeviceNetConfigurationWindow(" + settingsText(config, settings) + ")");
+        fake::Answer("DeviceNetConfigurationWindow",
+                     "DeviceNetConfigurationWindow(" + settingsText(config, settings) + ")");
     if (result) {
         std::lock_guard lock(mutex);
         std::memcpy(config, storedConfig, sizeof storedConfig);
@@ -314,7 +238,7 @@ EXPORT int32_t HardwareConfigurationWindow(uint32_t value) {
 }
 EXPORT int32_t ReadConfiguration(const char* keyPath, void* config, void* settings) {
     const int32_t result =
-        answer("ReadConfiguration", std::string("ReadConfiguration(") + keyPath + ")");
+        fake::Answer("ReadConfiguration", std::string("ReadConfiguration(") + keyPath + ")");
     if (result) {
         std::lock_guard lock(mutex);
         std::memcpy(config, storedConfig, sizeof storedConfig);
@@ -323,8 +247,8 @@ EXPORT int32_t ReadConfiguration(const char* keyPath, void* config, void* settin
     return result;
 }
 EXPORT int32_t SaveConfiguration(const char* keyPath, void* config, void* settings) {
-    return answer("SaveConfiguration", std::string("SaveConfiguration(") + keyPath + "," +
-                                           settingsText(config, settings) + ")");
+    return fake::Answer("SaveConfiguration", std::string("SaveConfiguration(") + keyPath + "," +
+                                                 settingsText(config, settings) + ")");
 }
 EXPORT int32_t GetInterfaceName(uint32_t interfaceType, char* text) {
     const int32_t result = CALL(GetInterfaceName, interfaceType);

@@ -1,72 +1,19 @@
 #pragma once
 
-#include "DynamicLibrary.h"
+#include "FakeDriverControls.h"
 #include "Qvx_dnet_exports.h"
 
+#include <cstddef>
 #include <cstdint>
-#include <cstdlib>
-#include <gtest/gtest.h>
-#include <initializer_list>
-#include <sstream>
 #include <string>
 #include <vector>
 
-using Calls = std::vector<std::string>;
-
-// The controls of the fake DeviceNet driver library (FakeDnet.cpp), reached through the same
-// library the program loads. Attach while the driver path names the fake's folder.
-class FakeDnetDriver {
+// The controls of the fake DeviceNet driver library (FakeDnet.cpp): besides the calls and
+// results every fake has, the nodes' attributes, their presence, and the configuration the
+// driver gives.
+class FakeDnetDriver : public FakeDriverControls {
 public:
-    FakeDnetDriver() = default;
-    ~FakeDnetDriver() { Detach(); }
-    FakeDnetDriver(const FakeDnetDriver&) = delete;
-    FakeDnetDriver& operator=(const FakeDnetDriver&) = delete;
-
-    void Attach() {
-        module_ = LoadLibraryA("QVX_DNET.dll");
-        ASSERT_NE(module_, nullptr) << LastLibraryLoadError();
-        look(reset_, "Fake_Reset");
-        look(clearCalls_, "Fake_ClearCalls");
-        look(setResult_, "Fake_SetResult");
-        look(queueResults_, "Fake_QueueResults");
-        look(setAttribute_, "Fake_SetAttribute");
-        look(setPresent_, "Fake_SetPresent");
-        look(queuePresence_, "Fake_QueuePresence");
-        look(setSettings_, "Fake_SetSettings");
-        look(calls_, "Fake_Calls");
-        reset_();
-    }
-    void Detach() {
-        if (module_) {
-            reset_();
-            FreeLibrary(module_);
-            module_ = nullptr;
-        }
-    }
-
-    Calls AllCalls() const {
-        Calls out;
-        std::istringstream in(calls_());
-        for (std::string line; std::getline(in, line);)
-            out.push_back(line);
-        return out;
-    }
-    // The calls whose text starts with prefix.
-    Calls CallsOf(const std::string& prefix) const {
-        Calls out;
-        for (const auto& call : AllCalls())
-            if (call.rfind(prefix, 0) == 0)
-                out.push_back(call);
-        return out;
-    }
-    void ClearCalls() { clearCalls_(); }
-    // Forgets the calls and the whole script.
-    void Reset() { reset_(); }
-
-    void SetResult(const char* name, std::int32_t result) { setResult_(name, result); }
-    void QueueResults(const char* name, const std::vector<std::int32_t>& values) {
-        queueResults_(name, values.data(), static_cast<std::uint32_t>(values.size()));
-    }
+    FakeDnetDriver() : FakeDriverControls("QVX_DNET.dll") {}
 
     void SetBytes(std::uint8_t mac, std::uint16_t cls, std::uint16_t attr,
                   const std::vector<std::uint8_t>& data, std::uint16_t inst = 1) {
@@ -114,31 +61,16 @@ public:
     }
 
 private:
-    template <typename F> void look(F*& slot, const char* name) {
-        slot = reinterpret_cast<F*>(GetProcAddress(module_, name));
-        ASSERT_NE(slot, nullptr) << name;
+    void LookUpOwnControls() override {
+        look(setAttribute_, "Fake_SetAttribute");
+        look(setPresent_, "Fake_SetPresent");
+        look(queuePresence_, "Fake_QueuePresence");
+        look(setSettings_, "Fake_SetSettings");
     }
 
-    HMODULE module_ = nullptr;
-    void (*reset_)() = nullptr;
-    void (*clearCalls_)() = nullptr;
-    void (*setResult_)(const char*, std::int32_t) = nullptr;
-    void (*queueResults_)(const char*, const std::int32_t*, std::uint32_t) = nullptr;
     void (*setAttribute_)(std::uint8_t, std::uint16_t, std::uint16_t, std::uint16_t,
                           const std::uint8_t*, std::uint32_t) = nullptr;
     void (*setPresent_)(std::uint8_t, std::uint32_t) = nullptr;
     void (*queuePresence_)(std::uint8_t, const std::uint32_t*, std::uint32_t) = nullptr;
     void (*setSettings_)(const void*, const QVX_DNET_NetworkSettings*) = nullptr;
-    const char* (*calls_)() = nullptr;
-};
-
-// Points the program's driver search at a folder while it lives.
-class DriverFolder {
-public:
-    explicit DriverFolder(const std::string& folder) {
-        setenv(DriverPathVariable, folder.c_str(), 1);
-    }
-    ~DriverFolder() { unsetenv(DriverPathVariable); }
-    DriverFolder(const DriverFolder&) = delete;
-    DriverFolder& operator=(const DriverFolder&) = delete;
 };
