@@ -41,7 +41,7 @@ void showError(const char* text, const char* caption) {
 } // namespace
 
 TCOPN_Downloader::TCOPN_Downloader()
-    : copnInterface(std::make_unique<TQVX_COPN_Interface>()), imageMirror(ImageMirrorSize, 0xFF) {}
+    : copnInterface(std::make_unique<TQVX_COPN_Interface>()), imageMirror(ImageMirrorSize) {}
 
 TCOPN_Downloader::~TCOPN_Downloader() {
     GoOffline();
@@ -94,11 +94,7 @@ int32_t TCOPN_Downloader::DownloadFirmware(uint8_t sector, uint32_t address, uin
     if (length)
         std::memcpy(record + 6, data, length);
 
-    for (uint32_t i = 0; i < length; ++i) {
-        const std::uint64_t at = static_cast<std::uint64_t>(address) + i;
-        if (at < imageMirror.size())
-            imageMirror[at] = data[i];
-    }
+    imageMirror.put(address, data, length);
 
     int32_t result = 0;
     for (int attempt = 0; attempt < BlockAttempts && !result; ++attempt)
@@ -134,7 +130,7 @@ int32_t TCOPN_Downloader::EraseSector(uint8_t sector) {
         return result;
     // The sector is blank now, and so is the mirror: an image shorter than the one before
     // sums to 0xFF past its end, as the erased sector holds it.
-    std::fill(imageMirror.begin(), imageMirror.end(), 0xFF);
+    imageMirror.clear();
     Sleep(ErasePause);
     return result;
 }
@@ -254,16 +250,10 @@ int32_t TCOPN_Downloader::SetSectorChecksum(uint8_t sector) {
 
     // An unsigned 32-bit sum that wraps, never past the end of the mirror.
     uint32_t sum = 0;
-    if (width == 8) {
-        const std::size_t bytes = std::min<std::size_t>(size, imageMirror.size());
-        for (std::size_t i = 0; i < bytes; ++i)
-            sum += imageMirror[i];
-    } else if (width == 16) {
-        const std::size_t words = std::min<std::size_t>(size / 2, imageMirror.size() / 2);
-        for (std::size_t i = 0; i < words; ++i)
-            sum += static_cast<uint32_t>(imageMirror[2 * i]) |
-                   static_cast<uint32_t>(imageMirror[2 * i + 1]) << 8;
-    }
+    if (width == 8)
+        sum = imageMirror.byteSum(size);
+    else if (width == 16)
+        sum = imageMirror.wordSum(size);
     return copnInterface->SDO_Download_UNSIGNED32(handle(), node(), SectorChecksum, 0, sum);
 }
 

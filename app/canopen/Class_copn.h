@@ -1,13 +1,13 @@
 #pragma once
 
 #include "Firmware_Downloader.h"
+#include "ImageMirror.h"
 #include "Qvx_copn_interface.h"
 #include "WinTypes.h"
 
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <vector>
 
 // The downloader for CANopen nodes, through the driver library QVX_COPN.dll. The firmware
 // operations go to manufacturer-specific entries of the node's object dictionary (0x3600 to
@@ -102,7 +102,7 @@ public:
     std::unique_ptr<TQVX_COPN_Interface> copnInterface;
     // Every byte downloaded since the last successful erase, at its image address; 0xFF
     // where nothing was written. The sector checksum is summed over it from index 0.
-    std::vector<std::uint8_t> imageMirror;
+    ImageMirror imageMirror;
 
 private:
     std::uint8_t node() const { return static_cast<std::uint8_t>(Node & 0xFF); }

@@ -36,7 +36,7 @@ template <typename... Args> std::string format(const char* pattern, Args... args
 } // namespace
 
 TDNet_Downloader::TDNet_Downloader()
-    : dnetInterface(std::make_unique<TQVX_DNET_Interface>()), imageMirror(ImageMirrorSize, 0xFF) {}
+    : dnetInterface(std::make_unique<TQVX_DNET_Interface>()), imageMirror(ImageMirrorSize) {}
 
 TDNet_Downloader::~TDNet_Downloader() {
     GoOffline();
@@ -112,11 +112,7 @@ int32_t TDNet_Downloader::DownloadFirmware(uint8_t sector, uint32_t address, uin
     if (length)
         std::memcpy(command + 6, data, length);
 
-    for (uint32_t i = 0; i < length; ++i) {
-        const std::uint64_t at = static_cast<std::uint64_t>(address) + i;
-        if (at < imageMirror.size())
-            imageMirror[at] = data[i];
-    }
+    imageMirror.put(address, data, length);
 
     int32_t result = 0;
     for (int attempt = 0; attempt < BlockAttempts && !result; ++attempt)
@@ -154,7 +150,7 @@ int32_t TDNet_Downloader::EraseSector(uint8_t sector) {
         return result;
     // The sector is blank now, and so is the mirror: an image shorter than the one before
     // sums to 0xFF past its end, as the erased sector holds it.
-    std::fill(imageMirror.begin(), imageMirror.end(), 0xFF);
+    imageMirror.clear();
     Sleep(ErasePause);
     return result;
 }
@@ -297,10 +293,7 @@ int32_t TDNet_Downloader::SetSectorChecksum(uint8_t sector) {
     if (!selectSector(sector))
         return 0;
     // Little-endian 16-bit words into an unsigned 32-bit sum that wraps.
-    uint32_t sum = 0;
-    for (std::size_t i = 0; i < ChecksumWords; ++i)
-        sum += static_cast<uint32_t>(imageMirror[2 * i]) |
-               static_cast<uint32_t>(imageMirror[2 * i + 1]) << 8;
+    const uint32_t sum = imageMirror.wordSum(2 * std::size_t{ChecksumWords});
     const int32_t result = dnetInterface->SetAttribute_UDINT(
         node(), FirmwareClass, FirmwareInstance, SectorChecksumAttribute, sum);
     if (result)

@@ -1,13 +1,13 @@
 #pragma once
 
 #include "Firmware_Downloader.h"
+#include "ImageMirror.h"
 #include "Qvx_dnet_interface.h"
 #include "WinTypes.h"
 
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <vector>
 
 // The downloader for DeviceNet nodes, through the driver library QVX_DNET.dll. Every sector
 // operation goes by explicit messaging to the node's firmware object (class 0xC7,
@@ -110,7 +110,7 @@ public:
     std::unique_ptr<TQVX_DNET_Interface> dnetInterface;
     // Every byte downloaded since the last successful erase, at its image address; 0xFF
     // where nothing was written. The sector checksum is summed over it.
-    std::vector<std::uint8_t> imageMirror;
+    ImageMirror imageMirror;
     // Per MAC ID, the connection flags with which the browse put the node into the
     // scanlist (bit 0: explicit connection). GUI thread only.
     std::uint8_t scanlistFlags[MaxMacIds] = {};

@@ -3,7 +3,6 @@
 #include "DynamicLibrary.h"
 #include "Sleep.h"
 
-#include <algorithm>
 #include <cstring>
 
 using std::int32_t;
@@ -24,7 +23,7 @@ std::string decimal(uint32_t value) {
 
 } // namespace
 
-TVARNIXS_Downloader::TVARNIXS_Downloader() : imageMirror(ImageMirrorSize, 0xFF) {
+TVARNIXS_Downloader::TVARNIXS_Downloader() : imageMirror(ImageMirrorSize) {
     NodesOnline = 0;
     loadDriver();
     std::memset(&Config, 0, sizeof Config);
@@ -138,13 +137,7 @@ int32_t TVARNIXS_Downloader::GetFirmwareVersion(uint32_t* major, uint32_t* minor
 
 int32_t TVARNIXS_Downloader::DownloadFirmware(uint8_t sector, uint32_t address, uint8_t length,
                                               const uint8_t* data) {
-    if (data) {
-        for (uint32_t i = 0; i < length; ++i) {
-            uint64_t at = static_cast<uint64_t>(address) + i;
-            if (at < imageMirror.size())
-                imageMirror[at] = data[i];
-        }
-    }
+    imageMirror.put(address, data, length);
     return Driver.Download_Firmware
                ? Driver.Download_Firmware(driverHandle, sector, address, length, data)
                : 0;
@@ -175,7 +168,7 @@ int32_t TVARNIXS_Downloader::GetBootSector(uint8_t* sector) {
 
 int32_t TVARNIXS_Downloader::EraseSector(uint8_t sector) {
     int32_t result = Driver.Erase_Sector ? Driver.Erase_Sector(driverHandle, sector) : 0;
-    std::fill(imageMirror.begin(), imageMirror.end(), 0xFF);
+    imageMirror.clear();
     return result;
 }
 
@@ -230,18 +223,11 @@ int32_t TVARNIXS_Downloader::SetSectorChecksum(uint8_t sector) {
     uint32_t a = 1, b = 0;
     GetHardwareVersion(&a, &b);
     const uint32_t start = a == 2 ? Hardware2ChecksumStart : 0;
-    size = std::min(size, ImageMirrorSize);
-    uint32_t sum = 0;
-    for (uint32_t i = 0; i < size / 2; ++i) {
-        uint64_t at = static_cast<uint64_t>(start) + 2 * i;
-        if (at + 1 >= imageMirror.size())
-            break;
-        sum += static_cast<uint32_t>(imageMirror[at]) | static_cast<uint32_t>(imageMirror[at + 1])
-                                                            << 8;
-    }
+    // The words from the start on, as far as the sector's size and the mirror's end allow.
+    const uint32_t sum = imageMirror.wordSum(size, start);
     int32_t result =
         Driver.Set_Sector_Checksum ? Driver.Set_Sector_Checksum(driverHandle, sector, sum) : 0;
-    std::fill(imageMirror.begin(), imageMirror.end(), 0xFF);
+    imageMirror.clear();
     return result;
 }
 

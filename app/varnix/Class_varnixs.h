@@ -1,11 +1,11 @@
 #pragma once
 
 #include "Firmware_Downloader.h"
+#include "ImageMirror.h"
 #include "RelaxedAtomic.h"
 #include "WinTypes.h"
 
 #include <cstdint>
-#include <vector>
 
 // The downloader for the VARNIX interface module's own firmware, reached over USB or
 // RS-232 through the driver library VARNIX.dll. The module is node 0 of the tables.
@@ -112,7 +112,7 @@ public:
     HMODULE DriverModule = nullptr;
     Relaxed<std::uint32_t> driverHandle{0};
     // Every byte downloaded since the last erase or checksum, 0xFF elsewhere.
-    std::vector<std::uint8_t> imageMirror;
+    ImageMirror imageMirror;
     InterfaceConfigRecord Config{};
 
 private:
