@@ -142,6 +142,37 @@ void TForm_FW_Download::buildControls() {
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
 
+    buildMenu(layout);
+    buildNodePanel(layout, scale);
+
+    PageControl1 = new QTabWidget(this);
+    PageControl1->setObjectName(QStringLiteral("PageControl1"));
+    layout->addWidget(PageControl1, 1);
+    buildStandardPage(scale);
+    buildAdvancedPage();
+
+    Button_EraseModule->setEnabled(false);
+    Button_Upgrade->setEnabled(false);
+    Button_MakeActive->setEnabled(false);
+    Button_Execute->setEnabled(false);
+
+    StatusLine = new QStatusBar(this);
+    StatusLine->setObjectName(QStringLiteral("StatusLine"));
+    StatusLine->setSizeGripEnabled(false);
+    layout->addWidget(StatusLine);
+
+    OpenDialog_DownloadFile = new TOpenDialog;
+    OpenDialog_DownloadFile->Title = "Open Hex File";
+    OpenDialog_DownloadFile->DefaultExt = "h86";
+    OpenDialog_DownloadFile->Filter = "Hex Files  (*.HEX,*.H86)|*.H86;*.HEX";
+    OpenDialog_DownloadFile->InitialDir = DefaultDocumentsFolder();
+
+    connectControls();
+}
+
+// The menu bar with its one entry, both hidden until a node that has a serial number to set
+// is shown.
+void TForm_FW_Download::buildMenu(QVBoxLayout* layout) {
     MainMenu1 = new QMenuBar(this);
     MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
     MenuItem_SetSerialNumber = new QAction(QStringLiteral("Set Serial Number"), this);
@@ -152,7 +183,10 @@ void TForm_FW_Download::buildControls() {
     layout->setMenuBar(MainMenu1);
     connect(MenuItem_SetSerialNumber, &QAction::triggered, this,
             [this] { MenuItem_SetSerialNumberClick(); });
+}
 
+// The node's number and the password field, in a row across the top.
+void TForm_FW_Download::buildNodePanel(QVBoxLayout* layout, const FormScale& scale) {
     Panel1 = new QFrame(this);
     Panel1->setObjectName(QStringLiteral("Panel1"));
     Panel1->setFrameShape(QFrame::StyledPanel);
@@ -171,11 +205,10 @@ void TForm_FW_Download::buildControls() {
     panelLayout->addWidget(Edit_Password);
     panelLayout->addStretch();
     layout->addWidget(Panel1);
+}
 
-    PageControl1 = new QTabWidget(this);
-    PageControl1->setObjectName(QStringLiteral("PageControl1"));
-    layout->addWidget(PageControl1, 1);
-
+// The standard update: the sector grid, its legend and the one upgrade button.
+void TForm_FW_Download::buildStandardPage(const FormScale& scale) {
     TabSheet_Standard = new QWidget(PageControl1);
     TabSheet_Standard->setObjectName(QStringLiteral("TabSheet_Standard"));
     auto* standard = new QVBoxLayout(TabSheet_Standard);
@@ -192,7 +225,10 @@ void TForm_FW_Download::buildControls() {
     standardButtons->addStretch();
     standard->addLayout(standardButtons);
     PageControl1->addTab(TabSheet_Standard, QStringLiteral("Standard Update"));
+}
 
+// The advanced update: the sector grid, its legend and the single sector operations.
+void TForm_FW_Download::buildAdvancedPage() {
     TabSheet_Advanced = new QWidget(PageControl1);
     TabSheet_Advanced->setObjectName(QStringLiteral("TabSheet_Advanced"));
     auto* advanced = new QVBoxLayout(TabSheet_Advanced);
@@ -205,6 +241,12 @@ void TForm_FW_Download::buildControls() {
     legend->addWidget(
         legendEntry("Shape_BootSector", Lime, nullptr, "Active Sector On Boot", TabSheet_Advanced));
     advanced->addLayout(legend);
+    buildAdvancedButtons(advanced);
+    PageControl1->addTab(TabSheet_Advanced, QStringLiteral("Advanced Update"));
+}
+
+// Two rows of three buttons under the advanced page's grid.
+void TForm_FW_Download::buildAdvancedButtons(QVBoxLayout* advanced) {
     Button_Retrieve = makeButton("Button_Retrieve", "Retrieve Configuration", TabSheet_Advanced);
     Button_EraseModule = makeButton("Button_EraseModule", "Erase Sector", TabSheet_Advanced);
     Button_Upgrade = makeButton("Button_Upgrade", "Download/Upgrade", TabSheet_Advanced);
@@ -221,24 +263,9 @@ void TForm_FW_Download::buildControls() {
     buttons->addWidget(Button_Execute, 1, 1);
     buttons->addWidget(Button_RebootNode, 1, 2);
     advanced->addLayout(buttons);
-    PageControl1->addTab(TabSheet_Advanced, QStringLiteral("Advanced Update"));
+}
 
-    Button_EraseModule->setEnabled(false);
-    Button_Upgrade->setEnabled(false);
-    Button_MakeActive->setEnabled(false);
-    Button_Execute->setEnabled(false);
-
-    StatusLine = new QStatusBar(this);
-    StatusLine->setObjectName(QStringLiteral("StatusLine"));
-    StatusLine->setSizeGripEnabled(false);
-    layout->addWidget(StatusLine);
-
-    OpenDialog_DownloadFile = new TOpenDialog;
-    OpenDialog_DownloadFile->Title = "Open Hex File";
-    OpenDialog_DownloadFile->DefaultExt = "h86";
-    OpenDialog_DownloadFile->Filter = "Hex Files  (*.HEX,*.H86)|*.H86;*.HEX";
-    OpenDialog_DownloadFile->InitialDir = DefaultDocumentsFolder();
-
+void TForm_FW_Download::connectControls() {
     connect(Button_Retrieve, &QPushButton::clicked, this, [this] { Button_RetrieveClick(); });
     connect(Button_EraseModule, &QPushButton::clicked, this, [this] { Button_EraseModuleClick(); });
     connect(Button_Upgrade, &QPushButton::clicked, this, [this] { Button_UpgradeClick(); });

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 
+class FormScale;
 class QAction;
 class QFrame;
 class QLabel;
@@ -16,6 +17,7 @@ class QMenuBar;
 class QPushButton;
 class QStatusBar;
 class QTabWidget;
+class QVBoxLayout;
 class QWidget;
 class TForm_DownloadProgress;
 class TIntelHexFile;
@@ -109,6 +111,12 @@ protected:
 
 private:
     void buildControls();
+    void buildMenu(QVBoxLayout* layout);
+    void buildNodePanel(QVBoxLayout* layout, const FormScale& scale);
+    void buildStandardPage(const FormScale& scale);
+    void buildAdvancedPage();
+    void buildAdvancedButtons(QVBoxLayout* advanced);
+    void connectControls();
     void cellColor(int sector, QColor& brush, QColor& font) const;
     void setSectorRow(int sector, int column, const std::string& text);
     std::unique_ptr<TIntelHexFile> chooseHexFile(std::uint8_t sector);

@@ -113,6 +113,31 @@ void TForm_FW_Download_Main::buildControls() {
     // own.
     const FormScale scale = FormScale::Of(this);
 
+    buildMenus();
+
+    auto* central = new QWidget(this);
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(scale.Margins(6, 6, 6, 4));
+    layout->addWidget(buildInterfacePanel(central, scale));
+    buildNodeList(central, layout, scale);
+    setCentralWidget(central);
+
+    buildStatusBar(scale);
+
+    Timer_Browse = new QTimer(this);
+    Timer_Browse->setObjectName(QStringLiteral("Timer_Browse"));
+    Timer_Browse->setInterval(static_cast<int>(DefaultBrowseTime));
+
+    // The client area is the design's; the menu bar comes on top of it.
+    FixFormSize(this, scale.Size(432, 382) + QSize(0, menuBar()->sizeHint().height()));
+    // A node's texts may widen a column; the window grows to show every column.
+    connect(AdvStringGrid_NodesOnline, &TStringGrid::ColumnsWidened, this,
+            [this] { GrowFormToFit(this); });
+
+    connectControls();
+}
+
+void TForm_FW_Download_Main::buildMenus() {
     QMenu* network = menuBar()->addMenu(QStringLiteral("Network"));
     network->setObjectName(QStringLiteral("Network1"));
     Configuration2 = makeAction("Configuration2", "Configuration", this);
@@ -123,11 +148,11 @@ void TForm_FW_Download_Main::buildControls() {
     VersionInfo1 = makeAction("VersionInfo1", "Version Information", this);
     help->addAction(About1);
     help->addAction(VersionInfo1);
+}
 
-    auto* central = new QWidget(this);
-    auto* layout = new QVBoxLayout(central);
-    layout->setContentsMargins(scale.Margins(6, 6, 6, 4));
-
+// The interface panel: the picture with its right-click menu, the lines that tell how the
+// interface is set up, and the network buttons.
+QGroupBox* TForm_FW_Download_Main::buildInterfacePanel(QWidget* central, const FormScale& scale) {
     GroupBox_Interface = new QGroupBox(QStringLiteral("Interface:"), central);
     GroupBox_Interface->setObjectName(QStringLiteral("GroupBox_Interface"));
     auto* panel = new QHBoxLayout(GroupBox_Interface);
@@ -145,6 +170,13 @@ void TForm_FW_Download_Main::buildControls() {
     PopupMenu_DNetInterface->addAction(Configuration1);
     PopupMenu_DNetInterface->addAction(VersionInfo2);
 
+    buildInterfaceLines(panel, scale);
+    buildNetworkButtons(panel);
+    return GroupBox_Interface;
+}
+
+// Label and value, one pair a line.
+void TForm_FW_Download_Main::buildInterfaceLines(QHBoxLayout* panel, const FormScale& scale) {
     auto* lines = new QGridLayout;
     lines->setHorizontalSpacing(scale.X(8));
     lines->setVerticalSpacing(scale.Y(2));
@@ -173,7 +205,10 @@ void TForm_FW_Download_Main::buildControls() {
     }
     lines->setColumnStretch(1, 1);
     panel->addLayout(lines, 1);
+}
 
+// Start, browse and stop, one above the other; only start is offered at first.
+void TForm_FW_Download_Main::buildNetworkButtons(QHBoxLayout* panel) {
     auto* buttons = new QVBoxLayout;
     Button_NetworkStart =
         makeButton("Button_NetworkStart", "Start Network Access", GroupBox_Interface);
@@ -187,8 +222,11 @@ void TForm_FW_Download_Main::buildControls() {
     panel->addLayout(buttons);
     Button_Browse->setEnabled(false);
     Button_NetworkStop->setEnabled(false);
-    layout->addWidget(GroupBox_Interface);
+}
 
+// The grid of the nodes online, and under it the way into the download window.
+void TForm_FW_Download_Main::buildNodeList(QWidget* central, QVBoxLayout* layout,
+                                           const FormScale& scale) {
     AdvStringGrid_NodesOnline = new TStringGrid(central);
     AdvStringGrid_NodesOnline->setObjectName(QStringLiteral("AdvStringGrid_NodesOnline"));
     AdvStringGrid_NodesOnline->SetColCount(7);
@@ -201,25 +239,18 @@ void TForm_FW_Download_Main::buildControls() {
         makeButton("Button_DownloadFirmware", "Select Mode/Download Firmware", central);
     Button_DownloadFirmware->setEnabled(false);
     layout->addWidget(Button_DownloadFirmware, 0, Qt::AlignHCenter);
-    setCentralWidget(central);
+}
 
+void TForm_FW_Download_Main::buildStatusBar(const FormScale& scale) {
     StatusBar1 = statusBar();
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
     StatusBar1->setSizeGripEnabled(false);
     StatusPanel = new QLabel(QStringLiteral("Status: Offline"), StatusBar1);
     StatusPanel->setMinimumWidth(scale.X(50));
     StatusBar1->addWidget(StatusPanel);
+}
 
-    Timer_Browse = new QTimer(this);
-    Timer_Browse->setObjectName(QStringLiteral("Timer_Browse"));
-    Timer_Browse->setInterval(static_cast<int>(DefaultBrowseTime));
-
-    // The client area is the design's; the menu bar comes on top of it.
-    FixFormSize(this, scale.Size(432, 382) + QSize(0, menuBar()->sizeHint().height()));
-    // A node's texts may widen a column; the window grows to show every column.
-    connect(AdvStringGrid_NodesOnline, &TStringGrid::ColumnsWidened, this,
-            [this] { GrowFormToFit(this); });
-
+void TForm_FW_Download_Main::connectControls() {
     connect(Button_NetworkStart, &QPushButton::clicked, this,
             [this] { Button_NetworkStartClick(); });
     connect(Button_NetworkStop, &QPushButton::clicked, this, [this] { Button_NetworkStopClick(); });

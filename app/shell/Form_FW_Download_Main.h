@@ -8,13 +8,16 @@
 #include <memory>
 #include <vector>
 
+class FormScale;
 class QAction;
 class QGroupBox;
+class QHBoxLayout;
 class QLabel;
 class QMenu;
 class QPushButton;
 class QStatusBar;
 class QTimer;
+class QVBoxLayout;
 class TAboutBox;
 class TFirmware_Downloader;
 class TForm_FW_Download;
@@ -105,6 +108,13 @@ protected:
 
 private:
     void buildControls();
+    void buildMenus();
+    QGroupBox* buildInterfacePanel(QWidget* central, const FormScale& scale);
+    void buildInterfaceLines(QHBoxLayout* panel, const FormScale& scale);
+    void buildNetworkButtons(QHBoxLayout* panel);
+    void buildNodeList(QWidget* central, QVBoxLayout* layout, const FormScale& scale);
+    void buildStatusBar(const FormScale& scale);
+    void connectControls();
     void configureInterface();
     void stopNetworkAccess();
     void openNodeOfRow(int row);
