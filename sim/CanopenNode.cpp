@@ -220,109 +220,112 @@ SdoReadResult CanopenNode::Read(std::uint16_t index, std::uint8_t subIndex) {
     FlashNode* node = flash();
     if (!node)
         return refused(SdoAbort::General);
-    const auto& identity = node->Settings().identity;
-    const bool download = node->CurrentMode() == NodeMode::Download;
-    if (index == 0x1018) {
-        switch (subIndex) {
-        case 0:
-            return value(4, 1);
-        case 1:
-            return value(identity.vendorId, 4);
-        case 2:
-            return value(download ? 0 : identity.productCode, 4);
-        case 3:
-            return value(identity.revision, 4);
-        case 4:
-            return value(node->SerialNumber(), 4);
-        default:
-            return refused(SdoAbort::NoSubIndex);
-        }
-    }
+    if (index == 0x1018)
+        return readIdentity(*node, subIndex);
     if (index == 0x3600 || index == 0x360F)
         return subIndex == 0 ? refused(SdoAbort::WriteOnly) : refused(SdoAbort::NoSubIndex);
-    std::uint8_t header[FirmwareHeaderSize];
-    SdoReadResult result;
+    // The other entries have sub-index 0 alone; a refusal of the entry itself comes first.
+    const SdoReadResult result =
+        index < 0x3600 ? readProfileEntry(*node, index) : readFirmwareEntry(*node, index);
+    if (result.abortCode != 0 || subIndex == 0)
+        return result;
+    return refused(SdoAbort::NoSubIndex);
+}
+
+SdoReadResult CanopenNode::readIdentity(FlashNode& node, std::uint8_t subIndex) {
+    const auto& identity = node.Settings().identity;
+    switch (subIndex) {
+    case 0:
+        return value(4, 1);
+    case 1:
+        return value(identity.vendorId, 4);
+    case 2:
+        return value(node.CurrentMode() == NodeMode::Download ? 0 : identity.productCode, 4);
+    case 3:
+        return value(identity.revision, 4);
+    case 4:
+        return value(node.SerialNumber(), 4);
+    default:
+        return refused(SdoAbort::NoSubIndex);
+    }
+}
+
+SdoReadResult CanopenNode::readProfileEntry(FlashNode& node, std::uint16_t index) {
+    const auto& identity = node.Settings().identity;
     switch (index) {
     case 0x1000:
-        result = value(identity.deviceType, 4);
-        break;
+        return value(identity.deviceType, 4);
     case 0x1001:
-        result = value(errorControl_.ErrorRegister(), 1);
-        break;
+        return value(errorControl_.ErrorRegister(), 1);
     case 0x1008:
-        result = text(identity.deviceName);
-        break;
+        return text(identity.deviceName);
     case 0x1009:
-        result = text(settings_.hardwareVersion);
-        break;
+        return text(settings_.hardwareVersion);
     case 0x100A:
-        result = text(RevisionText(node->RunningRevision()));
-        break;
+        return text(RevisionText(node.RunningRevision()));
     case 0x100C:
-        result = value(errorControl_.GuardTime(), 2);
-        break;
+        return value(errorControl_.GuardTime(), 2);
     case 0x100D:
-        result = value(errorControl_.LifeTimeFactor(), 1);
-        break;
+        return value(errorControl_.LifeTimeFactor(), 1);
     case 0x1017:
-        result = value(errorControl_.HeartbeatTime(), 2);
-        break;
+        return value(errorControl_.HeartbeatTime(), 2);
+    default:
+        return refused(SdoAbort::NoObject);
+    }
+}
+
+SdoReadResult CanopenNode::readFirmwareEntry(FlashNode& node, std::uint16_t index) {
+    switch (index) {
     case 0x3604:
-        result = value(selected_, 1);
-        break;
+        return value(selected_, 1);
     case 0x3605:
     case 0x3606:
     case 0x3607:
     case 0x3608:
-    case 0x3609: {
-        if (auto read = node->Description(selected_, header); !read)
-            return refused(abortFor(read.error));
-        static constexpr std::size_t offsets[] = {0, 16, 48, 60};
-        static constexpr std::size_t widths[] = {16, 32, 12, 12};
-        if (index == 0x3609) {
-            std::uint32_t revision = 0;
-            std::memcpy(&revision, header + RevisionOffset, 4);
-            result = value(revision, 4);
-        } else {
-            const std::size_t field = index - 0x3605u;
-            result = text(headerText(header, offsets[field], widths[field]));
-        }
-        break;
-    }
+    case 0x3609:
+        return readDescription(node, index);
     case 0x360A: {
         std::uint32_t checksum = 0;
-        if (auto read = node->StoredChecksum(selected_, &checksum); !read)
+        if (auto read = node.StoredChecksum(selected_, &checksum); !read)
             return refused(abortFor(read.error));
-        result = value(checksum, 4);
-        break;
+        return value(checksum, 4);
     }
     case 0x360B:
-        result = value(node->BootSector(), 1);
-        break;
+        return value(node.BootSector(), 1);
     case 0x360D:
-        result = value(node->SectorCount(), 1);
-        break;
+        return value(node.SectorCount(), 1);
     case 0x360E: {
         std::uint32_t size = 0;
-        if (auto read = node->SectorSize(selected_, &size); !read)
+        if (auto read = node.SectorSize(selected_, &size); !read)
             return refused(abortFor(read.error));
-        result = value(size, 4);
-        break;
+        return value(size, 4);
     }
     case 0x3610: {
         bool ok = false;
-        if (auto read = node->ChecksumMatches(selected_, &ok); !read)
+        if (auto read = node.ChecksumMatches(selected_, &ok); !read)
             return refused(abortFor(read.error));
-        result = value(ok ? 1 : 0, 1);
-        break;
+        return value(ok ? 1 : 0, 1);
     }
     case 0x3611:
-        result = value(node->Settings().checksum.width, 1);
-        break;
+        return value(node.Settings().checksum.width, 1);
     default:
         return refused(SdoAbort::NoObject);
     }
-    return subIndex == 0 ? result : refused(SdoAbort::NoSubIndex);
+}
+
+SdoReadResult CanopenNode::readDescription(FlashNode& node, std::uint16_t index) {
+    std::uint8_t header[FirmwareHeaderSize];
+    if (auto read = node.Description(selected_, header); !read)
+        return refused(abortFor(read.error));
+    if (index == 0x3609) {
+        std::uint32_t revision = 0;
+        std::memcpy(&revision, header + RevisionOffset, 4);
+        return value(revision, 4);
+    }
+    static constexpr std::size_t offsets[] = {0, 16, 48, 60};
+    static constexpr std::size_t widths[] = {16, 32, 12, 12};
+    const std::size_t field = index - 0x3605u;
+    return text(headerText(header, offsets[field], widths[field]));
 }
 
 std::uint32_t CanopenNode::CheckWrite(std::uint16_t index, std::uint8_t subIndex,

@@ -74,6 +74,13 @@ private:
     bus::canopen::Output withDeadline(bus::canopen::Output output) const;
     bus::canopen::Output onNmt(const bus::canopen::NmtMessage& message, TimePoint now);
     std::uint32_t command(const std::vector<std::uint8_t>& record);
+    // The entries Read serves: the identity object 0x1018, the other entries of the
+    // communication profile (0x1000 to 0x1017), the firmware loader's (0x3604 to 0x3611), and
+    // of those the selected sector's firmware header (0x3605 to 0x3609).
+    bus::canopen::SdoReadResult readIdentity(FlashNode& node, std::uint8_t subIndex);
+    bus::canopen::SdoReadResult readProfileEntry(FlashNode& node, std::uint16_t index);
+    bus::canopen::SdoReadResult readFirmwareEntry(FlashNode& node, std::uint16_t index);
+    bus::canopen::SdoReadResult readDescription(FlashNode& node, std::uint16_t index);
 
     CanopenNodeSettings settings_;
     FlashSource flashSource_;

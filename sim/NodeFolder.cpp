@@ -98,6 +98,97 @@ void invert(const std::uint8_t* from, std::uint8_t* to, std::size_t length) {
         to[i] = static_cast<std::uint8_t>(~from[i]);
 }
 
+// The values of a node.state, taken key by key; what is wrong with one goes to *why.
+class StateValues {
+public:
+    StateValues(std::map<std::string, std::string> values, std::string* why)
+        : values_(std::move(values)), why_(why) {}
+
+    bool Has(const std::string& key) const { return values_.count(key) != 0; }
+
+    // The key's text; "" when there is none.
+    std::string Text(const std::string& key) {
+        known_.insert(key);
+        auto it = values_.find(key);
+        return it == values_.end() ? "" : it->second;
+    }
+
+    bool Number(const std::string& key, std::uint64_t max, std::uint64_t* value) {
+        known_.insert(key);
+        auto it = values_.find(key);
+        if (it == values_.end()) {
+            *why_ = "node.state has no " + key;
+            return false;
+        }
+        if (!ParseWholeNumber(it->second, 0, max, value)) {
+            *why_ = "node.state has a bad value: " + key + "=" + it->second;
+            return false;
+        }
+        return true;
+    }
+
+    // Whether every key was taken.
+    bool AllKnown() const {
+        for (const auto& [key, value] : values_)
+            if (!known_.count(key)) {
+                *why_ = "node.state has an unknown key " + key;
+                return false;
+            }
+        return true;
+    }
+
+private:
+    std::map<std::string, std::string> values_;
+    std::set<std::string> known_;
+    std::string* why_;
+};
+
+// The layout the state is written in (1 when it names none), and, in the current layout, the
+// geometry it names, which must be the node's.
+bool readLayout(StateValues& values, const std::vector<std::uint32_t>& geometry,
+                std::uint64_t* layout, std::string* why) {
+    *layout = 1;
+    if (values.Has("format") && !values.Number("format", 0xFFFF, layout))
+        return false;
+    if (*layout != 1 && *layout != Layout) {
+        *why = "node.state is of an unknown format " + std::to_string(*layout);
+        return false;
+    }
+    if (*layout == Layout) {
+        const std::string stored = values.Text("geometry");
+        if (stored != geometryText(geometry)) {
+            *why =
+                "its geometry (" + stored + ") is not the node's (" + geometryText(geometry) + ")";
+            return false;
+        }
+    }
+    return true;
+}
+
+// The mode, sectors, checksums and serial number of a node of count sectors.
+bool readNodeState(StateValues& values, std::size_t count, NodeState* state) {
+    std::uint64_t mode = 0, running = 0, boot = 0;
+    if (!values.Number("mode", 1, &mode) || !values.Number("running", count - 1, &running) ||
+        !values.Number("boot", count - 1, &boot))
+        return false;
+    state->mode = mode == 0 ? NodeMode::Download : NodeMode::Application;
+    state->runningSector = static_cast<std::uint8_t>(running);
+    state->bootSector = static_cast<std::uint8_t>(boot);
+    for (std::size_t s = 0; s < count; ++s) {
+        std::uint64_t checksum = 0;
+        if (!values.Number("checksum" + std::to_string(s), 0xFFFFFFFFu, &checksum))
+            return false;
+        state->checksums.push_back(static_cast<std::uint32_t>(checksum));
+    }
+    if (values.Has("serial_number")) {
+        std::uint64_t serial = 0;
+        if (!values.Number("serial_number", 0xFFFFFFFFu, &serial))
+            return false;
+        state->serialNumber = static_cast<std::uint32_t>(serial);
+    }
+    return true;
+}
+
 } // namespace
 
 std::unique_ptr<NodeFolder> NodeFolder::Take(const std::string& path, std::string* error) {
@@ -149,106 +240,25 @@ NodeFolder::Found NodeFolder::Load(const std::vector<std::uint32_t>& geometry, N
     sectorFds_.assign(geometry.size(), -1);
 
     std::vector<std::uint8_t> bytes;
-    if (!ReadWholeFile(stateFile(path_), &bytes)) {
-        if (errno != ENOENT) {
-            *why = "node.state cannot be read: " + std::string(std::strerror(errno));
-            return Found::Damaged;
-        }
-        // Sector files without a state: never overwrite what may be someone's images.
-        for (std::size_t s = 0; s < 256; ++s)
-            if (exists(sectorPath(static_cast<std::uint8_t>(s))) ||
-                exists(firstLayoutSectorFile(path_, s))) {
-                *why = "node.state is missing";
-                return Found::Damaged;
-            }
-        return Found::Nothing;
-    }
+    if (!ReadWholeFile(stateFile(path_), &bytes))
+        return withoutState(why);
     if (bytes.empty()) {
         *why = "node.state is empty";
         return Found::Damaged;
     }
-
-    std::map<std::string, std::string> values;
-    if (!parseLines(std::string(bytes.begin(), bytes.end()), &values, why))
+    std::map<std::string, std::string> lines;
+    if (!parseLines(std::string(bytes.begin(), bytes.end()), &lines, why))
         return Found::Damaged;
-    std::set<std::string> known;
-    auto number = [&](const std::string& key, std::uint64_t max, std::uint64_t* value) {
-        known.insert(key);
-        auto it = values.find(key);
-        if (it == values.end()) {
-            *why = "node.state has no " + key;
-            return false;
-        }
-        if (!ParseWholeNumber(it->second, 0, max, value)) {
-            *why = "node.state has a bad value: " + key + "=" + it->second;
-            return false;
-        }
-        return true;
-    };
-
-    const std::size_t count = geometry.size();
+    StateValues values(std::move(lines), why);
     std::uint64_t layout = 1;
-    if (values.count("format") && !number("format", 0xFFFF, &layout))
-        return Found::Damaged;
-    if (layout != 1 && layout != Layout) {
-        *why = "node.state is of an unknown format " + std::to_string(layout);
-        return Found::Damaged;
-    }
-    if (layout == Layout) {
-        known.insert("geometry");
-        auto it = values.find("geometry");
-        const std::string stored = it == values.end() ? "" : it->second;
-        if (stored != geometryText(geometry)) {
-            *why =
-                "its geometry (" + stored + ") is not the node's (" + geometryText(geometry) + ")";
-            return Found::Damaged;
-        }
-    }
-
     NodeState loaded;
-    std::uint64_t mode = 0, running = 0, boot = 0;
-    if (!number("mode", 1, &mode) || !number("running", count - 1, &running) ||
-        !number("boot", count - 1, &boot))
+    if (!readLayout(values, geometry, &layout, why) ||
+        !readNodeState(values, geometry.size(), &loaded) || !values.AllKnown())
         return Found::Damaged;
-    loaded.mode = mode == 0 ? NodeMode::Download : NodeMode::Application;
-    loaded.runningSector = static_cast<std::uint8_t>(running);
-    loaded.bootSector = static_cast<std::uint8_t>(boot);
-    for (std::size_t s = 0; s < count; ++s) {
-        std::uint64_t checksum = 0;
-        if (!number("checksum" + std::to_string(s), 0xFFFFFFFFu, &checksum))
-            return Found::Damaged;
-        loaded.checksums.push_back(static_cast<std::uint32_t>(checksum));
-    }
-    if (values.count("serial_number")) {
-        std::uint64_t serial = 0;
-        if (!number("serial_number", 0xFFFFFFFFu, &serial))
-            return Found::Damaged;
-        loaded.serialNumber = static_cast<std::uint32_t>(serial);
-    }
-    for (const auto& [key, value] : values)
-        if (!known.count(key)) {
-            *why = "node.state has an unknown key " + key;
-            return Found::Damaged;
-        }
 
-    std::vector<std::vector<std::uint8_t>> flash(count);
-    for (std::size_t s = 0; s < count; ++s) {
-        const std::string file = layout == Layout ? sectorPath(static_cast<std::uint8_t>(s))
-                                                  : firstLayoutSectorFile(path_, s);
-        const std::string name = file.substr(file.rfind('/') + 1);
-        if (!ReadWholeFile(file, &flash[s])) {
-            *why = name + (errno == ENOENT ? " is missing" : " cannot be read");
-            return Found::Damaged;
-        }
-        if (flash[s].size() != geometry[s]) {
-            *why = name + " holds " + std::to_string(flash[s].size()) + " bytes, not " +
-                   std::to_string(geometry[s]);
-            return Found::Damaged;
-        }
-        if (layout == Layout)
-            invert(flash[s].data(), flash[s].data(), flash[s].size());
-    }
-
+    std::vector<std::vector<std::uint8_t>> flash;
+    if (!readSectorFiles(layout == Layout, &flash, why))
+        return Found::Damaged;
     if (layout != Layout && !migrateFromFirstLayout(loaded, flash)) {
         *why = "its files could not be brought to the current layout";
         return Found::Unwritable;
@@ -256,6 +266,44 @@ NodeFolder::Found NodeFolder::Load(const std::vector<std::uint32_t>& geometry, N
     *state = std::move(loaded);
     *sectors = std::move(flash);
     return Found::State;
+}
+
+NodeFolder::Found NodeFolder::withoutState(std::string* why) const {
+    if (errno != ENOENT) {
+        *why = "node.state cannot be read: " + std::string(std::strerror(errno));
+        return Found::Damaged;
+    }
+    // Sector files without a state: never overwrite what may be someone's images.
+    for (std::size_t s = 0; s < 256; ++s)
+        if (exists(sectorPath(static_cast<std::uint8_t>(s))) ||
+            exists(firstLayoutSectorFile(path_, s))) {
+            *why = "node.state is missing";
+            return Found::Damaged;
+        }
+    return Found::Nothing;
+}
+
+bool NodeFolder::readSectorFiles(bool currentLayout, std::vector<std::vector<std::uint8_t>>* flash,
+                                 std::string* why) const {
+    flash->assign(geometry_.size(), {});
+    for (std::size_t s = 0; s < geometry_.size(); ++s) {
+        const std::string file = currentLayout ? sectorPath(static_cast<std::uint8_t>(s))
+                                               : firstLayoutSectorFile(path_, s);
+        const std::string name = file.substr(file.rfind('/') + 1);
+        std::vector<std::uint8_t>& sector = (*flash)[s];
+        if (!ReadWholeFile(file, &sector)) {
+            *why = name + (errno == ENOENT ? " is missing" : " cannot be read");
+            return false;
+        }
+        if (sector.size() != geometry_[s]) {
+            *why = name + " holds " + std::to_string(sector.size()) + " bytes, not " +
+                   std::to_string(geometry_[s]);
+            return false;
+        }
+        if (currentLayout)
+            invert(sector.data(), sector.data(), sector.size());
+    }
+    return true;
 }
 
 bool NodeFolder::migrateFromFirstLayout(const NodeState& state,

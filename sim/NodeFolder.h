@@ -75,6 +75,12 @@ private:
     void closeSectorFiles();
     std::string sectorPath(std::uint8_t sector) const;
     std::string stateText(const NodeState& state) const;
+    // What Load finds when node.state could not be read (errno says why).
+    Found withoutState(std::string* why) const;
+    // Every sector's file, in the current layout (inverted) or the first, each of its
+    // sector's size.
+    bool readSectorFiles(bool currentLayout, std::vector<std::vector<std::uint8_t>>* flash,
+                         std::string* why) const;
     bool migrateFromFirstLayout(const NodeState& state,
                                 const std::vector<std::vector<std::uint8_t>>& sectors);
 
