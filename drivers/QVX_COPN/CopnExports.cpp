@@ -3,20 +3,19 @@
 
 #include "CopnExports.h"
 
+#include "CopnDriver.h"
 #include "CopnErrors.h"
-#include "CopnInterface.h"
-#include "InterfaceRegistry.h"
+#include "LittleEndian.h"
 #include "ProgramLastError.h"
 
-#include <bit>
 #include <cstring>
-#include <type_traits>
 #include <vector>
 
 using bus::canopen::NmtCommand;
 using bus::canopen::SdoStatus;
-using copn::Interface;
-using copn::InterfaceRegistry;
+using copn::Library;
+using drivercore::FromLittleEndian;
+using drivercore::ToLittleEndian;
 using std::int32_t;
 using std::uint16_t;
 using std::uint32_t;
@@ -24,22 +23,9 @@ using std::uint8_t;
 
 namespace {
 
-// Runs f with the interface of an open handle; the export's result.
-template <typename F> int32_t on(uint32_t h, F&& f) {
-    const std::shared_ptr<Interface> interface = InterfaceRegistry::Instance().Find(h);
-    return interface && f(*interface) ? 1 : 0;
-}
-
 template <typename F> int32_t onMaster(uint32_t h, F&& f) {
-    return on(h, [&](Interface& interface) { return f(interface.GetMaster()); });
+    return Library().OnMaster<copn::Master>(h, std::forward<F>(f));
 }
-
-// The unsigned type of a value's width, for its bytes on the bus (little-endian).
-template <typename T>
-using Bits = std::conditional_t<
-    sizeof(T) == 1, uint8_t,
-    std::conditional_t<sizeof(T) == 2, uint16_t,
-                       std::conditional_t<sizeof(T) == 4, uint32_t, std::uint64_t>>>;
 
 // Whether the transfer succeeded; when it failed, the calling thread's last-error value
 // holds its SDO abort code (the server's, or the one this master sent: 0x05040000 for a
@@ -61,12 +47,8 @@ bool fitsEntry(const bus::canopen::SdoResult& result, std::size_t n) {
 
 template <typename T>
 int32_t download(uint32_t h, uint8_t node, uint16_t index, uint8_t sub, T value) {
-    const auto bits = std::bit_cast<Bits<T>>(value);
-    std::vector<uint8_t> bytes(sizeof(T));
-    for (std::size_t i = 0; i < sizeof(T); ++i)
-        bytes[i] = static_cast<uint8_t>(bits >> (8 * i));
     return onMaster(h, [&](copn::Master& master) {
-        return succeeded(master.Download(node, index, sub, std::move(bytes)));
+        return succeeded(master.Download(node, index, sub, ToLittleEndian(value)));
     });
 }
 
@@ -82,10 +64,7 @@ int32_t upload(uint32_t h, uint8_t node, uint16_t index, uint8_t sub, T* value) 
             SetProgramLastError(bus::canopen::SdoAbort::LengthMismatch);
             return false;
         }
-        Bits<T> bits = 0;
-        for (std::size_t i = 0; i < sizeof(T); ++i)
-            bits = static_cast<Bits<T>>(bits | static_cast<Bits<T>>(result.data[i]) << (8 * i));
-        *value = std::bit_cast<T>(bits);
+        *value = FromLittleEndian<T>(result.data);
         return true;
     });
 }
@@ -99,26 +78,15 @@ int32_t nmt(uint32_t h, NmtCommand command, uint8_t node) {
 // --- The interface ------------------------------------------------------------------------
 
 COPN_EXPORT int32_t OpenInterface(uint32_t* h, void* config) {
-    if (!h || !config)
-        return 0;
-    InterfaceRecord record;
-    std::memcpy(&record, config, sizeof record);
-    // The simulated nodes serve one master at a time: a new one takes them over.
-    if (record.interfaceType == copn::SimulatedNetwork)
-        InterfaceRegistry::Instance().CloseType(copn::SimulatedNetwork);
-    const uint32_t handle = copn::RegisterOpened(copn::OpenInterfaceFor(record));
-    if (handle == 0)
-        return 0;
-    *h = handle;
-    return 1;
+    return Library().OpenInterface(h, config);
 }
 
 COPN_EXPORT int32_t OpenCard(uint32_t h) {
-    return on(h, [](Interface&) { return true; });
+    return Library().OpenCard(h);
 }
 
 COPN_EXPORT int32_t CloseCard(uint32_t h) {
-    return InterfaceRegistry::Instance().Close(h) ? 1 : 0;
+    return Library().CloseCard(h);
 }
 
 COPN_EXPORT int32_t CloseInterface(uint32_t h) {
@@ -126,9 +94,7 @@ COPN_EXPORT int32_t CloseInterface(uint32_t h) {
 }
 
 COPN_EXPORT int32_t Hardware_Version(uint32_t h, uint32_t* major, uint32_t* minor) {
-    if (!major || !minor)
-        return 0;
-    return on(h, [&](Interface&) { return *major = 1, *minor = 0, true; });
+    return Library().HardwareVersion(h, major, minor);
 }
 
 COPN_EXPORT int32_t Firmware_Version(uint32_t h, uint32_t* major, uint32_t* minor) {
@@ -136,16 +102,11 @@ COPN_EXPORT int32_t Firmware_Version(uint32_t h, uint32_t* major, uint32_t* mino
 }
 
 COPN_EXPORT int32_t SetBaud(uint32_t h, uint32_t bitRate) {
-    return on(h, [&](Interface& interface) { return interface.SetBitRate(bitRate); });
+    return Library().SetBaud(h, bitRate);
 }
 
 COPN_EXPORT int32_t GetBaud(uint32_t h, uint32_t* bitRate) {
-    if (!bitRate)
-        return 0;
-    return on(h, [&](Interface& interface) {
-        const auto rate = interface.BitRate();
-        return rate && (*bitRate = *rate, true);
-    });
+    return Library().GetBaud(h, bitRate);
 }
 
 COPN_EXPORT int32_t SetNodeID(uint32_t h, uint8_t nodeId) {
@@ -162,18 +123,11 @@ COPN_EXPORT int32_t GetNodeID(uint32_t h, uint8_t* nodeId) {
 }
 
 COPN_EXPORT int32_t SetOnline(uint32_t h, uint32_t online) {
-    return onMaster(h, [&](copn::Master& master) {
-        if (master.SetOnline(online != 0))
-            return true;
-        SetProgramLastError(copn::ErrorWrongMode);
-        return false;
-    });
+    return Library().SetOnline(h, online);
 }
 
 COPN_EXPORT int32_t GetOnline(uint32_t h, uint32_t* online) {
-    if (!online)
-        return 0;
-    return onMaster(h, [&](copn::Master& master) { return *online = master.Online(), true; });
+    return Library().GetOnline(h, online);
 }
 
 // --- Nodes --------------------------------------------------------------------------------

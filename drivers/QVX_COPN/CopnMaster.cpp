@@ -5,7 +5,6 @@
 namespace copn {
 
 using bus::CanFrame;
-using bus::PortState;
 using bus::canopen::NmtCommand;
 using bus::canopen::NmtState;
 using bus::canopen::SdoResult;
@@ -23,8 +22,8 @@ SdoResult refused() {
 } // namespace
 
 Master::Master(std::shared_ptr<bus::CanPort> port, MasterClock clock)
-    : clock_(std::move(clock)), port_(std::move(port)),
-      supervisor_([this](const CanFrame& frame) { return send(frame); },
+    : CanMaster(std::move(port)), clock_(std::move(clock)),
+      supervisor_([this](const CanFrame& frame) { return Send(frame); },
                   [this](std::uint8_t node, std::uint16_t index, std::uint8_t sub,
                          std::size_t capacity) { return Upload(node, index, sub, capacity); },
                   [this](std::uint8_t node, std::uint16_t index, std::uint8_t sub,
@@ -35,16 +34,13 @@ Master::Master(std::shared_ptr<bus::CanPort> port, MasterClock clock)
     channels_.resize(128);
     for (int node = 1; node < 128; ++node)
         channels_[node] = std::make_unique<SdoChannel>(
-            static_cast<std::uint8_t>(node), [this](const CanFrame& frame) { return send(frame); },
+            static_cast<std::uint8_t>(node), [this](const CanFrame& frame) { return Send(frame); },
             clock_,
             [this] {
                 const std::shared_ptr<bus::CanPort> port = Port();
                 return port && port->Immediate();
             });
-    if (port_) {
-        port_->SetSendPatience(SdoTimeout());
-        port_->SetReceiveHandler(handler());
-    }
+    Listen();
 }
 
 Master::~Master() {
@@ -52,47 +48,18 @@ Master::~Master() {
 }
 
 void Master::Shutdown() {
-    shutDown_.store(true);
+    StopSending();
     online_.store(false);
     // The transfers first: the supervisor's own may be waiting for an answer.
     for (auto& channel : channels_)
         if (channel)
             channel->Shutdown();
     supervisor_.Stop();
-    if (std::shared_ptr<bus::CanPort> port = Port())
-        port->SetReceiveHandler(nullptr);
-}
-
-std::shared_ptr<bus::CanPort> Master::Port() const {
-    std::lock_guard lock(portMutex_);
-    return port_;
-}
-
-std::shared_ptr<bus::CanPort> Master::ReplacePort(std::shared_ptr<bus::CanPort> port) {
-    if (port)
-        port->SetSendPatience(SdoTimeout());
-    if (port && !shutDown_.load())
-        port->SetReceiveHandler(handler());
-    std::shared_ptr<bus::CanPort> old;
-    {
-        std::lock_guard lock(portMutex_);
-        old = std::exchange(port_, std::move(port));
-    }
-    if (old)
-        old->SetReceiveHandler(nullptr);
-    return old;
-}
-
-bool Master::CanSend() const {
-    const std::shared_ptr<bus::CanPort> port = Port();
-    if (!port)
-        return false;
-    const PortState state = port->State();
-    return state == PortState::Active || state == PortState::ErrorPassive;
+    StopListening();
 }
 
 bool Master::SetOnline(bool online) {
-    if (online && (shutDown_.load() || !CanSend()))
+    if (online && (Stopped() || !CanSend()))
         return false;
     online_.store(online);
     supervisor_.SetActive(online);
@@ -111,8 +78,7 @@ bool Master::SetSdoTimeout(std::chrono::milliseconds timeout) {
         return false;
     sdoTimeoutMs_.store(timeout.count());
     // A frame the device refuses while its queue drains waits as long as an answer would.
-    if (const std::shared_ptr<bus::CanPort> port = Port())
-        port->SetSendPatience(timeout);
+    SetSendPatience(timeout);
     return true;
 }
 
@@ -134,13 +100,13 @@ bool Master::SendNmt(NmtCommand command, std::uint8_t node) {
     // A node told to reset is gone from now until it announces its new life.
     if (command == NmtCommand::ResetNode || command == NmtCommand::ResetCommunication)
         supervisor_.Reset(node);
-    return send(bus::canopen::EncodeNmt(command, node));
+    return Send(bus::canopen::EncodeNmt(command, node));
 }
 
 bool Master::SendGuardRequest(std::uint8_t node) {
     if (!online_.load() || !ValidNodeId(node))
         return false;
-    return send(CanFrame::Remote(bus::canopen::ErrorControlCobId(node), 1));
+    return Send(CanFrame::Remote(bus::canopen::ErrorControlCobId(node), 1));
 }
 
 bool Master::StartGuarding(std::uint8_t node, std::uint8_t lifeTimeFactor,
@@ -216,26 +182,13 @@ std::optional<NodeSupervisor::Means> Master::SupervisedBy(std::uint8_t node) con
     return supervisor_.SupervisedBy(node);
 }
 
-bool Master::send(const CanFrame& frame) {
-    if (shutDown_.load())
-        return false;
-    const std::shared_ptr<bus::CanPort> port = Port();
-    return port && port->Send(frame);
-}
-
-void Master::receive(const CanFrame& frame) {
+void Master::OnFrame(const CanFrame& frame) {
     if (!online_.load())
         return;
     // The node's evidence first: once a transfer has its answer, the node counts as seen.
     supervisor_.OnFrame(frame);
     if (!frame.remote && frame.id > 0x580 && frame.id <= 0x5FF)
         channels_[frame.id - 0x580]->OnFrame(frame);
-}
-
-bus::CanPort::ReceiveHandler Master::handler() {
-    return [this](const CanFrame& frame) {
-        receive(frame);
-    };
 }
 
 } // namespace copn

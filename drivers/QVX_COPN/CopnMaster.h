@@ -1,7 +1,8 @@
 #pragma once
 
+#include "CanMaster.h"
 #include "CanPort.h"
-#include "MasterClock.h"
+#include "CopnClock.h"
 #include "NodeSupervisor.h"
 #include "SdoChannel.h"
 #include "canopen/Nmt.h"
@@ -25,7 +26,7 @@ namespace copn {
 // to different nodes at once; each blocks its calling thread until it ends. Every operation
 // may be called from any thread, concurrently with the others, but none from the port's
 // receive handler.
-class Master {
+class Master : public drivercore::CanMaster {
 public:
     // The SDO time-out until SetSdoTimeout: how long a transfer waits for each answer.
     static constexpr std::chrono::milliseconds DefaultSdoTimeout =
@@ -33,29 +34,21 @@ public:
 
     explicit Master(std::shared_ptr<bus::CanPort> port, MasterClock clock = SteadyMasterClock());
     // Shuts down.
-    ~Master();
-    Master(const Master&) = delete;
-    Master& operator=(const Master&) = delete;
+    ~Master() override;
 
     // Goes offline for good: ends the transfers that run, stops guarding and lets go of the
     // port's frames. The port itself stays open, and is the owner's to close.
-    void Shutdown();
-
-    std::shared_ptr<bus::CanPort> Port() const;
-    // Moves the master to another port (a device opened again with other settings); returns
-    // the one it leaves.
-    std::shared_ptr<bus::CanPort> ReplacePort(std::shared_ptr<bus::CanPort> port);
-    // Whether the port can put frames on the bus now (not closed, bus-off or listen-only).
-    bool CanSend() const;
+    void Shutdown() override;
 
     // Online: false, and the master stays offline, when the port cannot send. Offline: every
     // node counts as offline until it is seen again.
-    bool SetOnline(bool online);
-    bool Online() const { return online_.load(); }
+    bool SetOnline(bool online) override;
+    bool Online() const override { return online_.load(); }
 
     // The master's own node-ID, 1 to 127.
     bool SetOwnNodeId(std::uint8_t node);
     std::uint8_t OwnNodeId() const { return ownNodeId_.load(); }
+    std::uint32_t OwnAddress() const override { return OwnNodeId(); }
 
     // For the transfers that start from now on; at least 1 ms.
     bool SetSdoTimeout(std::chrono::milliseconds timeout);
@@ -103,18 +96,14 @@ public:
     // How the node is watched now; nothing for a node not added.
     std::optional<NodeSupervisor::Means> SupervisedBy(std::uint8_t node) const;
 
-private:
-    bool send(const bus::CanFrame& frame);
-    void receive(const bus::CanFrame& frame);
-    bus::CanPort::ReceiveHandler handler();
+protected:
+    void OnFrame(const bus::CanFrame& frame) override;
+    std::chrono::milliseconds SendPatience() const override { return SdoTimeout(); }
 
+private:
     const MasterClock clock_;
 
-    mutable std::mutex portMutex_;
-    std::shared_ptr<bus::CanPort> port_;
-
     std::atomic<bool> online_{false};
-    std::atomic<bool> shutDown_{false};
     std::atomic<std::uint8_t> ownNodeId_{0};
     std::atomic<std::int64_t> sdoTimeoutMs_{DefaultSdoTimeout.count()};
 

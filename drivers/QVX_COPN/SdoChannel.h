@@ -1,6 +1,6 @@
 #pragma once
 
-#include "MasterClock.h"
+#include "CopnClock.h"
 #include "canopen/SdoClient.h"
 
 #include <atomic>

@@ -4,23 +4,21 @@
 
 #include "DnetExports.h"
 
+#include "DnetDriver.h"
 #include "DnetErrors.h"
-#include "DnetInterface.h"
-#include "DnetRegistry.h"
-#include "ProgramLastError.h"
+#include "LittleEndian.h"
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cstring>
-#include <type_traits>
 #include <vector>
 
 using bus::devicenet::ExplicitResult;
 using bus::devicenet::ExplicitStatus;
-using dnet::Interface;
-using dnet::InterfaceRegistry;
+using dnet::Library;
 using dnet::Master;
+using drivercore::FromLittleEndian;
+using drivercore::ToLittleEndian;
 using std::int32_t;
 using std::uint16_t;
 using std::uint32_t;
@@ -28,14 +26,8 @@ using std::uint8_t;
 
 namespace {
 
-// Runs f with the interface of an open handle; the export's result.
-template <typename F> int32_t on(uint32_t h, F&& f) {
-    const std::shared_ptr<Interface> interface = InterfaceRegistry::Instance().Find(h);
-    return interface && f(*interface) ? 1 : 0;
-}
-
 template <typename F> int32_t onMaster(uint32_t h, F&& f) {
-    return on(h, [&](Interface& interface) { return f(interface.GetMaster()); });
+    return Library().OnMaster<Master>(h, std::forward<F>(f));
 }
 
 bool done(const ExplicitResult& result) {
@@ -54,13 +46,6 @@ bool deliver(const std::vector<uint8_t>& data, uint16_t* length, uint8_t* out) {
     return true;
 }
 
-// The unsigned type of a value's width, for its bytes on the bus (little-endian).
-template <typename T>
-using Bits = std::conditional_t<
-    sizeof(T) == 1, uint8_t,
-    std::conditional_t<sizeof(T) == 2, uint16_t,
-                       std::conditional_t<sizeof(T) == 4, uint32_t, std::uint64_t>>>;
-
 int32_t setAttribute(uint32_t h, uint8_t mac, uint16_t classId, uint16_t instance,
                      uint16_t attribute, std::vector<uint8_t> value) {
     if (attribute > 0xFF)
@@ -74,11 +59,7 @@ int32_t setAttribute(uint32_t h, uint8_t mac, uint16_t classId, uint16_t instanc
 template <typename T>
 int32_t setValue(uint32_t h, uint8_t mac, uint16_t classId, uint16_t instance, uint16_t attribute,
                  T value) {
-    const auto bits = std::bit_cast<Bits<T>>(value);
-    std::vector<uint8_t> bytes(sizeof(T));
-    for (std::size_t i = 0; i < sizeof(T); ++i)
-        bytes[i] = static_cast<uint8_t>(bits >> (8 * i));
-    return setAttribute(h, mac, classId, instance, attribute, std::move(bytes));
+    return setAttribute(h, mac, classId, instance, attribute, ToLittleEndian(value));
 }
 
 template <typename T>
@@ -91,10 +72,7 @@ int32_t getValue(uint32_t h, uint8_t mac, uint16_t classId, uint16_t instance, u
             master.GetAttribute(mac, classId, instance, static_cast<uint8_t>(attribute));
         if (!done(result) || result.data.size() != sizeof(T))
             return false;
-        Bits<T> bits = 0;
-        for (std::size_t i = 0; i < sizeof(T); ++i)
-            bits = static_cast<Bits<T>>(bits | static_cast<Bits<T>>(result.data[i]) << (8 * i));
-        *value = std::bit_cast<T>(bits);
+        *value = FromLittleEndian<T>(result.data);
         return true;
     });
 }
@@ -116,26 +94,15 @@ int32_t release(uint32_t h, uint8_t mac, uint8_t flags) {
 // --- The interface ------------------------------------------------------------------------
 
 DNET_EXPORT int32_t OpenInterface(uint32_t* h, void* config) {
-    if (!h || !config)
-        return 0;
-    InterfaceRecord record;
-    std::memcpy(&record, config, sizeof record);
-    // The simulated nodes serve one master at a time: a new one takes them over.
-    if (record.interfaceType == dnet::SimulatedNetwork)
-        InterfaceRegistry::Instance().CloseType(dnet::SimulatedNetwork);
-    const uint32_t handle = dnet::RegisterOpened(dnet::OpenInterfaceFor(record));
-    if (handle == 0)
-        return 0;
-    *h = handle;
-    return 1;
+    return Library().OpenInterface(h, config);
 }
 
 DNET_EXPORT int32_t OpenCard(uint32_t h) {
-    return on(h, [](Interface&) { return true; });
+    return Library().OpenCard(h);
 }
 
 DNET_EXPORT int32_t CloseCard(uint32_t h) {
-    return InterfaceRegistry::Instance().Close(h) ? 1 : 0;
+    return Library().CloseCard(h);
 }
 
 DNET_EXPORT int32_t CloseInterface(uint32_t h) {
@@ -143,9 +110,7 @@ DNET_EXPORT int32_t CloseInterface(uint32_t h) {
 }
 
 DNET_EXPORT int32_t Hardware_Version(uint32_t h, uint32_t* major, uint32_t* minor) {
-    if (!major || !minor)
-        return 0;
-    return on(h, [&](Interface&) { return *major = 1, *minor = 0, true; });
+    return Library().HardwareVersion(h, major, minor);
 }
 
 DNET_EXPORT int32_t Firmware_Version(uint32_t h, uint32_t* major, uint32_t* minor) {
@@ -153,16 +118,11 @@ DNET_EXPORT int32_t Firmware_Version(uint32_t h, uint32_t* major, uint32_t* mino
 }
 
 DNET_EXPORT int32_t SetBaud(uint32_t h, uint32_t baud) {
-    return on(h, [&](Interface& interface) { return interface.SetBitRate(baud); });
+    return Library().SetBaud(h, baud);
 }
 
 DNET_EXPORT int32_t GetBaud(uint32_t h, uint32_t* baud) {
-    if (!baud)
-        return 0;
-    return on(h, [&](Interface& interface) {
-        const auto rate = interface.BitRate();
-        return rate && (*baud = *rate, true);
-    });
+    return Library().GetBaud(h, baud);
 }
 
 DNET_EXPORT int32_t SetMacID(uint32_t h, uint8_t mac) {
@@ -176,19 +136,11 @@ DNET_EXPORT int32_t GetMacID(uint32_t h, uint8_t* mac) {
 }
 
 DNET_EXPORT int32_t SetOnline(uint32_t h, uint32_t on) {
-    return onMaster(h, [&](Master& master) {
-        if (master.SetOnline(on != 0))
-            return true;
-        SetProgramLastError(master.DuplicateFound() ? dnet::ErrorDuplicateMac
-                                                    : dnet::ErrorWrongMode);
-        return false;
-    });
+    return Library().SetOnline(h, on);
 }
 
 DNET_EXPORT int32_t GetOnline(uint32_t h, uint32_t* on) {
-    if (!on)
-        return 0;
-    return onMaster(h, [&](Master& master) { return *on = master.Online() ? 1 : 0, true; });
+    return Library().GetOnline(h, on);
 }
 
 // --- Explicit messaging -------------------------------------------------------------------

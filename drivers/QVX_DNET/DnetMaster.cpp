@@ -1,5 +1,7 @@
 #include "DnetMaster.h"
 
+#include "DnetErrors.h"
+
 #include <algorithm>
 #include <random>
 #include <utility>
@@ -7,7 +9,6 @@
 namespace dnet {
 
 using bus::CanFrame;
-using bus::PortState;
 using bus::devicenet::DuplicateMacCheck;
 using bus::devicenet::ExplicitClient;
 using bus::devicenet::ExplicitFailure;
@@ -16,12 +17,6 @@ using bus::devicenet::Group2Message;
 using bus::devicenet::MacCheckState;
 using bus::devicenet::Output;
 using bus::devicenet::ValidMac;
-
-MasterClock SteadyMasterClock() {
-    return [] {
-        return bus::devicenet::Clock::now();
-    };
-}
 
 namespace {
 
@@ -32,25 +27,6 @@ ExplicitResult refused() {
     return result;
 }
 
-// Sleeps on the condition variable, lock held, until woken or the clock reaches the deadline.
-// The time left is waited for in real time and looked at again after every wake-up, so a
-// notify after a test's clock has moved ends the wait at once.
-template <typename Ready>
-void waitUntil(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
-               const MasterClock& clock, TimePoint deadline, Ready ready) {
-    constexpr std::chrono::nanoseconds longest = std::chrono::hours(1);
-    while (!ready()) {
-        if (deadline == NoDeadline) {
-            cv.wait_for(lock, longest);
-            continue;
-        }
-        const TimePoint now = clock();
-        if (now >= deadline)
-            return;
-        cv.wait_for(lock, std::min<std::chrono::nanoseconds>(deadline - now, longest));
-    }
-}
-
 std::uint32_t randomSerial() {
     std::random_device random;
     return random();
@@ -59,15 +35,12 @@ std::uint32_t randomSerial() {
 } // namespace
 
 Master::Master(std::shared_ptr<bus::CanPort> port, MasterClock clock)
-    : clock_(std::move(clock)), port_(std::move(port)), serialNumber_(randomSerial()) {
+    : CanMaster(std::move(port)), clock_(std::move(clock)), serialNumber_(randomSerial()) {
     for (std::size_t node = 0; node < links_.size(); ++node)
         links_[node].client =
             std::make_unique<ExplicitClient>(0, static_cast<std::uint8_t>(node), Timeout);
     thread_ = std::thread([this] { loop(); });
-    if (port_) {
-        port_->SetSendPatience(Timeout);
-        port_->SetReceiveHandler(handler());
-    }
+    Listen();
 }
 
 Master::~Master() {
@@ -80,7 +53,7 @@ void Master::Shutdown() {
         if (online_.load() && !stopping_)
             leave(lock);
     }
-    shutDown_.store(true);
+    StopSending();
     {
         std::lock_guard lock(mutex_);
         goOffline();
@@ -91,36 +64,11 @@ void Master::Shutdown() {
     }
     if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id())
         thread_.join();
-    if (std::shared_ptr<bus::CanPort> port = Port())
-        port->SetReceiveHandler(nullptr);
+    StopListening();
 }
 
-std::shared_ptr<bus::CanPort> Master::Port() const {
-    std::lock_guard lock(portMutex_);
-    return port_;
-}
-
-std::shared_ptr<bus::CanPort> Master::ReplacePort(std::shared_ptr<bus::CanPort> port) {
-    if (port)
-        port->SetSendPatience(Timeout); // a refused frame waits as long as an answer would
-    if (port && !shutDown_.load())
-        port->SetReceiveHandler(handler());
-    std::shared_ptr<bus::CanPort> old;
-    {
-        std::lock_guard lock(portMutex_);
-        old = std::exchange(port_, std::move(port));
-    }
-    if (old)
-        old->SetReceiveHandler(nullptr);
-    return old;
-}
-
-bool Master::CanSend() const {
-    const std::shared_ptr<bus::CanPort> port = Port();
-    if (!port)
-        return false;
-    const PortState state = port->State();
-    return state == PortState::Active || state == PortState::ErrorPassive;
+std::uint32_t Master::WhyNotOnline() const {
+    return DuplicateFound() ? ErrorDuplicateMac : drivercore::ErrorWrongMode;
 }
 
 bool Master::SetOwnMac(std::uint8_t mac) {
@@ -169,7 +117,7 @@ bool Master::SetOnline(bool online) {
     const Output out = check_->Start(clock_());
     bool sent = true;
     for (const CanFrame& frame : out.frames)
-        sent = send(frame) && sent;
+        sent = Send(frame) && sent;
     wake();
     changed_.wait(lock,
                   [&] { return stopping_ || !sent || check_->State() != MacCheckState::Checking; });
@@ -342,7 +290,7 @@ ExplicitResult Master::run(std::uint8_t node, const Start& start) {
 
 void Master::apply(Link& link, const Output& output) {
     for (const CanFrame& frame : output.frames) {
-        if (!send(frame)) {
+        if (!Send(frame)) {
             // The bus does not take the request: the node will not answer it.
             link.client->Cancel();
             link.client->ForgetConnection();
@@ -434,14 +382,7 @@ void Master::wake() {
     wake_.notify_all();
 }
 
-bool Master::send(const CanFrame& frame) {
-    if (shutDown_.load())
-        return false;
-    const std::shared_ptr<bus::CanPort> port = Port();
-    return port && port->Send(frame);
-}
-
-void Master::receive(const CanFrame& frame) {
+void Master::OnFrame(const CanFrame& frame) {
     if (frame.remote)
         return;
     const auto address = bus::devicenet::ParseGroup2Id(frame.id);
@@ -454,7 +395,7 @@ void Master::receive(const CanFrame& frame) {
             return; // offline, and not going online; or another station's check
         const Output out = check_->OnFrame(frame, now);
         for (const CanFrame& answer : out.frames)
-            send(answer);
+            Send(answer);
         if (check_->State() == MacCheckState::Duplicate) {
             duplicate_.store(true);
             if (online_.load())
@@ -474,18 +415,12 @@ void Master::receive(const CanFrame& frame) {
     wake();
 }
 
-bus::CanPort::ReceiveHandler Master::handler() {
-    return [this](const CanFrame& frame) {
-        receive(frame);
-    };
-}
-
 TimePoint Master::round(TimePoint now) {
     TimePoint next = NoDeadline;
     if (checking_ && check_) {
         const Output out = check_->OnTime(now);
         for (const CanFrame& frame : out.frames)
-            send(frame);
+            Send(frame);
         if (check_->State() != MacCheckState::Checking)
             changed_.notify_all();
         else
@@ -537,7 +472,7 @@ void Master::loop() {
             pokesSeen_ = pokes;
             roundDone_.notify_all();
         }
-        waitUntil(wake_, lock, clock_, next, [this] { return stopping_ || woken_; });
+        drivercore::WaitUntil(wake_, lock, clock_, next, [this] { return stopping_ || woken_; });
     }
 }
 

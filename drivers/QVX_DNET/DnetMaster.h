@@ -1,6 +1,8 @@
 #pragma once
 
+#include "CanMaster.h"
 #include "CanPort.h"
+#include "MasterClock.h"
 #include "devicenet/DeviceNet.h"
 #include "devicenet/DuplicateMac.h"
 #include "devicenet/ExplicitClient.h"
@@ -16,6 +18,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 namespace dnet {
@@ -24,10 +27,10 @@ using bus::devicenet::ExplicitResult;
 using bus::devicenet::NoDeadline;
 using bus::devicenet::TimePoint;
 
-// Where the master takes the current time from: the steady clock, or a clock a test drives
-// (which then wakes the master with Master::Poke after moving it).
-using MasterClock = std::function<TimePoint()>;
-MasterClock SteadyMasterClock();
+using drivercore::MasterClock;
+using drivercore::SteadyMasterClock;
+static_assert(std::is_same_v<TimePoint, drivercore::TimePoint> &&
+              NoDeadline == drivercore::NoDeadline);
 
 // The connection flags of a scanlist entry that the master serves: the explicit connection.
 inline constexpr std::uint8_t ExplicitConnection = bus::devicenet::Allocation::Explicit;
@@ -49,7 +52,7 @@ inline constexpr std::uint8_t ExplicitConnection = bus::devicenet::Allocation::E
 // itself) and, when the connection has been idle for KeepAliveAfter, asks the node for its
 // vendor ID. A node counts as present while its connection is allocated and it answered last;
 // so a node that left or restarted is absent within KeepAliveAfter plus one time-out.
-class Master {
+class Master : public drivercore::CanMaster {
 public:
     // Each wait for a node: a response, an acknowledgement, the next fragment.
     static constexpr std::chrono::milliseconds Timeout =
@@ -62,24 +65,16 @@ public:
 
     explicit Master(std::shared_ptr<bus::CanPort> port, MasterClock clock = SteadyMasterClock());
     // Shuts down.
-    ~Master();
-    Master(const Master&) = delete;
-    Master& operator=(const Master&) = delete;
+    ~Master() override;
 
     // Goes offline for good: ends every transfer, stops the thread and lets go of the port's
     // frames. The port itself stays open, and is the owner's to close.
-    void Shutdown();
-
-    std::shared_ptr<bus::CanPort> Port() const;
-    // Moves the master to another port (a device opened again with other settings); returns
-    // the one it leaves.
-    std::shared_ptr<bus::CanPort> ReplacePort(std::shared_ptr<bus::CanPort> port);
-    // Whether the port can put frames on the bus now (not closed, bus-off or listen-only).
-    bool CanSend() const;
+    void Shutdown() override;
 
     // The master's own MAC ID, 0 to 63 (0 until set). Only while offline.
     bool SetOwnMac(std::uint8_t mac);
     std::uint8_t OwnMac() const { return ownMac_.load(); }
+    std::uint32_t OwnAddress() const override { return OwnMac(); }
 
     // Online: runs the duplicate MAC ID check (two requests a second apart, then a second of
     // silence) and blocks until it ends; false, and the master stays offline, when another
@@ -94,11 +89,13 @@ public:
     // one with another MAC ID, may allocate them at once rather than after the nodes'
     // inactivity watchdog. Shutdown does the same. A master that leaves because another
     // station claims its MAC ID sends nothing.
-    bool SetOnline(bool online);
-    bool Online() const { return online_.load(); }
+    bool SetOnline(bool online) override;
+    bool Online() const override { return online_.load(); }
     // Whether the last attempt to go online met another station with the MAC ID, or an
     // online master heard one.
     bool DuplicateFound() const { return duplicate_.load(); }
+    // ErrorDuplicateMac after meeting another station with the MAC ID, else ErrorWrongMode.
+    std::uint32_t WhyNotOnline() const override;
 
     // An explicit request to the node: any service (the data are what follows class and
     // instance), allocating its explicit connection first when needed. Failed at once, and
@@ -168,19 +165,14 @@ private:
     // Goes offline from online, releasing the connections held (SetOnline, Shutdown).
     void leave(std::unique_lock<std::mutex>& lock);
     void wake();
-    bool send(const bus::CanFrame& frame);
-    void receive(const bus::CanFrame& frame);
-    bus::CanPort::ReceiveHandler handler();
+    void OnFrame(const bus::CanFrame& frame) override;
+    std::chrono::milliseconds SendPatience() const override { return Timeout; }
     void loop();
     TimePoint round(TimePoint now);
 
     const MasterClock clock_;
 
-    mutable std::mutex portMutex_;
-    std::shared_ptr<bus::CanPort> port_;
-
     std::atomic<bool> online_{false};
-    std::atomic<bool> shutDown_{false};
     std::atomic<bool> duplicate_{false};
     std::atomic<std::uint8_t> ownMac_{0};
     const std::uint32_t serialNumber_;

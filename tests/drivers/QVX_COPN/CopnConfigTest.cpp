@@ -1,9 +1,9 @@
 // The driver's configuration: what ReadConfiguration and SaveConfiguration keep under the
 // key path, and the configuration window.
 
+#include "CanSettings.h"
+#include "CopnDriver.h"
 #include "CopnExports.h"
-#include "CopnInterface.h"
-#include "CopnSettings.h"
 #include "EventLoop.h"
 #include "InterfaceRecord.h"
 #include "ScopedEnvironment.h"
@@ -32,9 +32,9 @@ protected:
         return folder.path().toStdString() + "/Quorvane, LLC./Zandrel/QVX_COPN.ini";
     }
     // What ReadConfiguration gives, from records filled with garbage beforehand.
-    std::pair<InterfaceRecord, copn::NetworkSettings> Read(const char* key = Key) {
+    std::pair<InterfaceRecord, drivercore::NetworkSettings> Read(const char* key = Key) {
         InterfaceRecord record;
-        copn::NetworkSettings network;
+        drivercore::NetworkSettings network;
         std::memset(&record, 0x5A, sizeof record);
         std::memset(&network, 0x5A, sizeof network);
         EXPECT_EQ(ReadConfiguration(key, &record, &network), 1);
@@ -47,9 +47,9 @@ protected:
 
 TEST_F(CopnConfigTest, NothingStoredGivesTheSimulatedNetworkAt500kAndNode127) {
     const auto [record, network] = Read();
-    EXPECT_EQ(record.interfaceType, copn::SimulatedNetwork);
+    EXPECT_EQ(record.interfaceType, drivercore::SimulatedNetwork);
     EXPECT_EQ(record.AccessPoint(), "");
-    EXPECT_EQ(network.nodeId, 127u);
+    EXPECT_EQ(network.address, 127u);
     EXPECT_EQ(network.bitRate, 500000u);
     EXPECT_EQ(network.driverOwn[0], 0);
     EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(SettingsFile())));
@@ -57,23 +57,23 @@ TEST_F(CopnConfigTest, NothingStoredGivesTheSimulatedNetworkAt500kAndNode127) {
 
 TEST_F(CopnConfigTest, WhatIsSavedIsReadBack) {
     InterfaceRecord record{};
-    record.interfaceType = copn::SocketCan;
+    record.interfaceType = drivercore::SocketCan;
     record.SetAccessPoint("can1");
-    copn::NetworkSettings network{};
-    network.nodeId = 5;
+    drivercore::NetworkSettings network{};
+    network.address = 5;
     network.bitRate = 250000;
     ASSERT_EQ(SaveConfiguration(Key, &record, &network), 1);
     EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(SettingsFile())));
     const auto [read, readNetwork] = Read();
-    EXPECT_EQ(read.interfaceType, copn::SocketCan);
+    EXPECT_EQ(read.interfaceType, drivercore::SocketCan);
     EXPECT_EQ(read.AccessPoint(), "can1");
-    EXPECT_EQ(readNetwork.nodeId, 5u);
+    EXPECT_EQ(readNetwork.address, 5u);
     EXPECT_EQ(readNetwork.bitRate, 250000u);
 
     // A key path given once stands for the calls that name none.
     EXPECT_EQ(SetRegistryPath(nullptr), 0);
     ASSERT_EQ(SetRegistryPath(Key), 1);
-    EXPECT_EQ(Read(nullptr).second.nodeId, 5u);
+    EXPECT_EQ(Read(nullptr).second.address, 5u);
 }
 
 // Values out of their ranges, as someone may have edited them, give way to the defaults.
@@ -98,14 +98,14 @@ TEST_F(CopnConfigTest, StoredValuesOutOfRangeTakeTheirDefaults) {
         std::ofstream(SettingsFile()) << c.text;
         const auto [record, network] = Read();
         EXPECT_EQ(record.interfaceType, c.type);
-        EXPECT_EQ(network.nodeId, c.nodeId);
+        EXPECT_EQ(network.address, c.nodeId);
         EXPECT_EQ(network.bitRate, c.bitRate);
     }
 }
 
 TEST_F(CopnConfigTest, WithoutAPlaceOrRecordsNothingIsDone) {
     InterfaceRecord record{};
-    copn::NetworkSettings network{};
+    drivercore::NetworkSettings network{};
     EXPECT_EQ(ReadConfiguration(Key, nullptr, &network), 0);
     EXPECT_EQ(ReadConfiguration(Key, &record, nullptr), 0);
     EXPECT_EQ(ReadConfiguration("\\Software\\", &record, &network), 0); // names no folder
@@ -124,8 +124,8 @@ public:
         return CANopenConfigurationWindow(&record, &network);
     }
 
-    InterfaceRecord record = copn::DefaultRecord();
-    copn::NetworkSettings network = copn::DefaultNetworkSettings();
+    InterfaceRecord record = drivercore::DefaultRecord();
+    drivercore::NetworkSettings network = drivercore::DefaultNetworkSettings(copn::Traits());
 };
 
 TEST_F(CopnConfigWindowTest, WritesBothRecordsOnlyWhenAccepted) {
@@ -139,33 +139,33 @@ TEST_F(CopnConfigWindowTest, WritesBothRecordsOnlyWhenAccepted) {
         };
     };
     EXPECT_EQ(Configure(choose(1, "can7", 4, 12, true)), 1);
-    EXPECT_EQ(record.interfaceType, copn::SocketCan);
+    EXPECT_EQ(record.interfaceType, drivercore::SocketCan);
     EXPECT_EQ(record.AccessPoint(), "can7");
     EXPECT_EQ(network.bitRate, 250000u);
-    EXPECT_EQ(network.nodeId, 12u);
+    EXPECT_EQ(network.address, 12u);
 
     EXPECT_EQ(Configure(choose(2, "tcp://127.0.0.1:35468/can0", 0, 3, false)), 0); // cancelled
-    EXPECT_EQ(record.interfaceType, copn::SocketCan);
+    EXPECT_EQ(record.interfaceType, drivercore::SocketCan);
     EXPECT_EQ(record.AccessPoint(), "can7");
     EXPECT_EQ(network.bitRate, 250000u);
-    EXPECT_EQ(network.nodeId, 12u);
+    EXPECT_EQ(network.address, 12u);
 
     EXPECT_EQ(Configure(choose(2, "tcp://127.0.0.1:35468/can0", 0, 3, true)), 1);
-    EXPECT_EQ(record.interfaceType, copn::VirtualCan);
+    EXPECT_EQ(record.interfaceType, drivercore::VirtualCan);
     EXPECT_EQ(record.AccessPoint(), "tcp://127.0.0.1:35468/can0");
     EXPECT_EQ(network.bitRate, 10000u);
-    EXPECT_EQ(network.nodeId, 3u);
+    EXPECT_EQ(network.address, 3u);
 
     EXPECT_EQ(Configure(choose(0, "ignored", 7, 127, true)), 1);
-    EXPECT_EQ(record.interfaceType, copn::SimulatedNetwork);
+    EXPECT_EQ(record.interfaceType, drivercore::SimulatedNetwork);
     EXPECT_EQ(record.AccessPoint(), ""); // the simulated network needs no device
     EXPECT_EQ(network.bitRate, 1000000u);
 }
 
 TEST_F(CopnConfigWindowTest, ShowsTheRecordsAndWantsADeviceName) {
-    record.interfaceType = copn::VirtualCan;
+    record.interfaceType = drivercore::VirtualCan;
     record.SetAccessPoint("tcp://127.0.0.1:35468/can1");
-    network.nodeId = 9;
+    network.address = 9;
     network.bitRate = 125000;
     bool okWithoutDevice = true;
     EXPECT_EQ(

@@ -3,11 +3,10 @@
 // have gone, one that vanishes, one that refuses a bit rate.
 
 #include "BusPrinters.h"
+#include "CopnDriver.h"
 #include "CopnExports.h"
-#include "CopnInterface.h"
 #include "HangGuards.h"
 #include "InterfaceRecord.h"
-#include "InterfaceRegistry.h"
 #include "LastError.h"
 #include "QtCanPort.h"
 #include "TestCanDevice.h"
@@ -34,7 +33,7 @@ using cantest::TestDeviceSettings;
 class CopnOnATestDevice {
 public:
     explicit CopnOnATestDevice(TestDeviceSettings settings = {}) : bus(settings) {
-        record.interfaceType = copn::SocketCan;
+        record.interfaceType = drivercore::SocketCan;
         record.SetAccessPoint("testcan0");
     }
     ~CopnOnATestDevice() {
@@ -51,8 +50,8 @@ public:
         return h;
     }
     bus::QtCanPort* Port(std::uint32_t h) {
-        const auto interface = copn::InterfaceRegistry::Instance().Find(h);
-        return interface ? dynamic_cast<bus::QtCanPort*>(interface->GetMaster().Port().get())
+        const auto interface = copn::Library().Registry().Find(h);
+        return interface ? dynamic_cast<bus::QtCanPort*>(interface->Master().Port().get())
                          : nullptr;
     }
 

@@ -4,15 +4,15 @@
 #include "CopnExports.h"
 
 #include "BusPrinters.h"
+#include "CopnDriver.h"
 #include "CopnErrors.h"
-#include "CopnInterface.h"
 #include "CopnTestBus.h"
 #include "DynamicLibrary.h"
 #include "HangGuards.h"
 #include "InterfaceRecord.h"
-#include "InterfaceRegistry.h"
 #include "LastError.h"
 #include "ManualClock.h"
+#include "Qvx_copn_exports.h"
 #include "ScopedEnvironment.h"
 
 #include <QLoggingCategory>
@@ -34,14 +34,14 @@ using copntest::TestNode;
 class CopnExportsTest : public testing::Test {
 protected:
     void SetUp() override {
-        h = copn::RegisterOpened(
+        h = copn::Library().Register(
             copn::OpenOnPort(std::shared_ptr<bus::CanPort>(bus.Attach()), clock.Clock()));
         ASSERT_NE(h, 0u);
         ASSERT_EQ(SetOnline(h, 1), 1);
     }
     void TearDown() override { CloseCard(h); }
 
-    copn::Master& master() { return copn::InterfaceRegistry::Instance().Find(h)->GetMaster(); }
+    copn::Master& master() { return copn::Library().Registry().Find(h)->MasterAs<copn::Master>(); }
 
     bus::SimulatedBus bus;
     ManualClock clock;
@@ -410,20 +410,20 @@ TEST(CopnOpenTest, AnInterfaceThatCannotSendIsNotInTheCorrectMode) {
         (listenOnly ? port->SetListenOnly(true) : port->SetBusOff(true));
         SetLastError(0);
         testing::internal::CaptureStderr();
-        EXPECT_EQ(copn::RegisterOpened(copn::OpenOnPort(port)), 0u);
+        EXPECT_EQ(copn::Library().Register(copn::OpenOnPort(port)), 0u);
         const std::string said = testing::internal::GetCapturedStderr();
-        EXPECT_EQ(GetLastError(), copn::ErrorWrongMode);
+        EXPECT_EQ(GetLastError(), drivercore::ErrorWrongMode);
         EXPECT_NE(said.find(listenOnly ? "listen-only" : "bus-off"), std::string::npos) << said;
     }
 
     // One that turns bus-off after it opened cannot go online.
     std::shared_ptr<bus::SimulatedPort> port = bus.Attach();
-    const std::uint32_t h = copn::RegisterOpened(copn::OpenOnPort(port));
+    const std::uint32_t h = copn::Library().Register(copn::OpenOnPort(port));
     ASSERT_NE(h, 0u);
     port->SetBusOff(true);
     SetLastError(0);
     EXPECT_EQ(SetOnline(h, 1), 0);
-    EXPECT_EQ(GetLastError(), copn::ErrorWrongMode);
+    EXPECT_EQ(GetLastError(), drivercore::ErrorWrongMode);
     std::uint32_t online = 9;
     EXPECT_EQ(GetOnline(h, &online), 1);
     EXPECT_EQ(online, 0u);
@@ -441,9 +441,9 @@ TEST(CopnOpenTest, AnInterfaceThatDoesNotOpenIsRefusedWithItsReason) {
         const char* reasonHas;
     };
     const Case cases[] = {
-        {copn::SocketCan, "zandrelnone9", "zandrelnone9"}, // no such interface
-        {copn::SocketCan, "", "no SocketCAN interface is named"},
-        {copn::VirtualCan, "tcp://127.0.0.1:1/can7", "can7"}, // a channel the plugin lacks
+        {drivercore::SocketCan, "zandrelnone9", "zandrelnone9"}, // no such interface
+        {drivercore::SocketCan, "", "no SocketCAN interface is named"},
+        {drivercore::VirtualCan, "tcp://127.0.0.1:1/can7", "can7"}, // a channel the plugin lacks
         {7, "can0", "interface type 7 is unknown"},
     };
     QuietCanPlugins quiet;
@@ -458,83 +458,16 @@ TEST(CopnOpenTest, AnInterfaceThatDoesNotOpenIsRefusedWithItsReason) {
         EXPECT_EQ(OpenInterface(&h, &record), 0);
         const std::string said = testing::internal::GetCapturedStderr();
         EXPECT_EQ(h, 12345u);
-        EXPECT_EQ(GetLastError(), copn::ErrorCannotOpen);
+        EXPECT_EQ(GetLastError(), drivercore::ErrorCannotOpen);
         EXPECT_NE(said.find(c.reasonHas), std::string::npos) << said;
     }
     EXPECT_EQ(OpenInterface(nullptr, nullptr), 0);
 }
 
 TEST(CopnLibraryTest, TheLibraryExportsEveryNameTheProgramLooksUp) {
-    const char* names[] = {"UnloadDriver",
-                           "LoadDriver",
-                           "OpenCard",
-                           "CloseCard",
-                           "CloseInterface",
-                           "Hardware_Version",
-                           "Firmware_Version",
-                           "DLL_Version",
-                           "DLL_Name",
-                           "GetErrorString",
-                           "GetOnline",
-                           "GetBaud",
-                           "SetOnline",
-                           "SetBaud",
-                           "DisplayConfigurationWindow",
-                           "SetRegistryPath",
-                           "SetNodeID",
-                           "GetNodeID",
-                           "NodeOnline",
-                           "SDO_Download_UNSIGNED8",
-                           "SDO_Download_UNSIGNED16",
-                           "SDO_Download_UNSIGNED32",
-                           "SDO_Download",
-                           "SDO_Block_Download",
-                           "SDO_Upload_UNSIGNED8",
-                           "SDO_Upload_UNSIGNED16",
-                           "SDO_Upload_UNSIGNED32",
-                           "SDO_Upload_REAL32",
-                           "SDO_Upload",
-                           "SDO_Block_Upload",
-                           "NMT_StartRemoteNode",
-                           "NMT_StopRemoteNode",
-                           "NMT_EnterPreOperational",
-                           "NMT_ResetNode",
-                           "NMT_ResetCommunication",
-                           "NMT_NodeGuard",
-                           "CheckEmergency",
-                           "Sync",
-                           "TimeStamp",
-                           "PDO_Write",
-                           "PDO_Read",
-                           "SDO_Upload_INTEGER8",
-                           "SDO_Upload_INTEGER16",
-                           "SDO_Upload_INTEGER32",
-                           "SDO_Download_INTEGER8",
-                           "SDO_Download_INTEGER16",
-                           "SDO_Download_INTEGER32",
-                           "NMT_StartGuarding",
-                           "NMT_StopGuarding",
-                           "GetNodeBootUpDetected",
-                           "ClearNodeBootUpDetected",
-                           "GetNodeState",
-                           "GetNodeOnline",
-                           "SetSDOTimeout",
-                           "SetPDOTimeout",
-                           "AddNode",
-                           "RemoveNode",
-                           "AddPDO",
-                           "COP_PDO_Read_Data",
-                           "COP_PDO_Read_Data_wTime",
-                           "COP_PDO_Write_Data",
-                           "OpenInterface",
-                           "HardwareConfigurationWindow",
-                           "CANopenConfigurationWindow",
-                           "SaveConfiguration",
-                           "ReadConfiguration",
-                           "GetInterfaceName",
-                           "VersionInformationWindow",
-                           "PDO_Read_Receive_Count",
-                           "COP_PDO_Get_Event"};
+    // Every name the program looks up, from its own table.
+#define COPN_NAME(name, type) #name,
+    const char* names[] = {QVX_COPN_EXPORTS(COPN_NAME)};
     static_assert(std::size(names) == 70);
     HMODULE library = nullptr;
     {
@@ -555,7 +488,7 @@ TEST(CopnLibraryTest, TheLibraryExportsEveryNameTheProgramLooksUp) {
     testing::internal::CaptureStderr();
     EXPECT_EQ(open(&h, &record), 0);
     testing::internal::GetCapturedStderr();
-    EXPECT_EQ(GetLastError(), copn::ErrorCannotOpen);
+    EXPECT_EQ(GetLastError(), drivercore::ErrorCannotOpen);
     FreeLibrary(library);
 }
 
@@ -573,7 +506,7 @@ TEST(CopnLibraryTest, NamesAndTexts) {
     }
     std::strcpy(text, "kept");
     EXPECT_EQ(GetInterfaceName(3, text), 0);
-    EXPECT_EQ(GetInterfaceName(copn::ProvidedPort, text), 0);
+    EXPECT_EQ(GetInterfaceName(drivercore::ProvidedPort, text), 0);
     EXPECT_STREQ(text, "kept");
     EXPECT_EQ(GetInterfaceName(0, nullptr), 0);
 

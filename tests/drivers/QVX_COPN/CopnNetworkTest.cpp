@@ -1,11 +1,11 @@
 // The interfaces the configuration record names, opened through the exports: the embedded
 // simulated network, and a Qt virtual CAN bus with a node of the test's own on it.
 
+#include "CanSettings.h"
 #include "CanTrace.h"
+#include "CopnDriver.h"
 #include "CopnErrors.h"
 #include "CopnExports.h"
-#include "CopnInterface.h"
-#include "CopnSettings.h"
 #include "CopnTestBus.h"
 #include "InterfaceRecord.h"
 #include "LastError.h"
@@ -67,7 +67,7 @@ TEST(CopnSimulatedNetwork, TheDefaultNetworkAnswersAndIsTraced) {
     std::uint32_t h = 0;
     {
         ScopedEnvironment tracing(bus::CanTrace::EnvironmentVariable, trace.c_str());
-        const InterfaceRecord record = copn::DefaultRecord();
+        const InterfaceRecord record = drivercore::DefaultRecord();
         ASSERT_EQ(OpenInterface(&h, const_cast<InterfaceRecord*>(&record)), 1);
     }
     goOnline(h);
@@ -95,7 +95,7 @@ TEST(CopnSimulatedNetwork, TheDefaultNetworkAnswersAndIsTraced) {
 TEST(CopnSimulatedNetwork, OpeningAgainTakesTheNetworkOver) {
     QTemporaryDir data;
     ScopedEnvironment folder("XDG_DATA_HOME", data.path().toLocal8Bit().constData());
-    const InterfaceRecord record = copn::DefaultRecord();
+    const InterfaceRecord record = drivercore::DefaultRecord();
     std::uint32_t first = 0, second = 0;
     ASSERT_EQ(OpenInterface(&first, const_cast<InterfaceRecord*>(&record)), 1);
     ASSERT_EQ(OpenInterface(&second, const_cast<InterfaceRecord*>(&record)), 1);
@@ -114,14 +114,14 @@ TEST(CopnSimulatedNetwork, ANetworkThatCannotStartIsRefusedWithTheReason) {
     const QString blocker = data.filePath("a-file");
     { std::ofstream(blocker.toStdString()) << "not a folder\n"; }
     ScopedEnvironment folder("XDG_DATA_HOME", (blocker + "/below").toLocal8Bit().constData());
-    const InterfaceRecord record = copn::DefaultRecord();
+    const InterfaceRecord record = drivercore::DefaultRecord();
     std::uint32_t h = 77;
     SetLastError(0);
     testing::internal::CaptureStderr();
     EXPECT_EQ(OpenInterface(&h, const_cast<InterfaceRecord*>(&record)), 0);
     const std::string said = testing::internal::GetCapturedStderr();
     EXPECT_EQ(h, 77u);
-    EXPECT_EQ(GetLastError(), copn::ErrorCannotOpen);
+    EXPECT_EQ(GetLastError(), drivercore::ErrorCannotOpen);
     EXPECT_NE(said.find("simulated CANopen network"), std::string::npos) << said;
     EXPECT_NE(said.find(blocker.toStdString()), std::string::npos) << said;
 }
@@ -157,7 +157,7 @@ TEST(CopnVirtualCan, AMasterOnAVirtualBusReachesItsNodesAtEveryBitRate) {
     const std::string trace = dir.filePath("trace.log").toStdString();
     QtNode node;
     InterfaceRecord record{};
-    record.interfaceType = copn::VirtualCan;
+    record.interfaceType = drivercore::VirtualCan;
     record.SetAccessPoint(virtualBus());
     std::uint32_t h = 0;
     {

@@ -1,10 +1,9 @@
 // The driver's configuration: what ReadConfiguration and SaveConfiguration keep under the
 // key path, the configuration window and the version window.
 
+#include "CanSettings.h"
+#include "DnetDriver.h"
 #include "DnetExports.h"
-#include "DnetInterface.h"
-#include "DnetRegistry.h"
-#include "DnetSettings.h"
 #include "EventLoop.h"
 #include "InterfaceRecord.h"
 #include "ScopedEnvironment.h"
@@ -35,9 +34,9 @@ protected:
         return folder.path().toStdString() + "/Quorvane, LLC./Zandrel/QVX_DNET.ini";
     }
     // What ReadConfiguration gives, from records filled with garbage beforehand.
-    std::pair<InterfaceRecord, dnet::NetworkSettings> Read() {
+    std::pair<InterfaceRecord, drivercore::NetworkSettings> Read() {
         InterfaceRecord record;
-        dnet::NetworkSettings network;
+        drivercore::NetworkSettings network;
         std::memset(&record, 0x5A, sizeof record);
         std::memset(&network, 0x5A, sizeof network);
         EXPECT_EQ(ReadConfiguration(Key, &record, &network), 1);
@@ -50,9 +49,9 @@ protected:
 
 TEST_F(DnetConfigTest, NothingStoredGivesTheSimulatedNetworkAt125kAndMacId0) {
     const auto [record, network] = Read();
-    EXPECT_EQ(record.interfaceType, dnet::SimulatedNetwork);
+    EXPECT_EQ(record.interfaceType, drivercore::SimulatedNetwork);
     EXPECT_EQ(record.AccessPoint(), "");
-    EXPECT_EQ(network.macId, 0u);
+    EXPECT_EQ(network.address, 0u);
     EXPECT_EQ(network.bitRate, 125000u);
     EXPECT_EQ(network.driverOwn[0], 0);
     EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(SettingsFile())));
@@ -60,16 +59,16 @@ TEST_F(DnetConfigTest, NothingStoredGivesTheSimulatedNetworkAt125kAndMacId0) {
 
 TEST_F(DnetConfigTest, WhatIsSavedIsReadBack) {
     InterfaceRecord record{};
-    record.interfaceType = dnet::VirtualCan;
+    record.interfaceType = drivercore::VirtualCan;
     record.SetAccessPoint("tcp://127.0.0.1:35470/can0");
-    dnet::NetworkSettings network{};
-    network.macId = 62;
+    drivercore::NetworkSettings network{};
+    network.address = 62;
     network.bitRate = 500000;
     ASSERT_EQ(SaveConfiguration(Key, &record, &network), 1);
     const auto [read, readNetwork] = Read();
-    EXPECT_EQ(read.interfaceType, dnet::VirtualCan);
+    EXPECT_EQ(read.interfaceType, drivercore::VirtualCan);
     EXPECT_EQ(read.AccessPoint(), "tcp://127.0.0.1:35470/can0");
-    EXPECT_EQ(readNetwork.macId, 62u);
+    EXPECT_EQ(readNetwork.address, 62u);
     EXPECT_EQ(readNetwork.bitRate, 500000u);
 }
 
@@ -92,14 +91,14 @@ TEST_F(DnetConfigTest, StoredValuesOutOfRangeTakeTheirDefaults) {
         std::ofstream(SettingsFile()) << c.text;
         const auto [record, network] = Read();
         EXPECT_EQ(record.interfaceType, c.type);
-        EXPECT_EQ(network.macId, c.mac);
+        EXPECT_EQ(network.address, c.mac);
         EXPECT_EQ(network.bitRate, c.bitRate);
     }
 }
 
 TEST_F(DnetConfigTest, WithoutAPlaceOrRecordsNothingIsDone) {
     InterfaceRecord record{};
-    dnet::NetworkSettings network{};
+    drivercore::NetworkSettings network{};
     EXPECT_EQ(ReadConfiguration(Key, nullptr, &network), 0);
     EXPECT_EQ(ReadConfiguration(nullptr, &record, &network), 0);
     EXPECT_EQ(ReadConfiguration("\\Software\\", &record, &network), 0);
@@ -116,8 +115,8 @@ public:
         return DeviceNetConfigurationWindow(&record, &network);
     }
 
-    InterfaceRecord record = dnet::DefaultRecord();
-    dnet::NetworkSettings network = dnet::DefaultNetworkSettings();
+    InterfaceRecord record = drivercore::DefaultRecord();
+    drivercore::NetworkSettings network = drivercore::DefaultNetworkSettings(dnet::Traits());
 };
 
 TEST_F(DnetConfigWindowTest, WritesBothRecordsOnlyWhenAccepted) {
@@ -131,26 +130,26 @@ TEST_F(DnetConfigWindowTest, WritesBothRecordsOnlyWhenAccepted) {
         };
     };
     EXPECT_EQ(Configure(choose(1, "can7", 1, 12, true)), 1);
-    EXPECT_EQ(record.interfaceType, dnet::SocketCan);
+    EXPECT_EQ(record.interfaceType, drivercore::SocketCan);
     EXPECT_EQ(record.AccessPoint(), "can7");
     EXPECT_EQ(network.bitRate, 250000u);
-    EXPECT_EQ(network.macId, 12u);
+    EXPECT_EQ(network.address, 12u);
 
     EXPECT_EQ(Configure(choose(2, "tcp://127.0.0.1:35470/can0", 2, 3, false)), 0); // cancelled
-    EXPECT_EQ(record.interfaceType, dnet::SocketCan);
+    EXPECT_EQ(record.interfaceType, drivercore::SocketCan);
     EXPECT_EQ(record.AccessPoint(), "can7");
     EXPECT_EQ(network.bitRate, 250000u);
-    EXPECT_EQ(network.macId, 12u);
+    EXPECT_EQ(network.address, 12u);
 
     EXPECT_EQ(Configure(choose(0, "ignored", 2, 63, true)), 1);
-    EXPECT_EQ(record.interfaceType, dnet::SimulatedNetwork);
+    EXPECT_EQ(record.interfaceType, drivercore::SimulatedNetwork);
     EXPECT_EQ(record.AccessPoint(), "");
     EXPECT_EQ(network.bitRate, 500000u);
-    EXPECT_EQ(network.macId, 63u);
+    EXPECT_EQ(network.address, 63u);
 }
 
 TEST_F(DnetConfigWindowTest, ShowsTheRecordsWithinTheirRanges) {
-    network.macId = 40;
+    network.address = 40;
     network.bitRate = 500000;
     int lowest = -1, highest = -1, rates = 0;
     EXPECT_EQ(Configure([&](QDialog* d) {
@@ -172,7 +171,7 @@ TEST_F(DnetConfigWindowTest, ShowsTheRecordsWithinTheirRanges) {
 TEST(DnetVersionWindowTest, ShowsTheLibraryAndTheOpenInterface) {
     bus::SimulatedBus bus;
     const std::uint32_t h =
-        dnet::RegisterOpened(dnet::OpenOnPort(std::shared_ptr<bus::CanPort>(bus.Attach())));
+        dnet::Library().Register(dnet::OpenOnPort(std::shared_ptr<bus::CanPort>(bus.Attach())));
     ASSERT_NE(h, 0u);
     ASSERT_EQ(SetBaud(h, 250000), 1);
     ASSERT_EQ(SetMacID(h, 9), 1);

@@ -3,15 +3,15 @@
 
 #include "DnetExports.h"
 
+#include "DnetDriver.h"
 #include "DnetErrors.h"
-#include "DnetInterface.h"
-#include "DnetRegistry.h"
 #include "DnetTestBus.h"
 #include "DynamicLibrary.h"
 #include "HangGuards.h"
 #include "InterfaceRecord.h"
 #include "LastError.h"
 #include "ManualClock.h"
+#include "Qvx_dnet_exports.h"
 #include "ScopedEnvironment.h"
 
 #include <bit>
@@ -32,7 +32,7 @@ using dnettest::TestNode;
 class DnetExportsTest : public testing::Test {
 protected:
     void SetUp() override {
-        h = dnet::RegisterOpened(
+        h = dnet::Library().Register(
             dnet::OpenOnPort(std::shared_ptr<bus::CanPort>(bus.Attach()), clock.Clock()));
         ASSERT_NE(h, 0u);
         ASSERT_EQ(SetMacID(h, 1), 1);
@@ -40,7 +40,7 @@ protected:
     }
     void TearDown() override { CloseCard(h); }
 
-    dnet::Master& master() { return dnet::InterfaceRegistry::Instance().Find(h)->GetMaster(); }
+    dnet::Master& master() { return dnet::Library().Registry().Find(h)->MasterAs<dnet::Master>(); }
 
     // SetOnline, with the test's clock moved through the duplicate MAC ID check.
     std::int32_t GoOnline() {
@@ -308,9 +308,9 @@ TEST(DnetOpenTest, AnInterfaceThatCannotSendIsNotInTheCorrectMode) {
     port->SetBusOff(true);
     SetLastError(0);
     testing::internal::CaptureStderr();
-    EXPECT_EQ(dnet::RegisterOpened(dnet::OpenOnPort(port)), 0u);
+    EXPECT_EQ(dnet::Library().Register(dnet::OpenOnPort(port)), 0u);
     EXPECT_NE(testing::internal::GetCapturedStderr().find("bus-off"), std::string::npos);
-    EXPECT_EQ(GetLastError(), dnet::ErrorWrongMode);
+    EXPECT_EQ(GetLastError(), drivercore::ErrorWrongMode);
 
     InterfaceRecord record{};
     record.interfaceType = 7;
@@ -318,83 +318,16 @@ TEST(DnetOpenTest, AnInterfaceThatCannotSendIsNotInTheCorrectMode) {
     testing::internal::CaptureStderr();
     EXPECT_EQ(OpenInterface(&h, &record), 0);
     EXPECT_NE(testing::internal::GetCapturedStderr().find("unknown"), std::string::npos);
-    EXPECT_EQ(GetLastError(), dnet::ErrorCannotOpen);
+    EXPECT_EQ(GetLastError(), drivercore::ErrorCannotOpen);
     EXPECT_EQ(h, 0u);
     EXPECT_EQ(OpenInterface(nullptr, &record), 0);
 }
 
 TEST(DnetLibraryTest, TheLibraryExportsEveryNameTheProgramLooksUp) {
-    const char* names[] = {"UnloadDriver",
-                           "LoadDriver",
-                           "OpenCard",
-                           "OpenInterface",
-                           "CloseCard",
-                           "CloseInterface",
-                           "Hardware_Version",
-                           "Firmware_Version",
-                           "DLL_Version",
-                           "DLL_Name",
-                           "GetAttribute",
-                           "GetAttribute_USINT",
-                           "GetAttribute_SINT",
-                           "GetAttribute_UINT",
-                           "GetAttribute_INT",
-                           "GetAttribute_UDINT",
-                           "GetAttribute_DINT",
-                           "GetAttribute_REAL",
-                           "GetAttribute_DOUBLE",
-                           "SetAttribute",
-                           "SetAttribute_USINT",
-                           "SetAttribute_SINT",
-                           "SetAttribute_UINT",
-                           "SetAttribute_INT",
-                           "SetAttribute_UDINT",
-                           "SetAttribute_DINT",
-                           "SetAttribute_REAL",
-                           "SetAttribute_DOUBLE",
-                           "ExplicitService",
-                           "SetBaud",
-                           "GetBaud",
-                           "SetOnline",
-                           "GetOnline",
-                           "SetMacID",
-                           "GetMacID",
-                           "NodeOnline",
-                           "ReleaseAll",
-                           "Allocate",
-                           "Allocate_UCMM",
-                           "Release",
-                           "SetExplicitActive",
-                           "SetPollActive",
-                           "SetStrobeActive",
-                           "SetCOSCyclicActive",
-                           "GetPollActive",
-                           "GetStrobeActive",
-                           "GetCOSCyclicActive",
-                           "AddToScanlist",
-                           "RemoveFromScanlist",
-                           "SetPollInterval",
-                           "SetStrobeInterval",
-                           "GetPollInterval",
-                           "GetStrobeInterval",
-                           "SetIOConsumeData",
-                           "GetIOConsumeData",
-                           "GetIOProduceData",
-                           "CalculateResponseMaxMinAvg",
-                           "ResetConnectionCounters",
-                           "Reset_NodeConnectionTimers",
-                           "GetConnectionSize",
-                           "StartScan",
-                           "StopScan",
-                           "Allocate_MS_Connection_Set",
-                           "Release_MS_Connection_Set",
-                           "DeviceNetConfigurationWindow",
-                           "ReadConfiguration",
-                           "SaveConfiguration",
-                           "HardwareConfigurationWindow",
-                           "GetInterfaceName",
-                           "VersionInformationWindow",
-                           "UCMM_CloseConnection"};
+    // Every name the program looks up, from its own table.
+#define DNET_NAME(name, type) #name,
+#define DNET_NAME_AGAIN(name, type)
+    const char* names[] = {QVX_DNET_EXPORTS(DNET_NAME, DNET_NAME_AGAIN)};
     static_assert(std::size(names) == 71);
     HMODULE library = nullptr;
     {
@@ -415,7 +348,7 @@ TEST(DnetLibraryTest, TheLibraryExportsEveryNameTheProgramLooksUp) {
     testing::internal::CaptureStderr();
     EXPECT_EQ(open(&h, &record), 0);
     testing::internal::GetCapturedStderr();
-    EXPECT_EQ(GetLastError(), dnet::ErrorCannotOpen);
+    EXPECT_EQ(GetLastError(), drivercore::ErrorCannotOpen);
     FreeLibrary(library);
 }
 

@@ -1,9 +1,9 @@
 // The driver on the embedded simulated network: the default network's nodes 3, 5 and 10 in a
 // data folder of the test's own, found by the scanner, read, restarted and found again.
 
+#include "CanSettings.h"
 #include "DnetErrors.h"
 #include "DnetExports.h"
-#include "DnetSettings.h"
 #include "InterfaceRecord.h"
 #include "LastError.h"
 #include "ScopedEnvironment.h"
@@ -45,7 +45,7 @@ TEST(DnetSimulatedNetwork, TheScannerFindsTheDefaultNodesAndARestartedOneAgain) 
     ScopedEnvironment folder("XDG_DATA_HOME", data.path().toLocal8Bit().constData());
     ScopedEnvironment wire("ZANDREL_SIM_WIRE", "off");
     std::uint32_t h = 0;
-    const InterfaceRecord record = dnet::DefaultRecord();
+    const InterfaceRecord record = drivercore::DefaultRecord();
     ASSERT_EQ(OpenInterface(&h, const_cast<InterfaceRecord*>(&record)), 1);
     ASSERT_EQ(SetMacID(h, 0), 1);
     ASSERT_EQ(SetBaud(h, 125000), 1);
@@ -90,7 +90,7 @@ TEST(DnetSimulatedNetwork, ANetworkThatCannotStartIsRefusedWithTheReason) {
     ASSERT_NE(file, nullptr);
     std::fclose(file);
     ScopedEnvironment folder("XDG_DATA_HOME", (blocker + "/below").c_str());
-    const InterfaceRecord record = dnet::DefaultRecord();
+    const InterfaceRecord record = drivercore::DefaultRecord();
     std::uint32_t h = 0;
     SetLastError(0);
     testing::internal::CaptureStderr();
@@ -98,7 +98,7 @@ TEST(DnetSimulatedNetwork, ANetworkThatCannotStartIsRefusedWithTheReason) {
     const std::string said = testing::internal::GetCapturedStderr();
     EXPECT_NE(said.find("the simulated DeviceNet network does not start"), std::string::npos)
         << said;
-    EXPECT_EQ(GetLastError(), dnet::ErrorCannotOpen);
+    EXPECT_EQ(GetLastError(), drivercore::ErrorCannotOpen);
 }
 
 } // namespace

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace drivercore {
+
+// The network settings as the program hands them over: the master's own address (node-ID,
+// MAC ID; the low byte counts), the bit rate in bit/s, and bytes the program leaves to the
+// driver (unused).
+struct NetworkSettings {
+    std::uint32_t address;
+    std::uint32_t bitRate;
+    std::uint8_t driverOwn[44];
+};
+static_assert(sizeof(NetworkSettings) == 52);
+static_assert(offsetof(NetworkSettings, bitRate) == 4);
+
+} // namespace drivercore
