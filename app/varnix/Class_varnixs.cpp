@@ -43,41 +43,9 @@ void TVARNIXS_Downloader::loadDriver() {
         return;
     Exports& d = Driver;
     HMODULE m = DriverModule;
-    bind(m, d.UnloadDriver, "UnloadDriver");
-    bind(m, d.LoadDriver, "LoadDriver");
-    bind(m, d.OpenInterface, "OpenInterface");
-    bind(m, d.CloseInterface, "CloseInterface");
-    bind(m, d.CloseCard, "CloseCard");
-    bind(m, d.Hardware_Version, "Hardware_Version");
-    bind(m, d.Get_Serial_Number, "Get_Serial_Number");
-    bind(m, d.Firmware_Version, "Firmware_Version");
-    bind(m, d.DLL_Version, "DLL_Version");
-    bind(m, d.GetErrorString, "GetErrorString");
-    bind(m, d.Download_Firmware, "Download_Firmware");
-    bind(m, d.Upload_Firmware, "Upload_Firmware");
-    bind(m, d.Set_Active_Sector, "Set_Active_Sector");
-    bind(m, d.Get_Active_Sector, "Get_Active_Sector");
-    bind(m, d.Set_Boot_Sector, "Set_Boot_Sector");
-    bind(m, d.Get_Boot_Sector, "Get_Boot_Sector");
-    bind(m, d.Erase_Sector, "Erase_Sector");
-    bind(m, d.Execute_Firmware, "Execute_Firmware");
-    bind(m, d.Get_Sector_Description, "Get_Sector_Description");
-    bind(m, d.FirmwareUpgradeMode, "FirmwareUpgradeMode");
-    bind(m, d.Get_Mode, "Get_Mode");
-    bind(m, d.OpenCard, "OpenCard");
-    bind(m, d.Get_Sector_Checksum, "Get_Sector_Checksum");
-    bind(m, d.Set_Sector_Checksum, "Set_Sector_Checksum");
-    bind(m, d.Get_Sector_Size, "Get_Sector_Size");
-    bind(m, d.Get_Device_Type, "Get_Device_Type");
-    bind(m, d.Get_Product_Code, "Get_Product_Code");
-    bind(m, d.Get_Vendor_Id, "Get_Vendor_Id");
-    bind(m, d.Get_Product_Name, "Get_Product_Name");
-    bind(m, d.HardwareConfigurationWindow, "HardwareConfigurationWindow");
-    bind(m, d.Checksum_Ok, "Checksum_Ok");
-    bind(m, d.Reset, "Reset");
-    bind(m, d.SaveConfiguration, "SaveConfiguration");
-    bind(m, d.ReadConfiguration, "ReadConfiguration");
-    bind(m, d.Set_Serial_Number, "Set_Serial_Number");
+#define VARNIX_BIND(name, type) bind(m, d.name, #name);
+    VARNIX_DRIVER_EXPORTS(VARNIX_BIND)
+#undef VARNIX_BIND
 }
 
 void TVARNIXS_Downloader::markModuleOnline() {

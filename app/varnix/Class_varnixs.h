@@ -3,6 +3,7 @@
 #include "Firmware_Downloader.h"
 #include "ImageMirror.h"
 #include "RelaxedAtomic.h"
+#include "Varnix_exports.h"
 #include "WinTypes.h"
 
 #include <cstdint>
@@ -66,47 +67,9 @@ public:
 
     // The driver library's exports, null where the library or the name is missing.
     struct Exports {
-        std::int32_t (*UnloadDriver)();
-        std::int32_t (*LoadDriver)();
-        std::int32_t (*OpenInterface)(std::uint32_t* h, void* config);
-        std::int32_t (*CloseInterface)(std::uint32_t h);
-        std::int32_t (*CloseCard)(std::uint32_t h);
-        std::int32_t (*Hardware_Version)(std::uint32_t h, std::uint32_t* a, std::uint32_t* b);
-        std::int32_t (*Get_Serial_Number)(std::uint32_t h, std::uint32_t* value);
-        std::int32_t (*Firmware_Version)(std::uint32_t h, std::uint32_t* a, std::uint32_t* b);
-        std::int32_t (*DLL_Version)(std::uint32_t h, std::uint32_t* a, std::uint32_t* b);
-        std::int32_t (*GetErrorString)(std::uint32_t a, std::uint32_t b);
-        std::int32_t (*Download_Firmware)(std::uint32_t h, std::uint8_t sector,
-                                          std::uint32_t address, std::uint8_t length,
-                                          const std::uint8_t* data);
-        std::int32_t (*Upload_Firmware)(std::uint32_t h, std::uint8_t sector, std::uint32_t address,
-                                        std::uint8_t length, std::uint8_t* data);
-        std::int32_t (*Set_Active_Sector)(std::uint32_t h, std::uint8_t sector);
-        std::int32_t (*Get_Active_Sector)(std::uint32_t h, std::uint8_t* sector);
-        std::int32_t (*Set_Boot_Sector)(std::uint32_t h, std::uint8_t sector);
-        std::int32_t (*Get_Boot_Sector)(std::uint32_t h, std::uint8_t* sector);
-        std::int32_t (*Erase_Sector)(std::uint32_t h, std::uint8_t sector);
-        std::int32_t (*Execute_Firmware)(std::uint32_t h, std::uint8_t sector);
-        std::int32_t (*Get_Sector_Description)(std::uint32_t h, std::uint8_t sector,
-                                               SectorDescription* description);
-        std::int32_t (*FirmwareUpgradeMode)(std::uint32_t h, std::uint32_t password);
-        std::int32_t (*Get_Mode)(std::uint32_t h, std::uint8_t* mode);
-        std::int32_t (*OpenCard)(std::uint32_t h);
-        std::int32_t (*Get_Sector_Checksum)(std::uint32_t h, std::uint8_t sector,
-                                            std::uint32_t* checksum);
-        std::int32_t (*Set_Sector_Checksum)(std::uint32_t h, std::uint8_t sector,
-                                            std::uint32_t checksum);
-        std::int32_t (*Get_Sector_Size)(std::uint32_t h, std::uint8_t sector, std::uint32_t* size);
-        std::int32_t (*Get_Device_Type)(std::uint32_t h, std::uint32_t* value);
-        std::int32_t (*Get_Product_Code)(std::uint32_t h, std::uint32_t* value);
-        std::int32_t (*Get_Vendor_Id)(std::uint32_t h, std::uint32_t* value);
-        std::int32_t (*Get_Product_Name)(std::uint32_t h, char* text);
-        std::int32_t (*HardwareConfigurationWindow)(void* config);
-        std::int32_t (*Checksum_Ok)(std::uint32_t h, std::uint8_t sector, std::uint32_t* ok);
-        std::int32_t (*Reset)(std::uint32_t h);
-        std::int32_t (*SaveConfiguration)(const char* keyPath, void* config);
-        std::int32_t (*ReadConfiguration)(const char* keyPath, void* config);
-        std::int32_t (*Set_Serial_Number)(std::uint32_t h, std::uint32_t value);
+#define VARNIX_ENTRY(name, type) type name;
+        VARNIX_DRIVER_EXPORTS(VARNIX_ENTRY)
+#undef VARNIX_ENTRY
     };
     Exports Driver{};
     HMODULE DriverModule = nullptr;
@@ -118,7 +81,9 @@ public:
 private:
     void loadDriver();
     std::int32_t reopen();
-    bool onSerialLink() const { return Config.ComPort != 0; }
+    bool onSerialLink() const {
+        return Config.ComPort != 0;
+    }
     void markModuleOnline();
     // The decimal text of a number the module gives, empty when it gives none.
     using NumberExport = std::int32_t (*)(std::uint32_t h, std::uint32_t* value);

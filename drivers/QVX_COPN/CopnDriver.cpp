@@ -2,25 +2,12 @@
 
 #include "CanopenSimulation.h"
 
-#include <string>
-#include <utility>
-
 namespace copn {
 
 namespace {
 
 constexpr std::uint32_t OfferedBitRates[] = {10000,  20000,  50000,  125000,
                                              250000, 500000, 800000, 1000000};
-
-std::unique_ptr<drivercore::CanMaster> makeMaster(std::shared_ptr<bus::CanPort> port,
-                                                  MasterClock clock) {
-    return std::make_unique<Master>(std::move(port), std::move(clock));
-}
-
-std::shared_ptr<void> startNodes(std::unique_ptr<bus::CanPort> port, const std::string& folder,
-                                 std::string* error) {
-    return sim::CanopenSimulation::Start(std::move(port), folder, error);
-}
 
 const drivercore::DriverTraits CopnTraits = {
     .libraryName = "QVX_COPN",
@@ -36,24 +23,16 @@ const drivercore::DriverTraits CopnTraits = {
     .defaultBitRate = DefaultBitRate,
     .validBitRate = ValidBitRate,
     .windowPrefix = "Copn",
-    .makeMaster = makeMaster,
+    .makeMaster = drivercore::MakeMaster<Master>,
     .simulatedNetworkFolder = sim::DefaultCanopenNetworkFolder,
-    .startSimulatedNodes = startNodes,
+    .startSimulatedNodes = drivercore::StartNodes<sim::CanopenSimulation>,
 };
 
 } // namespace
 
-const drivercore::DriverTraits& Traits() {
-    return CopnTraits;
-}
-
 drivercore::DriverLibrary& Library() {
     static drivercore::DriverLibrary library(CopnTraits);
     return library;
-}
-
-drivercore::Opened OpenOnPort(std::shared_ptr<bus::CanPort> port, MasterClock clock) {
-    return drivercore::OpenOnPort(CopnTraits, std::move(port), std::move(clock));
 }
 
 } // namespace copn

@@ -77,38 +77,6 @@ int32_t nmt(uint32_t h, NmtCommand command, uint8_t node) {
 
 // --- The interface ------------------------------------------------------------------------
 
-COPN_EXPORT int32_t OpenInterface(uint32_t* h, void* config) {
-    return Library().OpenInterface(h, config);
-}
-
-COPN_EXPORT int32_t OpenCard(uint32_t h) {
-    return Library().OpenCard(h);
-}
-
-COPN_EXPORT int32_t CloseCard(uint32_t h) {
-    return Library().CloseCard(h);
-}
-
-COPN_EXPORT int32_t CloseInterface(uint32_t h) {
-    return CloseCard(h);
-}
-
-COPN_EXPORT int32_t Hardware_Version(uint32_t h, uint32_t* major, uint32_t* minor) {
-    return Library().HardwareVersion(h, major, minor);
-}
-
-COPN_EXPORT int32_t Firmware_Version(uint32_t h, uint32_t* major, uint32_t* minor) {
-    return Hardware_Version(h, major, minor);
-}
-
-COPN_EXPORT int32_t SetBaud(uint32_t h, uint32_t bitRate) {
-    return Library().SetBaud(h, bitRate);
-}
-
-COPN_EXPORT int32_t GetBaud(uint32_t h, uint32_t* bitRate) {
-    return Library().GetBaud(h, bitRate);
-}
-
 COPN_EXPORT int32_t SetNodeID(uint32_t h, uint8_t nodeId) {
     return onMaster(h, [&](copn::Master& master) { return master.SetOwnNodeId(nodeId); });
 }
@@ -120,14 +88,6 @@ COPN_EXPORT int32_t GetNodeID(uint32_t h, uint8_t* nodeId) {
         const uint8_t own = master.OwnNodeId();
         return own != 0 && (*nodeId = own, true);
     });
-}
-
-COPN_EXPORT int32_t SetOnline(uint32_t h, uint32_t online) {
-    return Library().SetOnline(h, online);
-}
-
-COPN_EXPORT int32_t GetOnline(uint32_t h, uint32_t* online) {
-    return Library().GetOnline(h, online);
 }
 
 // --- Nodes --------------------------------------------------------------------------------

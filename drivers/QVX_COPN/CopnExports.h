@@ -10,57 +10,27 @@
 // Node-IDs, sub-indexes and single bytes are uint8_t, indexes and 16-bit values uint16_t,
 // everything else uint32_t, passed by value; texts are char buffers of at least 256 bytes.
 
+#include "SharedExports.h"
+
 #include <cstdint>
 
-#define COPN_EXPORT extern "C" __attribute__((visibility("default")))
+#define COPN_EXPORT DRIVERCORE_EXPORT
+
+// Besides the exports every CAN driver library has (SharedExports.h): DLL_Version is 2.4,
+// SetBaud takes 10000 to 1000000 bit/s, and ReadConfiguration's defaults are node-ID 127
+// and 500 kbit/s; a null key path there stands for the one SetRegistryPath gave.
 
 // --- The library --------------------------------------------------------------------------
 
-// Closes every open interface.
-COPN_EXPORT std::int32_t UnloadDriver(void);
-// Nothing to do: the library is ready once loaded.
-COPN_EXPORT std::int32_t LoadDriver(void);
-// The library's version (2.4); h is not used.
-COPN_EXPORT std::int32_t DLL_Version(std::uint32_t h, std::uint32_t* major, std::uint32_t* minor);
-// "QVX_COPN"; h is not used.
-COPN_EXPORT std::int32_t DLL_Name(std::uint32_t h, char* text);
 // The text of one of the driver's last-error codes (0x20000000 "interface not in correct
 // mode", 0x20000001 "interface cannot be opened") or of an SDO abort code; 0 for others.
 COPN_EXPORT std::int32_t GetErrorString(std::uint32_t code, char* text);
 
 // --- The interface ------------------------------------------------------------------------
 
-// Opens the interface the 300-byte record names (its first word: 0 the simulated network,
-// 1 SocketCAN, 2 Qt virtual CAN, with the interface name in the access-point text) and
-// writes its handle. On failure the calling thread's last-error is 0x20000000 when the
-// interface opened but cannot send (listen-only, bus-off), else 0x20000001; the reason goes
-// to standard error. The simulated network serves one handle at a time: opening it again
-// closes the handle before.
-COPN_EXPORT std::int32_t OpenInterface(std::uint32_t* h, void* config);
-// Nonzero when h is open.
-COPN_EXPORT std::int32_t OpenCard(std::uint32_t h);
-// Goes offline, stops the library's threads for h and closes the interface; h is not valid
-// afterwards. CloseInterface is the same.
-COPN_EXPORT std::int32_t CloseCard(std::uint32_t h);
-COPN_EXPORT std::int32_t CloseInterface(std::uint32_t h);
-// The interface's hardware and firmware versions (1.0 for every interface).
-COPN_EXPORT std::int32_t Hardware_Version(std::uint32_t h, std::uint32_t* major,
-                                          std::uint32_t* minor);
-COPN_EXPORT std::int32_t Firmware_Version(std::uint32_t h, std::uint32_t* major,
-                                          std::uint32_t* minor);
-
-// The bus's bit rate in bit/s, 10000 to 1000000: the simulated wire's, or the device's (a
-// Qt device is opened again with it). GetBaud fails until SetBaud succeeded.
-COPN_EXPORT std::int32_t SetBaud(std::uint32_t h, std::uint32_t bitRate);
-COPN_EXPORT std::int32_t GetBaud(std::uint32_t h, std::uint32_t* bitRate);
 // The master's own node-ID, 1 to 127. GetNodeID fails until SetNodeID succeeded.
 COPN_EXPORT std::int32_t SetNodeID(std::uint32_t h, std::uint8_t nodeId);
 COPN_EXPORT std::int32_t GetNodeID(std::uint32_t h, std::uint8_t* nodeId);
-// Online (1) the master takes part in the bus; offline (0) it sends nothing and every node
-// counts as offline. Going online fails, with last-error 0x20000000, when the interface
-// cannot send.
-COPN_EXPORT std::int32_t SetOnline(std::uint32_t h, std::uint32_t online);
-COPN_EXPORT std::int32_t GetOnline(std::uint32_t h, std::uint32_t* online);
 
 // --- Nodes --------------------------------------------------------------------------------
 
@@ -191,22 +161,10 @@ COPN_EXPORT std::int32_t COP_PDO_Get_Event(std::uint32_t h, std::uint16_t cobId,
 
 // --- Configuration (no handle) ------------------------------------------------------------
 
-// The interface record (300 bytes) and network settings (52 bytes: own node-ID, bit rate,
-// 44 bytes unused) stored under the key path, a file below $XDG_CONFIG_HOME; what is not
-// stored takes its default: the simulated network, node-ID 127, 500 kbit/s. A null key path
-// stands for the one SetRegistryPath gave.
-COPN_EXPORT std::int32_t ReadConfiguration(const char* keyPath, void* config,
-                                           void* networkSettings);
-COPN_EXPORT std::int32_t SaveConfiguration(const char* keyPath, void* config,
-                                           void* networkSettings);
 COPN_EXPORT std::int32_t SetRegistryPath(const char* keyPath);
 // The configuration window: nonzero when the user accepted; both records are written then,
 // and only then. DisplayConfigurationWindow is the same.
 COPN_EXPORT std::int32_t CANopenConfigurationWindow(void* config, void* networkSettings);
 COPN_EXPORT std::int32_t DisplayConfigurationWindow(void* config, void* networkSettings);
-// The CAN interfaces have no hardware settings beyond the configuration window's: fails.
-COPN_EXPORT std::int32_t HardwareConfigurationWindow(std::uint32_t value);
 // No window of its own: fails (DLL_Version and DLL_Name give the version).
 COPN_EXPORT std::int32_t VersionInformationWindow(void);
-// The name of an interface type: "Simulated network", "SocketCAN", "Virtual CAN".
-COPN_EXPORT std::int32_t GetInterfaceName(std::uint32_t interfaceType, char* text);

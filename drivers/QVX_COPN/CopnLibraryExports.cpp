@@ -8,21 +8,7 @@ using copn::Library;
 using std::int32_t;
 using std::uint32_t;
 
-COPN_EXPORT int32_t UnloadDriver(void) {
-    return Library().Unload();
-}
-
-COPN_EXPORT int32_t LoadDriver(void) {
-    return 1;
-}
-
-COPN_EXPORT int32_t DLL_Version(uint32_t, uint32_t* major, uint32_t* minor) {
-    return Library().Version(major, minor);
-}
-
-COPN_EXPORT int32_t DLL_Name(uint32_t, char* text) {
-    return Library().Name(text);
-}
+DRIVERCORE_DEFINE_SHARED_EXPORTS(copn::Library)
 
 COPN_EXPORT int32_t GetErrorString(uint32_t code, char* text) {
     const char* known = copn::ErrorText(code);
@@ -30,14 +16,6 @@ COPN_EXPORT int32_t GetErrorString(uint32_t code, char* text) {
         return 0;
     drivercore::CopyText(known, text);
     return 1;
-}
-
-COPN_EXPORT int32_t ReadConfiguration(const char* keyPath, void* config, void* networkSettings) {
-    return Library().ReadConfiguration(keyPath, config, networkSettings);
-}
-
-COPN_EXPORT int32_t SaveConfiguration(const char* keyPath, void* config, void* networkSettings) {
-    return Library().SaveConfiguration(keyPath, config, networkSettings);
 }
 
 COPN_EXPORT int32_t SetRegistryPath(const char* keyPath) {
@@ -52,15 +30,7 @@ COPN_EXPORT int32_t DisplayConfigurationWindow(void* config, void* networkSettin
     return CANopenConfigurationWindow(config, networkSettings);
 }
 
-COPN_EXPORT int32_t HardwareConfigurationWindow(uint32_t) {
-    return 0;
-}
-
 // This driver shows no version window.
 COPN_EXPORT int32_t VersionInformationWindow(void) {
     return 0;
-}
-
-COPN_EXPORT int32_t GetInterfaceName(uint32_t interfaceType, char* text) {
-    return Library().InterfaceName(interfaceType, text);
 }

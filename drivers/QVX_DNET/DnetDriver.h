@@ -5,7 +5,6 @@
 #include "NetworkSettings.h"
 
 #include <cstdint>
-#include <memory>
 
 // The DeviceNet driver as the driver core sees it: its traits and its library of shared
 // exports.
@@ -19,11 +18,7 @@ inline bool ValidBitRate(std::uint32_t bitRate) {
 inline constexpr std::uint32_t DefaultOwnMac = 0;
 inline constexpr std::uint32_t DefaultBitRate = 125000;
 
-const drivercore::DriverTraits& Traits();
+// The library's shared exports, and what tests reach the driver by.
 drivercore::DriverLibrary& Library();
-
-// A master on a port someone else provides and opened (a test's bus).
-drivercore::Opened OpenOnPort(std::shared_ptr<bus::CanPort> port,
-                              MasterClock clock = SteadyMasterClock());
 
 } // namespace dnet

@@ -93,38 +93,6 @@ int32_t release(uint32_t h, uint8_t mac, uint8_t flags) {
 
 // --- The interface ------------------------------------------------------------------------
 
-DNET_EXPORT int32_t OpenInterface(uint32_t* h, void* config) {
-    return Library().OpenInterface(h, config);
-}
-
-DNET_EXPORT int32_t OpenCard(uint32_t h) {
-    return Library().OpenCard(h);
-}
-
-DNET_EXPORT int32_t CloseCard(uint32_t h) {
-    return Library().CloseCard(h);
-}
-
-DNET_EXPORT int32_t CloseInterface(uint32_t h) {
-    return CloseCard(h);
-}
-
-DNET_EXPORT int32_t Hardware_Version(uint32_t h, uint32_t* major, uint32_t* minor) {
-    return Library().HardwareVersion(h, major, minor);
-}
-
-DNET_EXPORT int32_t Firmware_Version(uint32_t h, uint32_t* major, uint32_t* minor) {
-    return Hardware_Version(h, major, minor);
-}
-
-DNET_EXPORT int32_t SetBaud(uint32_t h, uint32_t baud) {
-    return Library().SetBaud(h, baud);
-}
-
-DNET_EXPORT int32_t GetBaud(uint32_t h, uint32_t* baud) {
-    return Library().GetBaud(h, baud);
-}
-
 DNET_EXPORT int32_t SetMacID(uint32_t h, uint8_t mac) {
     return onMaster(h, [&](Master& master) { return master.SetOwnMac(mac); });
 }
@@ -133,14 +101,6 @@ DNET_EXPORT int32_t GetMacID(uint32_t h, uint8_t* mac) {
     if (!mac)
         return 0;
     return onMaster(h, [&](Master& master) { return *mac = master.OwnMac(), true; });
-}
-
-DNET_EXPORT int32_t SetOnline(uint32_t h, uint32_t on) {
-    return Library().SetOnline(h, on);
-}
-
-DNET_EXPORT int32_t GetOnline(uint32_t h, uint32_t* on) {
-    return Library().GetOnline(h, on);
 }
 
 // --- Explicit messaging -------------------------------------------------------------------

@@ -11,61 +11,31 @@
 // IDs and lengths uint16_t, everything else uint32_t, passed by value; texts are char buffers
 // of at least 256 bytes. Multi-byte attribute values travel low byte first.
 
+#include "SharedExports.h"
+
 #include <cstdint>
 
-#define DNET_EXPORT extern "C" __attribute__((visibility("default")))
+#define DNET_EXPORT DRIVERCORE_EXPORT
 
-// --- The library --------------------------------------------------------------------------
-
-// Closes every open interface.
-DNET_EXPORT std::int32_t UnloadDriver(void);
-// Nothing to do: the library is ready once loaded.
-DNET_EXPORT std::int32_t LoadDriver(void);
-// The library's version (1.0); h is not used.
-DNET_EXPORT std::int32_t DLL_Version(std::uint32_t h, std::uint32_t* major, std::uint32_t* minor);
-// "QVX_DNET"; h is not used.
-DNET_EXPORT std::int32_t DLL_Name(std::uint32_t h, char* text);
+// Besides the exports every CAN driver library has (SharedExports.h): DLL_Version is 1.0,
+// SetBaud takes 125000, 250000 or 500000 bit/s, ReadConfiguration's defaults are MAC ID 0 and
+// 125 kbit/s, and going online is described below.
 
 // --- The interface ------------------------------------------------------------------------
 
-// Opens the interface the 300-byte record names (its first word: 0 the simulated network,
-// 1 SocketCAN, 2 Qt virtual CAN, with the interface name in the access-point text) and
-// writes its handle. On failure the calling thread's last-error is 0x20000000 when the
-// interface opened but cannot send (listen-only, bus-off), else 0x20000001; the reason goes
-// to standard error. The simulated network serves one handle at a time: opening it again
-// closes the handle before.
-DNET_EXPORT std::int32_t OpenInterface(std::uint32_t* h, void* config);
-// Nonzero when h is open.
-DNET_EXPORT std::int32_t OpenCard(std::uint32_t h);
-// Goes offline (as SetOnline 0: the connections the master holds are released first), stops
-// the library's threads for h and closes the interface; h is not valid afterwards.
-// CloseInterface is the same.
-DNET_EXPORT std::int32_t CloseCard(std::uint32_t h);
-DNET_EXPORT std::int32_t CloseInterface(std::uint32_t h);
-// The interface's hardware and firmware versions (1.0 for every interface).
-DNET_EXPORT std::int32_t Hardware_Version(std::uint32_t h, std::uint32_t* major,
-                                          std::uint32_t* minor);
-DNET_EXPORT std::int32_t Firmware_Version(std::uint32_t h, std::uint32_t* major,
-                                          std::uint32_t* minor);
-
-// The bus's bit rate in bit/s: 125000, 250000 or 500000 (the simulated wire's, or the
-// device's: a Qt device is opened again with it). GetBaud fails until SetBaud succeeded.
-DNET_EXPORT std::int32_t SetBaud(std::uint32_t h, std::uint32_t baud);
-DNET_EXPORT std::int32_t GetBaud(std::uint32_t h, std::uint32_t* baud);
 // The master's own MAC ID, 0 to 63 (0 until set); it can be changed only while offline.
 DNET_EXPORT std::int32_t SetMacID(std::uint32_t h, std::uint8_t mac);
 DNET_EXPORT std::int32_t GetMacID(std::uint32_t h, std::uint8_t* mac);
-// Online (nonzero): the master checks that no other station has its MAC ID — two duplicate
-// MAC ID check requests a second apart, then a second of silence, so the call takes about
-// two seconds — and then takes part in the bus. It fails, and the master stays offline, when
-// another station answers for the MAC ID (last-error 0x20000002) or the interface cannot send
-// (0x20000000). An online master that hears another station claim its MAC ID goes offline.
-// Offline (0): every request ends failed, every node counts as absent; the scanlist stays.
-// Going offline releases the explicit connection of every node that the master holds
-// (Release_Master/Slave_Connection_Set), waiting for each node's answer or its time-out, so
-// that another master can allocate the nodes at once; after that nothing is sent.
-DNET_EXPORT std::int32_t SetOnline(std::uint32_t h, std::uint32_t on);
-DNET_EXPORT std::int32_t GetOnline(std::uint32_t h, std::uint32_t* on);
+// SetOnline, online (nonzero): the master checks that no other station has its MAC ID — two
+// duplicate MAC ID check requests a second apart, then a second of silence, so the call
+// takes about two seconds — and then takes part in the bus. It fails, and the master stays
+// offline, when another station answers for the MAC ID (last-error 0x20000002) or the
+// interface cannot send (0x20000000). An online master that hears another station claim its
+// MAC ID goes offline. Offline (0): every request ends failed, every node counts as absent;
+// the scanlist stays. Going offline releases the explicit connection of every node that the
+// master holds (Release_Master/Slave_Connection_Set), waiting for each node's answer or its
+// time-out, so that another master can allocate the nodes at once; after that nothing is
+// sent. CloseCard goes offline in the same way first.
 
 // --- Explicit messaging -------------------------------------------------------------------
 //
@@ -224,21 +194,9 @@ DNET_EXPORT std::int32_t Reset_NodeConnectionTimers(std::uint32_t h, std::uint8_
 
 // --- Configuration and windows ------------------------------------------------------------
 
-// The interface record (300 bytes) and network settings (52 bytes: own MAC ID, bit rate, 44
-// bytes unused) stored under the key path ("\Software\Maker\Program\"), a file below
-// $XDG_CONFIG_HOME; what is not stored takes its default: the simulated network, MAC ID 0,
-// 125 kbit/s. Both fail for a key path that names no place.
-DNET_EXPORT std::int32_t ReadConfiguration(const char* keyPath, void* config,
-                                           void* networkSettings);
-DNET_EXPORT std::int32_t SaveConfiguration(const char* keyPath, void* config,
-                                           void* networkSettings);
 // The configuration window (interface, device, bit rate, own MAC ID): nonzero when the user
 // accepted; both records are written then, and only then.
 DNET_EXPORT std::int32_t DeviceNetConfigurationWindow(void* config, void* networkSettings);
-// The CAN interfaces have no hardware settings beyond the configuration window's: fails.
-DNET_EXPORT std::int32_t HardwareConfigurationWindow(std::uint32_t value);
 // A window with the library's version and, when h is open, its interface, bit rate, MAC ID
 // and state; nonzero once the user closed it (0 without a Qt application).
 DNET_EXPORT std::int32_t VersionInformationWindow(std::uint32_t h);
-// The name of an interface type: "Simulated network", "SocketCAN", "Virtual CAN".
-DNET_EXPORT std::int32_t GetInterfaceName(std::uint32_t interfaceType, char* text);

@@ -2,10 +2,12 @@
 // its handle and arguments: an unknown handle, a sector that does not exist, a null pointer
 // or a range outside the sector give 0 and write nothing.
 
+#include "ContractCheck.h"
 #include "FirmwareImage.h"
 #include "SettingsStore.h"
 #include "VarnixConfigDialog.h"
 #include "VarnixLink.h"
+#include "Varnix_exports.h"
 
 #include <cstdint>
 #include <cstring>
@@ -51,7 +53,7 @@ VARNIX_EXPORT int32_t LoadDriver() {
     return 1;
 }
 
-VARNIX_EXPORT int32_t OpenInterface(uint32_t* h, const void* config) {
+VARNIX_EXPORT int32_t OpenInterface(uint32_t* h, void* config) {
     if (!h || !config)
         return 0;
     InterfaceRecord record;
@@ -256,3 +258,9 @@ VARNIX_EXPORT int32_t SaveConfiguration(const char* keyPath, void* config) {
     std::memcpy(&record, config, sizeof record);
     return SaveInterfaceRecord(keyPath, DriverName, record) ? 1 : 0;
 }
+
+// Each definition above is what the program's contract says; one that differs does not build.
+#define VARNIX_FULFILS(name, type)                                                                 \
+    static_assert(drivercore::Fulfils<decltype(&::name), type, void>(),                            \
+                  #name " is not what the program calls");
+VARNIX_DRIVER_EXPORTS(VARNIX_FULFILS)

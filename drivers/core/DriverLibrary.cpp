@@ -130,6 +130,10 @@ std::int32_t DriverLibrary::OpenInterface(std::uint32_t* h, void* config) {
     return 1;
 }
 
+Opened DriverLibrary::OpenOnPort(std::shared_ptr<bus::CanPort> port, MasterClock clock) {
+    return drivercore::OpenOnPort(traits_, std::move(port), std::move(clock));
+}
+
 std::uint32_t DriverLibrary::Register(Opened opened) {
     if (!opened.interface) {
         std::fprintf(stderr, "zandrel: %s: %s\n", traits_.libraryName, opened.error.c_str());

@@ -55,6 +55,9 @@ public:
     std::int32_t SetOnline(std::uint32_t h, std::uint32_t online);
     std::int32_t GetOnline(std::uint32_t h, std::uint32_t* online);
 
+    // A master on a port someone else provides and opened (a test's bus): its bit rate is
+    // only recorded.
+    Opened OpenOnPort(std::shared_ptr<bus::CanPort> port, MasterClock clock = SteadyMasterClock());
     // Registers an interface that opened and returns its handle; for one that did not, does
     // as OpenInterface says and returns 0.
     std::uint32_t Register(Opened opened);

@@ -7,6 +7,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <utility>
 
 namespace drivercore {
 
@@ -42,5 +43,18 @@ struct DriverTraits {
     std::shared_ptr<void> (*startSimulatedNodes)(std::unique_ptr<bus::CanPort> port,
                                                  const std::string& folder, std::string* error);
 };
+
+// The usual makeMaster: the driver's master M made on the port.
+template <typename M>
+std::unique_ptr<CanMaster> MakeMaster(std::shared_ptr<bus::CanPort> port, MasterClock clock) {
+    return std::make_unique<M>(std::move(port), std::move(clock));
+}
+
+// The usual startSimulatedNodes: Nodes::Start of the simulation (sim::CanopenSimulation, …).
+template <typename Nodes>
+std::shared_ptr<void> StartNodes(std::unique_ptr<bus::CanPort> port, const std::string& folder,
+                                 std::string* error) {
+    return Nodes::Start(std::move(port), folder, error);
+}
 
 } // namespace drivercore

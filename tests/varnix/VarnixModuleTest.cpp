@@ -182,41 +182,9 @@ TEST_F(VarnixModuleTest, ChecksumOnHardwareVersionTwoStartsAt0x28000) {
 
 TEST_F(VarnixModuleTest, LibraryExportsEveryNameTheDownloaderLooksUp) {
     const TVARNIXS_Downloader::Exports& d = varnix->Driver;
-    const void* entries[] = {reinterpret_cast<const void*>(d.UnloadDriver),
-                             reinterpret_cast<const void*>(d.LoadDriver),
-                             reinterpret_cast<const void*>(d.OpenInterface),
-                             reinterpret_cast<const void*>(d.CloseInterface),
-                             reinterpret_cast<const void*>(d.CloseCard),
-                             reinterpret_cast<const void*>(d.Hardware_Version),
-                             reinterpret_cast<const void*>(d.Get_Serial_Number),
-                             reinterpret_cast<const void*>(d.Firmware_Version),
-                             reinterpret_cast<const void*>(d.DLL_Version),
-                             reinterpret_cast<const void*>(d.GetErrorString),
-                             reinterpret_cast<const void*>(d.Download_Firmware),
-                             reinterpret_cast<const void*>(d.Upload_Firmware),
-                             reinterpret_cast<const void*>(d.Set_Active_Sector),
-                             reinterpret_cast<const void*>(d.Get_Active_Sector),
-                             reinterpret_cast<const void*>(d.Set_Boot_Sector),
-                             reinterpret_cast<const void*>(d.Get_Boot_Sector),
-                             reinterpret_cast<const void*>(d.Erase_Sector),
-                             reinterpret_cast<const void*>(d.Execute_Firmware),
-                             reinterpret_cast<const void*>(d.Get_Sector_Description),
-                             reinterpret_cast<const void*>(d.FirmwareUpgradeMode),
-                             reinterpret_cast<const void*>(d.Get_Mode),
-                             reinterpret_cast<const void*>(d.OpenCard),
-                             reinterpret_cast<const void*>(d.Get_Sector_Checksum),
-                             reinterpret_cast<const void*>(d.Set_Sector_Checksum),
-                             reinterpret_cast<const void*>(d.Get_Sector_Size),
-                             reinterpret_cast<const void*>(d.Get_Device_Type),
-                             reinterpret_cast<const void*>(d.Get_Product_Code),
-                             reinterpret_cast<const void*>(d.Get_Vendor_Id),
-                             reinterpret_cast<const void*>(d.Get_Product_Name),
-                             reinterpret_cast<const void*>(d.HardwareConfigurationWindow),
-                             reinterpret_cast<const void*>(d.Checksum_Ok),
-                             reinterpret_cast<const void*>(d.Reset),
-                             reinterpret_cast<const void*>(d.SaveConfiguration),
-                             reinterpret_cast<const void*>(d.ReadConfiguration),
-                             reinterpret_cast<const void*>(d.Set_Serial_Number)};
+    // Every name the downloader looks up, from its own table.
+#define VARNIX_ENTRY(name, type) reinterpret_cast<const void*>(d.name),
+    const void* entries[] = {VARNIX_DRIVER_EXPORTS(VARNIX_ENTRY)};
     static_assert(sizeof(TVARNIXS_Downloader::Exports) == 35 * sizeof(void*));
     for (size_t i = 0; i < std::size(entries); ++i)
         EXPECT_NE(entries[i], nullptr) << "entry " << i;

@@ -125,7 +125,8 @@ public:
     }
 
     InterfaceRecord record = drivercore::DefaultRecord();
-    drivercore::NetworkSettings network = drivercore::DefaultNetworkSettings(copn::Traits());
+    drivercore::NetworkSettings network =
+        drivercore::DefaultNetworkSettings(copn::Library().Traits());
 };
 
 TEST_F(CopnConfigWindowTest, WritesBothRecordsOnlyWhenAccepted) {

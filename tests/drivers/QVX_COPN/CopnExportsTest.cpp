@@ -35,7 +35,7 @@ class CopnExportsTest : public testing::Test {
 protected:
     void SetUp() override {
         h = copn::Library().Register(
-            copn::OpenOnPort(std::shared_ptr<bus::CanPort>(bus.Attach()), clock.Clock()));
+            copn::Library().OpenOnPort(std::shared_ptr<bus::CanPort>(bus.Attach()), clock.Clock()));
         ASSERT_NE(h, 0u);
         ASSERT_EQ(SetOnline(h, 1), 1);
     }
@@ -410,7 +410,7 @@ TEST(CopnOpenTest, AnInterfaceThatCannotSendIsNotInTheCorrectMode) {
         (listenOnly ? port->SetListenOnly(true) : port->SetBusOff(true));
         SetLastError(0);
         testing::internal::CaptureStderr();
-        EXPECT_EQ(copn::Library().Register(copn::OpenOnPort(port)), 0u);
+        EXPECT_EQ(copn::Library().Register(copn::Library().OpenOnPort(port)), 0u);
         const std::string said = testing::internal::GetCapturedStderr();
         EXPECT_EQ(GetLastError(), drivercore::ErrorWrongMode);
         EXPECT_NE(said.find(listenOnly ? "listen-only" : "bus-off"), std::string::npos) << said;
@@ -418,7 +418,7 @@ TEST(CopnOpenTest, AnInterfaceThatCannotSendIsNotInTheCorrectMode) {
 
     // One that turns bus-off after it opened cannot go online.
     std::shared_ptr<bus::SimulatedPort> port = bus.Attach();
-    const std::uint32_t h = copn::Library().Register(copn::OpenOnPort(port));
+    const std::uint32_t h = copn::Library().Register(copn::Library().OpenOnPort(port));
     ASSERT_NE(h, 0u);
     port->SetBusOff(true);
     SetLastError(0);

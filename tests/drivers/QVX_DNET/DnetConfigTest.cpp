@@ -116,7 +116,8 @@ public:
     }
 
     InterfaceRecord record = drivercore::DefaultRecord();
-    drivercore::NetworkSettings network = drivercore::DefaultNetworkSettings(dnet::Traits());
+    drivercore::NetworkSettings network =
+        drivercore::DefaultNetworkSettings(dnet::Library().Traits());
 };
 
 TEST_F(DnetConfigWindowTest, WritesBothRecordsOnlyWhenAccepted) {
@@ -170,8 +171,8 @@ TEST_F(DnetConfigWindowTest, ShowsTheRecordsWithinTheirRanges) {
 
 TEST(DnetVersionWindowTest, ShowsTheLibraryAndTheOpenInterface) {
     bus::SimulatedBus bus;
-    const std::uint32_t h =
-        dnet::Library().Register(dnet::OpenOnPort(std::shared_ptr<bus::CanPort>(bus.Attach())));
+    const std::uint32_t h = dnet::Library().Register(
+        dnet::Library().OpenOnPort(std::shared_ptr<bus::CanPort>(bus.Attach())));
     ASSERT_NE(h, 0u);
     ASSERT_EQ(SetBaud(h, 250000), 1);
     ASSERT_EQ(SetMacID(h, 9), 1);

@@ -33,7 +33,7 @@ class DnetExportsTest : public testing::Test {
 protected:
     void SetUp() override {
         h = dnet::Library().Register(
-            dnet::OpenOnPort(std::shared_ptr<bus::CanPort>(bus.Attach()), clock.Clock()));
+            dnet::Library().OpenOnPort(std::shared_ptr<bus::CanPort>(bus.Attach()), clock.Clock()));
         ASSERT_NE(h, 0u);
         ASSERT_EQ(SetMacID(h, 1), 1);
         ASSERT_EQ(GoOnline(), 1);
@@ -308,7 +308,7 @@ TEST(DnetOpenTest, AnInterfaceThatCannotSendIsNotInTheCorrectMode) {
     port->SetBusOff(true);
     SetLastError(0);
     testing::internal::CaptureStderr();
-    EXPECT_EQ(dnet::Library().Register(dnet::OpenOnPort(port)), 0u);
+    EXPECT_EQ(dnet::Library().Register(dnet::Library().OpenOnPort(port)), 0u);
     EXPECT_NE(testing::internal::GetCapturedStderr().find("bus-off"), std::string::npos);
     EXPECT_EQ(GetLastError(), drivercore::ErrorWrongMode);
 
