@@ -1,6 +1,6 @@
 #include "SdoChannel.h"
 
-#include "SpinWait.h"
+#include "TransferSteps.h"
 
 #include <utility>
 
@@ -38,8 +38,7 @@ void SdoChannel::OnFrame(const CanFrame& frame) {
         std::lock_guard lock(mutex_);
         if (!listening_)
             return;
-        inbox_.push_back(frame);
-        arrived_.fetch_add(1, std::memory_order_release);
+        inbox_.Put(frame);
     }
     changed_.notify_all();
 }
@@ -57,61 +56,26 @@ void SdoChannel::Shutdown() {
 
 SdoResult SdoChannel::run(const Start& start, std::chrono::milliseconds timeout) {
     std::lock_guard transfer(transfer_);
-    {
-        std::lock_guard lock(mutex_);
-        if (shutDown_)
-            return giveUp(true);
-        inbox_.clear();
-        listening_ = true; // before the request goes out: the answer may come at once
-    }
+    std::unique_lock lock(mutex_);
+    if (shutDown_)
+        return giveUp(true);
+    inbox_.Clear();
+    listening_ = true; // before the request goes out: the answer may come at once
     client_.SetTimeout(timeout);
     const std::optional<Output> started = start(client_, clock_());
-    TimePoint deadline = NoDeadline;
-    const bool spin = immediate_ && immediate_();
-    bool sent = started && sendAll(*started);
-    if (started)
-        deadline = started->deadline;
-
-    while (sent && client_.Busy()) {
-        std::deque<CanFrame> frames;
-        {
-            // On a bus without a wire the answer is microseconds away: look for it before
-            // sleeping. Anywhere else it is a frame time or more away, and the wait sleeps.
-            if (spin) {
-                const std::uint64_t seen = arrived_.load(std::memory_order_acquire);
-                bus::SpinBriefly([&] { return arrived_.load(std::memory_order_acquire) != seen; });
-            }
-            std::unique_lock lock(mutex_);
-            WaitUntil(changed_, lock, clock_, deadline,
-                      [&] { return !inbox_.empty() || shutDown_; });
-            if (shutDown_)
-                break;
-            frames.swap(inbox_);
-        }
-        for (const CanFrame& frame : frames) {
-            if (!client_.Busy())
-                break;
-            const Output out = client_.OnFrame(frame, clock_());
-            deadline = out.deadline;
-            sent = sendAll(out);
-            if (!sent)
-                break;
-        }
-        if (sent && client_.Busy()) {
-            const TimePoint now = clock_();
-            if (now >= deadline) {
-                const Output out = client_.OnTime(now);
-                deadline = out.deadline;
-                sent = sendAll(out);
-            }
-        }
+    bool sent = false;
+    if (started) {
+        lock.unlock();
+        sent = sendAll(*started);
+        lock.lock();
     }
-
-    {
-        std::lock_guard lock(mutex_);
-        listening_ = false;
-        inbox_.clear();
-    }
+    if (sent)
+        sent = drivercore::StepToEnd(
+            client_, started->deadline, inbox_, lock, changed_, clock_, send_,
+            [this] { return shutDown_; }, immediate_ && immediate_());
+    listening_ = false;
+    inbox_.Clear();
+    lock.unlock();
     if (client_.Busy() || !started) // cut short: a frame that did not go, or the shutdown
         return giveUp(sent);
     return client_.Result();

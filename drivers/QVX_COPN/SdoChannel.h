@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CopnClock.h"
+#include "TransferSteps.h"
 #include "canopen/SdoClient.h"
 
 #include <atomic>
@@ -17,9 +18,9 @@ namespace copn {
 
 // The master's SDO client channel to the default SDO server of one node. One transfer runs
 // at a time; a caller that comes while one runs waits its turn. The calling thread runs its
-// transfer to the end: it steps the client with each frame the server sends (handed over by
-// the port's delivery thread) and with the time when the client's deadline comes, waiting
-// on a condition variable in between.
+// transfer to the end (StepToEnd): it steps the client with each frame the server sends
+// (put in its inbox by the port's delivery thread) and with the time when the client's
+// deadline comes, waiting on a condition variable in between.
 //
 // A transfer fails when the server aborts it, when it times out (the client then sends abort
 // 0x05040000), when the client finds the server's answer wrong (a toggle bit, a command, a
@@ -68,13 +69,12 @@ private:
     const MasterClock clock_;
     const Immediate immediate_;
 
-    std::mutex transfer_;            // held by the caller whose transfer runs
-    bus::canopen::SdoClient client_; // used under transfer_ only
+    std::mutex transfer_; // held by the caller whose transfer runs
 
     std::mutex mutex_; // guards what follows
     std::condition_variable changed_;
-    std::deque<bus::CanFrame> inbox_;
-    std::atomic<std::uint64_t> arrived_{0}; // frames put in the inbox, read unlocked
+    bus::canopen::SdoClient client_; // stepped by the caller whose transfer runs
+    drivercore::Inbox inbox_;
     bool listening_ = false;
     bool shutDown_ = false;
 };

@@ -251,6 +251,7 @@ std::size_t Master::Waiting(std::uint8_t node) const {
 void Master::Poke() {
     std::unique_lock lock(mutex_);
     const std::uint64_t mine = ++pokes_;
+    changed_.notify_all(); // the callers that step their transfers look at the clock again
     wake();
     roundDone_.wait(lock, [&] { return stopping_ || pokesSeen_ >= mine; });
 }
@@ -275,11 +276,33 @@ ExplicitResult Master::run(std::uint8_t node, const Start& start) {
         return refused();
     }
     link.owner = Owner::Caller;
+    link.inbox.Clear();
     const std::optional<Output> started = start(*link.client, clock_());
-    if (started)
+    if (started && link.client->Busy()) {
+        link.deadline = started->deadline;
+        auto send = [this](const CanFrame& frame) {
+            return Send(frame);
+        };
+        bool sent = true;
+        lock.unlock();
+        for (const CanFrame& frame : started->frames)
+            if (!(sent = send(frame)))
+                break;
+        lock.lock();
+        if (sent)
+            sent = drivercore::StepToEnd(
+                *link.client, started->deadline, link.inbox, lock, changed_, clock_, send,
+                [] { return false; }, Immediate());
+        if (!sent && link.client->Busy()) {
+            // The bus does not take the request: the node will not answer it.
+            link.client->Cancel();
+            link.client->ForgetConnection();
+        }
+    } else if (started) {
         apply(link, *started);
-    wake();
-    changed_.wait(lock, [&] { return !link.client->Busy(); });
+    }
+    link.inbox.Clear();
+    link.deadline = NoDeadline;
     ExplicitResult result = link.client->Result();
     settle(link, result, clock_());
     link.owner = Owner::None;
@@ -389,10 +412,29 @@ void Master::OnFrame(const CanFrame& frame) {
     if (!address)
         return;
     std::lock_guard lock(mutex_);
-    const TimePoint now = clock_();
     if (address->message == Group2Message::DuplicateMacCheck) {
         if (!check_ || address->mac != ownMac_.load())
             return; // offline, and not going online; or another station's check
+        checkInbox_.Put(frame);
+        wake();
+        return;
+    }
+    if (address->message != Group2Message::SlaveResponse || !(online_.load() || leaving_))
+        return;
+    Link& link = links_[address->mac];
+    if (link.owner == Owner::None || !link.client->Busy())
+        return;
+    link.inbox.Put(frame);
+    if (link.owner == Owner::Caller)
+        changed_.notify_all();
+    else
+        wake();
+}
+
+void Master::stepCheck(TimePoint now) {
+    for (const CanFrame& frame : checkInbox_.TakeAll()) {
+        if (!check_)
+            break;
         const Output out = check_->OnFrame(frame, now);
         for (const CanFrame& answer : out.frames)
             Send(answer);
@@ -402,21 +444,24 @@ void Master::OnFrame(const CanFrame& frame) {
                 goOffline(); // another station has come with this MAC ID: leave the network
             changed_.notify_all();
         }
-        return;
     }
-    if (address->message != Group2Message::SlaveResponse || !(online_.load() || leaving_))
-        return;
-    Link& link = links_[address->mac];
-    if (link.owner == Owner::None || !link.client->Busy())
-        return;
-    apply(link, link.client->OnFrame(frame, now));
+}
+
+void Master::stepOwn(Link& link, TimePoint now) {
+    for (const CanFrame& frame : link.inbox.TakeAll()) {
+        if (!link.client->Busy())
+            break;
+        apply(link, link.client->OnFrame(frame, now));
+    }
+    if (link.client->Busy() && link.deadline <= now)
+        apply(link, link.client->OnTime(now));
     if (!link.client->Busy())
         finished(link, now);
-    wake();
 }
 
 TimePoint Master::round(TimePoint now) {
     TimePoint next = NoDeadline;
+    stepCheck(now);
     if (checking_ && check_) {
         const Output out = check_->OnTime(now);
         for (const CanFrame& frame : out.frames)
@@ -426,14 +471,11 @@ TimePoint Master::round(TimePoint now) {
         else
             next = std::min(next, out.deadline);
     }
-    // The time-outs: of the transfers while online, of the releases on the way out.
-    for (Link& link : links_) {
-        if (link.owner != Owner::None && link.client->Busy() && link.deadline <= now) {
-            apply(link, link.client->OnTime(now));
-            if (!link.client->Busy())
-                finished(link, now);
-        }
-    }
+    // The scanner's transfers while online, the releases on the way out; a caller steps its
+    // own.
+    for (Link& link : links_)
+        if ((link.owner == Owner::Scanner || link.owner == Owner::Leaving) && link.client->Busy())
+            stepOwn(link, now);
     const std::uint8_t own = ownMac_.load();
     for (std::size_t node = 0; node < links_.size() && online_.load(); ++node) {
         Link& link = links_[node];
@@ -457,7 +499,7 @@ TimePoint Master::round(TimePoint now) {
                                              : std::max(link.nextAttempt, now));
     }
     for (const Link& link : links_)
-        if (link.owner != Owner::None && link.client->Busy())
+        if ((link.owner == Owner::Scanner || link.owner == Owner::Leaving) && link.client->Busy())
             next = std::min(next, link.deadline);
     return next;
 }

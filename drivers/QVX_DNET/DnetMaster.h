@@ -3,6 +3,7 @@
 #include "CanMaster.h"
 #include "CanPort.h"
 #include "MasterClock.h"
+#include "TransferSteps.h"
 #include "devicenet/DeviceNet.h"
 #include "devicenet/DuplicateMac.h"
 #include "devicenet/ExplicitClient.h"
@@ -42,10 +43,11 @@ inline constexpr std::uint8_t ExplicitConnection = bus::devicenet::Allocation::E
 //
 // Requests to one node run one at a time, in the order they were made; those to different
 // nodes at once. A request blocks its calling thread until the node has answered, or until the
-// node's time-out. The frames of every node's transfer are stepped as they arrive, on the
-// port's delivery thread; the master's own thread steps the time-outs, sends what the
-// scanner asks for and answers nothing else. Every operation may be called from any thread,
-// concurrently with the others, but none from the port's receive handler.
+// node's time-out: the calling thread steps its node's client (StepToEnd) with the frames the
+// port's delivery thread puts in the node's inbox, and with the time. The master's own thread
+// steps what no caller waits for — the scanner's requests, the releases on the way offline
+// and the duplicate MAC ID check — and answers nothing else. Every operation may be called
+// from any thread, concurrently with the others, but none from the port's receive handler.
 //
 // Scanner: while scanning, the master allocates the explicit connection of every node in its
 // scanlist, tries again while the node does not answer (so a node that restarts comes back by
@@ -152,6 +154,8 @@ private:
         bool alive = false;
         TimePoint lastExchange{};
         TimePoint nextAttempt{};
+        // The node's answers to the transfer that runs, for the thread that steps it.
+        drivercore::Inbox inbox;
     };
 
     using Start = std::function<std::optional<bus::devicenet::Output>(
@@ -159,6 +163,9 @@ private:
     ExplicitResult run(std::uint8_t node, const Start& start);
     // Under mutex_: steps of the engines.
     void apply(Link& link, const bus::devicenet::Output& output);
+    // On the master's thread: the transfers of the scanner and of leaving, and the check.
+    void stepOwn(Link& link, TimePoint now);
+    void stepCheck(TimePoint now);
     void finished(Link& link, TimePoint now);
     void settle(Link& link, const ExplicitResult& result, TimePoint now);
     void goOffline();
@@ -186,6 +193,7 @@ private:
     bool leaving_ = false; // offline, the releases on their way
     bool scanning_ = false;
     std::unique_ptr<bus::devicenet::DuplicateMacCheck> check_;
+    drivercore::Inbox checkInbox_; // other stations' checks, for the master's thread
     std::array<Link, 64> links_;
     std::uint64_t pokes_ = 0;
     std::uint64_t pokesSeen_ = 0;

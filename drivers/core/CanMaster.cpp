@@ -40,6 +40,11 @@ bool CanMaster::CanSend() const {
     return state == bus::PortState::Active || state == bus::PortState::ErrorPassive;
 }
 
+bool CanMaster::Immediate() const {
+    const std::shared_ptr<bus::CanPort> port = Port();
+    return port && port->Immediate();
+}
+
 void CanMaster::Listen() {
     if (const std::shared_ptr<bus::CanPort> port = Port()) {
         port->SetSendPatience(SendPatience());

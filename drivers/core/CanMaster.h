@@ -40,6 +40,8 @@ public:
     std::shared_ptr<bus::CanPort> ReplacePort(std::shared_ptr<bus::CanPort> port);
     // Whether the port can put frames on the bus now (not closed, bus-off or listen-only).
     bool CanSend() const;
+    // Whether answers come within microseconds (see CanPort::Immediate).
+    bool Immediate() const;
 
 protected:
     // Hands the port's frames to OnFrame, on the port's delivery thread.
