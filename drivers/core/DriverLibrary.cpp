@@ -18,6 +18,23 @@ void CopyText(const char* text, char* out) {
     out[n] = '\0';
 }
 
+namespace {
+
+// The records as the caller's buffers hold them (no alignment promised).
+InterfaceRecord recordAt(const void* config) {
+    InterfaceRecord record;
+    std::memcpy(&record, config, sizeof record);
+    return record;
+}
+
+NetworkSettings settingsAt(const void* networkSettings) {
+    NetworkSettings network;
+    std::memcpy(&network, networkSettings, sizeof network);
+    return network;
+}
+
+} // namespace
+
 std::int32_t DriverLibrary::Unload() {
     registry_.CloseAll();
     return 1;
@@ -72,11 +89,10 @@ std::int32_t DriverLibrary::SaveConfiguration(const char* keyPath, void* config,
     if (!config || !networkSettings)
         return 0;
     const std::string path = keyPathOr(keyPath);
-    InterfaceRecord record;
-    NetworkSettings network;
-    std::memcpy(&record, config, sizeof record);
-    std::memcpy(&network, networkSettings, sizeof network);
-    return !path.empty() && SaveSettings(traits_, path.c_str(), record, network) ? 1 : 0;
+    return !path.empty() && SaveSettings(traits_, path.c_str(), recordAt(config),
+                                         settingsAt(networkSettings))
+               ? 1
+               : 0;
 }
 
 std::int32_t DriverLibrary::SetRegistryPath(const char* keyPath) {
@@ -90,10 +106,8 @@ std::int32_t DriverLibrary::SetRegistryPath(const char* keyPath) {
 std::int32_t DriverLibrary::ConfigurationWindow(void* config, void* networkSettings) {
     if (!config || !networkSettings)
         return 0;
-    InterfaceRecord record;
-    NetworkSettings network;
-    std::memcpy(&record, config, sizeof record);
-    std::memcpy(&network, networkSettings, sizeof network);
+    InterfaceRecord record = recordAt(config);
+    NetworkSettings network = settingsAt(networkSettings);
     if (!ShowConfigDialog(traits_, &record, &network))
         return 0;
     std::memcpy(config, &record, sizeof record);
@@ -118,8 +132,7 @@ std::int32_t DriverLibrary::VersionWindow(std::uint32_t h) {
 std::int32_t DriverLibrary::OpenInterface(std::uint32_t* h, void* config) {
     if (!h || !config)
         return 0;
-    InterfaceRecord record;
-    std::memcpy(&record, config, sizeof record);
+    const InterfaceRecord record = recordAt(config);
     // The simulated nodes serve one master at a time: a new one takes them over.
     if (record.interfaceType == SimulatedNetwork)
         registry_.CloseType(SimulatedNetwork);
