@@ -3,6 +3,7 @@
 
 #include "CopnExports.h"
 
+#include "BusLog.h"
 #include "BusPrinters.h"
 #include "CopnDriver.h"
 #include "CopnErrors.h"
@@ -27,7 +28,7 @@
 namespace {
 
 using namespace std::chrono_literals;
-using copntest::FrameLog;
+using bustest::BusLog;
 using copntest::TestNode;
 
 // A handle on a master on the test's bus, online, with node 3 there.
@@ -45,7 +46,7 @@ protected:
 
     bus::SimulatedBus bus;
     ManualClock clock;
-    FrameLog log{bus};
+    BusLog log{bus};
     TestNode node{bus, 3};
     std::uint32_t h = 0;
 };

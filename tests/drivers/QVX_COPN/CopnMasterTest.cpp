@@ -4,6 +4,7 @@
 
 #include "CopnMaster.h"
 
+#include "BusLog.h"
 #include "BusPrinters.h"
 #include "CopnTestBus.h"
 #include "HangGuards.h"
@@ -22,7 +23,7 @@ using namespace std::chrono_literals;
 using bus::canopen::SdoResult;
 using bus::canopen::SdoStatus;
 using bus::canopen::SdoAbort::General;
-using copntest::FrameLog;
+using bustest::BusLog;
 using copntest::ScriptedNode;
 using copntest::TestNode;
 
@@ -37,7 +38,7 @@ protected:
 
     bus::SimulatedBus bus;
     ManualClock clock;
-    FrameLog log{bus};
+    BusLog log{bus};
     copn::Master master{std::shared_ptr<bus::CanPort>(bus.Attach()), clock.Clock()};
 };
 
@@ -152,7 +153,7 @@ TEST_F(MasterTest, TransfersFrameByFrame) {
     };
     for (const Exchange& c : cases) {
         SCOPED_TRACE(c.name);
-        FrameLog heard(bus);
+        BusLog heard(bus);
         ScriptedNode node(bus, 3);
         std::vector<std::string> expected;
         for (const auto& [request, replies] : c.script) {
@@ -183,7 +184,7 @@ TEST_F(MasterTest, ATransferThatHearsNothingTimesOutAndAborts) {
         if (timeout != copn::Master::DefaultSdoTimeout) {
             ASSERT_TRUE(master.SetSdoTimeout(timeout));
         }
-        FrameLog heard(bus);
+        BusLog heard(bus);
         auto running =
             std::async(std::launch::async, [&] { return master.Upload(3, 0x1000, 0, 4); });
         ASSERT_TRUE(heard.WaitFor("603#4000100000000000"));

@@ -1,17 +1,15 @@
 #pragma once
 
-// What the driver's tests put on a simulated bus besides the master: a log of every frame,
-// a node that answers from a script of frames, and a node with an SDO server over a small
-// dictionary that answers guard requests.
+// What the driver's tests put on a simulated bus besides the master and its log: a node that
+// answers from a script of frames, and a node with an SDO server over a small dictionary
+// that answers guard requests.
 
+#include "BusLog.h"
 #include "CanPort.h"
 #include "SimulatedBus.h"
 #include "canopen/Guarding.h"
 #include "canopen/SdoServer.h"
 
-#include <algorithm>
-#include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <gtest/gtest.h>
@@ -25,74 +23,6 @@
 namespace copntest {
 
 using bus::CanFrame;
-
-inline bus::CanFrame Frame(const std::string& candump) {
-    const auto frame = bus::ParseCandump(candump);
-    EXPECT_TRUE(frame) << candump;
-    return frame.value_or(CanFrame{});
-}
-
-// Every frame the bus carries, as candump writes it.
-class FrameLog {
-public:
-    explicit FrameLog(bus::SimulatedBus& bus) : port_(bus.Attach()) {
-        port_->SetReceiveHandler([this](const CanFrame& frame) {
-            {
-                std::lock_guard lock(mutex_);
-                frames_.push_back(frame);
-            }
-            changed_.notify_all();
-        });
-    }
-    ~FrameLog() { port_->SetReceiveHandler(nullptr); }
-
-    std::vector<std::string> Texts() const {
-        return textsOf([](const CanFrame&) { return true; });
-    }
-    // The frames with one of these identifiers, in their order.
-    std::vector<std::string> With(std::vector<std::uint16_t> ids) const {
-        return textsOf([&](const CanFrame& f) {
-            return std::find(ids.begin(), ids.end(), f.id) != ids.end();
-        });
-    }
-    std::size_t Count() const {
-        std::lock_guard lock(mutex_);
-        return frames_.size();
-    }
-    // Returns once the frame has been carried count times (true), or after a long while (a
-    // hang, false).
-    bool WaitForCount(const std::string& candump, std::size_t count) {
-        const CanFrame wanted = Frame(candump);
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::seconds(20), [&] {
-            return static_cast<std::size_t>(std::count(frames_.begin(), frames_.end(), wanted)) >=
-                   count;
-        });
-    }
-    // Returns once the frame has been carried (true), or after a long while (a hang, false).
-    bool WaitFor(const std::string& candump) {
-        const CanFrame wanted = Frame(candump);
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::seconds(20), [&] {
-            return std::find(frames_.begin(), frames_.end(), wanted) != frames_.end();
-        });
-    }
-
-private:
-    template <typename Keep> std::vector<std::string> textsOf(Keep keep) const {
-        std::lock_guard lock(mutex_);
-        std::vector<std::string> texts;
-        for (const CanFrame& frame : frames_)
-            if (keep(frame))
-                texts.push_back(bus::ToCandump(frame));
-        return texts;
-    }
-
-    std::unique_ptr<bus::SimulatedPort> port_;
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<CanFrame> frames_;
-};
 
 // A node that answers the master's SDO requests (0x600 + its node-ID) from a script: when
 // the next request is the one scripted, it sends the replies. A request that is not the
@@ -155,7 +85,7 @@ private:
     }
     void send(const std::vector<std::string>& replies) {
         for (const std::string& reply : replies)
-            EXPECT_TRUE(port_->Send(Frame(reply))) << port_->LastError();
+            EXPECT_TRUE(port_->Send(bustest::Frame(reply))) << port_->LastError();
     }
 
     const std::uint8_t node_;

@@ -1,6 +1,7 @@
 // Which nodes the master sees online: boot-ups, any frame a node sends, node guarding and
 // its life time, on the tests' own bus with a clock the tests move.
 
+#include "BusLog.h"
 #include "BusPrinters.h"
 #include "CopnMaster.h"
 #include "CopnTestBus.h"
@@ -18,7 +19,7 @@ namespace {
 using namespace std::chrono_literals;
 using bus::canopen::NmtState;
 using bus::canopen::SdoStatus;
-using copntest::FrameLog;
+using bustest::BusLog;
 using copntest::TestNode;
 
 // A master on a bus of its own, with node 3 on it.
@@ -46,7 +47,7 @@ struct Network {
 
     bus::SimulatedBus bus;
     ManualClock clock;
-    FrameLog log{bus};
+    BusLog log{bus};
     copn::Master master{std::shared_ptr<bus::CanPort>(bus.Attach()), clock.Clock()};
     TestNode node{bus, 3};
 };
@@ -176,7 +177,7 @@ TEST_F(NodeGuardingTest, AnyFrameTheNodeSendsShowsItOnline) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.frame);
         ASSERT_TRUE(master.AddNode(3));
-        ASSERT_TRUE(other->Send(copntest::Frame(c.frame)));
+        ASSERT_TRUE(other->Send(bustest::Frame(c.frame)));
         bus.WaitIdle();
         EXPECT_EQ(Online(3), c.fromTheNode);
         ASSERT_TRUE(master.RemoveNode(3));
@@ -212,7 +213,7 @@ TEST_F(NodeGuardingTest, GuardingAfterGoingOfflineDoesNotTrustAnOldToggleBit) {
     ASSERT_EQ(log.With({0x703}).back(), "703#FF");
     ASSERT_TRUE(master.SetOnline(false));
     auto other = bus.Attach(); // another master guards it meanwhile: its next reply has 1
-    ASSERT_TRUE(other->Send(copntest::Frame("703#R1")));
+    ASSERT_TRUE(other->Send(bustest::Frame("703#R1")));
     bus.WaitIdle();
     ASSERT_EQ(log.With({0x703}).back(), "703#7F");
 
@@ -344,8 +345,8 @@ TEST(NodeSupervisionTest, AQuietHeartbeatNodeIsBackOnlyWithAHeartbeat) {
     net.Step(2500ms);
     ASSERT_FALSE(net.Online(3));
     auto other = net.bus.Attach();
-    ASSERT_TRUE(other->Send(copntest::Frame("083#3081110000000000")));
-    ASSERT_TRUE(other->Send(copntest::Frame("583#4300100092010200")));
+    ASSERT_TRUE(other->Send(bustest::Frame("083#3081110000000000")));
+    ASSERT_TRUE(other->Send(bustest::Frame("583#4300100092010200")));
     net.Settle();
     EXPECT_FALSE(net.Online(3));
     net.node.Heartbeat();

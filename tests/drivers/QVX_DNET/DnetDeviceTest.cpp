@@ -2,6 +2,7 @@
 // reach it, and a frame the device refuses waits for room as long as the master waits for an
 // answer.
 
+#include "BusLog.h"
 #include "DnetMaster.h"
 #include "DnetTestBus.h"
 #include "HangGuards.h"
@@ -26,7 +27,7 @@ using namespace std::chrono_literals;
 TEST(DnetMasterOnItsPort, ANodeIsAbsentOnceThePortCannotReachIt) {
     bus::SimulatedBus bus;
     ManualClock clock;
-    dnettest::FrameLog log{bus};
+    bustest::BusLog log{bus};
     dnettest::TestNode node{bus, 5};
     const std::shared_ptr<bus::SimulatedPort> port = bus.Attach();
     dnet::Master master{port, clock.Clock()};

@@ -3,6 +3,7 @@
 
 #include "DnetExports.h"
 
+#include "BusLog.h"
 #include "DnetDriver.h"
 #include "DnetErrors.h"
 #include "DnetTestBus.h"
@@ -24,7 +25,7 @@
 namespace {
 
 using namespace std::chrono_literals;
-using dnettest::FrameLog;
+using bustest::BusLog;
 using dnettest::Station;
 using dnettest::TestNode;
 
@@ -57,7 +58,7 @@ protected:
 
     bus::SimulatedBus bus;
     ManualClock clock;
-    FrameLog log{bus};
+    BusLog log{bus};
     TestNode node{bus, 5};
     std::uint32_t h = 0;
 };

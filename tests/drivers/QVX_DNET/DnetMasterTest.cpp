@@ -7,6 +7,7 @@
 
 #include "DnetMaster.h"
 
+#include "BusLog.h"
 #include "DnetTestBus.h"
 #include "HangGuards.h"
 #include "ManualClock.h"
@@ -24,7 +25,7 @@ using namespace std::chrono_literals;
 using bus::devicenet::ExplicitFailure;
 using bus::devicenet::ExplicitResult;
 using bus::devicenet::ExplicitStatus;
-using dnettest::FrameLog;
+using bustest::BusLog;
 using dnettest::Station;
 using dnettest::TestNode;
 
@@ -68,7 +69,7 @@ struct Rig {
 
     bus::SimulatedBus bus;
     ManualClock clock;
-    FrameLog log{bus};
+    BusLog log{bus};
     TestNode node{bus, 5};
     std::vector<std::unique_ptr<TestNode>> others;
     dnet::Master master{std::shared_ptr<bus::CanPort>(bus.Attach()), clock.Clock()};
@@ -252,7 +253,7 @@ TEST(DnetMasterTest, GoingOfflineReleasesTheConnectionsTheMasterHolds) {
 
         // Another master takes node 5 at once.
         auto other = rig.bus.Attach();
-        ASSERT_TRUE(other->Send(dnettest::Frame("42E#024B03010102")));
+        ASSERT_TRUE(other->Send(bustest::Frame("42E#024B03010102")));
         EXPECT_TRUE(rig.log.WaitFor("42B#02CB00"));
         // Nothing more from this master, and nothing when it is offline already.
         rig.master.SetOnline(false);
@@ -279,7 +280,7 @@ TEST(DnetMasterTest, GoingOfflineWaitsForAReleaseAtMostItsTimeOut) {
 TEST(DnetMasterTest, ADuplicateMacIdKeepsTheMasterOffline) {
     bus::SimulatedBus bus;
     ManualClock clock;
-    FrameLog log{bus};
+    BusLog log{bus};
     dnet::Master master{std::shared_ptr<bus::CanPort>(bus.Attach()), clock.Clock()};
     ASSERT_TRUE(master.SetOwnMac(1));
     {
@@ -311,11 +312,11 @@ TEST(DnetMasterTest, ADuplicateMacIdKeepsTheMasterOffline) {
     EXPECT_EQ(log.Texts()[3], request);
 
     auto port = bus.Attach();
-    ASSERT_TRUE(port->Send(dnettest::Frame("40F#002301EFCDAB00")));
+    ASSERT_TRUE(port->Send(bustest::Frame("40F#002301EFCDAB00")));
     ASSERT_TRUE(log.WaitFor("40F#80" + request.substr(6)));
     EXPECT_TRUE(master.Online());
     // A response for its MAC ID: another station is online with it. The master leaves.
-    ASSERT_TRUE(port->Send(dnettest::Frame("40F#802301EFCDAB00")));
+    ASSERT_TRUE(port->Send(bustest::Frame("40F#802301EFCDAB00")));
     EXPECT_TRUE(eventually([&] { return !master.Online(); }));
     EXPECT_TRUE(master.DuplicateFound());
 }

@@ -1,94 +1,28 @@
 #pragma once
 
-// What the DeviceNet driver's tests put on a simulated bus besides the master: a log of
-// every frame, nodes with a Group 2 only explicit messaging server over a small object set,
-// and a station that claims a MAC ID.
+// What the DeviceNet driver's tests put on a simulated bus besides the master and its log:
+// nodes with a Group 2 only explicit messaging server over a small object set, and a station
+// that claims a MAC ID.
 
+#include "BusLog.h"
 #include "CanPort.h"
 #include "SimulatedBus.h"
 #include "devicenet/DuplicateMac.h"
 #include "devicenet/ExplicitServer.h"
 
-#include <algorithm>
-#include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <functional>
 #include <gtest/gtest.h>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 namespace dnettest {
 
 using bus::CanFrame;
-
-inline CanFrame Frame(const std::string& candump) {
-    const auto frame = bus::ParseCandump(candump);
-    EXPECT_TRUE(frame) << candump;
-    return frame.value_or(CanFrame{});
-}
-
-// Every frame the bus carries, as candump writes it.
-class FrameLog {
-public:
-    explicit FrameLog(bus::SimulatedBus& bus) : port_(bus.Attach()) {
-        port_->SetReceiveHandler([this](const CanFrame& frame) {
-            {
-                std::lock_guard lock(mutex_);
-                frames_.push_back(bus::ToCandump(frame));
-            }
-            changed_.notify_all();
-        });
-    }
-    ~FrameLog() { port_->SetReceiveHandler(nullptr); }
-
-    std::vector<std::string> Texts() const {
-        std::lock_guard lock(mutex_);
-        return frames_;
-    }
-    // The frames from the n-th on.
-    std::vector<std::string> From(std::size_t n) const {
-        std::lock_guard lock(mutex_);
-        return {frames_.begin() + static_cast<std::ptrdiff_t>(std::min(n, frames_.size())),
-                frames_.end()};
-    }
-    std::size_t Count() const {
-        std::lock_guard lock(mutex_);
-        return frames_.size();
-    }
-    // Returns once the bus has carried frames that satisfy the condition (true), or after a
-    // long while (a hang, false).
-    bool WaitUntil(const std::function<bool(const std::vector<std::string>&)>& done) {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::seconds(20), [&] { return done(frames_); });
-    }
-    bool WaitFor(const std::string& candump) {
-        return WaitUntil([&](const std::vector<std::string>& frames) {
-            return std::count(frames.begin(), frames.end(), candump) > 0;
-        });
-    }
-    // Waits until the bus has carried the frame once more than before.
-    bool WaitForAnother(const std::string& candump, std::size_t seenBefore) {
-        return WaitUntil([&](const std::vector<std::string>& frames) {
-            return static_cast<std::size_t>(std::count(frames.begin(), frames.end(), candump)) >
-                   seenBefore;
-        });
-    }
-    std::size_t Seen(const std::string& candump) const {
-        std::lock_guard lock(mutex_);
-        return static_cast<std::size_t>(std::count(frames_.begin(), frames_.end(), candump));
-    }
-
-private:
-    std::unique_ptr<bus::SimulatedPort> port_;
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<std::string> frames_;
-};
 
 // A small object set: attributes read and written whole, a read-only one refusing writes,
 // and the Identity object's Reset, which the node that owns the set carries out.
@@ -204,7 +138,7 @@ public:
     // When it hears the frame `heard`, it says `said` first.
     void SayFirst(const std::string& heard, const std::string& said) {
         std::lock_guard lock(mutex_);
-        sayFirst_[heard] = Frame(said);
+        sayFirst_[heard] = bustest::Frame(said);
     }
 
     SmallObjects objects;
