@@ -6,6 +6,7 @@
 
 #include "BusLog.h"
 #include "CanPort.h"
+#include "HeldReplies.h"
 #include "SimulatedBus.h"
 #include "canopen/Guarding.h"
 #include "canopen/SdoServer.h"
@@ -30,7 +31,8 @@ using bus::CanFrame;
 // Release.
 class ScriptedNode {
 public:
-    ScriptedNode(bus::SimulatedBus& bus, std::uint8_t node) : node_(node), port_(bus.Attach()) {
+    ScriptedNode(bus::SimulatedBus& bus, std::uint8_t node)
+        : node_(node), port_(bus.Attach()), replies_(*port_) {
         port_->SetReceiveHandler([this](const CanFrame& frame) { onFrame(frame); });
     }
     ~ScriptedNode() { port_->SetReceiveHandler(nullptr); }
@@ -40,19 +42,8 @@ public:
         script_.push_back({request, std::move(replies)});
         return *this;
     }
-    void Hold() {
-        std::lock_guard lock(mutex_);
-        held_ = true;
-    }
-    void Release() {
-        std::vector<std::string> replies;
-        {
-            std::lock_guard lock(mutex_);
-            held_ = false;
-            replies.swap(waiting_);
-        }
-        send(replies);
-    }
+    void Hold() { replies_.Hold(); }
+    void Release() { replies_.Release(); }
     bool ScriptDone() const {
         std::lock_guard lock(mutex_);
         return script_.empty();
@@ -66,7 +57,7 @@ private:
     void onFrame(const CanFrame& frame) {
         if (frame.id != 0x600 + node_)
             return;
-        std::vector<std::string> replies;
+        std::vector<CanFrame> replies;
         {
             std::lock_guard lock(mutex_);
             const std::string text = bus::ToCandump(frame);
@@ -74,18 +65,11 @@ private:
                 unexpected_.push_back(text);
                 return;
             }
-            replies = std::move(script_.front().second);
+            for (const std::string& reply : script_.front().second)
+                replies.push_back(bustest::Frame(reply));
             script_.pop_front();
-            if (held_) {
-                waiting_.insert(waiting_.end(), replies.begin(), replies.end());
-                return;
-            }
         }
-        send(replies);
-    }
-    void send(const std::vector<std::string>& replies) {
-        for (const std::string& reply : replies)
-            EXPECT_TRUE(port_->Send(bustest::Frame(reply))) << port_->LastError();
+        replies_.Say(replies);
     }
 
     const std::uint8_t node_;
@@ -93,8 +77,7 @@ private:
     mutable std::mutex mutex_;
     std::deque<std::pair<std::string, std::vector<std::string>>> script_;
     std::vector<std::string> unexpected_;
-    std::vector<std::string> waiting_;
-    bool held_ = false;
+    bustest::HeldReplies replies_;
 };
 
 // A small object dictionary: the entries a test gives, read and written whole; an entry
@@ -150,7 +133,8 @@ private:
 class TestNode {
 public:
     TestNode(bus::SimulatedBus& bus, std::uint8_t node)
-        : node_(node), port_(bus.Attach()), server_(node, dictionary), guard_(node) {
+        : node_(node), port_(bus.Attach()), replies_(*port_), server_(node, dictionary),
+          guard_(node) {
         dictionary.Set(0x1000, 0, {0x92, 0x01, 0x02, 0x00}, true);
         dictionary.Set(0x1001, 0, {0x00}, true);
         dictionary.Set(0x1008, 0, {'Z', 'A', 'N', 'D', 'R', 'E', 'L', '-', 'N', '3'}, true);
@@ -193,20 +177,8 @@ public:
     // One heartbeat: its NMT state, pre-operational, with bit 7 clear.
     void Heartbeat() { EXPECT_TRUE(port_->Send(CanFrame::Data(0x700 + node_, {0x7F}))); }
     // Replies wait until released.
-    void HoldReplies() {
-        std::lock_guard lock(mutex_);
-        held_ = true;
-    }
-    void ReleaseReplies() {
-        std::vector<CanFrame> replies;
-        {
-            std::lock_guard lock(mutex_);
-            held_ = false;
-            replies.swap(waiting_);
-        }
-        for (const CanFrame& reply : replies)
-            EXPECT_TRUE(port_->Send(reply));
-    }
+    void HoldReplies() { replies_.Hold(); }
+    void ReleaseReplies() { replies_.Release(); }
     bus::SimulatedPort& Port() { return *port_; }
 
     SmallDictionary dictionary;
@@ -222,22 +194,16 @@ private:
                 replies = guard_.OnFrame(frame).frames;
             const auto sdo = server_.OnFrame(frame, bus::canopen::TimePoint{}).frames;
             replies.insert(replies.end(), sdo.begin(), sdo.end());
-            if (held_) {
-                waiting_.insert(waiting_.end(), replies.begin(), replies.end());
-                return;
-            }
         }
-        for (const CanFrame& reply : replies)
-            EXPECT_TRUE(port_->Send(reply));
+        replies_.Say(replies);
     }
 
     const std::uint8_t node_;
     std::unique_ptr<bus::SimulatedPort> port_;
+    bustest::HeldReplies replies_;
     std::mutex mutex_;
     bool silent_ = false;
     bool answerGuarding_ = true;
-    bool held_ = false;
-    std::vector<CanFrame> waiting_;
     bus::canopen::SdoServer server_;
     bus::canopen::GuardingNode guard_;
 };

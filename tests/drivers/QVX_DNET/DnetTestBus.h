@@ -6,6 +6,7 @@
 
 #include "BusLog.h"
 #include "CanPort.h"
+#include "HeldReplies.h"
 #include "SimulatedBus.h"
 #include "devicenet/DuplicateMac.h"
 #include "devicenet/ExplicitServer.h"
@@ -98,7 +99,7 @@ private:
 class TestNode {
 public:
     TestNode(bus::SimulatedBus& bus, std::uint8_t mac)
-        : port_(bus.Attach()), server_(mac, objects) {
+        : port_(bus.Attach()), replies_(*port_), server_(mac, objects) {
         objects.Set(1, 1, 1, {0xD9, 0x02}, true);
         objects.Set(1, 1, 3, {0xE2, 0x1F}, true);
         objects.Set(1, 1, 7, {9, 'Z', 'A', 'N', 'D', 'R', 'E', 'L', '-', 'D'}, true);
@@ -120,21 +121,9 @@ public:
         std::lock_guard lock(mutex_);
         return server_.Allocated();
     }
-    void Hold() {
-        std::lock_guard lock(mutex_);
-        holding_ = true;
-    }
+    void Hold() { replies_.Hold(); }
     // Says what it held back, and from now on answers at once.
-    void Let() {
-        std::vector<CanFrame> held;
-        {
-            std::lock_guard lock(mutex_);
-            holding_ = false;
-            held.swap(held_);
-        }
-        for (const CanFrame& reply : held)
-            EXPECT_TRUE(port_->Send(reply));
-    }
+    void Let() { replies_.Release(); }
     // When it hears the frame `heard`, it says `said` first.
     void SayFirst(const std::string& heard, const std::string& said) {
         std::lock_guard lock(mutex_);
@@ -157,20 +146,14 @@ private:
                 server_.Reset();
                 silent_ = true;
             }
-            if (holding_) {
-                held_.insert(held_.end(), replies.begin(), replies.end());
-                return;
-            }
         }
-        for (const CanFrame& reply : replies)
-            EXPECT_TRUE(port_->Send(reply));
+        replies_.Say(replies);
     }
 
     std::unique_ptr<bus::SimulatedPort> port_;
+    bustest::HeldReplies replies_;
     std::mutex mutex_;
     bool silent_ = false;
-    bool holding_ = false;
-    std::vector<CanFrame> held_;
     std::map<std::string, CanFrame> sayFirst_;
     bus::devicenet::ExplicitServer server_;
 };
