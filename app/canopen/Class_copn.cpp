@@ -1,6 +1,7 @@
 #include "Class_copn.h"
 
 #include "Application.h"
+#include "BlockRecord.h"
 #include "LastError.h"
 #include "MessageBox.h"
 #include "Sleep.h"
@@ -82,24 +83,14 @@ int32_t TCOPN_Downloader::DownloadFirmware(uint8_t sector, uint32_t address, uin
                                            const uint8_t* data) {
     if (!copnInterface || (length && !data))
         return 0;
-    // The write-block record: command, sector, address bits 0-23 low byte first, length,
-    // data. The node never sees address bits 24-31.
-    uint8_t record[6 + 255];
-    record[0] = WriteBlockCommand;
-    record[1] = sector;
-    record[2] = static_cast<uint8_t>(address);
-    record[3] = static_cast<uint8_t>(address >> 8);
-    record[4] = static_cast<uint8_t>(address >> 16);
-    record[5] = length;
-    if (length)
-        std::memcpy(record + 6, data, length);
+    const BlockRecord record(WriteBlockCommand, sector, address, length, data);
 
     imageMirror.put(address, data, length);
 
     int32_t result = 0;
     for (int attempt = 0; attempt < BlockAttempts && !result; ++attempt)
-        result =
-            copnInterface->SDO_Download(handle(), node(), FirmwareCommand, 0, 6u + length, record);
+        result = copnInterface->SDO_Download(handle(), node(), FirmwareCommand, 0, record.size(),
+                                             record.data());
     return result;
 }
 

@@ -1,6 +1,7 @@
 #include "Class_fw_dnld_dnet.h"
 
 #include "Application.h"
+#include "BlockRecord.h"
 #include "MessageBox.h"
 #include "Sleep.h"
 
@@ -100,25 +101,14 @@ int32_t TDNet_Downloader::DownloadFirmware(uint8_t sector, uint32_t address, uin
                                            const uint8_t* data) {
     if (!dnetInterface || (length && !data))
         return 0;
-    // The download command: command code, sector, address bits 0-23 low byte first, length,
-    // data. The node never sees address bits 24-31.
-    uint8_t command[6 + 255];
-    command[0] = DownloadBlockCommand;
-    command[1] = sector;
-    command[2] = static_cast<uint8_t>(address);
-    command[3] = static_cast<uint8_t>(address >> 8);
-    command[4] = static_cast<uint8_t>(address >> 16);
-    command[5] = length;
-    if (length)
-        std::memcpy(command + 6, data, length);
+    const BlockRecord command(DownloadBlockCommand, sector, address, length, data);
 
     imageMirror.put(address, data, length);
 
     int32_t result = 0;
     for (int attempt = 0; attempt < BlockAttempts && !result; ++attempt)
-        result =
-            dnetInterface->SetAttribute(node(), FirmwareClass, FirmwareInstance, CommandAttribute,
-                                        static_cast<uint16_t>(6 + length), command);
+        result = dnetInterface->SetAttribute(node(), FirmwareClass, FirmwareInstance,
+                                             CommandAttribute, command.size(), command.data());
     return result;
 }
 
