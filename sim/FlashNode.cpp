@@ -213,9 +213,9 @@ NodeResult FlashNode::Write(std::uint8_t sector, std::uint32_t address, const st
 NodeResult FlashNode::Erase(std::uint8_t sector) {
     if (auto refused = changeable(sector); !refused)
         return refused;
-    if (folder_ && !folder_->EraseSector(sector))
-        return NodeError::StorageFailed;
-    std::fill(sectors_[sector].begin(), sectors_[sector].end(), 0xFF);
+    // The state goes first: a stored checksum or boot sector never vouches for bytes that are
+    // gone. Stored before the erase, it leaves a sector that may still hold its old bytes but
+    // is no longer believed or booted.
     const std::uint32_t checksum = checksums_[sector];
     const std::uint8_t boot = bootSector_;
     checksums_[sector] = NoChecksum;
@@ -223,11 +223,14 @@ NodeResult FlashNode::Erase(std::uint8_t sector) {
     if (sector == bootSector_)
         bootSector_ = settings_.loaderSector;
     if (auto stored = storeState(); !stored) {
-        // The sector is erased on disk as here; the rest stays as stored.
         checksums_[sector] = checksum;
         bootSector_ = boot;
         return stored;
     }
+    // Refused, the sector keeps its bytes, on disk as here, without its checksum.
+    if (folder_ && !folder_->EraseSector(sector))
+        return NodeError::StorageFailed;
+    std::fill(sectors_[sector].begin(), sectors_[sector].end(), 0xFF);
     return {};
 }
 

@@ -54,7 +54,8 @@ inline constexpr std::uint32_t MaxSectorSize = 16u << 20;
 //
 // Not thread-safe: its owner serialises the calls. With a state folder, every change is
 // stored before the operation reports success; a change that cannot be stored is refused and
-// leaves the node as it was.
+// leaves the node as its folder holds it: as it was, or, for an erase whose sector could not
+// be erased once its checksum was withdrawn, with the sector's old bytes and no checksum.
 class FlashNode {
 public:
     using Mode = NodeMode;

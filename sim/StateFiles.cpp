@@ -1,7 +1,6 @@
 #include "StateFiles.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -13,19 +12,6 @@ namespace sim {
 
 namespace {
 
-// Writes still allowed before the seam fails them; negative: no limit.
-std::atomic<int> writesBeforeFailure{-1};
-
-bool storageWriteAllowed() {
-    int left = writesBeforeFailure.load();
-    while (left > 0)
-        if (writesBeforeFailure.compare_exchange_weak(left, left - 1))
-            return true;
-    if (left == 0)
-        errno = ENOSPC;
-    return left < 0;
-}
-
 bool writeAll(int fd, const void* data, std::size_t size) {
     const auto* p = static_cast<const char*>(data);
     while (size > 0) {
@@ -34,6 +20,7 @@ bool writeAll(int fd, const void* data, std::size_t size) {
             continue;
         if (n <= 0)
             return false;
+        CountBytesWritten(static_cast<std::uint64_t>(n));
         p += n;
         size -= static_cast<std::size_t>(n);
     }
@@ -48,6 +35,7 @@ bool writeAllAt(int fd, std::uint64_t offset, const void* data, std::size_t size
             continue;
         if (n <= 0)
             return false;
+        CountBytesWritten(static_cast<std::uint64_t>(n));
         p += n;
         offset += static_cast<std::uint64_t>(n);
         size -= static_cast<std::size_t>(n);
@@ -71,7 +59,7 @@ bool syncFolderOf(const std::string& path) {
 // A temporary of a name of its own, made exclusively (never an existing file, never through a
 // link someone left there), filled by fill and flushed before it takes the name.
 template <typename Fill> bool replaceFile(const std::string& path, Fill&& fill) {
-    if (!storageWriteAllowed())
+    if (!StorageStep("write a temporary"))
         return false;
     std::string temporary = path + ".XXXXXX";
     int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
@@ -79,10 +67,12 @@ template <typename Fill> bool replaceFile(const std::string& path, Fill&& fill) 
         return false;
     bool ok = ::fchmod(fd, 0644) == 0 && fill(fd) && ::fsync(fd) == 0;
     ok = ::close(fd) == 0 && ok;
-    if (!ok || std::rename(temporary.c_str(), path.c_str()) != 0) {
+    if (!ok || !StorageStep("rename a temporary") ||
+        std::rename(temporary.c_str(), path.c_str()) != 0) {
         ::unlink(temporary.c_str());
         return false;
     }
+    CountReplacedFile();
     return syncFolderOf(path);
 }
 
@@ -108,15 +98,11 @@ bool WriteSparseFileReplacing(const std::string& path, const std::uint8_t* data,
 }
 
 bool WriteAt(int fd, std::uint64_t offset, const void* data, std::size_t size) {
-    return storageWriteAllowed() && writeAllAt(fd, offset, data, size);
+    return StorageStep("write a block") && writeAllAt(fd, offset, data, size);
 }
 
 bool SyncFile(int fd) {
-    return storageWriteAllowed() && ::fdatasync(fd) == 0;
-}
-
-void FailStorageWritesFrom(int nth) {
-    writesBeforeFailure.store(nth <= 0 ? -1 : nth - 1);
+    return StorageStep("flush a file") && ::fdatasync(fd) == 0;
 }
 
 bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>* bytes) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "StorageSteps.h"
+
 #include <cstdint>
 #include <map>
 #include <string>
@@ -22,9 +24,6 @@ bool WriteAt(int fd, std::uint64_t offset, const void* data, std::size_t size);
 // Flushes an open file's data to the disk.
 bool SyncFile(int fd);
 
-// A seam for tests: from the nth write or flush of this process on (1: the next one), every
-// one of the functions above fails as a full disk would; 0 lets them succeed again.
-void FailStorageWritesFrom(int nth);
 bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>* bytes);
 
 // "key=value" lines; blank lines and lines starting with '#' are comments.

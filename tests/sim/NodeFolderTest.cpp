@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
@@ -310,6 +311,138 @@ TEST_F(NodeFolderTest, AChangeThatCannotBeStoredIsRefused) {
                 EXPECT_EQ(after, before);
             }
         }
+}
+
+// --- A process killed, or a disk full, at any storage step --------------------------------
+
+// What a node keeps of one sector and its boot sector.
+struct SectorRecord {
+    std::vector<std::uint8_t> bytes;
+    std::uint32_t checksum = 0;
+    std::uint8_t boot = 0;
+};
+
+SectorRecord recordOf(const FlashNode& node, std::uint8_t sector) {
+    SectorRecord record{sectorBytes(node, sector), 0, node.BootSector()};
+    EXPECT_TRUE(node.StoredChecksum(sector, &record.checksum));
+    return record;
+}
+
+// Bytes that a download of image into an erased sector may have left: a part of the image
+// from its start, then erased flash.
+bool partOfADownload(const std::vector<std::uint8_t>& bytes,
+                     const std::vector<std::uint8_t>& image) {
+    std::size_t written = 0;
+    while (written < image.size() && bytes[written] == image[written])
+        ++written;
+    return std::all_of(bytes.begin() + static_cast<std::ptrdiff_t>(written), bytes.end(),
+                       [](std::uint8_t b) { return b == 0xFF; });
+}
+
+struct Killed {};
+
+// Stops a sequence at a storage step, as a killed process or a full disk would.
+enum class Stop { Kill, DiskFull };
+
+// A step stopped in any operation of an erase or a download leaves, after a restart, a sector
+// whose stored checksum and boot sector agree with its bytes: the old bytes with their
+// checksum and boot sector, or no checksum and the loader booting in place of the sector
+// (whatever the bytes), or the new image with its own checksum.
+TEST_F(NodeFolderTest, AStepStoppedInAnEraseOrADownloadLeavesChecksumAndBootSectorTrue) {
+    const std::vector<std::uint8_t> image = ::image("App", 0x00040000, 256);
+    struct Sequence {
+        const char* what;
+        std::uint8_t sector;
+        bool download;
+    };
+    const std::vector<Sequence> sequences = {
+        {"erase of a sector with a checksum", 1, false},
+        {"erase of the boot sector", 2, false},
+        {"download into the boot sector", 2, true},
+    };
+    // Erase, then the image in blocks, its checksum and the sector made the boot sector again.
+    const auto run = [&](FlashNode& node, const Sequence& sequence) {
+        if (!node.Erase(sequence.sector) || !sequence.download)
+            return;
+        for (std::size_t at = 0; at < image.size(); at += 32)
+            if (!node.Write(sequence.sector, static_cast<std::uint32_t>(at), image.data() + at, 32))
+                return;
+        if (node.SetStoredChecksum(sequence.sector, node.ComputedChecksum(sequence.sector)))
+            (void)node.SetBootSector(sequence.sector);
+    };
+    storeFlashedNode();
+    const std::string flashedFolder = root.path().toStdString() + "/flashed";
+    ASSERT_EQ(std::rename(path.c_str(), flashedFolder.c_str()), 0);
+    const auto fresh = [&] {
+        QDir(QString::fromStdString(path)).removeRecursively();
+        std::filesystem::copy(flashedFolder, path);
+        auto node = open();
+        EXPECT_TRUE(node->EnterDownloadMode(0x1A2B));
+        return node;
+    };
+
+    for (const Sequence& sequence : sequences) {
+        const std::uint8_t s = sequence.sector;
+        std::vector<std::uint8_t> downloaded(SectorSize, 0xFF);
+        std::copy(image.begin(), image.end(), downloaded.begin());
+        const std::uint32_t downloadedChecksum =
+            sim::ChecksumRule{}.Sum(downloaded.data(), SectorSize);
+        SectorRecord before;
+        std::uint64_t steps = 0;
+        {
+            auto node = fresh();
+            before = recordOf(*node, s);
+            const auto tally = sim::StorageTallySoFar().steps;
+            run(*node, sequence);
+            steps = sim::StorageTallySoFar().steps - tally;
+        }
+        ASSERT_GT(steps, 2u);
+        for (Stop stop : {Stop::Kill, Stop::DiskFull})
+            for (std::uint64_t step = 1; step <= steps; ++step) {
+                SCOPED_TRACE(std::string(sequence.what) +
+                             (stop == Stop::Kill ? ", killed" : ", disk full") + " at step " +
+                             std::to_string(step));
+                {
+                    auto node = fresh();
+                    std::uint64_t seen = 0;
+                    if (stop == Stop::Kill)
+                        sim::SetStorageStepHook([&](const char*) {
+                            if (++seen == step)
+                                throw Killed{};
+                            return true;
+                        });
+                    else
+                        sim::FailStorageWritesFrom(static_cast<int>(step));
+                    try {
+                        run(*node, sequence);
+                    } catch (const Killed&) {
+                    }
+                    sim::SetStorageStepHook({});
+                    sim::FailStorageWritesFrom(0);
+                }
+                testing::internal::CaptureStderr();
+                auto node = open();
+                EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+                const SectorRecord after = recordOf(*node, s);
+                EXPECT_EQ(node->CurrentMode(), FlashNode::Mode::Download);
+                EXPECT_EQ(node->SerialNumber(), 4711u);
+                const bool unchanged = after.bytes == before.bytes &&
+                                       after.checksum == before.checksum &&
+                                       after.boot == before.boot;
+                const std::uint8_t loaderInstead = before.boot == s ? 0 : before.boot;
+                const bool withdrawn =
+                    after.checksum == FlashNode::NoChecksum && after.boot == loaderInstead &&
+                    (after.bytes == before.bytes || partOfADownload(after.bytes, image));
+                const bool done = sequence.download && after.bytes == downloaded &&
+                                  after.checksum == downloadedChecksum &&
+                                  (after.boot == loaderInstead || after.boot == s);
+                EXPECT_TRUE(unchanged || withdrawn || done)
+                    << "checksum " << after.checksum << " (before " << before.checksum
+                    << "), boot sector " << +after.boot << " (before " << +before.boot
+                    << "), bytes as before: " << (after.bytes == before.bytes)
+                    << ", erased: " << partOfADownload(after.bytes, {});
+            }
+    }
 }
 
 TEST_F(NodeFolderTest, ANodeWhoseFolderCannotBeMadeOrWrittenStaysOffline) {
