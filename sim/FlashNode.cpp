@@ -100,6 +100,7 @@ bool FlashNode::AttachStateFolder(const std::string& path, std::string* error) {
         }
         folder_ = std::move(folder);
         return true;
+    case NodeFolder::Found::Unreadable:
     case NodeFolder::Found::Unwritable:
         reason = path + ": " + why;
         return false;

@@ -44,14 +44,21 @@ bool TakeNetworkFolder(const std::string& folder, const char* defaultText,
         return false;
     *path = folder + "/network.ini";
     std::vector<std::uint8_t> bytes;
-    if (ReadWholeFile(*path, &bytes)) {
+    std::string problem;
+    switch (ReadWholeFile(*path, &bytes, &problem)) {
+    case FileRead::Read:
         text->assign(bytes.begin(), bytes.end());
-    } else {
+        break;
+    case FileRead::Missing:
         *text = defaultText;
         if (!WriteFileReplacing(*path, text->data(), text->size())) {
             *error = *path + ": cannot be written";
             return false;
         }
+        break;
+    case FileRead::Unreadable:
+        *error = *path + ": cannot be read: " + problem;
+        return false;
     }
     *lock = std::move(taken);
     return true;

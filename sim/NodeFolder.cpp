@@ -46,6 +46,18 @@ bool leftoverTemporary(const std::string& name) {
             (base.size() > 6 && (base.ends_with(".flash") || base.ends_with(".bin"))));
 }
 
+// Gives two folders each other's name: in one step where the file system can, else through
+// a third name (while the folder's own name stands for neither).
+bool swapFolders(const std::string& a, const std::string& b) {
+    if (::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+        return false;
+    const std::string through = b + ".moving";
+    return std::rename(b.c_str(), through.c_str()) == 0 && std::rename(a.c_str(), b.c_str()) == 0 &&
+           std::rename(through.c_str(), a.c_str()) == 0;
+}
+
 void removeLeftoverTemporaries(const std::string& folder) {
     DIR* dir = ::opendir(folder.c_str());
     if (!dir)
@@ -240,8 +252,16 @@ NodeFolder::Found NodeFolder::Load(const std::vector<std::uint32_t>& geometry, N
     sectorFds_.assign(geometry.size(), -1);
 
     std::vector<std::uint8_t> bytes;
-    if (!ReadWholeFile(stateFile(path_), &bytes))
+    std::string problem;
+    switch (ReadWholeFile(stateFile(path_), &bytes, &problem)) {
+    case FileRead::Missing:
         return withoutState(why);
+    case FileRead::Unreadable:
+        *why = "node.state cannot be read: " + problem;
+        return Found::Unreadable;
+    case FileRead::Read:
+        break;
+    }
     if (bytes.empty()) {
         *why = "node.state is empty";
         return Found::Damaged;
@@ -257,8 +277,8 @@ NodeFolder::Found NodeFolder::Load(const std::vector<std::uint32_t>& geometry, N
         return Found::Damaged;
 
     std::vector<std::vector<std::uint8_t>> flash;
-    if (!readSectorFiles(layout == Layout, &flash, why))
-        return Found::Damaged;
+    if (const Found found = readSectorFiles(layout == Layout, &flash, why); found != Found::State)
+        return found;
     if (layout != Layout && !migrateFromFirstLayout(loaded, flash)) {
         *why = "its files could not be brought to the current layout";
         return Found::Unwritable;
@@ -269,10 +289,6 @@ NodeFolder::Found NodeFolder::Load(const std::vector<std::uint32_t>& geometry, N
 }
 
 NodeFolder::Found NodeFolder::withoutState(std::string* why) const {
-    if (errno != ENOENT) {
-        *why = "node.state cannot be read: " + std::string(std::strerror(errno));
-        return Found::Damaged;
-    }
     // Sector files without a state: never overwrite what may be someone's images.
     for (std::size_t s = 0; s < 256; ++s)
         if (exists(sectorPath(static_cast<std::uint8_t>(s))) ||
@@ -283,27 +299,35 @@ NodeFolder::Found NodeFolder::withoutState(std::string* why) const {
     return Found::Nothing;
 }
 
-bool NodeFolder::readSectorFiles(bool currentLayout, std::vector<std::vector<std::uint8_t>>* flash,
-                                 std::string* why) const {
+NodeFolder::Found NodeFolder::readSectorFiles(bool currentLayout,
+                                              std::vector<std::vector<std::uint8_t>>* flash,
+                                              std::string* why) const {
     flash->assign(geometry_.size(), {});
     for (std::size_t s = 0; s < geometry_.size(); ++s) {
         const std::string file = currentLayout ? sectorPath(static_cast<std::uint8_t>(s))
                                                : firstLayoutSectorFile(path_, s);
         const std::string name = file.substr(file.rfind('/') + 1);
         std::vector<std::uint8_t>& sector = (*flash)[s];
-        if (!ReadWholeFile(file, &sector)) {
-            *why = name + (errno == ENOENT ? " is missing" : " cannot be read");
-            return false;
+        std::string problem;
+        switch (ReadWholeFile(file, &sector, &problem)) {
+        case FileRead::Missing:
+            *why = name + " is missing";
+            return Found::Damaged;
+        case FileRead::Unreadable:
+            *why = name + " cannot be read: " + problem;
+            return Found::Unreadable;
+        case FileRead::Read:
+            break;
         }
         if (sector.size() != geometry_[s]) {
             *why = name + " holds " + std::to_string(sector.size()) + " bytes, not " +
                    std::to_string(geometry_[s]);
-            return false;
+            return Found::Damaged;
         }
         if (currentLayout)
             invert(sector.data(), sector.data(), sector.size());
     }
-    return true;
+    return Found::State;
 }
 
 bool NodeFolder::migrateFromFirstLayout(const NodeState& state,
@@ -395,18 +419,24 @@ bool NodeFolder::SetAside(std::string* aside, std::string* error) {
     std::string target = path_ + ".damaged-" + stamp;
     for (int n = 2; exists(target); ++n)
         target = path_ + ".damaged-" + stamp + "-" + std::to_string(n);
-    if (std::rename(path_.c_str(), target.c_str()) != 0) {
+    // The empty folder that takes this one's place is made and locked under the name this one
+    // goes to; then the two change places.
+    if (!StorageStep("make a folder") || ::mkdir(target.c_str(), 0700) != 0) {
+        *error = target + ": cannot be made: " + std::strerror(errno);
+        return false;
+    }
+    auto lock = FolderLock::Take(target, error);
+    if (!lock) {
+        ::rmdir(target.c_str());
+        return false;
+    }
+    if (!StorageStep("move a folder aside") || !swapFolders(path_, target)) {
         *error = path_ + ": cannot be moved aside: " + std::strerror(errno);
+        lock.reset();
+        ::rmdir(target.c_str());
         return false;
     }
     closeSectorFiles();
-    if (!MakeFolders(path_)) {
-        *error = path_ + ": cannot be made: " + std::strerror(errno);
-        return false;
-    }
-    auto lock = FolderLock::Take(path_, error);
-    if (!lock)
-        return false;
     lock_ = std::move(lock); // the lock on the folder set aside goes with it
     *aside = target;
     return true;

@@ -45,7 +45,8 @@ public:
     enum class Found {
         Nothing,    // a new node: nothing stored yet
         State,      // the stored node, whole and coherent
-        Damaged,    // something stored that cannot be used; *why says what
+        Damaged,    // something stored, read and found unusable; *why says what
+        Unreadable, // a file that cannot be opened or read; *why gives the system's reason
         Unwritable, // stored in an older layout that could not be brought up to date
     };
     // Reads the stored node whole and checks every value and the geometry; the outputs are
@@ -65,7 +66,8 @@ public:
     bool EraseSector(std::uint8_t sector);
 
     // Moves the folder aside, to "<folder>.damaged-YYYYMMDD-HHMMSS", and takes an empty one
-    // in its place. *aside names where it went.
+    // in its place, locked before anything moves: the folder's name never stands for a
+    // folder that no process holds. *aside names where it went.
     bool SetAside(std::string* aside, std::string* error);
 
 private:
@@ -75,12 +77,12 @@ private:
     void closeSectorFiles();
     std::string sectorPath(std::uint8_t sector) const;
     std::string stateText(const NodeState& state) const;
-    // What Load finds when node.state could not be read (errno says why).
+    // What Load finds when there is no node.state.
     Found withoutState(std::string* why) const;
     // Every sector's file, in the current layout (inverted) or the first, each of its
-    // sector's size.
-    bool readSectorFiles(bool currentLayout, std::vector<std::vector<std::uint8_t>>* flash,
-                         std::string* why) const;
+    // sector's size: State when they are.
+    Found readSectorFiles(bool currentLayout, std::vector<std::vector<std::uint8_t>>* flash,
+                          std::string* why) const;
     bool migrateFromFirstLayout(const NodeState& state,
                                 const std::vector<std::vector<std::uint8_t>>& sectors);
 

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -105,18 +106,42 @@ bool SyncFile(int fd) {
     return StorageStep("flush a file") && ::fdatasync(fd) == 0;
 }
 
-bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>* bytes) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file)
-        return false;
-    bytes->clear();
-    std::uint8_t chunk[65536];
-    std::size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0)
-        bytes->insert(bytes->end(), chunk, chunk + n);
-    bool ok = !std::ferror(file);
-    std::fclose(file);
-    return ok;
+FileRead ReadWholeFile(const std::string& path, std::vector<std::uint8_t>* bytes,
+                       std::string* problem) {
+    // Non-blocking, so that a pipe in the file's place is refused instead of waited on.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        if (errno == ENOENT)
+            return FileRead::Missing;
+        *problem = std::strerror(errno);
+        return FileRead::Unreadable;
+    }
+    struct stat info {};
+    FileRead outcome = FileRead::Read;
+    if (::fstat(fd, &info) != 0) {
+        *problem = std::strerror(errno);
+        outcome = FileRead::Unreadable;
+    } else if (!S_ISREG(info.st_mode)) {
+        *problem = S_ISDIR(info.st_mode) ? std::strerror(EISDIR) : "not a regular file";
+        outcome = FileRead::Unreadable;
+    } else {
+        bytes->clear();
+        std::uint8_t chunk[65536];
+        for (;;) {
+            const ssize_t n = ::read(fd, chunk, sizeof chunk);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0) {
+                *problem = std::strerror(errno);
+                outcome = FileRead::Unreadable;
+            }
+            if (n <= 0)
+                break;
+            bytes->insert(bytes->end(), chunk, chunk + n);
+        }
+    }
+    ::close(fd);
+    return outcome;
 }
 
 std::map<std::string, std::string> ParseKeyValues(const std::string& text) {

@@ -24,7 +24,16 @@ bool WriteAt(int fd, std::uint64_t offset, const void* data, std::size_t size);
 // Flushes an open file's data to the disk.
 bool SyncFile(int fd);
 
-bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>* bytes);
+// What reading a file found.
+enum class FileRead {
+    Read,       // the bytes are the file's
+    Missing,    // there is no such file
+    Unreadable, // it cannot be opened or read, or is no regular file; a problem of the
+                // system, not of the contents
+};
+// Reads a regular file whole. *problem is set for Unreadable: the system's error text.
+FileRead ReadWholeFile(const std::string& path, std::vector<std::uint8_t>* bytes,
+                       std::string* problem);
 
 // "key=value" lines; blank lines and lines starting with '#' are comments.
 std::map<std::string, std::string> ParseKeyValues(const std::string& text);

@@ -80,12 +80,23 @@ std::string settingsFile(const std::string& folder) {
     return folder + "/module.ini";
 }
 
-// The text of module.ini: as the user left it, or the defaults.
-std::string readSettingsText(const std::string& folder) {
+// The text of module.ini: as the user left it, or the defaults when there is none. False,
+// with the reason in *error, when it cannot be read.
+bool readSettingsText(const std::string& folder, std::string* text, std::string* error) {
     std::vector<std::uint8_t> bytes;
-    if (ReadWholeFile(settingsFile(folder), &bytes))
-        return std::string(bytes.begin(), bytes.end());
-    return DefaultSettings;
+    std::string problem;
+    switch (ReadWholeFile(settingsFile(folder), &bytes, &problem)) {
+    case FileRead::Read:
+        text->assign(bytes.begin(), bytes.end());
+        return true;
+    case FileRead::Missing:
+        *text = DefaultSettings;
+        return true;
+    case FileRead::Unreadable:
+        *error = settingsFile(folder) + ": cannot be read: " + problem;
+        return false;
+    }
+    return false;
 }
 
 FlashNodeSettings readSettings(const std::string& folder, const std::string& text) {
@@ -127,14 +138,19 @@ void leaveFactory(FlashNode& node) {
 } // namespace
 
 std::unique_ptr<FlashNode> OpenVarnixModule(const std::string& folder, std::string* error) {
-    const std::string text = readSettingsText(folder);
+    std::string ignored;
+    std::string& reason = error ? *error : ignored;
+    std::string text;
+    if (!readSettingsText(folder, &text, &reason))
+        return nullptr;
     auto node = std::make_unique<FlashNode>(readSettings(folder, text));
     leaveFactory(*node);
-    if (!node->AttachStateFolder(folder, error))
+    if (!node->AttachStateFolder(folder, &reason))
         return nullptr;
     // Written on first use, and again when a damaged folder was set aside with it.
     std::vector<std::uint8_t> present;
-    if (!ReadWholeFile(settingsFile(folder), &present))
+    std::string problem;
+    if (ReadWholeFile(settingsFile(folder), &present, &problem) == FileRead::Missing)
         WriteFileReplacing(settingsFile(folder), text.data(), text.size());
     return node;
 }

@@ -8,7 +8,9 @@
 
 #include <QDir>
 #include <QTemporaryDir>
+#include <cerrno>
 #include <condition_variable>
+#include <cstring>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <mutex>
@@ -85,6 +87,16 @@ TEST_F(CanopenSimulationTest, ASecondSimulationOfTheSameFolderIsRefused) {
     EXPECT_NE(error.find(folder + " is in use by another process"), std::string::npos) << error;
     network.reset();
     EXPECT_NE(Start(&error), nullptr) << error;
+}
+
+// A network.ini that cannot be read is neither taken for a missing one nor replaced.
+TEST_F(CanopenSimulationTest, ANetworkFileThatCannotBeReadIsLeftAsItIs) {
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(folder + "/network.ini/in-the-way")));
+    std::string error;
+    EXPECT_EQ(Start(&error), nullptr);
+    EXPECT_NE(error.find(folder + "/network.ini"), std::string::npos) << error;
+    EXPECT_NE(error.find(std::strerror(EISDIR)), std::string::npos) << error;
+    EXPECT_TRUE(QFileInfo(QString::fromStdString(folder + "/network.ini/in-the-way")).isDir());
 }
 
 TEST_F(CanopenSimulationTest, ANetworkFileThatDescribesNoNetworkIsRefusedWithItsLine) {

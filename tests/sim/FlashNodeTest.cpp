@@ -4,13 +4,26 @@
 #include "ManualClock.h"
 #include "VarnixModule.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
+#include <iterator>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 using sim::FlashNode;
+
+std::string contents(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
 
 sim::FlashNodeSettings smallNode(std::uint32_t imageBase = 0) {
     sim::FlashNodeSettings s;
@@ -336,6 +349,47 @@ TEST(VarnixModule, HardwareVersionTwoFromItsSettingsFile) {
     EXPECT_EQ(module->Settings().imageBase, 0x28000u);
     EXPECT_EQ(module->Settings().password, 0xBEEFu);
     EXPECT_TRUE(module->Runnable(2));
+}
+
+// A module.ini that cannot be read is neither taken for a missing one nor replaced: the
+// module stays offline with the system's reason.
+TEST(VarnixModule, ASettingsFileThatCannotBeReadKeepsTheModuleOffline) {
+    struct Case {
+        const char* what;
+        std::function<void(const std::string& file)> make;
+        const char* says;
+    };
+    const std::vector<Case> cases = {
+        {"a folder in its place",
+         [](const std::string& file) {
+             ASSERT_TRUE(QDir().mkpath(QString::fromStdString(file + "/in-the-way")));
+         },
+         std::strerror(EISDIR)},
+        {"no permission to read it",
+         [](const std::string& file) {
+             std::ofstream(file) << "password=BEEF\n";
+             ::chmod(file.c_str(), 0);
+         },
+         std::strerror(EACCES)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.says == std::string(std::strerror(EACCES)) && ::geteuid() == 0)
+            continue; // root reads whatever the permissions say
+        QTemporaryDir folder;
+        const std::string file = folder.path().toStdString() + "/module.ini";
+        c.make(file);
+        std::string error;
+        EXPECT_EQ(sim::OpenVarnixModule(folder.path().toStdString(), &error), nullptr);
+        EXPECT_NE(error.find(file), std::string::npos) << error;
+        EXPECT_NE(error.find(c.says), std::string::npos) << error;
+        EXPECT_FALSE(QFileInfo::exists(folder.path() + "/node.state"));
+        const QFileInfo left(QString::fromStdString(file));
+        if (!left.isDir()) {
+            ::chmod(file.c_str(), 0600);
+            EXPECT_EQ(contents(file), "password=BEEF\n");
+        }
+    }
 }
 
 // A value out of its range keeps the default and says so on standard error.

@@ -2,12 +2,15 @@
 
 #include "FirmwareImage.h"
 #include "FlashNode.h"
+#include "FolderLock.h"
 #include "StateFiles.h"
 
 #include <QDir>
 #include <QTemporaryDir>
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -15,6 +18,7 @@
 #include <iterator>
 #include <spawn.h>
 #include <sstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -235,6 +239,27 @@ TEST_F(NodeFolderTest, ADamagedFolderIsSetAsideAndTheNodeStartsFromTheFactory) {
     }
 }
 
+// While a damaged folder is set aside, its name always stands for a folder this process
+// holds: the damaged one until it moves, then the new one, locked before anything moved.
+TEST_F(NodeFolderTest, ADamagedFolderMovesAsideOnlyOnceItsNewPlaceIsHeld) {
+    storeFlashedNode();
+    putContents(path + "/node.state", "");
+    std::vector<std::string> unheld;
+    sim::SetStorageStepHook([&](const char* step) {
+        std::string error;
+        if (sim::FolderLock::Take(path, &error) || error.find("in use") == std::string::npos)
+            unheld.push_back(std::string(step) + ": " + error);
+        return true;
+    });
+    testing::internal::CaptureStderr();
+    auto node = open();
+    testing::internal::GetCapturedStderr();
+    sim::SetStorageStepHook({});
+    EXPECT_EQ(unheld, std::vector<std::string>{});
+    EXPECT_EQ(asideFolders().size(), 1);
+    EXPECT_EQ(describe(*node), factory);
+}
+
 // A change that cannot be stored is refused, and the node stays as a restart would find it:
 // as before the operation when nothing was stored, never ahead of its folder.
 TEST_F(NodeFolderTest, AChangeThatCannotBeStoredIsRefused) {
@@ -443,6 +468,61 @@ TEST_F(NodeFolderTest, AStepStoppedInAnEraseOrADownloadLeavesChecksumAndBootSect
                     << ", erased: " << partOfADownload(after.bytes, {});
             }
     }
+}
+
+// A file that cannot be read is a fault of the system, not of the node: the node stays
+// offline with the system's reason, and its folder stays where it is, as it was.
+class UnreadableFileTest : public NodeFolderTest {
+public:
+    // Makes the file unreadable with make, opens the node, and takes back make with undo.
+    void Check(const std::string& file, const std::function<void(const std::string&)>& make,
+               const std::function<void(const std::string&)>& undo, const std::string& says) {
+        SCOPED_TRACE(file);
+        QDir(root.path()).removeRecursively();
+        QDir().mkpath(root.path());
+        storeFlashedNode();
+        const std::string target = path + "/" + file;
+        make(target);
+        auto node = factoryNode();
+        std::string error;
+        testing::internal::CaptureStderr();
+        EXPECT_FALSE(node->AttachStateFolder(path, &error));
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+        EXPECT_FALSE(node->HasStateFolder());
+        EXPECT_NE(error.find(target.substr(target.rfind('/') + 1)), std::string::npos) << error;
+        EXPECT_NE(error.find(path), std::string::npos) << error;
+        EXPECT_NE(error.find(says), std::string::npos) << error;
+        EXPECT_TRUE(asideFolders().isEmpty());
+        undo(target);
+        EXPECT_EQ(describe(*open()), flashed);
+    }
+};
+
+// A folder in a file's place cannot be read, whoever runs the test.
+TEST_F(UnreadableFileTest, AFolderInAFilesPlace) {
+    const auto make = [](const std::string& file) {
+        ASSERT_EQ(std::rename(file.c_str(), (file + ".kept").c_str()), 0);
+        ASSERT_TRUE(QDir().mkpath(QString::fromStdString(file + "/in-the-way")));
+    };
+    const auto undo = [](const std::string& file) {
+        ASSERT_TRUE(QDir(QString::fromStdString(file)).removeRecursively());
+        ASSERT_EQ(std::rename((file + ".kept").c_str(), file.c_str()), 0);
+    };
+    for (const char* file : {"node.state", "sector1.flash"})
+        Check(file, make, undo, std::strerror(EISDIR));
+}
+
+TEST_F(UnreadableFileTest, AFileThatMayNotBeRead) {
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root reads whatever the permissions say";
+    const auto make = [](const std::string& file) {
+        ::chmod(file.c_str(), 0);
+    };
+    const auto undo = [](const std::string& file) {
+        ::chmod(file.c_str(), 0644);
+    };
+    for (const char* file : {"node.state", "sector2.flash"})
+        Check(file, make, undo, std::strerror(EACCES));
 }
 
 TEST_F(NodeFolderTest, ANodeWhoseFolderCannotBeMadeOrWrittenStaysOffline) {
