@@ -75,10 +75,13 @@ public:
 
     // Switches the nodes on (their first words, from powerOn) and starts serving them.
     template <typename PowerOn> void Start(PowerOn powerOn) {
-        std::lock_guard lock(mutex_);
-        const TimePoint now = clock_();
-        for (auto& [address, node] : nodes_)
-            sendFrom(address, powerOn(*node, now), now);
+        {
+            std::lock_guard lock(mutex_);
+            const TimePoint now = clock_();
+            for (auto& [address, node] : nodes_)
+                sendFrom(address, powerOn(*node, now), now);
+        }
+        // Not under the lock: the handler takes it, and the port may be delivering already.
         port_->SetReceiveHandler([this](const bus::CanFrame& frame) { onFrame(frame); });
         timer_ = std::thread([this] { runTimer(); });
     }
