@@ -3,6 +3,7 @@
 #include "FirmwareImage.h"
 #include "FlashNodeKeys.h"
 #include "NetworkFile.h"
+#include "QuotedText.h"
 
 #include <algorithm>
 
@@ -106,7 +107,7 @@ std::string readNodeKey(const std::string& key, const std::string& v, CanopenNod
         return ReadYesNo(key, v, &node->guarding);
     if (key == "size_indicated")
         return ReadYesNo(key, v, &node->sizeIndicated);
-    return "unknown key " + key;
+    return "unknown key " + Quoted(key);
 }
 
 } // namespace

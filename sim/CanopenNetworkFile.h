@@ -15,9 +15,11 @@ namespace sim {
 //   device_name      0x1008                              [Simulated CANopen Node]
 //   hardware_version 0x1009                              [Rev A]
 //   vendor_id, product_code, revision_number, serial_number   0x1018:01 to :04
-//   sector_sizes     bytes per sector, comma-separated   [196608,196608,196608,196608]
+//   sector_sizes     bytes per sector, comma-separated, 16 MiB together at most
+//                    [196608,196608,196608,196608]
 //   checksum_width   8 or 16                             [16]
-//   checksum_window  bytes summed, 0 for the sector's size [196606]
+//   checksum_window  bytes summed, 0 for the sector's size; given, at most the largest
+//                    sector's size [196606]
 //   password         download-mode password, hexadecimal [1A2B]
 //   restart_ms       how long a Reset Node keeps the node off the bus, 0 to 2000 [1000]
 //   heartbeat_ms     the producer heartbeat time at boot-up (0x1017), 0 to 65535 [0: none];
@@ -25,6 +27,7 @@ namespace sim {
 //   guarding         yes/no: answers guard requests, has 0x100C and 0x100D [yes]
 //   size_indicated   yes/no: expedited upload answers state their size [yes]
 // and those every network has (see NetworkBehaviour): answer_delay_ms, and the [bus] section.
+// The nodes' sectors add up to at most MaxNetworkFlash.
 extern const char* const DefaultCanopenNetwork;
 
 // The nodes the text lists, and what it asks of the host (*behaviour, when given); false,

@@ -3,6 +3,7 @@
 #include "FirmwareImage.h"
 #include "FlashNodeKeys.h"
 #include "NetworkFile.h"
+#include "QuotedText.h"
 
 #include <algorithm>
 
@@ -95,11 +96,11 @@ std::string readNodeKey(const std::string& key, const std::string& v, DevicenetN
         return ReadYesNo(key, v, &node->duplicateMacCheck);
     if (key == "factory_mode") {
         if (v != "application" && v != "download")
-            return key + "=" + v + " is not application or download";
+            return Quoted(key + "=" + v) + " is not application or download";
         node->factoryMode = v == "download" ? NodeMode::Download : NodeMode::Application;
         return "";
     }
-    return "unknown key " + key;
+    return "unknown key " + Quoted(key);
 }
 
 } // namespace

@@ -16,15 +16,18 @@ namespace sim {
 //   product_code     attribute 3, 0 to 0x7FFF (bit 15 tells download mode) [1]
 //   serial_number    attribute 6                                   [0]
 //   product_name     attribute 7, at most 32 characters  [Simulated DeviceNet Node]
-//   sector_sizes     bytes per sector, comma-separated   [196608,196608,196608,196608]
+//   sector_sizes     bytes per sector, comma-separated, 16 MiB together at most
+//                    [196608,196608,196608,196608]
 //   checksum_width   8 or 16                             [16]
-//   checksum_window  bytes summed, 0 for the sector's size [196606]
+//   checksum_window  bytes summed, 0 for the sector's size; given, at most the largest
+//                    sector's size [196606]
 //   password         download-mode password, hexadecimal [1A2B]
 //   restart_ms       how long a Reset keeps the node off the bus, 0 to 2000 [1000]
 //   sector_size_attribute  yes/no: the firmware object answers attribute 17 [yes]
 //   duplicate_mac_check    yes/no: the node checks its MAC ID before it answers [yes]
 //   factory_mode     application/download: the mode it leaves the factory in [application]
 // and those every network has (see NetworkBehaviour): answer_delay_ms, and the [bus] section.
+// The nodes' sectors add up to at most MaxNetworkFlash.
 // Numbers are decimal or 0x-hexadecimal, but the password is hexadecimal always.
 extern const char* const DefaultDevicenetNetwork;
 

@@ -51,13 +51,20 @@ const char* NodeErrorText(NodeError error) {
 std::string FlashNodeSettings::Problem() const {
     if (sectorSizes.empty() || sectorSizes.size() > 255)
         return "a node has 1 to 255 sectors";
-    for (std::uint32_t size : sectorSizes)
+    std::uint64_t total = 0;
+    for (std::uint32_t size : sectorSizes) {
         if (size == 0 || size > MaxSectorSize)
             return "a sector holds 1 byte to " + std::to_string(MaxSectorSize) + " bytes";
+        total += size;
+    }
+    if (total > MaxNodeFlash)
+        return "a node's sectors hold at most " + std::to_string(MaxNodeFlash) + " bytes together";
     if (loaderSector >= sectorSizes.size())
         return "the loader sector does not exist";
     if (!checksum.Valid())
         return "a checksum sums 8- or 16-bit values";
+    if (checksum.window > MaxSectorSize)
+        return "a checksum sums at most " + std::to_string(MaxSectorSize) + " bytes";
     return "";
 }
 

@@ -44,6 +44,8 @@ struct FlashNodeSettings {
 };
 
 inline constexpr std::uint32_t MaxSectorSize = 16u << 20;
+// The most flash one node holds, all its sectors together.
+inline constexpr std::uint32_t MaxNodeFlash = 16u << 20;
 
 // A node with sectors of NOR flash (erase sets 0xFF, a write may only clear bits), a stored
 // checksum per sector, a boot sector, and two modes: running the application of one sector,

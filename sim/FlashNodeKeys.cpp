@@ -1,6 +1,7 @@
 #include "FlashNodeKeys.h"
 
 #include "NetworkFile.h"
+#include "QuotedText.h"
 
 #include <cstdlib>
 #include <vector>
@@ -12,7 +13,7 @@ namespace {
 std::string readChecksumWidth(const std::string& key, const std::string& value,
                               std::uint8_t* width) {
     if (value != "8" && value != "16")
-        return key + "=" + value + " is not 8 or 16";
+        return Quoted(key + "=" + value) + " is not 8 or 16";
     *width = static_cast<std::uint8_t>(std::atoi(value.c_str()));
     return "";
 }
@@ -21,6 +22,7 @@ std::string readSectorSizes(const std::string& value, std::vector<std::uint32_t>
     std::vector<std::uint32_t> sizes;
     std::size_t from = 0;
     std::uint64_t n = 0;
+    std::uint64_t total = 0;
     while (from <= value.size()) {
         std::size_t comma = value.find(',', from);
         if (comma == std::string::npos)
@@ -29,10 +31,14 @@ std::string readSectorSizes(const std::string& value, std::vector<std::uint32_t>
             n == 0)
             return "sector_sizes are 1 to " + std::to_string(MaxSectorSize) + " bytes each";
         sizes.push_back(static_cast<std::uint32_t>(n));
+        total += n;
         from = comma + 1;
     }
     if (sizes.size() > 255)
         return "a node has 1 to 255 sectors";
+    if (total > MaxNodeFlash)
+        return "sector_sizes add up to " + std::to_string(total) + " bytes, more than the " +
+               std::to_string(MaxNodeFlash) + " a node holds";
     *sectorSizes = sizes;
     return "";
 }
@@ -62,7 +68,7 @@ std::optional<std::string> ReadFlashNodeKey(const std::string& key, const std::s
     if (key == "checksum_width")
         return readChecksumWidth(key, value, &flash->checksum.width);
     if (key == "checksum_window")
-        return number(0xFFFFFFFFu, &flash->checksum.window);
+        return ReadNumber(key, value, MaxSectorSize, &flash->checksum.window);
     if (key == "sector_sizes")
         return readSectorSizes(value, &flash->sectorSizes);
     return std::nullopt;

@@ -29,8 +29,10 @@ struct FlashKeyRules {
 //   password                               download-mode password, hexadecimal
 //   restart_ms                             0 to the bus's maximum (decimal)
 //   checksum_width                         8 or 16
-//   checksum_window                        bytes summed, 0 for the sector's size
-//   sector_sizes                           bytes per sector, comma-separated, 1 to 255 sectors
+//   checksum_window                        bytes summed, 0 for the sector's size; at most
+//                                          the node's largest sector
+//   sector_sizes                           bytes per sector, comma-separated, 1 to 255
+//                                          sectors of at most 16 MiB together
 // Numbers are decimal or 0x-hexadecimal, unless said otherwise. Reads the key's value into
 // *flash: "" when it is good, else what is wrong; nothing when the key is not one of them.
 std::optional<std::string> ReadFlashNodeKey(const std::string& key, const std::string& value,

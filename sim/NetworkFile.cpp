@@ -1,7 +1,9 @@
 #include "NetworkFile.h"
 
+#include "QuotedText.h"
 #include "StateFiles.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <set>
@@ -45,7 +47,7 @@ bool TakeNetworkFolder(const std::string& folder, const char* defaultText,
     *path = folder + "/network.ini";
     std::vector<std::uint8_t> bytes;
     std::string problem;
-    switch (ReadWholeFile(*path, &bytes, &problem)) {
+    switch (ReadWholeFile(*path, MaxTextFileSize, &bytes, &problem)) {
     case FileRead::Read:
         text->assign(bytes.begin(), bytes.end());
         break;
@@ -56,6 +58,9 @@ bool TakeNetworkFolder(const std::string& folder, const char* defaultText,
             return false;
         }
         break;
+    case FileRead::TooLarge:
+        *error = *path + ": " + problem + ", too many for a network file";
+        return false;
     case FileRead::Unreadable:
         *error = *path + ": cannot be read: " + problem;
         return false;
@@ -68,7 +73,7 @@ std::string ReadNumber(const std::string& key, const std::string& value, std::ui
                        std::uint32_t* field, int base) {
     std::uint64_t n = 0;
     if (!ParseWholeNumber(value, base, max, &n))
-        return key + "=" + value + " is not a number from 0 to " + std::to_string(max);
+        return Quoted(key + "=" + value) + " is not a number from 0 to " + std::to_string(max);
     *field = static_cast<std::uint32_t>(n);
     return "";
 }
@@ -77,15 +82,35 @@ std::string Read32BitNumber(const std::string& key, const std::string& value, st
                             int base) {
     std::uint64_t n = 0;
     if (!ParseWholeNumber(value, base, 0xFFFFFFFFu, &n))
-        return key + "=" + value + " is not a 32-bit number";
+        return Quoted(key + "=" + value) + " is not a 32-bit number";
     *field = static_cast<std::uint32_t>(n);
     return "";
 }
 
 std::string ReadYesNo(const std::string& key, const std::string& value, bool* field) {
     if (value != "yes" && value != "no")
-        return key + "=" + value + " is not yes or no";
+        return Quoted(key + "=" + value) + " is not yes or no";
     *field = value == "yes";
+    return "";
+}
+
+std::string NetworkFlashProblem(const std::vector<const FlashNodeSettings*>& nodes,
+                                bool windowGiven) {
+    if (nodes.empty())
+        return "";
+    const FlashNodeSettings& last = *nodes.back();
+    const std::uint32_t largest =
+        *std::max_element(last.sectorSizes.begin(), last.sectorSizes.end());
+    if (windowGiven && last.checksum.window > largest)
+        return "checksum_window is at most the largest sector's size, " + std::to_string(largest) +
+               " bytes";
+    std::uint64_t total = 0;
+    for (const FlashNodeSettings* node : nodes)
+        for (std::uint32_t size : node->sectorSizes)
+            total += size;
+    if (total > MaxNetworkFlash)
+        return "the network's nodes would hold more than " + std::to_string(MaxNetworkFlash) +
+               " bytes of flash together";
     return "";
 }
 
@@ -100,7 +125,7 @@ std::string readBusKey(const std::string& key, const std::string& value, BusFaul
         return ReadNumber(key, value, MaxFaultEvery, &bus->delayEvery);
     if (key == "delay_ms")
         return ReadNumber(key, value, MaxFaultDelayMilliseconds, &bus->delayMilliseconds, 10);
-    return "unknown key " + key + " in [bus]";
+    return "unknown key " + Quoted(key) + " in [bus]";
 }
 
 } // namespace
@@ -152,7 +177,7 @@ bool ReadNetworkFile(
         }
         const auto equals = l.find('=');
         if (equals == std::string::npos)
-            return fail("not key=value: " + l);
+            return fail("not key=value: " + Quoted(l));
         const std::string key = TrimBlanks(l.substr(0, equals));
         const std::string value = TrimBlanks(l.substr(equals + 1));
         std::string what;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "BusFaults.h"
+#include "FlashNode.h"
 #include "FolderLock.h"
 
 #include <cstdint>
@@ -42,6 +43,16 @@ inline constexpr std::uint32_t MaxAnswerDelayMilliseconds = 5000;
 inline constexpr std::uint32_t MaxFaultEvery = 1000000;
 inline constexpr std::uint32_t MaxFaultDelayMilliseconds = 5000;
 
+// The most flash the nodes of one network hold together, so that a network served whole stays
+// within a few hundred MiB of memory.
+inline constexpr std::uint64_t MaxNetworkFlash = 256u << 20;
+
+// What is wrong with the flash of a network's last node, read so far, and of the whole
+// network: a checksum_window given (windowGiven) beyond the node's largest sector, or more
+// than MaxNetworkFlash together; "" when nothing is.
+std::string NetworkFlashProblem(const std::vector<const FlashNodeSettings*>& nodes,
+                                bool windowGiven);
+
 // The node sections a network's file may have: [node N], N from lowest to highest.
 struct NodeSections {
     std::uint8_t lowest;
@@ -73,11 +84,19 @@ bool ReadNodeNetwork(const std::string& text, const std::string& path, const Nod
                      std::vector<Settings>* nodes, NetworkBehaviour* behaviour,
                      std::string* error) {
     std::vector<Settings> read;
+    bool windowGiven = false;
     const auto openNode = [&](std::uint8_t node) {
         read.push_back(defaults(node));
+        windowGiven = false;
     };
     const auto readNodeKey = [&](const std::string& key, const std::string& value) {
-        return readKey(key, value, &read.back());
+        if (std::string what = readKey(key, value, &read.back()); !what.empty())
+            return what;
+        windowGiven = windowGiven || key == "checksum_window";
+        std::vector<const FlashNodeSettings*> flash;
+        for (const Settings& node : read)
+            flash.push_back(&node.flash);
+        return NetworkFlashProblem(flash, windowGiven);
     };
     if (!ReadNetworkFile(text, path, sections, openNode, readNodeKey, behaviour, error))
         return false;

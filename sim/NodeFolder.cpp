@@ -1,6 +1,7 @@
 #include "NodeFolder.h"
 
 #include "NetworkFile.h"
+#include "QuotedText.h"
 #include "StateFiles.h"
 
 #include <algorithm>
@@ -88,7 +89,7 @@ bool parseLines(const std::string& text, std::map<std::string, std::string>* val
             return false;
         }
         if (!values->emplace(line.substr(0, equals), line.substr(equals + 1)).second) {
-            *why = line.substr(0, equals) + " is given twice";
+            *why = Quoted(line.substr(0, equals)) + " is given twice";
             return false;
         }
     }
@@ -133,7 +134,7 @@ public:
             return false;
         }
         if (!ParseWholeNumber(it->second, 0, max, value)) {
-            *why_ = "node.state has a bad value: " + key + "=" + it->second;
+            *why_ = "node.state has a bad value: " + Quoted(key + "=" + it->second);
             return false;
         }
         return true;
@@ -143,7 +144,7 @@ public:
     bool AllKnown() const {
         for (const auto& [key, value] : values_)
             if (!known_.count(key)) {
-                *why_ = "node.state has an unknown key " + key;
+                *why_ = "node.state has an unknown key " + Quoted(key);
                 return false;
             }
         return true;
@@ -169,8 +170,8 @@ bool readLayout(StateValues& values, const std::vector<std::uint32_t>& geometry,
     if (*layout == Layout) {
         const std::string stored = values.Text("geometry");
         if (stored != geometryText(geometry)) {
-            *why =
-                "its geometry (" + stored + ") is not the node's (" + geometryText(geometry) + ")";
+            *why = "its geometry (" + Quoted(stored) + ") is not the node's (" +
+                   geometryText(geometry) + ")";
             return false;
         }
     }
@@ -253,9 +254,12 @@ NodeFolder::Found NodeFolder::Load(const std::vector<std::uint32_t>& geometry, N
 
     std::vector<std::uint8_t> bytes;
     std::string problem;
-    switch (ReadWholeFile(stateFile(path_), &bytes, &problem)) {
+    switch (ReadWholeFile(stateFile(path_), MaxTextFileSize, &bytes, &problem)) {
     case FileRead::Missing:
         return withoutState(why);
+    case FileRead::TooLarge:
+        *why = "node.state " + problem;
+        return Found::Damaged;
     case FileRead::Unreadable:
         *why = "node.state cannot be read: " + problem;
         return Found::Unreadable;
@@ -309,9 +313,12 @@ NodeFolder::Found NodeFolder::readSectorFiles(bool currentLayout,
         const std::string name = file.substr(file.rfind('/') + 1);
         std::vector<std::uint8_t>& sector = (*flash)[s];
         std::string problem;
-        switch (ReadWholeFile(file, &sector, &problem)) {
+        switch (ReadWholeFile(file, geometry_[s], &sector, &problem)) {
         case FileRead::Missing:
             *why = name + " is missing";
+            return Found::Damaged;
+        case FileRead::TooLarge:
+            *why = name + " " + problem + ", the sector's size";
             return Found::Damaged;
         case FileRead::Unreadable:
             *why = name + " cannot be read: " + problem;

@@ -106,8 +106,41 @@ bool SyncFile(int fd) {
     return StorageStep("flush a file") && ::fdatasync(fd) == 0;
 }
 
-FileRead ReadWholeFile(const std::string& path, std::vector<std::uint8_t>* bytes,
-                       std::string* problem) {
+namespace {
+
+std::string tooLarge(std::uint64_t size, std::uint64_t maxSize) {
+    return "holds " + std::to_string(size) + " bytes, more than " + std::to_string(maxSize);
+}
+
+// The file's bytes, at most maxSize of them (it may grow while it is read).
+FileRead readOpenFile(int fd, std::uint64_t size, std::uint64_t maxSize,
+                      std::vector<std::uint8_t>* bytes, std::string* problem) {
+    bytes->clear();
+    bytes->reserve(static_cast<std::size_t>(size));
+    std::uint8_t chunk[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            *problem = std::strerror(errno);
+            return FileRead::Unreadable;
+        }
+        if (n == 0)
+            return FileRead::Read;
+        if (bytes->size() + static_cast<std::size_t>(n) > maxSize) {
+            *problem = tooLarge(bytes->size() + static_cast<std::size_t>(n), maxSize);
+            bytes->clear();
+            return FileRead::TooLarge;
+        }
+        bytes->insert(bytes->end(), chunk, chunk + n);
+    }
+}
+
+} // namespace
+
+FileRead ReadWholeFile(const std::string& path, std::uint64_t maxSize,
+                       std::vector<std::uint8_t>* bytes, std::string* problem) {
     // Non-blocking, so that a pipe in the file's place is refused instead of waited on.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
@@ -124,21 +157,12 @@ FileRead ReadWholeFile(const std::string& path, std::vector<std::uint8_t>* bytes
     } else if (!S_ISREG(info.st_mode)) {
         *problem = S_ISDIR(info.st_mode) ? std::strerror(EISDIR) : "not a regular file";
         outcome = FileRead::Unreadable;
+    } else if (static_cast<std::uint64_t>(info.st_size) > maxSize) {
+        *problem = tooLarge(static_cast<std::uint64_t>(info.st_size), maxSize);
+        outcome = FileRead::TooLarge;
     } else {
-        bytes->clear();
-        std::uint8_t chunk[65536];
-        for (;;) {
-            const ssize_t n = ::read(fd, chunk, sizeof chunk);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0) {
-                *problem = std::strerror(errno);
-                outcome = FileRead::Unreadable;
-            }
-            if (n <= 0)
-                break;
-            bytes->insert(bytes->end(), chunk, chunk + n);
-        }
+        outcome =
+            readOpenFile(fd, static_cast<std::uint64_t>(info.st_size), maxSize, bytes, problem);
     }
     ::close(fd);
     return outcome;

@@ -28,12 +28,18 @@ bool SyncFile(int fd);
 enum class FileRead {
     Read,       // the bytes are the file's
     Missing,    // there is no such file
+    TooLarge,   // it holds more than was asked for; nothing of it is read
     Unreadable, // it cannot be opened or read, or is no regular file; a problem of the
                 // system, not of the contents
 };
-// Reads a regular file whole. *problem is set for Unreadable: the system's error text.
-FileRead ReadWholeFile(const std::string& path, std::vector<std::uint8_t>* bytes,
-                       std::string* problem);
+// Reads a regular file of at most maxSize bytes whole; its size is checked before anything is
+// read. *problem is set for TooLarge ("holds N bytes, more than M") and Unreadable (the
+// system's error text).
+FileRead ReadWholeFile(const std::string& path, std::uint64_t maxSize,
+                       std::vector<std::uint8_t>* bytes, std::string* problem);
+
+// The most a node.state, module.ini or network.ini may hold.
+inline constexpr std::uint64_t MaxTextFileSize = 256 * 1024;
 
 // "key=value" lines; blank lines and lines starting with '#' are comments.
 std::map<std::string, std::string> ParseKeyValues(const std::string& text);

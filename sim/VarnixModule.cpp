@@ -2,6 +2,7 @@
 
 #include "DataFolder.h"
 #include "FirmwareImage.h"
+#include "QuotedText.h"
 #include "StateFiles.h"
 
 #include <cstdio>
@@ -58,8 +59,8 @@ public:
         }
         if (ok && used == text.size() && value >= min && value <= max)
             return static_cast<std::uint32_t>(value);
-        std::fprintf(stderr, "zandrel: %s: %s=%s is not %s from %s to %s; using %s\n",
-                     path_.c_str(), key, text.c_str(),
+        std::fprintf(stderr, "zandrel: %s: %s is not %s from %s to %s; using %s\n", path_.c_str(),
+                     Quoted(std::string(key) + "=" + text).c_str(),
                      base == 16 ? "a hexadecimal number" : "a number", format(min, base).c_str(),
                      format(max, base).c_str(), format(fallback, base).c_str());
         return fallback;
@@ -85,13 +86,16 @@ std::string settingsFile(const std::string& folder) {
 bool readSettingsText(const std::string& folder, std::string* text, std::string* error) {
     std::vector<std::uint8_t> bytes;
     std::string problem;
-    switch (ReadWholeFile(settingsFile(folder), &bytes, &problem)) {
+    switch (ReadWholeFile(settingsFile(folder), MaxTextFileSize, &bytes, &problem)) {
     case FileRead::Read:
         text->assign(bytes.begin(), bytes.end());
         return true;
     case FileRead::Missing:
         *text = DefaultSettings;
         return true;
+    case FileRead::TooLarge:
+        *error = settingsFile(folder) + ": " + problem + ", too many for a settings file";
+        return false;
     case FileRead::Unreadable:
         *error = settingsFile(folder) + ": cannot be read: " + problem;
         return false;
@@ -150,7 +154,8 @@ std::unique_ptr<FlashNode> OpenVarnixModule(const std::string& folder, std::stri
     // Written on first use, and again when a damaged folder was set aside with it.
     std::vector<std::uint8_t> present;
     std::string problem;
-    if (ReadWholeFile(settingsFile(folder), &present, &problem) == FileRead::Missing)
+    if (ReadWholeFile(settingsFile(folder), MaxTextFileSize, &present, &problem) ==
+        FileRead::Missing)
         WriteFileReplacing(settingsFile(folder), text.data(), text.size());
     return node;
 }

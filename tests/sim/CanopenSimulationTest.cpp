@@ -8,9 +8,11 @@
 
 #include <QDir>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <mutex>
@@ -104,6 +106,10 @@ TEST_F(CanopenSimulationTest, ANetworkFileThatDescribesNoNetworkIsRefusedWithIts
         const char* text;
         const char* says;
     };
+    std::string seventeenNodesOf16MiB;
+    for (int n = 1; n <= 17; ++n)
+        seventeenNodesOf16MiB += "[node " + std::to_string(n) + "]\nsector_sizes=16777216\n";
+    const std::string longLine = "[node 3]\n" + std::string(100000, 'x') + "\n";
     for (const Case& c : {
              Case{"[node 0]\n", "network.ini:1:"},
              Case{"[node 3]\n[node 3]\n", "network.ini:2: node 3 is given twice"},
@@ -113,6 +119,19 @@ TEST_F(CanopenSimulationTest, ANetworkFileThatDescribesNoNetworkIsRefusedWithIts
              Case{"[node 3]\nsector_sizes=0x30000,,0x30000\n", "network.ini:2:"},
              Case{"device_name=x\n", "network.ini:1: a key before"},
              Case{"# nothing\n", "lists no node"},
+             Case{"[node 3]\nsector_sizes=16777216,1\n",
+                  "network.ini:2: sector_sizes add up to 16777217 bytes"},
+             Case{"[node 3]\nsector_sizes=0x8000\nchecksum_window=0x8001\n",
+                  "network.ini:3: checksum_window is at most the largest sector's size"},
+             Case{"[node 3]\nchecksum_window=0x8001\nsector_sizes=0x8000\n",
+                  "network.ini:3: checksum_window is at most the largest sector's size"},
+             Case{"[node 3]\nchecksum_window=0x1000001\n", "network.ini:2: checksum_window="},
+             Case{seventeenNodesOf16MiB.c_str(),
+                  "network.ini:34: the network's nodes would hold more than 268435456 bytes"},
+             // A line is quoted up to its 80th character, with what is unprintable escaped.
+             Case{"[node 3]\n\x1b[2J\x07 + 500 more",
+                  "network.ini:2: not key=value: \\x1B[2J\\x07"},
+             Case{longLine.c_str(), "network.ini:2: not key=value: xxxxxxxxxx"},
          }) {
         SCOPED_TRACE(c.text);
         QDir().mkpath(QString::fromStdString(folder));
@@ -120,7 +139,23 @@ TEST_F(CanopenSimulationTest, ANetworkFileThatDescribesNoNetworkIsRefusedWithIts
         std::string error;
         EXPECT_EQ(Start(&error), nullptr);
         EXPECT_NE(error.find(c.says), std::string::npos) << error;
+        EXPECT_LT(error.size(), folder.size() + 200) << error;
+        EXPECT_TRUE(std::all_of(error.begin(), error.end(), [](char ch) {
+            return ch >= 0x20 && ch < 0x7F;
+        })) << error;
     }
+}
+
+// A network.ini larger than a network file may be is refused before a byte of it is read.
+TEST_F(CanopenSimulationTest, ANetworkFileOfAGibibyteIsRefusedUnread) {
+    QDir().mkpath(QString::fromStdString(folder));
+    std::ofstream(folder + "/network.ini") << "[node 3]\n";
+    std::filesystem::resize_file(folder + "/network.ini", std::uintmax_t{1} << 30);
+    std::string error;
+    EXPECT_EQ(Start(&error), nullptr);
+    EXPECT_NE(error.find(folder + "/network.ini: holds 1073741824 bytes, more than 262144"),
+              std::string::npos)
+        << error.substr(0, 300);
 }
 
 TEST_F(CanopenSimulationTest, ANetworkFileShapesItsNodes) {

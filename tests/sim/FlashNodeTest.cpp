@@ -7,8 +7,10 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
@@ -279,6 +281,10 @@ TEST(FlashNode, SettingsThatDescribeNoNodeAreRefused) {
              [](sim::FlashNodeSettings& s) { s.sectorSizes[1] = 0; },
              [](sim::FlashNodeSettings& s) { s.loaderSector = 3; },
              [](sim::FlashNodeSettings& s) { s.checksum.width = 32; },
+             [](sim::FlashNodeSettings& s) {
+                 s.sectorSizes = {sim::MaxSectorSize, 1};
+             },
+             [](sim::FlashNodeSettings& s) { s.checksum.window = sim::MaxSectorSize + 1; },
          }) {
         auto settings = smallNode();
         change(settings);
@@ -390,6 +396,36 @@ TEST(VarnixModule, ASettingsFileThatCannotBeReadKeepsTheModuleOffline) {
             EXPECT_EQ(contents(file), "password=BEEF\n");
         }
     }
+}
+
+// A module.ini larger than a settings file may be is refused before a byte of it is read.
+TEST(VarnixModule, ASettingsFileOfAGibibyteIsRefusedUnread) {
+    QTemporaryDir folder;
+    const std::string file = folder.path().toStdString() + "/module.ini";
+    std::ofstream(file) << "restart_ms=0\n";
+    std::filesystem::resize_file(file, std::uintmax_t{1} << 30);
+    std::string error;
+    EXPECT_EQ(sim::OpenVarnixModule(folder.path().toStdString(), &error), nullptr);
+    EXPECT_NE(error.find(file + ": holds 1073741824 bytes, more than 262144"), std::string::npos)
+        << error.substr(0, 300);
+}
+
+// A warning quotes at most 80 characters of its line, with what is unprintable escaped.
+TEST(VarnixModule, AWarningQuotesItsLineShortAndPrintable) {
+    QTemporaryDir folder;
+    std::ofstream(folder.path().toStdString() + "/module.ini")
+        << "restart_ms=\x1b]0;title\x07" << std::string(5000, '9') << "\n";
+    testing::internal::CaptureStderr();
+    auto module = sim::OpenVarnixModule(folder.path().toStdString(), nullptr);
+    const std::string said = testing::internal::GetCapturedStderr();
+    ASSERT_NE(module, nullptr);
+    EXPECT_EQ(module->Settings().restartMilliseconds, 1000u);
+    EXPECT_NE(said.find("restart_ms=\\x1B]0;title\\x0799999"), std::string::npos) << said;
+    EXPECT_NE(said.find("99..."), std::string::npos) << said;
+    EXPECT_LT(said.size(), folder.path().size() + 300) << said.substr(0, 300);
+    EXPECT_TRUE(std::all_of(said.begin(), said.end() - 1, [](char ch) {
+        return ch >= 0x20 && ch < 0x7F;
+    })) << said.substr(0, 300);
 }
 
 // A value out of its range keeps the default and says so on standard error.

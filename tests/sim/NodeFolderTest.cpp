@@ -154,7 +154,13 @@ struct Damage {
     const char* what;
     std::function<void(const std::string& folder)> apply;
     std::vector<std::uint32_t> geometry = {SectorSize, SectorSize, SectorSize};
+    const char* says = ""; // a part of the line on standard error
 };
+
+// Makes the file size bytes long, a hole past what it held: it costs the disk nothing.
+void resize(const std::string& file, std::uintmax_t size) {
+    std::filesystem::resize_file(file, size);
+}
 
 std::function<void(const std::string&)> replaceLine(const std::string& key,
                                                     const std::string& line) {
@@ -205,6 +211,18 @@ TEST_F(NodeFolderTest, ADamagedFolderIsSetAsideAndTheNodeStartsFromTheFactory) {
         {"a node of another geometry",
          [](const std::string&) {},
          {SectorSize, SectorSize, 2 * SectorSize}},
+        // Never read into memory: the size is known before a byte is read.
+        {"a sector file of a GiB",
+         [](const std::string& f) { resize(f + "/sector2.flash", std::uintmax_t{1} << 30); },
+         {SectorSize, SectorSize, SectorSize},
+         "sector2.flash holds 1073741824 bytes, more than 65536"},
+        {"a node.state of more than 256 KiB",
+         [](const std::string& f) {
+             putContents(f + "/node.state",
+                         contents(f + "/node.state") + std::string(300 * 1024, '#') + "\n");
+         },
+         {SectorSize, SectorSize, SectorSize},
+         "node.state holds"},
     };
     for (const Damage& damage : damages) {
         SCOPED_TRACE(damage.what);
@@ -223,6 +241,7 @@ TEST_F(NodeFolderTest, ADamagedFolderIsSetAsideAndTheNodeStartsFromTheFactory) {
         EXPECT_EQ(describe(*node), describe(*factoryNode(settings)));
         EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
         EXPECT_NE(said.find(path), std::string::npos) << said;
+        EXPECT_NE(said.find(damage.says), std::string::npos) << said;
         const QStringList aside = asideFolders();
         ASSERT_EQ(aside.size(), 1);
         EXPECT_NE(said.find(aside[0].toStdString()), std::string::npos) << said;
