@@ -7,9 +7,9 @@
 #
 # Inputs that reach new code are kept in a scratch folder, never in the repository:
 # $ZANDREL_FUZZ_SCRATCH (default /tmp/zandrel-fuzz)/<target>/corpus; an input that breaks a
-# promise or crashes goes to <target>/findings. Per target it prints the executions, the
-# executions per second and the findings. Needs clang and its runtime (Debian: clang,
-# libclang-rt-14-dev or the runtime of the clang installed).
+# promise, crashes or runs past 30 s goes to <target>/findings. Per target it prints the
+# executions, the executions per second and the findings. Needs clang and its runtime
+# (Debian: clang, and libclang-rt-14-dev or the runtime of the clang installed).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -45,7 +45,7 @@ for target in "${targets[@]}"; do
     mkdir -p "$corpus" "$findings"
     echo "== $target: $seconds s"
     status=0
-    "build-fuzz/fuzz-bin/fuzz-$target" -max_total_time="$seconds" -print_final_stats=1 \
+    "build-fuzz/fuzz-bin/fuzz-$target" -max_total_time="$seconds" -timeout=30 -print_final_stats=1 \
         -artifact_prefix="$findings/" "$corpus" "tests/fuzz/corpus/$target" >"$log" 2>&1 ||
         status=$?
     runs="$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)"
