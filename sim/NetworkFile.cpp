@@ -4,21 +4,47 @@
 #include "StateFiles.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdlib>
+#include <cstdio>
 #include <set>
+#include <string_view>
 #include <vector>
 
 namespace sim {
 
+namespace {
+
+int digitValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+} // namespace
+
 bool ParseWholeNumber(const std::string& text, int base, std::uint64_t max, std::uint64_t* value) {
-    if (text.empty() || text[0] == '-' || text[0] == '+' || text[0] == ' ')
+    std::string_view digits = text;
+    std::uint64_t radix = base == 0 ? 10 : static_cast<std::uint64_t>(base);
+    const bool hexadecimal =
+        digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X');
+    if (hexadecimal && (base == 0 || base == 16)) {
+        digits.remove_prefix(2);
+        radix = 16;
+    }
+    if (digits.empty())
         return false;
-    errno = 0;
-    char* end = nullptr;
-    const unsigned long long v = std::strtoull(text.c_str(), &end, base);
-    if (errno != 0 || *end != '\0' || v > max)
-        return false;
+    std::uint64_t v = 0;
+    for (const char c : digits) {
+        const int d = digitValue(c);
+        if (d < 0 || static_cast<std::uint64_t>(d) >= radix ||
+            static_cast<std::uint64_t>(d) > max ||
+            v > (max - static_cast<std::uint64_t>(d)) / radix)
+            return false;
+        v = v * radix + static_cast<std::uint64_t>(d);
+    }
     *value = v;
     return true;
 }
@@ -140,6 +166,7 @@ bool ReadNetworkFile(
     bool busSeen = false;
     enum class Section { None, Node, Bus } section = Section::None;
     std::uint8_t node = 0;
+    std::set<std::string> sectionKeys;
     std::size_t start = 0;
     int line = 0;
     const auto fail = [&](const std::string& what) {
@@ -156,6 +183,7 @@ bool ReadNetworkFile(
         if (l.empty() || l[0] == '#' || l[0] == ';')
             continue;
         if (l.front() == '[') {
+            sectionKeys.clear();
             if (l == "[bus]") {
                 if (busSeen)
                     return fail("[bus] is given twice");
@@ -180,6 +208,11 @@ bool ReadNetworkFile(
             return fail("not key=value: " + Quoted(l));
         const std::string key = TrimBlanks(l.substr(0, equals));
         const std::string value = TrimBlanks(l.substr(equals + 1));
+        if (section != Section::None && !sectionKeys.insert(key).second)
+            std::fprintf(stderr,
+                         "zandrel: %s:%d: %s is given twice in this section; the later value "
+                         "counts\n",
+                         path.c_str(), line, Quoted(key).c_str());
         std::string what;
         switch (section) {
         case Section::None:

@@ -13,8 +13,8 @@
 
 namespace sim {
 
-// A whole number, in the given base (0: decimal, or hexadecimal after 0x), without sign or
-// blanks, at most max.
+// A whole number, in the given base (0: decimal, or hexadecimal after 0x; a leading zero
+// makes no octal number), without sign or blanks, at most max. Base 16 takes a 0x too.
 bool ParseWholeNumber(const std::string& text, int base, std::uint64_t max, std::uint64_t* value);
 
 // The text without blanks (and a carriage return) at either end.

@@ -168,29 +168,45 @@ FileRead ReadWholeFile(const std::string& path, std::uint64_t maxSize,
     return outcome;
 }
 
-std::map<std::string, std::string> ParseKeyValues(const std::string& text) {
-    std::map<std::string, std::string> values;
+std::vector<KeyValueLine> ReadKeyValueLines(const std::string& text) {
+    std::vector<KeyValueLine> lines;
     std::size_t start = 0;
+    int number = 0;
     while (start < text.size()) {
         std::size_t end = text.find('\n', start);
         if (end == std::string::npos)
             end = text.size();
         std::string line = text.substr(start, end - start);
         start = end + 1;
+        ++number;
         while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
             line.pop_back();
-        std::size_t first = line.find_first_not_of(" \t");
+        const std::size_t first = line.find_first_not_of(" \t");
         if (first == std::string::npos || line[first] == '#')
             continue;
-        std::size_t equals = line.find('=', first);
-        if (equals == std::string::npos)
-            continue;
-        std::string key = line.substr(first, equals - first);
-        while (!key.empty() && (key.back() == ' ' || key.back() == '\t'))
-            key.pop_back();
-        std::size_t valueStart = line.find_first_not_of(" \t", equals + 1);
-        values[key] = valueStart == std::string::npos ? "" : line.substr(valueStart);
+        KeyValueLine read;
+        read.number = number;
+        read.text = line.substr(first);
+        const std::size_t equals = line.find('=', first);
+        if (equals != std::string::npos) {
+            read.hasEquals = true;
+            read.key = line.substr(first, equals - first);
+            while (!read.key.empty() && (read.key.back() == ' ' || read.key.back() == '\t'))
+                read.key.pop_back();
+            const std::size_t valueStart = line.find_first_not_of(" \t", equals + 1);
+            if (valueStart != std::string::npos)
+                read.value = line.substr(valueStart);
+        }
+        lines.push_back(std::move(read));
     }
+    return lines;
+}
+
+std::map<std::string, std::string> ParseKeyValues(const std::string& text) {
+    std::map<std::string, std::string> values;
+    for (KeyValueLine& line : ReadKeyValueLines(text))
+        if (line.hasEquals)
+            values[line.key] = std::move(line.value);
     return values;
 }
 

@@ -41,7 +41,18 @@ FileRead ReadWholeFile(const std::string& path, std::uint64_t maxSize,
 // The most a node.state, module.ini or network.ini may hold.
 inline constexpr std::uint64_t MaxTextFileSize = 256 * 1024;
 
-// "key=value" lines; blank lines and lines starting with '#' are comments.
+// A line of a "key=value" text that is neither blank nor a comment (a line starting with '#').
+struct KeyValueLine {
+    int number = 0;         // from 1
+    bool hasEquals = false; // else key and value are empty
+    std::string key;        // without blanks at its ends
+    std::string value;      // without blanks at its ends
+    std::string text;       // the line, without blanks at its ends
+};
+std::vector<KeyValueLine> ReadKeyValueLines(const std::string& text);
+
+// "key=value" lines, a key given twice taking its later value; blank lines, comments and
+// lines without '=' are skipped.
 std::map<std::string, std::string> ParseKeyValues(const std::string& text);
 
 bool MakeFolders(const std::string& path);

@@ -11,12 +11,7 @@ namespace sim {
 // identity.
 //
 // Its folder holds module.ini, the settings a user may edit (written with the defaults on
-// first use), and the node's state:
-//   hardware_version = 1 or 2 (images for hardware version 2 start at address 0x28000)
-//   password         = download-mode password, hexadecimal (1A2B)
-//   restart_ms       = how long a restart keeps the module off the link (1000; 0 to 1500)
-//   serial_number, device_type, product_code, vendor_id (decimal), product_name
-// A value out of its range is reported on standard error and its default used.
+// first use; see ReadVarnixModuleSettings), and the node's state.
 // On first use the module leaves the factory: sectors 0 (loader) and 2 (application) hold
 // valid images, 1 and 3 are empty, and it runs sector 2, its boot sector.
 //

@@ -457,6 +457,60 @@ TEST(VarnixModule, SettingsOutOfRangeKeepTheirDefaults) {
     }
 }
 
+// Every line of module.ini that is no setting of the module is named, with its line; numbers
+// are decimal unless written with 0x.
+TEST(VarnixModule, LinesThatAreNoSettingAreNamedWithTheirLine) {
+    struct Case {
+        const char* text;
+        const char* says; // "": nothing
+        std::function<void(const sim::FlashNodeSettings&)> check;
+    };
+    const std::vector<Case> cases = {
+        {"colour=blue\nrestart_ms=0\n", "module.ini:1: unknown key colour",
+         [](const sim::FlashNodeSettings& s) {
+             EXPECT_EQ(s.restartMilliseconds, 0u);
+         }},
+        {"restart_ms=0\nrestart_ms 10\n", "module.ini:2: not key=value: restart_ms 10",
+         [](const sim::FlashNodeSettings& s) {
+             EXPECT_EQ(s.restartMilliseconds, 0u);
+         }},
+        {"[module]\nrestart_ms=0\n", "module.ini:1: [module] is a section header",
+         [](const sim::FlashNodeSettings& s) {
+             EXPECT_EQ(s.restartMilliseconds, 0u);
+         }},
+        {"restart_ms=0\n\nrestart_ms=100\n",
+         "module.ini:3: restart_ms is given again, after line 1",
+         [](const sim::FlashNodeSettings& s) {
+             EXPECT_EQ(s.restartMilliseconds, 100u);
+         }},
+        {"restart_ms=0\nhardware_version=3\n", "module.ini:2: hardware_version=3 is not a number",
+         [](const sim::FlashNodeSettings& s) {
+             EXPECT_EQ(s.hardwareMajor, 1u);
+         }},
+        {"restart_ms=0\nserial_number=0100\nvendor_id=0x0100\n# a comment\n", "",
+         [](const sim::FlashNodeSettings& s) {
+             EXPECT_EQ(s.identity.serialNumber, 100u);
+             EXPECT_EQ(s.identity.vendorId, 256u);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        QTemporaryDir folder;
+        std::ofstream(folder.path().toStdString() + "/module.ini") << c.text;
+        testing::internal::CaptureStderr();
+        auto module = sim::OpenVarnixModule(folder.path().toStdString(), nullptr);
+        const std::string said = testing::internal::GetCapturedStderr();
+        ASSERT_NE(module, nullptr);
+        c.check(module->Settings());
+        if (*c.says == '\0') {
+            EXPECT_EQ(said, "");
+            continue;
+        }
+        EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+        EXPECT_NE(said.find(folder.path().toStdString() + "/" + c.says), std::string::npos) << said;
+    }
+}
+
 TEST(VarnixModule, SettingsAtTheEdgesOfTheirRanges) {
     QTemporaryDir folder;
     std::ofstream(folder.path().toStdString() + "/module.ini")

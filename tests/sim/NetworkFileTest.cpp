@@ -117,6 +117,43 @@ TEST(NetworkFileTest, GoodValuesShapeTheNodesAndTheBus) {
     EXPECT_EQ(p.devicenet.size(), 2u);
 }
 
+// Numbers are decimal unless written with 0x: a leading zero makes no octal number.
+TEST(NetworkFileTest, NumbersAreDecimalUnlessWrittenWith0x) {
+    const Parsed p = canopen("[node 3]\nserial_number=0100\nvendor_id=0x0100\nproduct_code=08\n"
+                             "revision_number=0X1f\npassword=0100\nsector_sizes=010,0x10\n");
+    ASSERT_TRUE(p.ok) << p.error;
+    const sim::FlashNodeSettings& flash = p.canopen.at(0).flash;
+    EXPECT_EQ(flash.identity.serialNumber, 100u);
+    EXPECT_EQ(flash.identity.vendorId, 256u);
+    EXPECT_EQ(flash.identity.productCode, 8u);
+    EXPECT_EQ(flash.identity.revision, 31u);
+    EXPECT_EQ(flash.password, 0x100u);
+    EXPECT_EQ(flash.sectorSizes, (std::vector<std::uint32_t>{10, 16}));
+    for (const char* value : {"0x", "1e3", "0b101", "0x-1", "+5", "0 1"}) {
+        SCOPED_TRACE(value);
+        const Parsed refused = canopen(std::string("[node 3]\nserial_number=") + value + "\n");
+        EXPECT_FALSE(refused.ok);
+        EXPECT_EQ(refused.error.rfind("network.ini:2: serial_number=", 0), 0u) << refused.error;
+    }
+}
+
+// A key given twice in a section is named with its line on standard error; the later value
+// counts.
+TEST(NetworkFileTest, AKeyGivenTwiceInASectionIsNamedWithItsLine) {
+    testing::internal::CaptureStderr();
+    const Parsed p = canopen("[bus]\nlose_every=3\nlose_every=4\n[node 3]\npassword=1\n\n"
+                             "password=2\n[node 4]\npassword=3\n");
+    const std::string said = testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(p.ok) << p.error;
+    EXPECT_EQ(p.behaviour.bus.loseEvery, 4u);
+    EXPECT_EQ(p.canopen.at(0).flash.password, 2u);
+    EXPECT_EQ(p.canopen.at(1).flash.password, 3u);
+    EXPECT_EQ(said, "zandrel: network.ini:3: lose_every is given twice in this section; the "
+                    "later value counts\n"
+                    "zandrel: network.ini:7: password is given twice in this section; the later "
+                    "value counts\n");
+}
+
 TEST(NetworkFileTest, OutOfRangeValuesAreRefusedWithFileAndLine) {
     struct Case {
         const char* text;
