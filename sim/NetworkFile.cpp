@@ -79,7 +79,7 @@ bool TakeNetworkFolder(const std::string& folder, const char* defaultText,
         break;
     case FileRead::Missing:
         *text = defaultText;
-        if (!WriteFileReplacing(*path, text->data(), text->size())) {
+        if (!WriteFileReplacing(*path, text->data(), text->size(), FileAccess::OwnerOnly)) {
             *error = *path + ": cannot be written";
             return false;
         }

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -57,16 +58,36 @@ bool syncFolderOf(const std::string& path) {
     return ok;
 }
 
-// A temporary of a name of its own, made exclusively (never an existing file, never through a
-// link someone left there), filled by fill and flushed before it takes the name.
-template <typename Fill> bool replaceFile(const std::string& path, Fill&& fill) {
+// A new file beside path, of a name no file has ("<name>.XXXXXX"), made exclusively and never
+// through a link someone left there; its access as asked, within the umask. -1 when none can
+// be made.
+int makeTemporary(const std::string& path, FileAccess access, std::string* temporary) {
+    static constexpr char Letters[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    static thread_local std::mt19937_64 random{std::random_device{}() ^
+                                               static_cast<std::uint64_t>(::getpid())};
+    const mode_t mode = access == FileAccess::OwnerOnly ? 0600 : 0666;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        *temporary = path + ".";
+        for (int i = 0; i < 6; ++i)
+            *temporary += Letters[random() % (sizeof Letters - 1)];
+        const int fd =
+            ::open(temporary->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    return -1;
+}
+
+// A temporary of a name of its own, filled by fill and flushed before it takes the name.
+template <typename Fill> bool replaceFile(const std::string& path, FileAccess access, Fill&& fill) {
     if (!StorageStep("write a temporary"))
         return false;
-    std::string temporary = path + ".XXXXXX";
-    int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    std::string temporary;
+    const int fd = makeTemporary(path, access, &temporary);
     if (fd < 0)
         return false;
-    bool ok = ::fchmod(fd, 0644) == 0 && fill(fd) && ::fsync(fd) == 0;
+    bool ok = fill(fd) && ::fsync(fd) == 0;
     ok = ::close(fd) == 0 && ok;
     if (!ok || !StorageStep("rename a temporary") ||
         std::rename(temporary.c_str(), path.c_str()) != 0) {
@@ -79,12 +100,13 @@ template <typename Fill> bool replaceFile(const std::string& path, Fill&& fill) 
 
 } // namespace
 
-bool WriteFileReplacing(const std::string& path, const void* data, std::size_t size) {
-    return replaceFile(path, [&](int fd) { return writeAll(fd, data, size); });
+bool WriteFileReplacing(const std::string& path, const void* data, std::size_t size,
+                        FileAccess access) {
+    return replaceFile(path, access, [&](int fd) { return writeAll(fd, data, size); });
 }
 
 bool WriteSparseFileReplacing(const std::string& path, const std::uint8_t* data, std::size_t size) {
-    return replaceFile(path, [&](int fd) {
+    return replaceFile(path, FileAccess::AsUmaskAllows, [&](int fd) {
         if (::ftruncate(fd, static_cast<off_t>(size)) != 0)
             return false;
         constexpr std::size_t Page = 4096;
@@ -216,7 +238,7 @@ bool MakeFolders(const std::string& path) {
     for (std::size_t i = 1; i <= path.size(); ++i) {
         if (i == path.size() || path[i] == '/') {
             std::string part = path.substr(0, i);
-            if (::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST)
+            if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
                 return false;
         }
     }

@@ -9,11 +9,18 @@
 
 namespace sim {
 
+// Who may read and write a file that is made.
+enum class FileAccess {
+    AsUmaskAllows, // read and write for all that the process's umask leaves
+    OwnerOnly,     // 0600: the file holds passwords
+};
+
 // Replaces the file whole: the bytes go to a new file of a unique name beside it, made
 // exclusively and flushed to the disk, which is then renamed over the old one and the folder
 // flushed, so that a reader, and the next start after a crash, sees either the old contents
 // or the new. False when any step failed; the old file is then untouched.
-bool WriteFileReplacing(const std::string& path, const void* data, std::size_t size);
+bool WriteFileReplacing(const std::string& path, const void* data, std::size_t size,
+                        FileAccess access = FileAccess::AsUmaskAllows);
 
 // As WriteFileReplacing, for a file of size bytes in which runs of zero bytes stay holes:
 // a file of zeros costs no disk.
@@ -55,6 +62,8 @@ std::vector<KeyValueLine> ReadKeyValueLines(const std::string& text);
 // lines without '=' are skipped.
 std::map<std::string, std::string> ParseKeyValues(const std::string& text);
 
+// Makes the folder and those above it that are missing, each for its owner alone (0700), as
+// data folders are made.
 bool MakeFolders(const std::string& path);
 
 } // namespace sim

@@ -66,7 +66,7 @@ std::unique_ptr<FlashNode> OpenVarnixModule(const std::string& folder, std::stri
     std::string problem;
     if (ReadWholeFile(settingsFile(folder), MaxTextFileSize, &present, &problem) ==
         FileRead::Missing)
-        WriteFileReplacing(settingsFile(folder), text.data(), text.size());
+        WriteFileReplacing(settingsFile(folder), text.data(), text.size(), FileAccess::OwnerOnly);
     return node;
 }
 

@@ -16,6 +16,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <sys/stat.h>
 
 namespace {
 
@@ -78,6 +79,27 @@ TEST_F(CanopenSimulationTest, ANodeResetIntoDownloadModeComesBackWithItsBootUp) 
     network = Start();
     master.Send("603#4018100200000000");
     EXPECT_TRUE(master.Heard("583#4318100200000000"));
+}
+
+// network.ini, which holds the nodes' passwords, and the network's folders are their owner's
+// alone; a node's own files are made as the umask allows.
+TEST_F(CanopenSimulationTest, NetworkFileAndFoldersStayPrivate) {
+    const mode_t before = ::umask(002);
+    auto network = Start();
+    ASSERT_NE(network, nullptr);
+    master.Send("60C#4000100000000000");
+    bus.WaitIdle();
+    network.reset();
+    ::umask(before);
+    const auto accessOf = [](const std::string& path) {
+        struct stat info {};
+        EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
+        return info.st_mode & 07777;
+    };
+    EXPECT_EQ(accessOf(folder + "/network.ini"), 0600u);
+    EXPECT_EQ(accessOf(folder), 0700u);
+    EXPECT_EQ(accessOf(folder + "/node-12"), 0700u);
+    EXPECT_EQ(accessOf(folder + "/node-12/node.state"), 0664u);
 }
 
 // One process serves a network's folder: a second simulation of it is refused.

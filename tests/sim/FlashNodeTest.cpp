@@ -428,6 +428,31 @@ TEST(VarnixModule, AWarningQuotesItsLineShortAndPrintable) {
     })) << said.substr(0, 300);
 }
 
+mode_t accessOf(const std::string& path) {
+    struct stat info {};
+    EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
+    return info.st_mode & 07777;
+}
+
+// Files are made as the umask allows; module.ini, which holds the password, and the folders
+// are their owner's alone.
+TEST(VarnixModule, FilesFollowTheUmaskAndSettingsAndFoldersStayPrivate) {
+    for (const mode_t umask : {mode_t{002}, mode_t{027}}) {
+        SCOPED_TRACE(umask);
+        QTemporaryDir root;
+        const std::string data = root.path().toStdString() + "/data";
+        const mode_t before = ::umask(umask);
+        auto module = sim::OpenVarnixModule(data + "/zandrel/varnix-module", nullptr);
+        ::umask(before);
+        ASSERT_NE(module, nullptr);
+        for (const char* file : {"node.state", "sector0.flash", "sector3.flash"})
+            EXPECT_EQ(accessOf(data + "/zandrel/varnix-module/" + file), 0666 & ~umask) << file;
+        EXPECT_EQ(accessOf(data + "/zandrel/varnix-module/module.ini"), 0600u);
+        for (const char* folder : {"", "/zandrel", "/zandrel/varnix-module"})
+            EXPECT_EQ(accessOf(data + folder), 0700u) << folder;
+    }
+}
+
 // A value out of its range keeps the default and says so on standard error.
 TEST(VarnixModule, SettingsOutOfRangeKeepTheirDefaults) {
     struct Case {
