@@ -18,9 +18,14 @@ struct InterfaceRecord {
     char accessPoint[256];
 
     std::string AccessPoint() const { return std::string(accessPoint, strnlen(accessPoint, 256)); }
+    // At most 255 bytes of the name (UTF-8): a longer one is cut before the character that
+    // does not fit whole.
     void SetAccessPoint(const std::string& name) {
         std::memset(accessPoint, 0, sizeof accessPoint);
-        std::memcpy(accessPoint, name.data(), std::min<std::size_t>(name.size(), 255));
+        std::size_t n = std::min<std::size_t>(name.size(), 255);
+        while (n < name.size() && n > 0 && (static_cast<unsigned char>(name[n]) & 0xC0) == 0x80)
+            --n;
+        std::memcpy(accessPoint, name.data(), n);
     }
 };
 static_assert(sizeof(InterfaceRecord) == 300);

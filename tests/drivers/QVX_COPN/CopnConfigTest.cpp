@@ -103,6 +103,18 @@ TEST_F(CopnConfigTest, StoredValuesOutOfRangeTakeTheirDefaults) {
     }
 }
 
+// A device name longer than the record's field loses the characters that do not fit whole;
+// what is read is saved and read back the same.
+TEST_F(CopnConfigTest, AnOverlongAccessPointIsCutBeforeACharacterThatDoesNotFit) {
+    const std::string name = std::string(254, 'a') + "\xC3\xA9"; // é across the 255th byte
+    QDir().mkpath(QFileInfo(QString::fromStdString(SettingsFile())).absolutePath());
+    std::ofstream(SettingsFile()) << "[Interface]\nType=1\nAccessPoint=" << name << "\n";
+    auto [record, network] = Read();
+    EXPECT_EQ(record.AccessPoint(), std::string(254, 'a'));
+    ASSERT_EQ(SaveConfiguration(Key, &record, &network), 1);
+    EXPECT_EQ(Read().first.AccessPoint(), std::string(254, 'a'));
+}
+
 TEST_F(CopnConfigTest, WithoutAPlaceOrRecordsNothingIsDone) {
     InterfaceRecord record{};
     drivercore::NetworkSettings network{};
