@@ -1,6 +1,7 @@
 #include "QtCanPort.h"
 
 #include "CanTrace.h"
+#include "QueuedCall.h"
 
 #include <QAbstractSocket>
 #include <QCanBus>
@@ -59,7 +60,7 @@ public:
         std::lock_guard lock(mutex_);
         if (!running_)
             return false;
-        QMetaObject::invokeMethod(context_, std::move(task), Qt::QueuedConnection);
+        PostQueued(context_, std::move(task));
         return true;
     }
 
@@ -82,8 +83,7 @@ private:
             if (!running_)
                 return;
             running_ = false; // nothing is posted from now on
-            QMetaObject::invokeMethod(
-                context_, [this] { loop_->quit(); }, Qt::QueuedConnection);
+            PostQueued(context_, [this] { loop_->quit(); });
         }
         thread_.join();
     }
@@ -685,10 +685,9 @@ void QtCanPort::closeDevice(const std::shared_ptr<Device>& device) {
         bool done = false;
         if (io.Post([&, device] {
                 Device::Close(device);
-                {
-                    std::lock_guard lock(doneMutex);
-                    done = true;
-                }
+                // Told under the lock: once it is let go, the waiter may return and end both.
+                std::lock_guard lock(doneMutex);
+                done = true;
                 doneChanged.notify_all();
             })) {
             std::unique_lock lock(doneMutex);

@@ -76,13 +76,13 @@ bool virtualCanInstalled() {
 }
 
 TEST(QtCanPort, TwoPortsOnAVirtualBusSeeEachOthersFramesInOrder) {
+    Received atMaster, atNode; // outlives the ports, whose delivery threads call it
     ASSERT_TRUE(virtualCanInstalled());
     QtCanPort master("virtualcan", virtualBus());
     QtCanPort node("virtualcan", virtualBus());
     ASSERT_TRUE(master.Open()) << master.LastError();
     ASSERT_TRUE(node.Open()) << node.LastError();
     EXPECT_EQ(master.State(), PortState::Active);
-    Received atMaster, atNode;
     master.SetReceiveHandler(atMaster.Handler());
     node.SetReceiveHandler(atNode.Handler());
 
@@ -108,6 +108,7 @@ TEST(QtCanPort, TwoPortsOnAVirtualBusSeeEachOthersFramesInOrder) {
 }
 
 TEST(QtCanPort, ClosedPortSendsNothingAndCanOpenAgain) {
+    Received atPeer; // outlives the ports, whose delivery threads call it
     QtCanPort port("virtualcan", virtualBus());
     EXPECT_FALSE(port.Send(CanFrame::Data(0x100, {1})));
     EXPECT_NE(port.LastError().find("not open"), std::string::npos) << port.LastError();
@@ -119,13 +120,13 @@ TEST(QtCanPort, ClosedPortSendsNothingAndCanOpenAgain) {
     QtCanPort peer("virtualcan", virtualBus());
     ASSERT_TRUE(peer.Open()) << peer.LastError();
     ASSERT_TRUE(port.Open()) << port.LastError();
-    Received atPeer;
     peer.SetReceiveHandler(atPeer.Handler());
     ASSERT_TRUE(port.Send(CanFrame::Data(0x100, {1})));
     EXPECT_EQ(atPeer.WaitFor(1), std::vector<CanFrame>{CanFrame::Data(0x100, {1})});
 }
 
 TEST(QtCanPort, ListenOnlyPortReceivesButDoesNotSend) {
+    Received heard; // outlives the ports, whose delivery threads call it
     bus::QtCanPortOptions options;
     options.listenOnly = true;
     QtCanPort listener("virtualcan", virtualBus(), options);
@@ -135,13 +136,13 @@ TEST(QtCanPort, ListenOnlyPortReceivesButDoesNotSend) {
     EXPECT_EQ(listener.State(), PortState::ListenOnly);
     EXPECT_FALSE(listener.Send(CanFrame::Data(0x100, {1})));
     EXPECT_NE(listener.LastError().find("only listens"), std::string::npos);
-    Received heard;
     listener.SetReceiveHandler(heard.Handler());
     ASSERT_TRUE(talker.Send(CanFrame::Data(0x181, {5, 6})));
     EXPECT_EQ(heard.WaitFor(1), std::vector<CanFrame>{CanFrame::Data(0x181, {5, 6})});
 }
 
 TEST(QtCanPort, TracesWhatItWritesAndWhatItReceivesUnderTheInterfaceName) {
+    Received got; // outlives the ports, whose delivery threads call it
     QTemporaryDir dir;
     const std::string path = dir.filePath("qt.log").toStdString();
     setenv(bus::CanTrace::EnvironmentVariable, path.c_str(), 1);
@@ -150,7 +151,6 @@ TEST(QtCanPort, TracesWhatItWritesAndWhatItReceivesUnderTheInterfaceName) {
     const bool opened = sender.Open() && receiver.Open();
     unsetenv(bus::CanTrace::EnvironmentVariable);
     ASSERT_TRUE(opened) << sender.LastError() << receiver.LastError();
-    Received got;
     receiver.SetReceiveHandler(got.Handler());
     ASSERT_TRUE(sender.Send(*bus::ParseCandump("603#230F36002B1A0000")));
     ASSERT_EQ(got.WaitFor(1).size(), 1u);
@@ -400,6 +400,7 @@ TEST(QtCanPortBitRate, ARateTheDeviceRefusesFailsTheOpen) {
 // Traced as candump logs them: error frames with the error flag in their identifier, and
 // received frames at the time the device gives them.
 TEST(QtCanPortTrace, ErrorFramesAndTheDevicesTimeStamps) {
+    Received got; // outlives the ports, whose delivery threads call it
     QTemporaryDir dir;
     const std::string path = dir.filePath("device.log").toStdString();
     setenv(bus::CanTrace::EnvironmentVariable, path.c_str(), 1);
@@ -407,7 +408,6 @@ TEST(QtCanPortTrace, ErrorFramesAndTheDevicesTimeStamps) {
     const bool opened = device.port.Open();
     unsetenv(bus::CanTrace::EnvironmentVariable);
     ASSERT_TRUE(opened) << device.port.LastError();
-    Received got;
     device.port.SetReceiveHandler(got.Handler());
 
     QCanBusFrame problem(QCanBusFrame::ErrorFrame);

@@ -8,6 +8,7 @@
 
 #include "CanFrame.h"
 #include "QtCanPort.h"
+#include "QueuedCall.h"
 
 #include <QCanBusDevice>
 #include <QCanBusFrame>
@@ -227,8 +228,7 @@ inline void TestCanBus::Vanish() {
     std::unique_lock lock(mutex_);
     const std::set<Device*> going = devices_;
     for (Device* device : going)
-        QMetaObject::invokeMethod(
-            device, [device] { device->Vanish(); }, Qt::QueuedConnection);
+        bus::PostQueued(device, [device] { device->Vanish(); });
     // A device deleted before its turn has gone as well.
     changed_.wait_for(lock, std::chrono::seconds(20), [&] {
         for (Device* device : going)
@@ -241,8 +241,7 @@ inline void TestCanBus::Vanish() {
 inline void TestCanBus::Receive(const QCanBusFrame& frame) {
     std::lock_guard lock(mutex_);
     for (Device* device : devices_)
-        QMetaObject::invokeMethod(
-            device, [device, frame] { device->Take(frame); }, Qt::QueuedConnection);
+        bus::PostQueued(device, [device, frame] { device->Take(frame); });
 }
 
 // Provides the plugin of that name with the bus's devices while it lives, in place of Qt's
