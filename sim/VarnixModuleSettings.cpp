@@ -52,7 +52,7 @@ public:
                 warn(line.number, "unknown key %s", Quoted(line.key).c_str());
                 continue;
             }
-            auto [at, first] = values_.try_emplace(line.key, line.number, line.value);
+            auto [at, first] = values_.try_emplace(line.key, Value{line.number, line.value});
             if (!first) {
                 warn(line.number, "%s is given again, after line %d; this value counts",
                      line.key.c_str(), at->second.line);
