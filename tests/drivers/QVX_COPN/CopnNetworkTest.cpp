@@ -1,12 +1,14 @@
 // The interfaces the configuration record names, opened through the exports: the embedded
 // simulated network, and a Qt virtual CAN bus with a node of the test's own on it.
 
+#include "CallsUntilClosed.h"
 #include "CanSettings.h"
 #include "CanTrace.h"
 #include "CopnDriver.h"
 #include "CopnErrors.h"
 #include "CopnExports.h"
 #include "CopnTestBus.h"
+#include "HangGuards.h"
 #include "InterfaceRecord.h"
 #include "LastError.h"
 #include "QtCanPort.h"
@@ -16,8 +18,10 @@
 
 #include <QDir>
 #include <QTemporaryDir>
+#include <atomic>
 #include <cstdlib>
 #include <fstream>
+#include <future>
 #include <gtest/gtest.h>
 #include <string>
 #include <unistd.h>
@@ -88,6 +92,63 @@ TEST(CopnSimulatedNetwork, TheDefaultNetworkAnswersAndIsTraced) {
     EXPECT_TRUE(contains(traced, "sim0 709#00"));
     EXPECT_TRUE(contains(traced, "sim0 603#4000100000000000"));
     EXPECT_TRUE(contains(traced, "sim0 583#4300100091010000"));
+}
+
+// Many threads on one handle of the embedded network, as the program uses it: a long
+// transfer to one node, identity reads of another, the nodes-online poll, a node that
+// restarts again and again — then CloseCard while transfers wait. No call may hang, and a
+// call that succeeds has the node's true answer.
+TEST(CopnThreads, TransfersPollAndRestartsOnOneHandleThenCloseCardWhileTheyWait) {
+    QTemporaryDir data;
+    ScopedEnvironment folder("XDG_DATA_HOME", data.path().toLocal8Bit().constData());
+    ScopedEnvironment wire("ZANDREL_SIM_WIRE", "off");
+    std::uint32_t h = 0;
+    const InterfaceRecord record = drivercore::DefaultRecord();
+    ASSERT_EQ(OpenInterface(&h, const_cast<InterfaceRecord*>(&record)), 1);
+    goOnline(h);
+    std::uint32_t deviceType = 0;
+    ASSERT_TRUE(eventually([&] { return SDO_Upload_UNSIGNED32(h, 3, 0x1000, 0, &deviceType); }));
+
+    std::atomic<int> wrong{0};
+    CallsUntilClosed calls;
+    // Segmented uploads of node 9's name: the long transfer.
+    calls.Add([&] {
+        char name[256];
+        std::uint32_t length = sizeof name;
+        const bool ok =
+            SDO_Upload(h, 9, 0x1008, 0, &length, reinterpret_cast<std::uint8_t*>(name)) == 1;
+        if (ok && std::string(name, length) != "Simulated Valve Node")
+            wrong.fetch_add(1);
+        return ok;
+    });
+    // Identity reads of node 3.
+    calls.Add([&] {
+        std::uint32_t type = 0;
+        const bool ok = SDO_Upload_UNSIGNED32(h, 3, 0x1000, 0, &type) == 1;
+        if (ok && type != 0x00000191u)
+            wrong.fetch_add(1);
+        return ok;
+    });
+    // The nodes-online poll.
+    calls.Add([&] {
+        bool all = true;
+        for (std::uint8_t n = 1; n <= 127; ++n) {
+            std::uint32_t online = 0;
+            all = GetNodeOnline(h, n, &online) == 1 && all;
+        }
+        return all;
+    });
+    // Node 12 restarts again and again.
+    calls.Add([&] { return NMT_ResetNode(h, 12) == 1; });
+
+    ASSERT_TRUE(eventually([&] { return calls.Rounds() >= 200; }));
+    auto closing = std::async(std::launch::async, [&] { return CloseCard(h); });
+    EXPECT_EQ(finished(closing), 1);
+    for (int made : calls.Closed())
+        EXPECT_GT(made, 0);
+    EXPECT_EQ(wrong.load(), 0);
+    std::uint32_t type = 0;
+    EXPECT_EQ(SDO_Upload_UNSIGNED32(h, 3, 0x1000, 0, &type), 0);
 }
 
 // The simulated nodes serve one master at a time: opening the network again takes them

@@ -2,6 +2,7 @@
 // data folder of the test's own, found by the scanner, read, restarted and found again.
 
 #include "CanSettings.h"
+#include "DnetDefaultNetwork.h"
 #include "DnetErrors.h"
 #include "DnetExports.h"
 #include "InterfaceRecord.h"
@@ -41,19 +42,9 @@ bool presentBecomes(std::uint32_t h, const std::vector<std::uint8_t>& wanted) {
 }
 
 TEST(DnetSimulatedNetwork, TheScannerFindsTheDefaultNodesAndARestartedOneAgain) {
-    QTemporaryDir data;
-    ScopedEnvironment folder("XDG_DATA_HOME", data.path().toLocal8Bit().constData());
-    ScopedEnvironment wire("ZANDREL_SIM_WIRE", "off");
+    DefaultDnetNetwork network;
     std::uint32_t h = 0;
-    const InterfaceRecord record = drivercore::DefaultRecord();
-    ASSERT_EQ(OpenInterface(&h, const_cast<InterfaceRecord*>(&record)), 1);
-    ASSERT_EQ(SetMacID(h, 0), 1);
-    ASSERT_EQ(SetBaud(h, 125000), 1);
-    ASSERT_EQ(SetOnline(h, 1), 1);
-    ASSERT_EQ(StartScan(h), 1);
-    std::uint16_t params[4] = {48, 48, 1000, 2500};
-    for (std::uint8_t mac = 0; mac < 64; ++mac)
-        ASSERT_EQ(AddToScanlist(h, mac, 0x01, params), 1);
+    ASSERT_NO_FATAL_FAILURE(network.OpenScanning(&h));
     ASSERT_TRUE(presentBecomes(h, {3, 5, 10}));
 
     std::uint16_t vendor = 0;
