@@ -47,18 +47,6 @@ bool leftoverTemporary(const std::string& name) {
             (base.size() > 6 && (base.ends_with(".flash") || base.ends_with(".bin"))));
 }
 
-// Gives two folders each other's name: in one step where the file system can, else through
-// a third name (while the folder's own name stands for neither).
-bool swapFolders(const std::string& a, const std::string& b) {
-    if (::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE) == 0)
-        return true;
-    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
-        return false;
-    const std::string through = b + ".moving";
-    return std::rename(b.c_str(), through.c_str()) == 0 && std::rename(a.c_str(), b.c_str()) == 0 &&
-           std::rename(through.c_str(), a.c_str()) == 0;
-}
-
 void removeLeftoverTemporaries(const std::string& folder) {
     DIR* dir = ::opendir(folder.c_str());
     if (!dir)
@@ -426,25 +414,17 @@ bool NodeFolder::SetAside(std::string* aside, std::string* error) {
     std::string target = path_ + ".damaged-" + stamp;
     for (int n = 2; exists(target); ++n)
         target = path_ + ".damaged-" + stamp + "-" + std::to_string(n);
-    // The empty folder that takes this one's place is made and locked under the name this one
-    // goes to; then the two change places.
-    if (!StorageStep("make a folder") || ::mkdir(target.c_str(), 0700) != 0) {
-        *error = target + ": cannot be made: " + std::strerror(errno);
-        return false;
-    }
-    auto lock = FolderLock::Take(target, error);
-    if (!lock) {
-        ::rmdir(target.c_str());
-        return false;
-    }
-    if (!StorageStep("move a folder aside") || !swapFolders(path_, target)) {
+    // The lock is on the folder's place: it is held while the folder moves aside and an empty
+    // one takes its place.
+    if (!StorageStep("move a folder aside") || std::rename(path_.c_str(), target.c_str()) != 0) {
         *error = path_ + ": cannot be moved aside: " + std::strerror(errno);
-        lock.reset();
-        ::rmdir(target.c_str());
         return false;
     }
     closeSectorFiles();
-    lock_ = std::move(lock); // the lock on the folder set aside goes with it
+    if (!StorageStep("make a folder") || ::mkdir(path_.c_str(), 0700) != 0) {
+        *error = path_ + ": cannot be made: " + std::strerror(errno);
+        return false;
+    }
     *aside = target;
     return true;
 }

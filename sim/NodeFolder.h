@@ -32,9 +32,9 @@ struct NodeState {
 // leaves every file either as it was or as it became.
 class NodeFolder {
 public:
-    // Takes the folder for this process: made when missing, and locked (flock) for as long
-    // as the object lives. Null, with the reason in *error, when the folder cannot be made or
-    // another process serves it.
+    // Takes the folder for this process: made when missing, and locked (see FolderLock) for
+    // as long as the object lives. Null, with the reason in *error, when the folder cannot be
+    // made or another process, or another object of this one, serves it.
     static std::unique_ptr<NodeFolder> Take(const std::string& path, std::string* error);
     ~NodeFolder();
     NodeFolder(const NodeFolder&) = delete;
@@ -65,9 +65,8 @@ public:
     // Replaces the sector's file with erased flash.
     bool EraseSector(std::uint8_t sector);
 
-    // Moves the folder aside, to "<folder>.damaged-YYYYMMDD-HHMMSS", and takes an empty one
-    // in its place, locked before anything moves: the folder's name never stands for a
-    // folder that no process holds. *aside names where it went.
+    // Moves the folder aside, to "<folder>.damaged-YYYYMMDD-HHMMSS", and makes an empty one
+    // in its place, under the lock on the place, held throughout. *aside names where it went.
     bool SetAside(std::string* aside, std::string* error);
 
 private:

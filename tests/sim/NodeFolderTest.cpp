@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -687,6 +688,35 @@ TEST_F(NodeFolderTest, ASecondProcessIsRefusedTheNodesFolder) {
     child.Kill(); // the lock goes with the process
     EXPECT_TRUE(node->AttachStateFolder(path, &error)) << error;
     EXPECT_EQ(describe(*node), flashed);
+}
+
+// The lock is held on a file beside the folder, opened for writing, as a lock on NFS must be;
+// a second object of the same process is refused as such, however the folder is named.
+TEST_F(NodeFolderTest, TheLockIsOnAFileBesideTheFolderOpenedForWriting) {
+    auto node = open();
+    std::string flags, locks;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code ignored;
+        if (std::filesystem::read_symlink(entry.path(), ignored) != path + ".lock")
+            continue;
+        std::ifstream info("/proc/self/fdinfo/" + entry.path().filename().string());
+        for (std::string line; std::getline(info, line);)
+            if (line.rfind("flags:", 0) == 0)
+                flags = line;
+            else if (line.rfind("lock:", 0) == 0)
+                locks += line;
+    }
+    ASSERT_FALSE(flags.empty()) << "no lock file is open";
+    const long accessMode = std::strtol(flags.substr(6).c_str(), nullptr, 8) & O_ACCMODE;
+    EXPECT_TRUE(accessMode == O_RDWR || accessMode == O_WRONLY) << flags;
+    EXPECT_NE(locks.find("FLOCK"), std::string::npos) << locks;
+
+    for (const std::string& name : {path, path + "/", root.path().toStdString() + "/./node"}) {
+        auto second = factoryNode();
+        std::string error;
+        EXPECT_FALSE(second->AttachStateFolder(name, &error));
+        EXPECT_NE(error.find(name + " is in use in this process"), std::string::npos) << error;
+    }
 }
 
 // Killed at any moment of a download, the node starts with its folder whole: the sector

@@ -60,7 +60,8 @@ TEST(NodeNetwork, ANodeWhoseFolderCannotBeServedIsNotOnline) {
     auto held = std::make_unique<sim::FlashNode>(nodeSettings(1));
     ASSERT_TRUE(held->AttachStateFolder(network.NodeFolder(3)));
     EXPECT_EQ(network.Node(3, &error), nullptr);
-    EXPECT_NE(error.find("another process"), std::string::npos) << error;
+    EXPECT_NE(error.find(network.NodeFolder(3) + " is in use in this process"), std::string::npos)
+        << error;
     held.reset();
     EXPECT_NE(network.Node(3, &error), nullptr) << error;
 }
