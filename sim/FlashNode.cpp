@@ -126,7 +126,7 @@ bool FlashNode::AttachStateFolder(const std::string& path, std::string* error) {
     NodeState state{mode_, runningSector_, bootSector_, checksums_, std::nullopt};
     if (serialNumberSet_)
         state.serialNumber = serialNumber_;
-    if (!folder->SaveAll(state, sectors_)) {
+    if (!folder->SaveNew(state, sectors_)) {
         reason = path + ": the node's flash cannot be written there";
         return false;
     }

@@ -70,6 +70,8 @@ bool TakeNetworkFolder(const std::string& folder, const char* defaultText,
     auto taken = FolderLock::Take(folder, error);
     if (!taken)
         return false;
+    RemoveLeftoverTemporaries(folder,
+                              [](const std::string& file) { return file == "network.ini"; });
     *path = folder + "/network.ini";
     std::vector<std::uint8_t> bytes;
     std::string problem;

@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <map>
 #include <set>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -36,25 +37,20 @@ bool exists(const std::string& path) {
     return ::lstat(path.c_str(), &info) == 0;
 }
 
-// A temporary that a crash left behind: a file name the node writes, a dot and six letters.
-bool leftoverTemporary(const std::string& name) {
-    const auto dot = name.rfind('.');
-    if (dot == std::string::npos || name.size() - dot != 7)
-        return false;
-    const std::string base = name.substr(0, dot);
-    return base == "node.state" || base == "module.ini" ||
-           (base.rfind("sector", 0) == 0 &&
-            (base.size() > 6 && (base.ends_with(".flash") || base.ends_with(".bin"))));
+// Marks a folder whose first node is being written: sector files found with it and without a
+// node.state are what a first save cut short left, not someone's images.
+std::string unfinishedMark(const std::string& folder) {
+    return folder + "/node.unfinished";
 }
 
-void removeLeftoverTemporaries(const std::string& folder) {
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir)
-        return;
-    while (const dirent* entry = ::readdir(dir))
-        if (leftoverTemporary(entry->d_name))
-            ::unlink((folder + "/" + entry->d_name).c_str());
-    ::closedir(dir);
+// Whether the folder's node writes the file (a name without a folder).
+bool nodeFile(const std::string& file) {
+    if (file == "node.state" || file == "module.ini" || file == "node.unfinished")
+        return true;
+    constexpr std::string_view Sector = "sector", Flash = ".flash";
+    return file.size() > Sector.size() + Flash.size() && file.starts_with(Sector) &&
+           file.ends_with(Flash) &&
+           file.find_first_not_of("0123456789", Sector.size()) == file.size() - Flash.size();
 }
 
 // "key=value" lines, each key once; false at a line of another form.
@@ -204,7 +200,7 @@ std::unique_ptr<NodeFolder> NodeFolder::Take(const std::string& path, std::strin
     auto lock = FolderLock::Take(path, error);
     if (!lock)
         return nullptr;
-    removeLeftoverTemporaries(path);
+    RemoveLeftoverTemporaries(path, nodeFile);
     return std::unique_ptr<NodeFolder>(new NodeFolder(path, std::move(lock)));
 }
 
@@ -252,6 +248,7 @@ NodeFolder::Found NodeFolder::Load(const std::vector<std::uint32_t>& geometry, N
         *why = "node.state cannot be read: " + problem;
         return Found::Unreadable;
     case FileRead::Read:
+        ::unlink(unfinishedMark(path_).c_str()); // the first save got as far as the state
         break;
     }
     if (bytes.empty()) {
@@ -275,12 +272,16 @@ NodeFolder::Found NodeFolder::Load(const std::vector<std::uint32_t>& geometry, N
         *why = "its files could not be brought to the current layout";
         return Found::Unwritable;
     }
+    if (layout == Layout)
+        removeFirstLayoutFiles();
     *state = std::move(loaded);
     *sectors = std::move(flash);
     return Found::State;
 }
 
 NodeFolder::Found NodeFolder::withoutState(std::string* why) const {
+    if (exists(unfinishedMark(path_)))
+        return Found::Nothing;
     // Sector files without a state: never overwrite what may be someone's images.
     for (std::size_t s = 0; s < 256; ++s)
         if (exists(sectorPath(static_cast<std::uint8_t>(s))) ||
@@ -331,9 +332,16 @@ bool NodeFolder::migrateFromFirstLayout(const NodeState& state,
     // only then do the old ones go.
     if (!SaveAll(state, sectors))
         return false;
-    for (std::size_t s = 0; s < sectors.size(); ++s)
-        ::unlink(firstLayoutSectorFile(path_, s).c_str());
+    removeFirstLayoutFiles();
     return true;
+}
+
+void NodeFolder::removeFirstLayoutFiles() {
+    for (std::size_t s = 0; s < geometry_.size(); ++s) {
+        const std::string file = firstLayoutSectorFile(path_, s);
+        if (exists(file) && StorageStep("remove a file"))
+            ::unlink(file.c_str());
+    }
 }
 
 std::string NodeFolder::stateText(const NodeState& state) const {
@@ -366,6 +374,14 @@ bool NodeFolder::SaveAll(const NodeState& state,
             return false;
     }
     return SaveState(state);
+}
+
+bool NodeFolder::SaveNew(const NodeState& state,
+                         const std::vector<std::vector<std::uint8_t>>& sectors) {
+    if (!WriteFileReplacing(unfinishedMark(path_), "", 0) || !SaveAll(state, sectors))
+        return false;
+    ::unlink(unfinishedMark(path_).c_str());
+    return true;
 }
 
 bool NodeFolder::SaveState(const NodeState& state) {

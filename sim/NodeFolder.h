@@ -22,6 +22,7 @@ struct NodeState {
 };
 
 // The folder in which one node keeps its flash and state, served by one process at a time.
+// Temporaries that a crash left are removed when the folder is taken.
 //
 // node.state is a small text file, replaced whole at every change of the state; it names the
 // geometry (each sector's size), so that a node of another geometry is not read from it. Each
@@ -56,6 +57,9 @@ public:
 
     // Writes the whole node: its sectors, then the state, which makes them its own.
     bool SaveAll(const NodeState& state, const std::vector<std::vector<std::uint8_t>>& sectors);
+    // Writes a new node, into a folder that holds none, as SaveAll, under a mark that lets the
+    // next Load find Nothing when the save is cut short (not a damaged folder).
+    bool SaveNew(const NodeState& state, const std::vector<std::vector<std::uint8_t>>& sectors);
     bool SaveState(const NodeState& state);
     // Bytes of flash at offset in the sector, written in place (not flushed).
     bool WriteSector(std::uint8_t sector, std::uint32_t offset, const std::uint8_t* flash,
@@ -84,6 +88,8 @@ private:
                           std::string* why) const;
     bool migrateFromFirstLayout(const NodeState& state,
                                 const std::vector<std::vector<std::uint8_t>>& sectors);
+    // Removes the first layout's sector files that a conversion left behind.
+    void removeFirstLayoutFiles();
 
     std::string path_;
     std::unique_ptr<FolderLock> lock_;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <random>
 #include <sys/stat.h>
@@ -58,18 +59,20 @@ bool syncFolderOf(const std::string& path) {
     return ok;
 }
 
-// A new file beside path, of a name no file has ("<name>.XXXXXX"), made exclusively and never
-// through a link someone left there; its access as asked, within the umask. -1 when none can
+constexpr char TemporaryInfix[] = ".zandrel-tmp-";
+constexpr std::size_t TemporaryLetters = 6;
+constexpr char Letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+
+// A new file beside path, of a name no file has ("<name>.zandrel-tmp-XXXXXX"), made exclusively and
+// never through a link someone left there; its access as asked, within the umask. -1 when none can
 // be made.
 int makeTemporary(const std::string& path, FileAccess access, std::string* temporary) {
-    static constexpr char Letters[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     static thread_local std::mt19937_64 random{std::random_device{}() ^
                                                static_cast<std::uint64_t>(::getpid())};
     const mode_t mode = access == FileAccess::OwnerOnly ? 0600 : 0666;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        *temporary = path + ".";
-        for (int i = 0; i < 6; ++i)
+        *temporary = path + TemporaryInfix;
+        for (std::size_t i = 0; i < TemporaryLetters; ++i)
             *temporary += Letters[random() % (sizeof Letters - 1)];
         const int fd =
             ::open(temporary->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
@@ -118,6 +121,29 @@ bool WriteSparseFileReplacing(const std::string& path, const std::uint8_t* data,
         }
         return true;
     });
+}
+
+std::string LeftoverTemporaryOf(const std::string& name) {
+    const std::size_t infix = sizeof TemporaryInfix - 1;
+    if (name.size() <= infix + TemporaryLetters)
+        return "";
+    const std::size_t at = name.size() - TemporaryLetters - infix;
+    if (name.compare(at, infix, TemporaryInfix) != 0 ||
+        name.find_first_not_of(Letters, at + infix) != std::string::npos)
+        return "";
+    return name.substr(0, at);
+}
+
+void RemoveLeftoverTemporaries(const std::string& folder, bool (*ours)(const std::string& file)) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir)
+        return;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string file = LeftoverTemporaryOf(entry->d_name);
+        if (!file.empty() && ours(file))
+            ::unlink((folder + "/" + entry->d_name).c_str());
+    }
+    ::closedir(dir);
 }
 
 bool WriteAt(int fd, std::uint64_t offset, const void* data, std::size_t size) {

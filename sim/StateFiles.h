@@ -15,7 +15,8 @@ enum class FileAccess {
     OwnerOnly,     // 0600: the file holds passwords
 };
 
-// Replaces the file whole: the bytes go to a new file of a unique name beside it, made
+// Replaces the file whole: the bytes go to a new file of a unique name beside it
+// ("<file>.zandrel-tmp-XXXXXX", see LeftoverTemporaryOf), made
 // exclusively and flushed to the disk, which is then renamed over the old one and the folder
 // flushed, so that a reader, and the next start after a crash, sees either the old contents
 // or the new. False when any step failed; the old file is then untouched.
@@ -25,6 +26,12 @@ bool WriteFileReplacing(const std::string& path, const void* data, std::size_t s
 // As WriteFileReplacing, for a file of size bytes in which runs of zero bytes stay holes:
 // a file of zeros costs no disk.
 bool WriteSparseFileReplacing(const std::string& path, const std::uint8_t* data, std::size_t size);
+
+// The file a temporary left by a replacement cut short was for: "node.state" for
+// "node.state.zandrel-tmp-Ab12Cd"; "" for a name that is no such temporary.
+std::string LeftoverTemporaryOf(const std::string& name);
+// Removes the temporaries in the folder that replacements of the files named by ours left.
+void RemoveLeftoverTemporaries(const std::string& folder, bool (*ours)(const std::string& file));
 
 // Writes size bytes at offset of an open file (no flush).
 bool WriteAt(int fd, std::uint64_t offset, const void* data, std::size_t size);

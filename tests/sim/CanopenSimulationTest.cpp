@@ -81,6 +81,17 @@ TEST_F(CanopenSimulationTest, ANodeResetIntoDownloadModeComesBackWithItsBootUp) 
     EXPECT_TRUE(master.Heard("583#4318100200000000"));
 }
 
+// Only the network file's own temporaries are cleaned away.
+TEST_F(CanopenSimulationTest, TheNetworkFilesTemporariesAreCleanedAway) {
+    QDir().mkpath(QString::fromStdString(folder));
+    for (const char* name : {"network.ini.zandrel-tmp-Ab12Cd", "network.ini.backup"})
+        std::ofstream(folder + "/" + name) << "[node 3]\n";
+    auto network = Start();
+    ASSERT_NE(network, nullptr);
+    EXPECT_EQ(QDir(QString::fromStdString(folder)).entryList(QDir::Files),
+              (QStringList{"network.ini", "network.ini.backup"}));
+}
+
 // network.ini, which holds the nodes' passwords, and the network's folders are their owner's
 // alone; a node's own files are made as the umask allows.
 TEST_F(CanopenSimulationTest, NetworkFileAndFoldersStayPrivate) {

@@ -123,6 +123,27 @@ public:
         ASSERT_TRUE(node->Reset());
         flashed = describe(*node);
     }
+    // A node of the first layout: the loader in sector 0, NewApp in sector 2, which it boots
+    // and runs. Returns its sectors.
+    std::vector<std::vector<std::uint8_t>> storeFirstLayoutNode() {
+        QDir().mkpath(QString::fromStdString(path));
+        std::vector<std::vector<std::uint8_t>> sectors(3);
+        for (auto& s : sectors)
+            s.assign(SectorSize, 0xFF);
+        std::copy(Loader.begin(), Loader.end(), sectors[0].begin());
+        std::copy(NewApp.begin(), NewApp.end(), sectors[2].begin());
+        const sim::ChecksumRule rule;
+        for (int s = 0; s < 3; ++s)
+            putContents(path + "/sector" + std::to_string(s) + ".bin",
+                        std::string(sectors[s].begin(), sectors[s].end()));
+        putContents(path + "/node.state",
+                    "# State of a simulated flash node; rewritten at every change.\nmode=1\n"
+                    "running=2\nboot=2\nchecksum0=" +
+                        std::to_string(rule.Sum(sectors[0].data(), SectorSize)) +
+                        "\nchecksum1=4294967295\nchecksum2=" +
+                        std::to_string(rule.Sum(sectors[2].data(), SectorSize)) + "\n");
+        return sectors;
+    }
     QStringList asideFolders() const {
         return QDir(root.path()).entryList({"node.damaged-*"}, QDir::Dirs);
     }
@@ -562,22 +583,7 @@ TEST_F(NodeFolderTest, ANodeWhoseFolderCannotBeMadeOrWrittenStaysOffline) {
 // Folders written before the geometry header and the inverted sector files are read as
 // they are and brought to the current layout.
 TEST_F(NodeFolderTest, AFolderOfTheFirstLayoutIsReadAndBroughtUpToDate) {
-    QDir().mkpath(QString::fromStdString(path));
-    std::vector<std::uint8_t> sectors[3];
-    for (auto& s : sectors)
-        s.assign(SectorSize, 0xFF);
-    std::copy(Loader.begin(), Loader.end(), sectors[0].begin());
-    std::copy(NewApp.begin(), NewApp.end(), sectors[2].begin());
-    const sim::ChecksumRule rule;
-    for (int s = 0; s < 3; ++s)
-        putContents(path + "/sector" + std::to_string(s) + ".bin",
-                    std::string(sectors[s].begin(), sectors[s].end()));
-    putContents(path + "/node.state",
-                "# State of a simulated flash node; rewritten at every change.\nmode=1\n"
-                "running=2\nboot=2\nchecksum0=" +
-                    std::to_string(rule.Sum(sectors[0].data(), SectorSize)) +
-                    "\nchecksum1=4294967295\nchecksum2=" +
-                    std::to_string(rule.Sum(sectors[2].data(), SectorSize)) + "\n");
+    const auto sectors = storeFirstLayoutNode();
 
     testing::internal::CaptureStderr();
     auto node = open();
@@ -590,6 +596,87 @@ TEST_F(NodeFolderTest, AFolderOfTheFirstLayoutIsReadAndBroughtUpToDate) {
     node.reset();
     EXPECT_EQ(QDir(QString::fromStdString(path)).entryList({"*.bin"}, QDir::Files).size(), 0);
     EXPECT_EQ(describe(*open()), running);
+}
+
+// A node's folder is cleaned of what this program's replacements left, and of nothing else.
+TEST_F(NodeFolderTest, OnlyTheNodesOwnTemporariesAreCleanedAway) {
+    storeFlashedNode();
+    const QStringList ours = {"node.state.zandrel-tmp-Ab12Cd", "sector1.flash.zandrel-tmp-Q1w2E3",
+                              "module.ini.zandrel-tmp-zzzzzz"};
+    const QStringList others = {"module.ini.backup",
+                                "node.state.backup",
+                                "node.state.Ab12Cd",
+                                "notes.txt.zandrel-tmp-Ab12Cd",
+                                "sector1.flash.zandrel-tmp-Ab12C",
+                                "sector1.flash.zandrel-tmp-Ab-12C"};
+    for (const QString& name : ours + others)
+        putContents(path + "/" + name.toStdString(), "kept?\n");
+    auto node = open();
+    EXPECT_EQ(describe(*node), flashed);
+    const QStringList left = QDir(QString::fromStdString(path)).entryList(QDir::Files);
+    for (const QString& name : ours)
+        EXPECT_FALSE(left.contains(name)) << name.toStdString();
+    for (const QString& name : others)
+        EXPECT_TRUE(left.contains(name)) << name.toStdString();
+}
+
+// Stopped at any step of a new node's first save, or of the conversion of a folder of the
+// first layout, the folder is taken up again at the next start: never set aside, and with
+// nothing left over of the step's files.
+TEST_F(NodeFolderTest, AStepStoppedInAFirstSaveOrAConversionLeavesNothingBehind) {
+    struct Start {
+        const char* what;
+        std::function<void()> store;
+    };
+    const std::vector<Start> starts = {
+        {"a new node",
+         [] {
+         }},
+        {"a folder of the first layout",
+         [&] {
+             storeFirstLayoutNode();
+         }},
+    };
+    for (const Start& start : starts) {
+        QDir(root.path()).removeRecursively();
+        QDir().mkpath(root.path());
+        start.store();
+        std::string expected;
+        std::uint64_t steps = 0;
+        {
+            const auto tally = sim::StorageTallySoFar().steps;
+            expected = describe(*open());
+            steps = sim::StorageTallySoFar().steps - tally;
+        }
+        ASSERT_GT(steps, 3u);
+        for (std::uint64_t step = 1; step <= steps; ++step) {
+            SCOPED_TRACE(std::string(start.what) + ", killed at step " + std::to_string(step));
+            QDir(root.path()).removeRecursively();
+            QDir().mkpath(root.path());
+            start.store();
+            std::uint64_t seen = 0;
+            sim::SetStorageStepHook([&](const char*) {
+                if (++seen == step)
+                    throw Killed{};
+                return true;
+            });
+            try {
+                auto node = factoryNode();
+                (void)node->AttachStateFolder(path);
+            } catch (const Killed&) {
+            }
+            sim::SetStorageStepHook({});
+            testing::internal::CaptureStderr();
+            auto node = open();
+            EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+            EXPECT_EQ(describe(*node), expected);
+            node.reset();
+            EXPECT_TRUE(asideFolders().isEmpty());
+            EXPECT_EQ(QDir(QString::fromStdString(path))
+                          .entryList({"*.zandrel-tmp-*", "*.bin", "node.unfinished"}, QDir::Files),
+                      QStringList{});
+        }
+    }
 }
 
 // --- Other processes -------------------------------------------------------------------------
