@@ -230,15 +230,20 @@ NodeResult FlashNode::Erase(std::uint8_t sector) {
     // The boot sector is gone: the node boots its loader from now on.
     if (sector == bootSector_)
         bootSector_ = settings_.loaderSector;
-    if (auto stored = storeState(); !stored) {
-        checksums_[sector] = checksum;
-        bootSector_ = boot;
-        return stored;
-    }
+    if (checksums_[sector] != checksum || bootSector_ != boot)
+        if (auto stored = storeState(); !stored) {
+            checksums_[sector] = checksum;
+            bootSector_ = boot;
+            return stored;
+        }
+    // An erased sector is not erased again (a standard update erases twice).
+    auto& flash = sectors_[sector];
+    if (std::all_of(flash.begin(), flash.end(), [](std::uint8_t b) { return b == 0xFF; }))
+        return {};
     // Refused, the sector keeps its bytes, on disk as here, without its checksum.
     if (folder_ && !folder_->EraseSector(sector))
         return NodeError::StorageFailed;
-    std::fill(sectors_[sector].begin(), sectors_[sector].end(), 0xFF);
+    std::fill(flash.begin(), flash.end(), 0xFF);
     return {};
 }
 
@@ -249,6 +254,8 @@ NodeResult FlashNode::SetStoredChecksum(std::uint8_t sector, std::uint32_t check
     if (folder_ && !folder_->SyncSector(sector))
         return NodeError::StorageFailed;
     const std::uint32_t before = checksums_[sector];
+    if (checksum == before)
+        return {};
     checksums_[sector] = checksum;
     if (auto stored = storeState(); !stored) {
         checksums_[sector] = before;
@@ -285,6 +292,8 @@ NodeResult FlashNode::SetBootSector(std::uint8_t sector) {
     if (auto refused = changeable(sector); !refused)
         return refused;
     const std::uint8_t before = bootSector_;
+    if (sector == before)
+        return {};
     bootSector_ = sector;
     if (auto stored = storeState(); !stored) {
         bootSector_ = before;
@@ -300,6 +309,8 @@ NodeResult FlashNode::SetSerialNumber(std::uint32_t serialNumber) {
         return NodeError::NotInDownloadMode;
     const std::uint32_t before = serialNumber_;
     const bool wasSet = serialNumberSet_;
+    if (wasSet && serialNumber == before)
+        return {};
     serialNumber_ = serialNumber;
     serialNumberSet_ = true;
     if (auto stored = storeState(); !stored) {

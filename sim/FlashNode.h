@@ -55,7 +55,8 @@ inline constexpr std::uint32_t MaxNodeFlash = 16u << 20;
 // while it is off, every operation is refused as Busy.
 //
 // Not thread-safe: its owner serialises the calls. With a state folder, every change is
-// stored before the operation reports success; a change that cannot be stored is refused and
+// stored before the operation reports success, the state once per operation that changes it
+// (a restart always: it is stored as it happens); a change that cannot be stored is refused and
 // leaves the node as its folder holds it: as it was, or, for an erase whose sector could not
 // be erased once its checksum was withdrawn, with the sector's old bytes and no checksum.
 class FlashNode {

@@ -2,6 +2,7 @@
 
 #include "FirmwareImage.h"
 #include "ManualClock.h"
+#include "StorageSteps.h"
 #include "VarnixModule.h"
 
 #include <QDir>
@@ -451,6 +452,53 @@ TEST(VarnixModule, FilesFollowTheUmaskAndSettingsAndFoldersStayPrivate) {
         for (const char* folder : {"", "/zandrel", "/zandrel/varnix-module"})
             EXPECT_EQ(accessOf(data + folder), 0700u) << folder;
     }
+}
+
+// A standard update, as the program makes it, replaces a file of the module's folder only
+// where an operation changes what it holds, and hands the file system at most half as much
+// again as the image's bytes.
+TEST(VarnixModule, AStandardUpdateWritesItsImageAndLittleMore) {
+    QTemporaryDir folder;
+    std::ofstream(folder.path().toStdString() + "/module.ini") << "restart_ms=0\n";
+    auto module = sim::OpenVarnixModule(folder.path().toStdString(), nullptr);
+    ASSERT_NE(module, nullptr);
+    const auto image = sim::MakeFirmwareImage(
+        {"VARNIX App", "A whole sector", "Jan 01 2026", "12:00:00", 0x00030000},
+        sim::VarnixSectorSize);
+    struct Step {
+        const char* what;
+        std::function<sim::NodeResult(FlashNode&)> run;
+        std::uint64_t replacedFiles;
+    };
+    const std::vector<Step> steps = {
+        {"download mode", [](FlashNode& m) { return m.EnterDownloadMode(0x1A2B); }, 1},
+        // node.state, then the sector's file
+        {"erase", [](FlashNode& m) { return m.Erase(2); }, 2},
+        // the window erases, and the download erases again: nothing changes
+        {"erase again", [](FlashNode& m) { return m.Erase(2); }, 0},
+        {"blocks",
+         [&](FlashNode& m) {
+             for (std::size_t at = 0; at < image.size(); at += 32)
+                 if (auto written = m.Write(2, static_cast<std::uint32_t>(at), &image[at], 32);
+                     !written)
+                     return written;
+             return sim::NodeResult{};
+         },
+         0},
+        {"checksum", [](FlashNode& m) { return m.SetStoredChecksum(2, m.ComputedChecksum(2)); }, 1},
+        {"boot sector", [](FlashNode& m) { return m.SetBootSector(2); }, 1},
+        {"reset", [](FlashNode& m) { return m.Reset(); }, 1},
+    };
+    const sim::StorageTally before = sim::StorageTallySoFar();
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        const std::uint64_t replaced = sim::StorageTallySoFar().replacedFiles;
+        ASSERT_TRUE(step.run(*module));
+        EXPECT_EQ(sim::StorageTallySoFar().replacedFiles - replaced, step.replacedFiles);
+    }
+    EXPECT_LE(sim::StorageTallySoFar().bytesWritten - before.bytesWritten, image.size() * 3 / 2);
+    EXPECT_EQ(module->CurrentMode(), FlashNode::Mode::Application);
+    EXPECT_EQ(module->RunningRevision(), 0x00030000u);
 }
 
 // A value out of its range keeps the default and says so on standard error.
