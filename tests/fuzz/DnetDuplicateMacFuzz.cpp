@@ -22,6 +22,7 @@
 //     7 a check message for another MAC ID: MAC ID byte, then as 4
 
 #include "FuzzCheck.h"
+#include "FuzzFrames.h"
 #include "FuzzInput.h"
 #include "devicenet/DuplicateMac.h"
 
@@ -72,17 +73,9 @@ public:
             case 4:
                 frame(EncodeDuplicateMac(mac_, readMessage(in_)));
                 break;
-            case 5: {
-                CanFrame f;
-                f.id = in_.Word() & CanFrame::MaxId;
-                const std::uint8_t length = in_.Byte() % 10;
-                f.remote = length == 9;
-                f.length = f.remote ? 0 : length;
-                for (auto& b : f.data)
-                    b = in_.Byte();
-                frame(f);
+            case 5:
+                frame(AnyFrame(in_));
                 break;
-            }
             case 6: {
                 const std::uint8_t mac = in_.Byte() % 64;
                 const DuplicateMacMessage m = readMessage(in_);
@@ -191,8 +184,5 @@ private:
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    FuzzInput in(data, size);
-    Harness harness(in);
-    harness.Run();
-    return 0;
+    return RunHarness<Harness>(data, size);
 }

@@ -30,6 +30,7 @@
 // idle again.
 
 #include "FuzzCheck.h"
+#include "FuzzFrames.h"
 #include "FuzzInput.h"
 #include "devicenet/ExplicitClient.h"
 #include "devicenet/ExplicitServer.h"
@@ -118,20 +119,16 @@ private:
             deliverToClient();
             break;
         case 5:
-            if (!toNode_.empty())
-                toNode_.pop_front();
+            LoseFirst(toNode_);
             break;
         case 6:
-            if (!toClient_.empty())
-                toClient_.pop_front();
+            LoseFirst(toClient_);
             break;
         case 7:
-            if (!toNode_.empty())
-                toNode_.push_front(toNode_.front());
+            DoubleFirst(toNode_);
             break;
         case 8:
-            if (!toClient_.empty())
-                toClient_.push_front(toClient_.front());
+            DoubleFirst(toClient_);
             break;
         case 9:
             advance(std::chrono::milliseconds(in_.Byte() * 16));
@@ -293,8 +290,5 @@ private:
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    FuzzInput in(data, size);
-    Harness harness(in);
-    harness.Run();
-    return 0;
+    return RunHarness<Harness>(data, size);
 }

@@ -34,6 +34,7 @@
 // The objects answer class 0x66 with error 0x14, any other with (instance % 100) bytes.
 
 #include "FuzzCheck.h"
+#include "FuzzFrames.h"
 #include "FuzzInput.h"
 #include "devicenet/ExplicitServer.h"
 
@@ -152,17 +153,9 @@ private:
         case 8:
             advance(std::chrono::milliseconds(in_.Word() % 12000));
             break;
-        case 9: {
-            CanFrame frame;
-            frame.id = in_.Word() & CanFrame::MaxId;
-            const std::uint8_t length = in_.Byte() % 10;
-            frame.remote = length == 9;
-            frame.length = frame.remote ? 0 : length;
-            for (auto& b : frame.data)
-                b = in_.Byte();
-            send(frame);
+        case 9:
+            send(AnyFrame(in_));
             break;
-        }
         case 10:
             server_.Reset();
             allocated_ = false;
@@ -562,8 +555,5 @@ private:
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    FuzzInput in(data, size);
-    Harness harness(in);
-    harness.Run();
-    return 0;
+    return RunHarness<Harness>(data, size);
 }

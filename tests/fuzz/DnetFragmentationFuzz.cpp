@@ -27,6 +27,7 @@
 //     others: the link delivers everything queued both ways
 
 #include "FuzzCheck.h"
+#include "FuzzFrames.h"
 #include "FuzzInput.h"
 #include "devicenet/Fragmentation.h"
 
@@ -128,20 +129,16 @@ private:
             deliverAck();
             break;
         case 3:
-            if (!toReceiver_.empty())
-                toReceiver_.pop_front();
+            LoseFirst(toReceiver_);
             break;
         case 4:
-            if (!toSender_.empty())
-                toSender_.pop_front();
+            LoseFirst(toSender_);
             break;
         case 5:
-            if (!toReceiver_.empty())
-                toReceiver_.push_front(toReceiver_.front());
+            DoubleFirst(toReceiver_);
             break;
         case 6:
-            if (!toSender_.empty())
-                toSender_.push_front(toSender_.front());
+            DoubleFirst(toSender_);
             break;
         case 7: {
             const std::uint8_t fragmentByte = in_.Byte();
@@ -296,13 +293,7 @@ private:
     }
 
     void parseAny() {
-        const std::uint8_t length = in_.Byte() % 10;
-        CanFrame frame;
-        frame.id = RequestId;
-        frame.remote = length == 9;
-        frame.length = frame.remote ? 0 : length;
-        for (auto& b : frame.data)
-            b = in_.Byte();
+        const CanFrame frame = FrameWithId(in_, RequestId);
         const auto fragment = ParseFragment(frame);
         if (!fragment)
             return;
@@ -329,8 +320,5 @@ private:
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    FuzzInput in(data, size);
-    Harness harness(in);
-    harness.Run();
-    return 0;
+    return RunHarness<Harness>(data, size);
 }

@@ -46,3 +46,12 @@ private:
     std::size_t size_;
     std::size_t at_ = 0;
 };
+
+// What a protocol target's LLVMFuzzerTestOneInput does: a Harness made on the input runs it
+// to its end.
+template <typename Harness> int RunHarness(const std::uint8_t* data, std::size_t size) {
+    FuzzInput in(data, size);
+    Harness harness(in);
+    harness.Run();
+    return 0;
+}

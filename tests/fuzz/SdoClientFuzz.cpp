@@ -29,6 +29,7 @@
 // idle again.
 
 #include "FuzzCheck.h"
+#include "FuzzFrames.h"
 #include "FuzzInput.h"
 #include "canopen/SdoClient.h"
 #include "canopen/SdoServer.h"
@@ -128,21 +129,17 @@ private:
             deliverToClient();
             break;
         case 4:
-            if (!toServer_.empty())
-                toServer_.pop_front();
+            LoseFirst(toServer_);
             break;
         case 5:
-            if (!toClient_.empty())
-                toClient_.pop_front();
+            LoseFirst(toClient_);
             break;
         case 6:
-            if (!toClient_.empty())
-                toClient_.push_front(toClient_.front());
+            DoubleFirst(toClient_);
             deliverToClient();
             break;
         case 7:
-            if (!toServer_.empty())
-                toServer_.push_front(toServer_.front());
+            DoubleFirst(toServer_);
             deliverToServer();
             break;
         case 8:
@@ -220,13 +217,8 @@ private:
 
     void strayFrame() {
         const std::uint8_t choice = in_.Byte();
-        const std::uint8_t length = in_.Byte() % 10;
-        CanFrame frame;
-        frame.id = (choice & 1) ? SdoTxCobId(node_) : static_cast<std::uint16_t>(choice << 3);
-        frame.remote = length == 9;
-        frame.length = frame.remote ? 0 : length;
-        for (auto& b : frame.data)
-            b = in_.Byte();
+        const CanFrame frame = FrameWithId(
+            in_, (choice & 1) ? SdoTxCobId(node_) : static_cast<std::uint16_t>(choice << 3));
         if (frame.id == SdoTxCobId(node_) && !frame.remote)
             transfer_.verifiable = false;
         toClient(frame);
@@ -350,8 +342,5 @@ private:
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    FuzzInput in(data, size);
-    Harness harness(in);
-    harness.Run();
-    return 0;
+    return RunHarness<Harness>(data, size);
 }

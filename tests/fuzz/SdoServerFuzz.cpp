@@ -22,6 +22,7 @@
 //       and 4 data bytes
 
 #include "FuzzCheck.h"
+#include "FuzzFrames.h"
 #include "FuzzInput.h"
 #include "canopen/SdoServer.h"
 
@@ -184,17 +185,9 @@ public:
             case 0:
                 frame(requestWith(in_.Bytes(8)));
                 break;
-            case 1: {
-                CanFrame f;
-                f.id = in_.Word() & CanFrame::MaxId;
-                const std::uint8_t length = in_.Byte() % 10;
-                f.remote = length == 9;
-                f.length = f.remote ? 0 : length;
-                for (auto& b : f.data)
-                    b = in_.Byte();
-                frame(f);
+            case 1:
+                frame(AnyFrame(in_));
                 break;
-            }
             case 2: {
                 now_ += std::chrono::milliseconds(in_.Byte() * 8);
                 const TimePoint deadline = deadline_;
@@ -386,8 +379,5 @@ private:
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    FuzzInput in(data, size);
-    Harness harness(in);
-    harness.Run();
-    return 0;
+    return RunHarness<Harness>(data, size);
 }
