@@ -1,12 +1,11 @@
 // A CAN driver's stored configuration read from an INI file of any bytes.
 //
-// Promises checked, for traits like the CANopen driver's and the DeviceNet driver's: reading
-// the file succeeds, and what it gives is a configuration the driver can use: an interface
-// type the core knows, an address within the driver's range, a bit rate the bus takes, an
-// access point name that ends within its field. Saving that configuration and reading it
-// back gives it again.
-//
-// Input: the first byte picks the traits (bit 0: DeviceNet), the rest is the INI file.
+// Promises checked, for the traits of the driver under test: reading the file succeeds, and
+// what it gives is a configuration the driver can use: an interface type the core knows, an
+// address within the driver's range, a bit rate the bus takes, an access point name that ends
+// within its field. Saving that configuration and reading it back gives it again.
+
+#include "DriverSettingsCheck.h"
 
 #include "Backends.h"
 #include "CanSettings.h"
@@ -24,55 +23,6 @@ using namespace drivercore;
 namespace fs = std::filesystem;
 
 namespace {
-
-// As the two CAN drivers have them.
-constexpr std::uint32_t CanopenRates[] = {10000,  20000,  50000,  125000,
-                                          250000, 500000, 800000, 1000000};
-constexpr std::uint32_t DevicenetRates[] = {125000, 250000, 500000};
-
-bool canopenRate(std::uint32_t rate) {
-    return rate >= 10000 && rate <= 1000000;
-}
-bool devicenetRate(std::uint32_t rate) {
-    return rate == 125000 || rate == 250000 || rate == 500000;
-}
-
-const DriverTraits Canopen = {
-    .libraryName = "QVX_COPN",
-    .busName = "CANopen",
-    .versionMajor = 2,
-    .versionMinor = 4,
-    .addressName = "NodeId",
-    .addressLabel = "Node ID:",
-    .minAddress = 1,
-    .maxAddress = 127,
-    .defaultAddress = 127,
-    .bitRates = CanopenRates,
-    .defaultBitRate = 500000,
-    .validBitRate = canopenRate,
-    .windowPrefix = "Copn",
-    .makeMaster = nullptr,
-    .simulatedNetworkFolder = nullptr,
-    .startSimulatedNodes = nullptr,
-};
-const DriverTraits Devicenet = {
-    .libraryName = "QVX_DNET",
-    .busName = "DeviceNet",
-    .versionMajor = 1,
-    .versionMinor = 0,
-    .addressName = "MacId",
-    .addressLabel = "MAC ID:",
-    .minAddress = 0,
-    .maxAddress = 63,
-    .defaultAddress = 0,
-    .bitRates = DevicenetRates,
-    .defaultBitRate = 125000,
-    .validBitRate = devicenetRate,
-    .windowPrefix = "Dnet",
-    .makeMaster = nullptr,
-    .simulatedNetworkFolder = nullptr,
-    .startSimulatedNodes = nullptr,
-};
 
 const fs::path& scratchRoot() {
     static const fs::path root = [] {
@@ -97,17 +47,15 @@ void checkUsable(const DriverTraits& traits, const InterfaceRecord& record,
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
+void PrepareDriverSettingsCheck() {
     setenv("XDG_CONFIG_HOME", scratchRoot().c_str(), 1);
-    return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+int CheckDriverSettings(const DriverTraits& traits, const std::uint8_t* data, std::size_t size) {
     // A key path of its own for every input: the INI reader keeps files it has read.
     static unsigned run = 0;
     ++run;
     FuzzInput in(data, size);
-    const DriverTraits& traits = (in.Byte() & 1) ? Devicenet : Canopen;
     const std::string keyPath = "\\Software\\Zandrel\\Fuzz" + std::to_string(run) + "\\";
     const std::string savedPath = "\\Software\\Zandrel\\Saved" + std::to_string(run) + "\\";
     const std::string file = SettingsFileFor(keyPath.c_str(), traits.libraryName);
