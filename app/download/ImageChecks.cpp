@@ -142,3 +142,10 @@ std::string OtherFirmwareText(const SectorDescription& file, const SectorDescrip
     return "The file holds " + NameAndRevisionText(file) + "; the node runs " +
            NameAndRevisionText(node) + ". Download anyway?";
 }
+
+std::uint32_t ImageBaseOf(TFirmware_Downloader& downloader) {
+    std::uint32_t major = 1, minor = 0;
+    if (downloader.NodeType == 3 && downloader.GetHardwareVersion(&major, &minor) && major == 2)
+        return VarnixHardware2ImageBase;
+    return 0;
+}

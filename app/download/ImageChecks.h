@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Firmware_Downloader.h"
 #include "IntelHexFile.h"
 #include "SectorDescription.h"
 
@@ -8,8 +9,8 @@
 #include <string>
 
 // Checks made on a firmware image before a sector is erased for it. Nothing here touches a
-// window or a node: the download window and the command-line tools ask the same questions
-// from what they have read.
+// window, and only ImageBaseOf asks the node: the download window and the command-line tools ask
+// the same questions from what they have read.
 
 // What a download of the file would write, read from the file itself.
 struct HexImageSummary {
@@ -21,6 +22,13 @@ struct HexImageSummary {
     // description; 0xFF where the file writes nothing.
     SectorDescription Header{};
 };
+
+// VARNIX modules of hardware version 2 link their images at this address.
+inline constexpr std::uint32_t VarnixHardware2ImageBase = 0x28000;
+
+// The address the node's images are linked for (byte 0 of a sector): 0, except on a VARNIX
+// module of hardware version 2, which the downloader is asked.
+std::uint32_t ImageBaseOf(TFirmware_Downloader& downloader);
 
 // Reads the open file through and rewinds it. imageBase is the address the node's images
 // are linked for (byte 0 of a sector). Nothing when the file is not sound to its end.

@@ -28,9 +28,6 @@ bool confirmRisk(const std::string& text) {
                                    MB_YESNOCANCEL | MB_ICONEXCLAMATION | MB_DEFBUTTON2) == IDYES;
 }
 
-// VARNIX modules of hardware version 2 link their images at this address.
-constexpr std::uint32_t VarnixHardware2ImageBase = 0x28000;
-
 } // namespace
 
 std::int32_t TForm_FW_Download::EraseSectorAndRefresh(std::uint8_t sector) {
@@ -47,10 +44,7 @@ std::int32_t TForm_FW_Download::EraseSectorAndRefresh(std::uint8_t sector) {
 // downloaded whole must not cost the sector its contents. The file stays open from this
 // check to the end of the download, so that what is written is what was checked.
 std::uint32_t TForm_FW_Download::imageBase() {
-    std::uint32_t major = 1, minor = 0;
-    if (Downloader->NodeType == 3 && Downloader->GetHardwareVersion(&major, &minor) && major == 2)
-        return VarnixHardware2ImageBase;
-    return 0;
+    return ImageBaseOf(*Downloader);
 }
 
 // The checks made on the chosen file before its sector is erased: it must fit the sector,

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Can_interface_types.h"
+
 #include <cstdint>
 #include <span>
 
@@ -9,9 +11,9 @@
 namespace drivercore {
 
 enum InterfaceType : std::uint32_t {
-    SimulatedNetwork = 0, // the embedded simulated network, in this process
-    SocketCan = 1,        // a SocketCAN interface ("can0") through Qt SerialBus
-    VirtualCan = 2,       // a Qt virtual CAN bus shared by processes on this machine
+    SimulatedNetwork = CAN_INTERFACE_SIMULATED_NETWORK, // the embedded simulated network
+    SocketCan = CAN_INTERFACE_SOCKETCAN,   // a SocketCAN interface ("can0") through Qt SerialBus
+    VirtualCan = CAN_INTERFACE_VIRTUALCAN, // a Qt virtual CAN bus shared by processes
     // No record names it: a port the caller opened and provides (OpenOnPort).
     ProvidedPort = 0xFFFFFFFF,
 };

@@ -5,6 +5,8 @@
 #include "Form_FW_Download_Main.h"
 #include "WaitingSleep.h"
 
+#include <functional>
+
 // What the pauses of a CANopen or DeviceNet update wait for, with a WaitingSleep, so that
 // the nodes may take their real restart time without the test spending the fixed pauses:
 // - CANopen: the node being updated back (the driver reports it offline from its reset until
@@ -12,9 +14,9 @@
 // - DeviceNet: the restart steps end when the node's presence, as the driver reports it,
 //   changes (gone after its reset, back after it); other pauses (after an erase) have nothing
 //   to wait for on a simulated node.
-inline WaitingSleep::Until NodeOfTheUpdate(TForm_FW_Download_Main& window) {
-    return [&window](DWORD ms) -> WaitingSleep::Condition {
-        TFirmware_Downloader* downloader = window.Downloader.get();
+inline WaitingSleep::Until NodeOfTheUpdate(std::function<TFirmware_Downloader*()> downloaderNow) {
+    return [downloaderNow](DWORD ms) -> WaitingSleep::Condition {
+        TFirmware_Downloader* downloader = downloaderNow();
         const auto node = static_cast<std::uint8_t>(downloader ? downloader->Node.load() : 0);
         if (auto* copn = dynamic_cast<TCOPN_Downloader*>(downloader); copn && copn->copnInterface) {
             return [copn, node] {
@@ -35,4 +37,8 @@ inline WaitingSleep::Until NodeOfTheUpdate(TForm_FW_Download_Main& window) {
             return present() != before;
         };
     };
+}
+
+inline WaitingSleep::Until NodeOfTheUpdate(TForm_FW_Download_Main& window) {
+    return NodeOfTheUpdate([&window] { return window.Downloader.get(); });
 }

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "NodeType.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+// What one run of zandrel-flash is asked to do, read from its command line.
+enum class FlashCommand { List, Sectors, Update, Erase, Write, Boot, Execute, Reset };
+
+// The interface a CAN driver reaches its bus through, when the command line names one.
+struct InterfaceChoice {
+    enum Kind { Simulated, SocketCan, VirtualCan } kind = Simulated;
+    std::string accessPoint; // "can0", "tcp://localhost:35468"; empty for the simulated network
+};
+
+struct FlashOptions {
+    FlashCommand command = FlashCommand::List;
+    TNodeType bus = NodeTypeNone;
+    std::optional<InterfaceChoice> interface;
+    std::optional<std::uint32_t> bitRate;
+    std::optional<std::uint8_t> ownId;
+    std::vector<std::uint8_t> nodes;
+    std::optional<std::uint8_t> sector;
+    std::optional<std::string> password; // as typed: hexadecimal
+    std::string file;
+    std::optional<std::string> json; // a file name, or "-" for standard output
+    bool yes = false;
+    bool skipIdentical = false;
+    bool stopOnError = false;
+    bool help = false;
+};
+
+// The options, or the reason the command line is not one (a usage error).
+struct ParsedOptions {
+    std::optional<FlashOptions> options;
+    std::string error;
+};
+
+ParsedOptions ParseFlashOptions(const std::vector<std::string>& arguments);
+
+// The usage text --help prints.
+extern const char* const FlashUsage;

@@ -1,0 +1,108 @@
+#include "UpdateReport.h"
+
+#include <cstdio>
+
+namespace {
+
+// The keys of the node list's columns.
+const char* const IdentityKeys[] = {"node",     "vendor_id",     "device_type", "product_code",
+                                    "revision", "serial_number", "product_name"};
+
+std::string identityObject(const NodeIdentityRow& row) {
+    std::string text = "{";
+    for (std::size_t i = 0; i < row.columns.size(); ++i) {
+        if (i)
+            text += ", ";
+        text += JsonString(IdentityKeys[i]) + ": " + JsonString(row.columns[i]);
+    }
+    return text + "}";
+}
+
+std::string optionalIdentity(const std::optional<NodeIdentityRow>& row) {
+    return row ? identityObject(*row) : "null";
+}
+
+std::string imageObject(const SectorDescription& header) {
+    char revision[16];
+    std::snprintf(revision, sizeof revision, "%u.%u", (header.Revision >> 16) & 0xFFu,
+                  header.Revision & 0xFFu);
+    return "{\"name\": " + JsonString(header.NameText()) +
+           ", \"description\": " + JsonString(header.DescriptionText()) +
+           ", \"build_date\": " + JsonString(header.BuildDateText()) +
+           ", \"build_time\": " + JsonString(header.BuildTimeText()) +
+           ", \"revision\": " + JsonString(revision) + "}";
+}
+
+} // namespace
+
+const char* ResultName(NodeOutcome::Result result) {
+    switch (result) {
+    case NodeOutcome::Updated:
+        return "updated";
+    case NodeOutcome::Skipped:
+        return "skipped";
+    default:
+        return "failed";
+    }
+}
+
+std::string JsonString(const std::string& text) {
+    std::string out = "\"";
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            continue;
+        case '\\':
+            out += "\\\\";
+            continue;
+        case '\n':
+            out += "\\n";
+            continue;
+        case '\r':
+            out += "\\r";
+            continue;
+        case '\t':
+            out += "\\t";
+            continue;
+        default:
+            break;
+        }
+        if (c < 0x20 || c >= 0x80) {
+            // Bytes beyond ASCII stand for themselves as Latin-1, never as broken UTF-8.
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            out += escaped;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+void WriteJsonReport(std::ostream& out, TNodeType, const std::vector<NodeOutcome>& outcomes) {
+    out << "[";
+    for (std::size_t i = 0; i < outcomes.size(); ++i) {
+        const NodeOutcome& o = outcomes[i];
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%.3f", o.seconds);
+        out << (i ? ",\n " : "\n ") << "{\"node\": " << static_cast<unsigned>(o.node)
+            << ", \"before\": " << optionalIdentity(o.before)
+            << ", \"after\": " << optionalIdentity(o.after)
+            << ", \"sector\": " << static_cast<unsigned>(o.sector)
+            << ", \"file\": " << JsonString(o.file)
+            << ", \"image\": " << (o.image ? imageObject(*o.image) : "null")
+            << ", \"result\": " << JsonString(ResultName(o.result))
+            << ", \"message\": " << JsonString(o.message) << ", \"bytes\": " << o.bytes
+            << ", \"seconds\": " << seconds << "}";
+    }
+    out << (outcomes.empty() ? "]\n" : "\n]\n");
+}
+
+void WriteJsonNodeList(std::ostream& out, const std::vector<NodeIdentityRow>& rows) {
+    out << "[";
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        out << (i ? ",\n " : "\n ") << identityObject(rows[i]);
+    out << (rows.empty() ? "]\n" : "\n]\n");
+}

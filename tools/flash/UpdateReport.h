@@ -1,0 +1,36 @@
+#pragma once
+
+#include "FlashSession.h"
+#include "SectorDescription.h"
+
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+// What happened to one node, as the report gives it.
+struct NodeOutcome {
+    enum Result { Updated, Skipped, Failed };
+
+    std::uint8_t node = 0;
+    std::optional<NodeIdentityRow> before;
+    std::optional<NodeIdentityRow> after;
+    std::uint8_t sector = 0;
+    std::string file;
+    std::optional<SectorDescription> image; // the file's image header
+    Result result = Failed;
+    std::string message;
+    std::uint64_t bytes = 0;
+    double seconds = 0;
+};
+
+const char* ResultName(NodeOutcome::Result result);
+
+// The report for a script: a JSON array, one object per node, in the order of the nodes.
+void WriteJsonReport(std::ostream& out, TNodeType bus, const std::vector<NodeOutcome>& outcomes);
+
+// The node list for a script: a JSON array of the nodes online with the list's columns.
+void WriteJsonNodeList(std::ostream& out, const std::vector<NodeIdentityRow>& rows);
+
+// A text as a JSON string, quotes included; bytes that are not UTF-8 text are escaped.
+std::string JsonString(const std::string& text);
