@@ -238,8 +238,9 @@ TEST(FlashTool, CtrlCStopsTheDownloadAndLeavesTheChecksumUnwritten) {
     SimulatedCanopen simulated;
     FlashObserver observer;
     int interrupts = 0;
-    observer.progress = [&](std::uint8_t, int, bool) {
-        if (interrupts++ == 0)
+    observer.progress = [&](std::uint8_t, int percent, bool) {
+        // Once part of the image is on the node.
+        if (percent > 0 && interrupts++ == 0)
             std::raise(SIGINT);
     };
     const FlashResult result = flash("update --bus c --node 3 --password 1A2B --yes --json - " +
