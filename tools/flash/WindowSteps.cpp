@@ -7,7 +7,6 @@
 #include "TerminalQuestions.h"
 
 #include <QLineEdit>
-#include <cstring>
 
 namespace {
 
@@ -83,7 +82,12 @@ bool WindowSteps::SectorHolds(std::uint8_t sector, const SectorDescription& head
     window_->RetrieveSectorTable();
     if (!window_->SectorTableValid || sector >= TForm_FW_Download::MaxSectors)
         return false;
-    if (std::memcmp(&window_->Sectors[sector], &header, sizeof header) != 0)
+    // The texts as the node tells them: what follows a text's end in its field is no part of it.
+    const SectorDescription& held = window_->Sectors[sector];
+    if (held.NameText() != header.NameText() ||
+        held.DescriptionText() != header.DescriptionText() ||
+        held.BuildDateText() != header.BuildDateText() ||
+        held.BuildTimeText() != header.BuildTimeText() || held.Revision != header.Revision)
         return false;
     std::uint32_t ok = 0;
     return downloader_.ChecksumOk(sector, &ok) && ok != 0;
