@@ -94,6 +94,7 @@ private:
     int sectorCommand(FlashSession& session, const std::optional<CheckedFile>& file);
     NodeOutcome updateNode(FlashSession& session, std::uint8_t node, const CheckedFile& file);
     bool writeReport(const std::vector<NodeOutcome>& outcomes);
+    int failEveryNode(const std::string& why);
     void onInterrupt();
     std::ostream& err() { return *streams_.err; }
     std::ostream& out() { return *streams_.out; }
@@ -124,15 +125,7 @@ int Run::Go() {
         if (!file) {
             // Nothing has been asked of any node.
             err() << "Download Error\n" << why << "\n";
-            if (options_.command == FlashCommand::Update) {
-                std::vector<NodeOutcome> outcomes;
-                for (std::uint8_t node : options_.nodes)
-                    outcomes.push_back({node, std::nullopt, std::nullopt, ApplicationSector,
-                                        options_.file, std::nullopt, NodeOutcome::Failed,
-                                        "Download Error: " + why, 0, 0});
-                writeReport(outcomes);
-            }
-            return 1;
+            return failEveryNode("Download Error: " + why);
         }
     }
     FlashSession session(options_);
@@ -148,15 +141,7 @@ int Run::Go() {
     std::string error;
     if (!session.Open(&error)) {
         err() << "zandrel-flash: " << error << "\n";
-        if (options_.command == FlashCommand::Update) {
-            std::vector<NodeOutcome> outcomes;
-            for (std::uint8_t node : options_.nodes)
-                outcomes.push_back({node, std::nullopt, std::nullopt, ApplicationSector,
-                                    options_.file, std::nullopt, NodeOutcome::Failed,
-                                    "the network could not be reached: " + error, 0, 0});
-            writeReport(outcomes);
-        }
-        return 1;
+        return failEveryNode("the network could not be reached: " + error);
     }
     switch (options_.command) {
     case FlashCommand::List:
@@ -346,6 +331,18 @@ int Run::update(FlashSession& session, const CheckedFile& file) {
         return o.result != NodeOutcome::Failed;
     });
     return allDone && written ? 0 : 1;
+}
+
+// An update that could not start: every node failed for the same reason, none touched.
+int Run::failEveryNode(const std::string& why) {
+    if (options_.command == FlashCommand::Update) {
+        std::vector<NodeOutcome> outcomes;
+        for (std::uint8_t node : options_.nodes)
+            outcomes.push_back({node, std::nullopt, std::nullopt, ApplicationSector, options_.file,
+                                std::nullopt, NodeOutcome::Failed, why, 0, 0});
+        writeReport(outcomes);
+    }
+    return 1;
 }
 
 bool Run::writeReport(const std::vector<NodeOutcome>& outcomes) {
