@@ -1,8 +1,8 @@
 // The DeviceNet driver's stored configuration, with the driver's own traits: an INI file of any
 // bytes.
 
-#include "DriverSettingsCheck.h"
 #include "DnetDriver.h"
+#include "DriverSettingsCheck.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     PrepareDriverSettingsCheck();

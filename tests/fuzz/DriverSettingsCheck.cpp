@@ -11,6 +11,7 @@
 #include "CanSettings.h"
 #include "FuzzCheck.h"
 #include "FuzzInput.h"
+#include "FuzzScratch.h"
 #include "SettingsStore.h"
 
 #include <cstdlib>
@@ -25,13 +26,7 @@ namespace fs = std::filesystem;
 namespace {
 
 const fs::path& scratchRoot() {
-    static const fs::path root = [] {
-        const char* dir = std::getenv("TMPDIR");
-        const fs::path base =
-            dir && *dir ? dir : (access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp");
-        return base / ("zandrel-fuzz-settings-" + std::to_string(getpid()));
-    }();
-    return root;
+    return FuzzScratchRoot("settings");
 }
 
 void checkUsable(const DriverTraits& traits, const InterfaceRecord& record,

@@ -22,6 +22,7 @@
 
 #include "FuzzCheck.h"
 #include "FuzzInput.h"
+#include "FuzzScratch.h"
 #include "NodeFolder.h"
 
 #include <filesystem>
@@ -34,13 +35,7 @@ namespace fs = std::filesystem;
 namespace {
 
 const fs::path& scratchRoot() {
-    static const fs::path root = [] {
-        const char* dir = std::getenv("TMPDIR");
-        const fs::path base =
-            dir && *dir ? dir : (access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp");
-        return base / ("zandrel-fuzz-node-" + std::to_string(getpid()));
-    }();
-    return root;
+    return FuzzScratchRoot("node");
 }
 
 void writeFile(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
