@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <optional>
 
 namespace {
@@ -89,11 +90,13 @@ public:
 
 private:
     int list(FlashSession& session);
+    std::optional<std::uint8_t> onlineNode(FlashSession& session);
     int sectors(FlashSession& session);
     int update(FlashSession& session, const CheckedFile& file);
     int sectorCommand(FlashSession& session, const std::optional<CheckedFile>& file);
     NodeOutcome updateNode(FlashSession& session, std::uint8_t node, const CheckedFile& file);
     bool writeReport(const std::vector<NodeOutcome>& outcomes);
+    bool writeJson(const char* what, const std::function<void(std::ostream&)>& write);
     int failEveryNode(const std::string& why);
     void onInterrupt();
     std::ostream& err() { return *streams_.err; }
@@ -157,19 +160,8 @@ int Run::Go() {
 
 int Run::list(FlashSession& session) {
     const auto rows = session.NodesOnline();
-    if (options_.json) {
-        if (*options_.json == "-") {
-            WriteJsonNodeList(out(), rows);
-        } else {
-            std::ofstream file(*options_.json);
-            WriteJsonNodeList(file, rows);
-            if (!file.flush()) {
-                err() << "zandrel-flash: cannot write " << *options_.json << "\n";
-                return 1;
-            }
-        }
-        return 0;
-    }
+    if (options_.json)
+        return writeJson("", [&](std::ostream& json) { WriteJsonNodeList(json, rows); }) ? 0 : 1;
     std::vector<std::vector<std::string>> table;
     const auto headers = NodeListHeaders(options_.bus);
     table.emplace_back(headers.begin(), headers.end());
@@ -181,14 +173,22 @@ int Run::list(FlashSession& session) {
     return 0;
 }
 
-int Run::sectors(FlashSession& session) {
+// The one node of a command, once the network has shown it; nothing when it is not online.
+std::optional<std::uint8_t> Run::onlineNode(FlashSession& session) {
     session.NodesOnline(options_.nodes);
     const std::uint8_t node = session.NodeShownAs(options_.nodes.front());
     if (!session.IsOnline(node)) {
         err() << "zandrel-flash: node " << unsigned(options_.nodes.front()) << " is not online\n";
-        return 1;
+        return std::nullopt;
     }
-    WindowSteps steps(session.Downloader(), node, questions_, options_.password);
+    return node;
+}
+
+int Run::sectors(FlashSession& session) {
+    const auto node = onlineNode(session);
+    if (!node)
+        return 1;
+    WindowSteps steps(session.Downloader(), *node, questions_, options_.password);
     const auto table = steps.SectorTable();
     if (table.empty())
         return 1;
@@ -197,13 +197,10 @@ int Run::sectors(FlashSession& session) {
 }
 
 int Run::sectorCommand(FlashSession& session, const std::optional<CheckedFile>& file) {
-    session.NodesOnline(options_.nodes);
-    const std::uint8_t node = session.NodeShownAs(options_.nodes.front());
-    if (!session.IsOnline(node)) {
-        err() << "zandrel-flash: node " << unsigned(options_.nodes.front()) << " is not online\n";
+    const auto node = onlineNode(session);
+    if (!node)
         return 1;
-    }
-    WindowSteps steps(session.Downloader(), node, questions_, options_.password);
+    WindowSteps steps(session.Downloader(), *node, questions_, options_.password);
     steps_ = &steps;
     const std::uint8_t sector = options_.sector.value_or(0);
     bool done = false;
@@ -346,16 +343,21 @@ int Run::failEveryNode(const std::string& why) {
 }
 
 bool Run::writeReport(const std::vector<NodeOutcome>& outcomes) {
-    if (!options_.json)
-        return true;
+    return !options_.json ||
+           writeJson("the report ", [&](std::ostream& json) { WriteJsonReport(json, outcomes); });
+}
+
+// To the file --json names, or to standard output for "-"; false when the file cannot be
+// written.
+bool Run::writeJson(const char* what, const std::function<void(std::ostream&)>& write) {
     if (*options_.json == "-") {
-        WriteJsonReport(out(), options_.bus, outcomes);
+        write(out());
         return true;
     }
     std::ofstream file(*options_.json);
-    WriteJsonReport(file, options_.bus, outcomes);
+    write(file);
     if (!file.flush()) {
-        err() << "zandrel-flash: cannot write the report " << *options_.json << "\n";
+        err() << "zandrel-flash: cannot write " << what << *options_.json << "\n";
         return false;
     }
     return true;

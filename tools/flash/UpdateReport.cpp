@@ -81,7 +81,7 @@ std::string JsonString(const std::string& text) {
     return out + "\"";
 }
 
-void WriteJsonReport(std::ostream& out, TNodeType, const std::vector<NodeOutcome>& outcomes) {
+void WriteJsonReport(std::ostream& out, const std::vector<NodeOutcome>& outcomes) {
     out << "[";
     for (std::size_t i = 0; i < outcomes.size(); ++i) {
         const NodeOutcome& o = outcomes[i];

@@ -27,7 +27,7 @@ struct NodeOutcome {
 const char* ResultName(NodeOutcome::Result result);
 
 // The report for a script: a JSON array, one object per node, in the order of the nodes.
-void WriteJsonReport(std::ostream& out, TNodeType bus, const std::vector<NodeOutcome>& outcomes);
+void WriteJsonReport(std::ostream& out, const std::vector<NodeOutcome>& outcomes);
 
 // The node list for a script: a JSON array of the nodes online with the list's columns.
 void WriteJsonNodeList(std::ostream& out, const std::vector<NodeIdentityRow>& rows);
