@@ -95,8 +95,12 @@ TEST(Thread, WaitForAThreadNeverStartedReturns) {
 
 // Forgets to wait in its destructor: Execute would go on running on a half-destroyed object.
 class ForgetfulThread : public TThread {
+public:
+    std::atomic<bool> running{false};
+
 protected:
     void Execute() override {
+        running = true;
         while (!Terminated())
             PauseUnlessTerminated(10);
     }
@@ -108,6 +112,10 @@ TEST(ThreadDeathTest, DestroyedWithoutWaitingAborts) {
         {
             ForgetfulThread thread;
             thread.Start();
+            // Destroyed before its thread reached Execute, the call would find the base class's
+            // pure Execute and die of that instead of the check.
+            while (!thread.running)
+                std::this_thread::yield();
         },
         "TThread destroyed while its thread may still run");
 }
