@@ -36,8 +36,10 @@ std::vector<std::string> searchDirectories() {
             start = end + 1;
         }
     }
-    if (auto dir = executableDirectory(); !dir.empty())
-        dirs.push_back(dir);
+    if (auto dir = executableDirectory(); !dir.empty()) {
+        dirs.push_back(dir); // the build tree, or a copy with the drivers beside the program
+        dirs.push_back(dir + "/" + ZANDREL_DRIVER_DIR_FROM_BIN); // an installed tree
+    }
     return dirs;
 }
 

@@ -4,8 +4,9 @@
 
 // Driver libraries are loaded by their Windows file name: "X.dll" loads libX.so. The
 // directories named in ZANDREL_DRIVER_PATH (colon separated) are searched first, then the
-// directory of the running executable; nowhere else, so that the drivers beside the program
-// are the ones it uses.
+// directory of the running executable, then the installed driver folder as seen from it
+// (../lib/<arch>/zandrel for /usr/bin); nowhere else, so that the drivers that came with the
+// program are the ones it uses.
 inline constexpr const char* DriverPathVariable = "ZANDREL_DRIVER_PATH";
 
 // The first directory that holds the file is the only one tried. When the file is found

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, testing and running Zandrel need, when any is
-# missing. Runs as root, or through sudo when it is available.
+# Installs the Debian packages that building, testing and running Zandrel need, and any
+# further ones named as arguments, when any is missing. Runs as root, or through sudo when it
+# is available.
 set -euo pipefail
 
 packages=(
@@ -9,6 +10,7 @@ packages=(
     qt6-serialbus-dev libqt6serialbus6
     libgtest-dev libbenchmark-dev fonts-dejavu-core
     srecord
+    "$@"
 )
 
 missing=()

@@ -44,6 +44,23 @@ int usage(const char* message) {
     return 2;
 }
 
+constexpr const char* helpText =
+    "usage: zandrel-mkimage --target varnix|varnix-hw2|canopen|devicenet --revision MAJOR.MINOR\n"
+    "                       [--name TEXT] [--description TEXT] [--date TEXT] [--time TEXT]\n"
+    "                       [--size BYTES] [--record-size N] -o FILE\n"
+    "\n"
+    "Writes a firmware image with a valid header as an Intel HEX file, for a simulated node.\n"
+    "\n"
+    "  --target NAME       varnix, varnix-hw2 (images start at 0x28000), canopen, devicenet\n"
+    "  --revision M.N      the image's revision, each part 0..255\n"
+    "  --name TEXT         the header's name (Application)\n"
+    "  --description TEXT  the header's description (Example firmware)\n"
+    "  --date TEXT         the header's date (Dec 10 2026)\n"
+    "  --time TEXT         the header's time (12:00:00)\n"
+    "  --size BYTES        the image's size, header included (16384)\n"
+    "  --record-size N     data bytes per HEX record, 1..255 (32)\n"
+    "  -o FILE             the file to write\n";
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -54,7 +71,7 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         std::string option = argv[i];
         if (option == "-h" || option == "--help")
-            return usage("writes a firmware image as an Intel HEX file"), 0;
+            return std::fputs(helpText, stdout), 0;
         if (i + 1 >= argc)
             return usage(("missing value after " + option).c_str());
         options[option == "-o" ? "--output" : option] = argv[++i];

@@ -41,6 +41,22 @@ int usage(const char* message) {
     return 2;
 }
 
+constexpr const char* helpText =
+    "usage: zandrel-nodesim [--bus canopen|devicenet] [--plugin socketcan|virtualcan]\n"
+    "                       --interface NAME [--bitrate BIT/S] [--network FOLDER]\n"
+    "\n"
+    "Runs a simulated CANopen or DeviceNet network on a CAN bus of this machine until it is\n"
+    "stopped (Ctrl-C, SIGTERM), so that zandrel or zandrel-flash in another process reaches\n"
+    "its nodes.\n"
+    "\n"
+    "  --bus canopen|devicenet          the network (canopen)\n"
+    "  --plugin socketcan|virtualcan    Qt's CAN plugin (virtualcan)\n"
+    "  --interface NAME                 vcan0, or tcp://127.0.0.1:35468/can0 for virtualcan\n"
+    "  --bitrate BIT/S                  set the device's bit rate (0: leave it as it is)\n"
+    "  --network FOLDER                 the network's folder with its network.ini (default:\n"
+    "                                   nodesim-canopen or nodesim-devicenet in the data\n"
+    "                                   folder)\n";
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -49,7 +65,7 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if (option == "-h" || option == "--help")
-            return usage("a simulated CANopen or DeviceNet network on a CAN bus"), 0;
+            return std::fputs(helpText, stdout), 0;
         if (!options.count(option) && option != "--interface" && option != "--network")
             return usage(("unknown option " + option).c_str());
         if (i + 1 >= argc)

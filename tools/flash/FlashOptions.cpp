@@ -6,7 +6,7 @@
 #include <map>
 
 const char* const FlashUsage =
-    "Usage: zandrel-flash COMMAND --bus BUS [OPTIONS] [FILE]\n"
+    "usage: zandrel-flash COMMAND --bus BUS [OPTIONS] [FILE]\n"
     "Updates the firmware of field-bus nodes without a window.\n"
     "\n"
     "Commands:\n"
