@@ -1,8 +1,8 @@
 # The Debian package (scripts/package.sh runs `cpack -G DEB` in a release build). Its
 # dependencies are read from what the installed programs and drivers link (dpkg-shlibdeps),
-# so they name the Qt 6 packages of the Debian release it was built on. Qt loads two kinds of
-# plugins the linker does not see: the display platforms (in libqt6gui6, a dependency already)
-# and the CAN bus backends (in libqt6serialbus6, named here so the CAN plugins come along).
+# so they name the Qt 6 packages of the Debian release it was built on. The plugins Qt loads
+# without the linker seeing them come with those same packages: the display platforms with
+# libqt6gui6, the CAN bus backends (SocketCAN, virtual CAN) with libqt6serialbus6.
 
 set(CPACK_PACKAGE_NAME zandrel)
 set(CPACK_PACKAGE_VENDOR "Zandrel")
@@ -24,6 +24,5 @@ set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The driver libraries are private to the programs: no shlibs file, no ldconfig.
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6serialbus6")
 
 include(CPack)

@@ -137,7 +137,7 @@ ParsedOptions ParseFlashOptions(const std::vector<std::string>& arguments) {
         } else if (a == "--json") {
             // Standard output when nothing follows or another option does.
             if (!hasValue || (arguments[i + 1].rfind("--", 0) == 0))
-                options.json = "-";
+                options.json = std::string(1, '-');
             else
                 options.json = *value();
         } else if (a == "--bus") {
