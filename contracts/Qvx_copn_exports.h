@@ -165,6 +165,36 @@ typedef int32_t (*PFN_COPN_LookedUpOnly)(void);
     X(PDO_Read_Receive_Count, PFN_COPN_LookedUpOnly)                                               \
     X(COP_PDO_Get_Event, PFN_COPN_LookedUpOnly)
 
+/*
+ * SDO block transfer (CiA 301), for entries too large to move segment by segment at speed,
+ * such as a program's data (0x1F50). The program's standard program download looks it up
+ * besides the names above; the exports above keep what they do.
+ *
+ * flags: QVX_COPN_BLOCK_UPLOAD reads the entry into data (*length in: the room at data; out:
+ * the bytes read); without it, *length bytes from data are written to the entry.
+ * QVX_COPN_BLOCK_ONLY fails when the node refuses the block initiate; without it, a node that
+ * refuses it (abort 0x05040001) gets the same transfer again, segmented (or expedited).
+ * progress, when not null, is called on the calling thread as the transfer goes on, with the
+ * bytes moved and acknowledged so far and the whole; when it returns 0 the transfer is
+ * aborted (0x08000000 is sent to the node) and the call fails. *went, when not null, is set on
+ * success: QVX_COPN_WENT_BLOCK or QVX_COPN_WENT_SEGMENTED. On failure the program's last-error
+ * value holds the SDO abort code, as after the other SDO exports.
+ */
+#define QVX_COPN_BLOCK_UPLOAD 0x1u
+#define QVX_COPN_BLOCK_ONLY 0x2u
+#define QVX_COPN_WENT_SEGMENTED 0u
+#define QVX_COPN_WENT_BLOCK 1u
+typedef int32_t (*QVX_COPN_TransferProgress)(void* context, uint32_t done, uint32_t total);
+typedef int32_t (*PFN_COPN_SDO_Block_Transfer)(uint32_t handle, uint8_t node, uint16_t index,
+                                               uint8_t subIndex, uint32_t flags,
+                                               uint32_t* length, uint8_t* data,
+                                               QVX_COPN_TransferProgress progress,
+                                               void* context, uint32_t* went);
+
+/* The names the standard program download looks up, after those above: X(name, type). */
+#define QVX_COPN_PROGRAM_EXPORTS(X)                                                                \
+    X(SDO_Block_Transfer, PFN_COPN_SDO_Block_Transfer)
+
 #ifdef __cplusplus
 }
 #endif

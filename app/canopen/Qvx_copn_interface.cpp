@@ -52,6 +52,10 @@ TQVX_COPN_Interface::TQVX_COPN_Interface() {
     Driver.name = reinterpret_cast<type>(GetProcAddress(DriverModule, #name));
     QVX_COPN_EXPORTS(QVX_COPN_LOOK_UP)
 #undef QVX_COPN_LOOK_UP
+#define QVX_COPN_LOOK_UP(name, type)                                                               \
+    ProgramDriver.name = reinterpret_cast<type>(GetProcAddress(DriverModule, #name));
+    QVX_COPN_PROGRAM_EXPORTS(QVX_COPN_LOOK_UP)
+#undef QVX_COPN_LOOK_UP
 }
 
 TQVX_COPN_Interface::~TQVX_COPN_Interface() {
@@ -62,6 +66,14 @@ TQVX_COPN_Interface::~TQVX_COPN_Interface() {
         FreeLibrary(DriverModule);
         DriverModule = nullptr;
     }
+}
+
+int32_t TQVX_COPN_Interface::SDO_Block_Transfer(uint32_t handle, uint8_t node, uint16_t index,
+                                                uint8_t subIndex, uint32_t flags, uint32_t* length,
+                                                uint8_t* data, QVX_COPN_TransferProgress progress,
+                                                void* context, uint32_t* went) {
+    return call(ProgramDriver.SDO_Block_Transfer, handle, node, index, subIndex, flags, length,
+                data, progress, context, went);
 }
 
 int32_t TQVX_COPN_Interface::OpenInterface(uint32_t* handle, InterfaceConfigRecord* config) {

@@ -86,6 +86,12 @@ public:
                                        std::uint8_t subIndex, std::uint32_t* value);
     std::int32_t SDO_Upload(std::uint32_t handle, std::uint8_t node, std::uint16_t index,
                             std::uint8_t subIndex, std::uint32_t* length, std::uint8_t* data);
+    // SDO block transfer, segmented where the node refuses it (see the contract).
+    std::int32_t SDO_Block_Transfer(std::uint32_t handle, std::uint8_t node, std::uint16_t index,
+                                    std::uint8_t subIndex, std::uint32_t flags,
+                                    std::uint32_t* length, std::uint8_t* data,
+                                    QVX_COPN_TransferProgress progress, void* context,
+                                    std::uint32_t* went);
     std::int32_t CANopenConfigurationWindow(InterfaceConfigRecord* config,
                                             QVX_COPN_NetworkSettings* settings);
     std::int32_t HardwareConfigurationWindow(std::uint32_t value);
@@ -117,6 +123,13 @@ public:
 #undef QVX_COPN_SLOT
     };
     Exports Driver;
+    // What the standard program download looks up, after the names above.
+    struct ProgramExports {
+#define QVX_COPN_SLOT(name, type) type name = nullptr;
+        QVX_COPN_PROGRAM_EXPORTS(QVX_COPN_SLOT)
+#undef QVX_COPN_SLOT
+    };
+    ProgramExports ProgramDriver;
     HMODULE DriverModule = nullptr;
     // Written by OpenInterface, passed first to every export that works on the open
     // interface; it keeps its last value after CloseCard.

@@ -1,0 +1,242 @@
+#include "ProgramDownload.h"
+
+#include "LastError.h"
+#include "Sleep.h"
+
+#include <cstdio>
+
+namespace {
+
+std::string hex32(std::uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(value));
+    return text;
+}
+
+// The download's progress hand-over from the driver's C callback.
+struct ProgressContext {
+    const TProgramDownload::Progress* progress;
+    bool cancelled = false;
+};
+
+std::int32_t reportProgress(void* context, std::uint32_t done, std::uint32_t total) {
+    auto* c = static_cast<ProgressContext*>(context);
+    if (!c->progress || !*c->progress || (*c->progress)(done, total))
+        return 1;
+    c->cancelled = true;
+    return 0;
+}
+
+} // namespace
+
+std::string FlashStatusName(std::uint32_t status) {
+    const unsigned code = (status >> 1) & 0x7F;
+    switch (code) {
+    case 0:
+        return "no error";
+    case 1:
+        return "no valid program";
+    case 2:
+        return "data format unknown";
+    case 3:
+        return "data format error";
+    case 4:
+        return "flash not cleared before write";
+    case 5:
+        return "flash write error";
+    case 6:
+        return "general address error";
+    case 7:
+        return "flash secured";
+    case 63:
+        return "unspecified error";
+    default:
+        return "error code " + std::to_string(code);
+    }
+}
+
+std::string ProgramControlName(std::uint8_t control) {
+    switch (control) {
+    case TProgramDownload::Stop:
+        return "stopped";
+    case TProgramDownload::Start:
+        return "started";
+    default:
+        return "state " + std::to_string(control);
+    }
+}
+
+std::string SdoAbortText(std::uint32_t code) {
+    const char* meaning = nullptr;
+    switch (code) {
+    case 0x05040000:
+        meaning = "no answer in time";
+        break;
+    case 0x05040001:
+        meaning = "command not known to the node";
+        break;
+    case 0x05040004:
+        meaning = "CRC error";
+        break;
+    case 0x06010000:
+    case 0x06010001:
+    case 0x06010002:
+        meaning = "access not allowed";
+        break;
+    case 0x06020000:
+        meaning = "object does not exist";
+        break;
+    case 0x06070010:
+    case 0x06070012:
+    case 0x06070013:
+        meaning = "length does not match";
+        break;
+    case 0x06090011:
+        meaning = "sub-index does not exist";
+        break;
+    case 0x06090030:
+        meaning = "value out of range";
+        break;
+    case 0x08000000:
+        meaning = "general error";
+        break;
+    case 0x08000020:
+    case 0x08000021:
+        meaning = "data cannot be stored";
+        break;
+    case 0x08000022:
+        meaning = "not in the node's present state";
+        break;
+    default:
+        break;
+    }
+    return "SDO abort " + hex32(code) + (meaning ? std::string(" (") + meaning + ")" : "");
+}
+
+TProgramDownload::TProgramDownload(TQVX_COPN_Interface& binding, std::uint8_t node)
+    : binding_(binding), node_(node) {}
+
+bool TProgramDownload::failed(const std::string& what) {
+    lastMessage_ = what;
+    return false;
+}
+
+bool TProgramDownload::IsStandardNode() {
+    std::uint8_t count = 0, sectors = 0;
+    if (!binding_.SDO_Upload_UNSIGNED8(handle(), node_, ProgramControl, 0, &count) || count == 0)
+        return false;
+    return !binding_.SDO_Upload_UNSIGNED8(handle(), node_, FirmwareSectorCount, 0, &sectors);
+}
+
+bool TProgramDownload::ProgramCount(std::uint8_t* count) {
+    if (!binding_.SDO_Upload_UNSIGNED8(handle(), node_, ProgramControl, 0, count))
+        return failed("The node's number of programs (0x1F51:00) cannot be read: " +
+                      SdoAbortText(GetLastError()) + ".");
+    return true;
+}
+
+bool TProgramDownload::ReadProgram(std::uint8_t program, Program* state) {
+    Program read;
+    const std::string sub = std::to_string(program);
+    if (!binding_.SDO_Upload_UNSIGNED8(handle(), node_, ProgramControl, program, &read.control))
+        return failed("Program " + sub +
+                      "'s state (0x1F51) cannot be read: " + SdoAbortText(GetLastError()) + ".");
+    if (!binding_.SDO_Upload_UNSIGNED32(handle(), node_, FlashStatus, program, &read.flashStatus))
+        return failed("Program " + sub + "'s flash status (0x1F57) cannot be read: " +
+                      SdoAbortText(GetLastError()) + ".");
+    if (!binding_.SDO_Upload_UNSIGNED32(handle(), node_, ProgramIdentification, program,
+                                        &read.identification))
+        return failed("Program " + sub + "'s software identification (0x1F56) cannot be read: " +
+                      SdoAbortText(GetLastError()) + ".");
+    *state = read;
+    return true;
+}
+
+bool TProgramDownload::Control(std::uint8_t program, ControlValue value) {
+    if (binding_.SDO_Download_UNSIGNED8(handle(), node_, ProgramControl, program, value))
+        return true;
+    static const char* const verbs[] = {"stop", "start", "restart", "clear"};
+    return failed("The node refused to " + std::string(verbs[value]) + " program " +
+                  std::to_string(program) + ": " + SdoAbortText(GetLastError()) + ".");
+}
+
+bool TProgramDownload::waitForFlash(std::uint8_t program, std::uint32_t* status) {
+    for (unsigned poll = 0; poll <= FlashPollLimit; ++poll) {
+        if (poll > 0)
+            Sleep(FlashPollPause);
+        if (!binding_.SDO_Upload_UNSIGNED32(handle(), node_, FlashStatus, program, status))
+            return failed(
+                "Program " + std::to_string(program) +
+                "'s flash status (0x1F57) cannot be read: " + SdoAbortText(GetLastError()) + ".");
+        if (!(*status & FlashBusy))
+            return true;
+    }
+    return failed("The node is still flashing program " + std::to_string(program) +
+                  " after two minutes.");
+}
+
+TProgramDownload::Outcome TProgramDownload::Download(std::uint8_t program,
+                                                     const ProgramImage& image,
+                                                     const Progress& progress) {
+    Outcome outcome;
+    auto fail = [&] {
+        outcome.result = Result::Failed;
+        outcome.message = lastMessage_;
+        return outcome;
+    };
+    const std::string name = "program " + std::to_string(program);
+    std::uint32_t status = 0;
+    if (!Control(program, Stop) || !Control(program, Clear) || !waitForFlash(program, &status))
+        return fail();
+    const std::uint8_t cleared = (status >> 1) & 0x7F;
+    if (cleared != 0 && cleared != NoValidProgram) {
+        failed("The node could not clear " + name + ": " + FlashStatusName(status) + ".");
+        return fail();
+    }
+
+    std::vector<std::uint8_t> bytes = image.bytes; // the export takes a writable buffer
+    std::uint32_t length = static_cast<std::uint32_t>(bytes.size());
+    std::uint32_t went = QVX_COPN_WENT_SEGMENTED;
+    ProgressContext context{&progress};
+    if (!binding_.SDO_Block_Transfer(handle(), node_, ProgramData, program, 0, &length,
+                                     bytes.data(), reportProgress, &context, &went)) {
+        if (context.cancelled) {
+            outcome.result = Result::Cancelled;
+            outcome.message = "The download was cancelled; " + name + " is stopped and cleared.";
+            return outcome;
+        }
+        if (!binding_.ProgramDriver.SDO_Block_Transfer) {
+            failed("The CANopen driver library cannot write a program (it has no "
+                   "SDO_Block_Transfer).");
+            return fail();
+        }
+        failed("Writing " + name + " (0x1F50) failed: " + SdoAbortText(GetLastError()) + ".");
+        return fail();
+    }
+    outcome.wentAsBlock = went == QVX_COPN_WENT_BLOCK;
+    outcome.bytes = static_cast<std::uint32_t>(image.bytes.size());
+
+    if (!waitForFlash(program, &status))
+        return fail();
+    if ((status >> 1) & 0x7F) {
+        failed("The node reports " + FlashStatusName(status) + " for " + name + ".");
+        return fail();
+    }
+    std::uint32_t identification = 0;
+    if (!binding_.SDO_Upload_UNSIGNED32(handle(), node_, ProgramIdentification, program,
+                                        &identification)) {
+        failed("The software identification of " + name +
+               " (0x1F56) cannot be read: " + SdoAbortText(GetLastError()) + ".");
+        return fail();
+    }
+    if (identification != 0 && identification != image.crc) {
+        failed("The node identifies " + name + " as " + hex32(identification) +
+               ", not as the file's CRC " + hex32(image.crc) + ": it does not hold the file.");
+        return fail();
+    }
+    if (!Control(program, Start))
+        return fail();
+    outcome.result = Result::Done;
+    outcome.message = "Program Download Successful";
+    return outcome;
+}
