@@ -1,10 +1,12 @@
 #include "Form_FW_Download_Main.h"
 
 #include "AboutBox.h"
+#include "Class_copn.h"
 #include "DownloaderFactory.h"
 #include "Firmware_Downloader.h"
 #include "FormScale.h"
 #include "Form_FW_Download.h"
+#include "Form_ProgramDownload.h"
 #include "StringGrid.h"
 #include "Thread_NodesOnline.h"
 
@@ -520,6 +522,17 @@ void TForm_FW_Download_Main::openNodeOfRow(int row) {
 }
 
 std::int32_t TForm_FW_Download_Main::OpenDownloadWindow(std::uint8_t node) {
+    // A CANopen node without the firmware objects that has standard program download gets
+    // the program window instead.
+    if (auto* copn = dynamic_cast<TCOPN_Downloader*>(Downloader.get());
+        copn && copn->copnInterface &&
+        TProgramDownload(*copn->copnInterface, node).IsStandardNode()) {
+        EndBrowse();
+        TForm_ProgramDownload window(*copn->copnInterface, node, this);
+        window.Refresh();
+        window.exec();
+        return 1;
+    }
     if (!Form_FW_Download)
         Form_FW_Download = std::make_unique<TForm_FW_Download>();
     Form_FW_Download->Downloader = Downloader.get();
