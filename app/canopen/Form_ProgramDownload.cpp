@@ -227,6 +227,14 @@ void TForm_ProgramDownload::Button_DownloadClick() {
     enableButtons();
 }
 
+std::uint32_t TForm_ProgramDownload::DownloadedBytes() const {
+    return worker_ ? worker_->Done() : 0;
+}
+
+std::uint32_t TForm_ProgramDownload::DownloadBytes() const {
+    return worker_ ? worker_->Total() : 0;
+}
+
 void TForm_ProgramDownload::Button_CancelClick() {
     if (worker_) {
         worker_->Cancel();

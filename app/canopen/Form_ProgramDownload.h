@@ -50,6 +50,9 @@ public:
     std::uint8_t SelectedProgram() const;
     // Whether a download runs.
     bool Downloading() const { return worker_ != nullptr; }
+    // The running download's bytes written so far and its whole (0 when none runs).
+    std::uint32_t DownloadedBytes() const;
+    std::uint32_t DownloadBytes() const;
     // The outcome of the last download that ended.
     const TProgramDownload::Outcome& LastOutcome() const { return lastOutcome_; }
 

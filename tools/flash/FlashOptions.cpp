@@ -20,6 +20,10 @@ const char* const FlashUsage =
     "  boot --node N --sector S           make a sector the boot sector\n"
     "  execute --node N --sector S        execute a sector\n"
     "  reset --node N                     restart the node\n"
+    "  program --node N[,M...] [--program P] FILE\n"
+    "                           CANopen standard program download into each node in turn:\n"
+    "                           program P (1) stopped, cleared, written from the HEX or\n"
+    "                           binary FILE, checked against the file's CRC and started\n"
     "\n"
     "Options:\n"
     "  --bus varnix|canopen|devicenet   the node type (or u, c, d)\n"
@@ -30,7 +34,9 @@ const char* const FlashUsage =
     "  --own-id N               the interface's own node-ID or MAC ID\n"
     "  --password HEX           the node's download-mode password\n"
     "  --yes                    answer Yes to every safety question\n"
+    "  --program P              the program a program download writes (1 to 254)\n"
     "  --skip-identical         leave a node whose sector 2 already holds the file's image\n"
+    "                           (program: whose program already has the file's CRC)\n"
     "  --stop-on-error          stop at the first node that fails\n"
     "  --json FILE|-            write a report, one record per node (- for standard output)\n"
     "  --help                   this text\n"
@@ -46,6 +52,7 @@ const std::map<std::string, FlashCommand> Commands = {
     {"update", FlashCommand::Update},   {"erase", FlashCommand::Erase},
     {"write", FlashCommand::Write},     {"boot", FlashCommand::Boot},
     {"execute", FlashCommand::Execute}, {"reset", FlashCommand::Reset},
+    {"program", FlashCommand::Program},
 };
 
 std::optional<std::uint32_t> number(const std::string& text, std::uint32_t max) {
@@ -100,10 +107,10 @@ bool needsSector(FlashCommand c) {
            c == FlashCommand::Execute;
 }
 bool needsFile(FlashCommand c) {
-    return c == FlashCommand::Update || c == FlashCommand::Write;
+    return c == FlashCommand::Update || c == FlashCommand::Write || c == FlashCommand::Program;
 }
 bool manyNodes(FlashCommand c) {
-    return c == FlashCommand::Update;
+    return c == FlashCommand::Update || c == FlashCommand::Program;
 }
 
 ParsedOptions refuse(std::string why) {
@@ -116,6 +123,7 @@ ParsedOptions ParseFlashOptions(const std::vector<std::string>& arguments) {
     FlashOptions options;
     std::vector<std::string> positional;
     bool commandSeen = false;
+    bool programGiven = false;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string& a = arguments[i];
         const bool hasValue = i + 1 < arguments.size();
@@ -187,6 +195,13 @@ ParsedOptions ParseFlashOptions(const std::vector<std::string>& arguments) {
             if (!sector)
                 return refuse("--sector takes a sector from 0 to 7");
             options.sector = static_cast<std::uint8_t>(*sector);
+        } else if (a == "--program") {
+            auto v = value();
+            auto program = v ? number(*v, 254) : std::nullopt;
+            if (!program || *program == 0)
+                return refuse("--program takes a program from 1 to 254");
+            options.program = static_cast<std::uint8_t>(*program);
+            programGiven = true;
         } else if (a == "--password") {
             auto v = value();
             if (!v || !hexText(*v))
@@ -198,7 +213,8 @@ ParsedOptions ParseFlashOptions(const std::vector<std::string>& arguments) {
             auto command = Commands.find(a);
             if (command == Commands.end())
                 return refuse("unknown command " + a +
-                              " (list, sectors, update, erase, write, boot, execute, reset)");
+                              " (list, sectors, update, erase, write, boot, execute, reset, "
+                              "program)");
             options.command = command->second;
             commandSeen = true;
         } else {
@@ -217,14 +233,20 @@ ParsedOptions ParseFlashOptions(const std::vector<std::string>& arguments) {
         return refuse("this command works on one node");
     if (needsSector(options.command) && !options.sector)
         return refuse("--sector is missing");
+    if (options.command == FlashCommand::Program && options.bus != NodeTypeCANopen)
+        return refuse("program is for CANopen nodes (--bus canopen)");
+    if (programGiven && options.command != FlashCommand::Program)
+        return refuse("--program is for program");
     if (needsFile(options.command)) {
         if (positional.size() != 1)
-            return refuse("give one HEX file");
+            return refuse(options.command == FlashCommand::Program
+                              ? "give one program file (Intel HEX or binary)"
+                              : "give one HEX file");
         options.file = positional[0];
     } else if (!positional.empty()) {
         return refuse("unexpected argument " + positional[0]);
     }
-    if (options.skipIdentical && options.command != FlashCommand::Update)
-        return refuse("--skip-identical is for update");
+    if (options.skipIdentical && !manyNodes(options.command))
+        return refuse("--skip-identical is for update and program");
     return {options, ""};
 }

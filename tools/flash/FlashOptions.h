@@ -8,7 +8,7 @@
 #include <vector>
 
 // What one run of zandrel-flash is asked to do, read from its command line.
-enum class FlashCommand { List, Sectors, Update, Erase, Write, Boot, Execute, Reset };
+enum class FlashCommand { List, Sectors, Update, Erase, Write, Boot, Execute, Reset, Program };
 
 // The interface a CAN driver reaches its bus through, when the command line names one.
 struct InterfaceChoice {
@@ -24,6 +24,7 @@ struct FlashOptions {
     std::optional<std::uint8_t> ownId;
     std::vector<std::uint8_t> nodes;
     std::optional<std::uint8_t> sector;
+    std::uint8_t program = 1;            // program: the sub-index of 0x1F50 written
     std::optional<std::string> password; // as typed: hexadecimal
     std::string file;
     std::optional<std::string> json; // a file name, or "-" for standard output

@@ -1,10 +1,13 @@
 #include "FlashRun.h"
 
+#include "Class_copn.h"
 #include "FlashOptions.h"
 #include "FlashSession.h"
 #include "ImageChecks.h"
 #include "IntelHexFile.h"
 #include "InterruptWatch.h"
+#include "ProgramImage.h"
+#include "ProgramSteps.h"
 #include "ProgressLine.h"
 #include "TerminalQuestions.h"
 #include "UpdateReport.h"
@@ -94,6 +97,8 @@ private:
     int sectors(FlashSession& session);
     int update(FlashSession& session, const CheckedFile& file);
     int sectorCommand(FlashSession& session, const std::optional<CheckedFile>& file);
+    int programs(FlashSession& session, const ProgramImage& image);
+    NodeOutcome programNode(FlashSession& session, std::uint8_t node, const ProgramImage& image);
     NodeOutcome updateNode(FlashSession& session, std::uint8_t node, const CheckedFile& file);
     bool writeReport(const std::vector<NodeOutcome>& outcomes);
     bool writeJson(const char* what, const std::function<void(std::ostream&)>& write);
@@ -107,8 +112,9 @@ private:
     FlashObserver observer_;
     TerminalQuestions questions_;
     InterruptWatch interrupt_;
-    WindowSteps* steps_ = nullptr;     // the window working on a node now
-    ProgressLine* progress_ = nullptr; // its progress line
+    WindowSteps* steps_ = nullptr;         // the window working on a node now
+    ProgramSteps* programSteps_ = nullptr; // the program window working on a node now
+    ProgressLine* progress_ = nullptr;     // its progress line
 };
 
 void Run::onInterrupt() {
@@ -118,6 +124,8 @@ void Run::onInterrupt() {
     questions_.Interrupt();
     if (steps_)
         steps_->Cancel();
+    if (programSteps_)
+        programSteps_->Cancel();
 }
 
 int Run::Go() {
@@ -127,6 +135,14 @@ int Run::Go() {
         file = checkFile(options_.file, &why);
         if (!file) {
             // Nothing has been asked of any node.
+            err() << "Download Error\n" << why << "\n";
+            return failEveryNode("Download Error: " + why);
+        }
+    }
+    ProgramImage image;
+    if (options_.command == FlashCommand::Program) {
+        std::string why;
+        if (!ReadProgramImage(options_.file, &image, &why)) {
             err() << "Download Error\n" << why << "\n";
             return failEveryNode("Download Error: " + why);
         }
@@ -153,6 +169,8 @@ int Run::Go() {
         return sectors(session);
     case FlashCommand::Update:
         return update(session, *file);
+    case FlashCommand::Program:
+        return programs(session, image);
     default:
         return sectorCommand(session, file);
     }
@@ -305,6 +323,104 @@ NodeOutcome Run::updateNode(FlashSession& session, std::uint8_t shown, const Che
                   "Download Successful; the node runs revision " + outcome.after->columns[4]);
 }
 
+NodeOutcome Run::programNode(FlashSession& session, std::uint8_t shown, const ProgramImage& image) {
+    NodeOutcome outcome;
+    outcome.node = shown;
+    outcome.program = options_.program;
+    outcome.file = options_.file;
+    outcome.crc = image.crc;
+    const std::uint8_t node = session.NodeShownAs(shown);
+    const auto started = std::chrono::steady_clock::now();
+    auto finish = [&](NodeOutcome::Result result, std::string message) {
+        outcome.result = result;
+        outcome.message = std::move(message);
+        outcome.seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        return outcome;
+    };
+    const std::string label = "node " + std::to_string(shown);
+    const std::string program = "program " + std::to_string(options_.program);
+    if (InterruptWatch::Interrupted())
+        return finish(NodeOutcome::Failed, "not started: interrupted");
+    outcome.before = session.Identity(node);
+    if (!outcome.before)
+        return finish(NodeOutcome::Failed, label + " is not online");
+    auto* copn = dynamic_cast<TCOPN_Downloader*>(&session.Downloader());
+    if (!copn || !copn->copnInterface)
+        return finish(NodeOutcome::Failed, "the CANopen driver library is not loaded");
+    ProgramSteps steps(*copn->copnInterface, node, questions_);
+    if (!steps.IsStandardNode()) {
+        err() << label
+              << ": no standard program download (no 0x1F51, or it has the firmware "
+                 "objects: use update)\n";
+        return finish(NodeOutcome::Failed, "the node has no standard program download");
+    }
+    if (options_.skipIdentical) {
+        const auto state = steps.Program(options_.program);
+        if (state && state->identification == image.crc && (state->flashStatus & 0xFF) == 0) {
+            err() << label << ": skipped, " << program << " holds the file already\n";
+            outcome.after = outcome.before;
+            return finish(NodeOutcome::Skipped, program + " holds the file already (software "
+                                                          "identification equals its CRC)");
+        }
+    }
+    ProgressLine progress(err(), streams_.errIsTerminal, label, image.bytes.size());
+    steps.OnProgress = [&](std::uint32_t done, std::uint32_t total) {
+        const int percent = total ? static_cast<int>(100ull * done / total) : 0;
+        progress.Show(percent, false);
+        if (observer_.progress)
+            observer_.progress(shown, percent, false);
+    };
+    programSteps_ = &steps;
+    progress_ = &progress;
+    const TProgramDownload::Outcome result = steps.Download(options_.program, options_.file);
+    progress_ = nullptr;
+    programSteps_ = nullptr;
+    if (result.result != TProgramDownload::Result::Done) {
+        progress.End("failed");
+        std::string why = result.result == TProgramDownload::Result::Cancelled
+                              ? "interrupted: " + result.message
+                              : result.message;
+        if (why.empty())
+            why = questions_.Declined() ? "stopped: a question was not answered Yes"
+                                        : "the program download did not finish";
+        return finish(NodeOutcome::Failed, why);
+    }
+    progress.End("done");
+    outcome.bytes = result.bytes;
+    outcome.transfer = result.wentAsBlock ? "block" : "segmented";
+    outcome.after = session.Identity(node);
+    err() << label << ": " << program << " written (" << outcome.transfer
+          << " transfer) and started\n";
+    return finish(NodeOutcome::Updated, result.message);
+}
+
+int Run::programs(FlashSession& session, const ProgramImage& image) {
+    session.NodesOnline(options_.nodes);
+    std::vector<NodeOutcome> outcomes;
+    bool stopped = false;
+    for (std::uint8_t node : options_.nodes) {
+        if (stopped) {
+            NodeOutcome skipped;
+            skipped.node = node;
+            skipped.program = options_.program;
+            skipped.file = options_.file;
+            skipped.crc = image.crc;
+            skipped.message = "not started: an earlier node failed (--stop-on-error)";
+            outcomes.push_back(skipped);
+            continue;
+        }
+        outcomes.push_back(programNode(session, node, image));
+        if (outcomes.back().result == NodeOutcome::Failed && options_.stopOnError)
+            stopped = true;
+    }
+    const bool written = writeReport(outcomes);
+    const bool allDone = std::all_of(outcomes.begin(), outcomes.end(), [](const NodeOutcome& o) {
+        return o.result != NodeOutcome::Failed;
+    });
+    return allDone && written ? 0 : 1;
+}
+
 int Run::update(FlashSession& session, const CheckedFile& file) {
     session.NodesOnline(options_.nodes);
     std::vector<NodeOutcome> outcomes;
@@ -332,11 +448,19 @@ int Run::update(FlashSession& session, const CheckedFile& file) {
 
 // An update that could not start: every node failed for the same reason, none touched.
 int Run::failEveryNode(const std::string& why) {
-    if (options_.command == FlashCommand::Update) {
+    if (options_.command == FlashCommand::Update || options_.command == FlashCommand::Program) {
         std::vector<NodeOutcome> outcomes;
-        for (std::uint8_t node : options_.nodes)
-            outcomes.push_back({node, std::nullopt, std::nullopt, ApplicationSector, options_.file,
-                                std::nullopt, NodeOutcome::Failed, why, 0, 0});
+        for (std::uint8_t node : options_.nodes) {
+            NodeOutcome failed;
+            failed.node = node;
+            failed.file = options_.file;
+            failed.message = why;
+            if (options_.command == FlashCommand::Program)
+                failed.program = options_.program;
+            else
+                failed.sector = ApplicationSector;
+            outcomes.push_back(failed);
+        }
         writeReport(outcomes);
     }
     return 1;
@@ -384,8 +508,8 @@ int RunFlash(const std::vector<std::string>& arguments, const FlashStreams& stre
         return 2;
     }
     if (options.json && options.command != FlashCommand::List &&
-        options.command != FlashCommand::Update) {
-        *streams.err << "zandrel-flash: --json is for list and update\n"
+        options.command != FlashCommand::Update && options.command != FlashCommand::Program) {
+        *streams.err << "zandrel-flash: --json is for list, update and program\n"
                      << "Try 'zandrel-flash --help'.\n";
         return 2;
     }

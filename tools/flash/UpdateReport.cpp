@@ -90,10 +90,18 @@ void WriteJsonReport(std::ostream& out, const std::vector<NodeOutcome>& outcomes
         out << (i ? ",\n " : "\n ") << "{\"node\": " << static_cast<unsigned>(o.node)
             << ", \"before\": " << optionalIdentity(o.before)
             << ", \"after\": " << optionalIdentity(o.after)
-            << ", \"sector\": " << static_cast<unsigned>(o.sector)
-            << ", \"file\": " << JsonString(o.file)
-            << ", \"image\": " << (o.image ? imageObject(*o.image) : "null")
-            << ", \"result\": " << JsonString(ResultName(o.result))
+            << (o.program ? ", \"program\": " : ", \"sector\": ")
+            << static_cast<unsigned>(o.program ? *o.program : o.sector)
+            << ", \"file\": " << JsonString(o.file);
+        if (o.program) {
+            char crc[16];
+            std::snprintf(crc, sizeof crc, "0x%08X", static_cast<unsigned>(o.crc.value_or(0)));
+            out << ", \"crc\": " << (o.crc ? JsonString(crc) : "null")
+                << ", \"transfer\": " << (o.transfer.empty() ? "null" : JsonString(o.transfer));
+        } else {
+            out << ", \"image\": " << (o.image ? imageObject(*o.image) : "null");
+        }
+        out << ", \"result\": " << JsonString(ResultName(o.result))
             << ", \"message\": " << JsonString(o.message) << ", \"bytes\": " << o.bytes
             << ", \"seconds\": " << seconds << "}";
     }

@@ -18,6 +18,11 @@ struct NodeOutcome {
     std::uint8_t sector = 0;
     std::string file;
     std::optional<SectorDescription> image; // the file's image header
+    // A program download: the program written (in place of the sector), the file's CRC-32
+    // and how the program went over the bus ("block", "segmented"; empty when not written).
+    std::optional<std::uint8_t> program;
+    std::optional<std::uint32_t> crc;
+    std::string transfer;
     Result result = Failed;
     std::string message;
     std::uint64_t bytes = 0;
