@@ -10,6 +10,12 @@ const char* SdoAbortText(std::uint32_t code) {
         return "SDO protocol timed out";
     case SdoAbort::BadCommand:
         return "client/server command specifier not valid or unknown";
+    case SdoAbort::InvalidBlockSize:
+        return "invalid block size";
+    case SdoAbort::InvalidSequence:
+        return "invalid sequence number";
+    case SdoAbort::CrcError:
+        return "CRC error";
     case SdoAbort::OutOfMemory:
         return "out of memory";
     case SdoAbort::UnsupportedAccess:

@@ -8,9 +8,12 @@ namespace bus::canopen {
 
 // SDO abort codes.
 namespace SdoAbort {
-constexpr std::uint32_t ToggleBit = 0x05030000;  // toggle bit not alternated
-constexpr std::uint32_t Timeout = 0x05040000;    // SDO protocol timed out
-constexpr std::uint32_t BadCommand = 0x05040001; // command specifier not valid or unknown
+constexpr std::uint32_t ToggleBit = 0x05030000;        // toggle bit not alternated
+constexpr std::uint32_t Timeout = 0x05040000;          // SDO protocol timed out
+constexpr std::uint32_t BadCommand = 0x05040001;       // command specifier not valid or unknown
+constexpr std::uint32_t InvalidBlockSize = 0x05040002; // block transfer: block size 0 or > 127
+constexpr std::uint32_t InvalidSequence = 0x05040003;  // block transfer: sequence number
+constexpr std::uint32_t CrcError = 0x05040004;         // block transfer: the CRC does not match
 constexpr std::uint32_t OutOfMemory = 0x05040005;
 constexpr std::uint32_t UnsupportedAccess = 0x06010000;
 constexpr std::uint32_t WriteOnly = 0x06010001; // attempt to read a write-only object
