@@ -3,6 +3,8 @@
 #include "FirmwareImage.h"
 #include "FlashNodeKeys.h"
 #include "NetworkFile.h"
+#include "ProgramNode.h"
+#include "ProgramStore.h"
 #include "QuotedText.h"
 
 #include <algorithm>
@@ -18,6 +20,19 @@ const char* const DefaultCanopenNetwork =
 # (0x1009), vendor_id, product_code, revision_number, serial_number (0x1018:01 to :04),
 # sector_sizes (bytes, comma-separated), checksum_width (8 or 16), checksum_window (bytes
 # summed; 0: the sector's size), password (hexadecimal), restart_ms (0 to 2000).
+#
+# profile: firmware (the firmware loader's sectors, objects 0x3600 to 0x3611; the default) or
+# 302-3 (CiA 302-3 program download: 0x1F50, 0x1F51, 0x1F56, 0x1F57). It comes before the keys
+# of its profile; a 302-3 node takes no sector_sizes, checksum_width, checksum_window or
+# password, and these keys of its own:
+#   programs          programs 1 to N, 1 to 8 [1]
+#   program_size      the room of each program, bytes, 1 to 1048576 [262144]
+#   flash_ms_per_kib  how long the node flashes a program written, per KiB, 0 to 1000 [2]
+#   program_fault     the error its first program write reports: none, data_format_unknown,
+#                     data_format_error, flash_write_error, general_address_error,
+#                     flash_secured, unspecified [none]
+#   block_transfer    yes/no: it serves SDO block transfers [yes]
+# It leaves the factory with a program in program 1, which it starts at boot-up.
 #
 # How the field behaves, each off unless asked for:
 #   answer_delay_ms (0 to 5000): all the node sends comes that much later (a slow node)
@@ -62,6 +77,18 @@ product_code=4012
 revision_number=0x00020001
 serial_number=3000012
 password=1A2B
+
+[node 20]
+profile=302-3
+device_type=0x00000191
+device_name=Simulated Standard Node
+hardware_version=Rev A
+vendor_id=1166
+product_code=4020
+revision_number=0x00010000
+serial_number=3000020
+programs=1
+program_size=262144
 )";
 
 namespace {
@@ -83,7 +110,113 @@ CanopenNodeSettings defaultNode(std::uint8_t id) {
 constexpr FlashKeyRules FlashKeys = {0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu,
                                      MaxCanopenRestartMilliseconds, WordRefusal::ThirtyTwoBit};
 
-std::string readNodeKey(const std::string& key, const std::string& v, CanopenNodeSettings* node) {
+// A node's settings while its section is read: which keys it was given so far.
+struct CanopenNodeEntry : CanopenNodeSettings {
+    bool firmwareKeysGiven = false;
+};
+
+CanopenNodeEntry defaultEntry(std::uint8_t id) {
+    CanopenNodeEntry entry;
+    static_cast<CanopenNodeSettings&>(entry) = defaultNode(id);
+    return entry;
+}
+
+bool firmwareKey(const std::string& key) {
+    return key == "sector_sizes" || key == "checksum_width" || key == "checksum_window" ||
+           key == "password";
+}
+
+bool programKey(const std::string& key) {
+    return key == "programs" || key == "program_size" || key == "flash_ms_per_kib" ||
+           key == "program_fault" || key == "block_transfer";
+}
+
+// A 302-3 node's flash: one sector per program.
+void shapeProgramFlash(CanopenNodeSettings* node) {
+    node->flash.sectorSizes = ProgramStore::SectorSizes(node->programs);
+    node->flash.checksum = {16, 0};
+}
+
+std::string readProfile(const std::string& key, const std::string& v, CanopenNodeEntry* node) {
+    if (v == "firmware") {
+        if (node->profile == CanopenProfile::ProgramDownload)
+            return "profile=firmware after profile=302-3";
+        return "";
+    }
+    if (v != "302-3")
+        return Quoted(key + "=" + v) + " is not firmware or 302-3";
+    if (node->firmwareKeysGiven)
+        return "profile=302-3 comes before the keys of a node's flash: a 302-3 node takes no "
+               "sector_sizes, checksum_width, checksum_window or password";
+    node->profile = CanopenProfile::ProgramDownload;
+    shapeProgramFlash(node);
+    return "";
+}
+
+const std::pair<const char*, FlashStatusError> ProgramFaults[] = {
+    {"none", FlashStatusError::None},
+    {"data_format_unknown", FlashStatusError::DataFormatUnknown},
+    {"data_format_error", FlashStatusError::DataFormatError},
+    {"flash_write_error", FlashStatusError::FlashWriteError},
+    {"general_address_error", FlashStatusError::GeneralAddressError},
+    {"flash_secured", FlashStatusError::FlashSecured},
+    {"unspecified", FlashStatusError::Unspecified},
+};
+
+std::string readProgramKey(const std::string& key, const std::string& v,
+                           CanopenNodeSettings* node) {
+    ProgramSettings& programs = node->programs;
+    std::uint32_t n = 0;
+    std::string what;
+    if (key == "programs") {
+        what = ReadNumber(key, v, MaxPrograms, &n, 10);
+        if (what.empty() && n == 0)
+            what =
+                Quoted(key + "=" + v) + " is not a number from 1 to " + std::to_string(MaxPrograms);
+        if (what.empty())
+            programs.count = static_cast<std::uint8_t>(n);
+    } else if (key == "program_size") {
+        what = ReadNumber(key, v, MaxProgramSize, &n);
+        if (what.empty() && n == 0)
+            what = Quoted(key + "=" + v) + " is not a number from 1 to " +
+                   std::to_string(MaxProgramSize);
+        if (what.empty())
+            programs.size = n;
+    } else if (key == "flash_ms_per_kib") {
+        return ReadNumber(key, v, MaxFlashMillisecondsPerKib, &programs.flashMillisecondsPerKib,
+                          10);
+    } else if (key == "block_transfer") {
+        return ReadYesNo(key, v, &programs.blockTransfer);
+    } else {
+        for (const auto& [name, fault] : ProgramFaults)
+            if (v == name) {
+                programs.fault = fault;
+                return "";
+            }
+        std::string names;
+        for (const auto& [name, fault] : ProgramFaults)
+            names += std::string(names.empty() ? "" : ", ") + name;
+        return Quoted(key + "=" + v) + " is not one of " + names;
+    }
+    if (what.empty())
+        shapeProgramFlash(node);
+    return what;
+}
+
+std::string readNodeKey(const std::string& key, const std::string& v, CanopenNodeEntry* node) {
+    const bool programDownload = node->profile == CanopenProfile::ProgramDownload;
+    if (key == "profile")
+        return readProfile(key, v, node);
+    if (programKey(key)) {
+        if (!programDownload)
+            return Quoted(key) + " is a key of a profile=302-3 node, which comes before it";
+        return readProgramKey(key, v, node);
+    }
+    if (firmwareKey(key)) {
+        if (programDownload)
+            return Quoted(key) + " is no key of a profile=302-3 node";
+        node->firmwareKeysGiven = true;
+    }
     if (auto what = ReadFlashNodeKey(key, v, FlashKeys, &node->flash))
         return *what;
     NodeIdentity& identity = node->flash.identity;
@@ -115,13 +248,24 @@ std::string readNodeKey(const std::string& key, const std::string& v, CanopenNod
 bool ParseCanopenNetwork(const std::string& text, const std::string& path,
                          std::vector<CanopenNodeSettings>* nodes, NetworkBehaviour* behaviour,
                          std::string* error) {
-    return ReadNodeNetwork(text, path, {1, 127, "N from 1 to 127"}, defaultNode, readNodeKey, nodes,
-                           behaviour, error);
+    std::vector<CanopenNodeEntry> entries;
+    if (!ReadNodeNetwork(text, path, {1, 127, "N from 1 to 127"}, defaultEntry, readNodeKey,
+                         &entries, behaviour, error))
+        return false;
+    nodes->assign(entries.begin(), entries.end());
+    return true;
 }
 
 bool ParseCanopenNetwork(const std::string& text, const std::string& path,
                          std::vector<CanopenNodeSettings>* nodes, std::string* error) {
     return ParseCanopenNetwork(text, path, nodes, nullptr, error);
+}
+
+void LeaveFactoryAs(CanopenProfile profile, FlashNode& node) {
+    if (profile == CanopenProfile::ProgramDownload)
+        LeaveProgramFactory(node);
+    else
+        LeaveCanopenFactory(node);
 }
 
 void LeaveCanopenFactory(FlashNode& node) {

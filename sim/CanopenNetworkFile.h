@@ -26,6 +26,18 @@ namespace sim {
 //                    while it is not 0 the node answers no guard request
 //   guarding         yes/no: answers guard requests, has 0x100C and 0x100D [yes]
 //   size_indicated   yes/no: expedited upload answers state their size [yes]
+//   profile          firmware: the firmware loader's objects (CanopenNode); 302-3: CiA 302-3
+//                    program download (ProgramNode) [firmware]. Given before the keys of its
+//                    profile; a 302-3 node takes none of sector_sizes, checksum_width,
+//                    checksum_window and password, and has one sector per program.
+// and for a 302-3 node (see ProgramSettings):
+//   programs         1 to 8 [1]
+//   program_size     the room of each program, bytes, 1 to MaxProgramSize [262144]
+//   flash_ms_per_kib how long flashing a written program takes per KiB, 0 to 1000 [2]
+//   program_fault    none, data_format_unknown, data_format_error, flash_write_error,
+//                    general_address_error, flash_secured or unspecified: the error the
+//                    node's first program write reports [none]
+//   block_transfer   yes/no: the node serves SDO block transfers [yes]
 // and those every network has (see NetworkBehaviour): answer_delay_ms, and the [bus] section.
 // The nodes' sectors add up to at most MaxNetworkFlash.
 extern const char* const DefaultCanopenNetwork;
@@ -40,8 +52,13 @@ bool ParseCanopenNetwork(const std::string& text, const std::string& path,
 bool ParseCanopenNetwork(const std::string& text, const std::string& path,
                          std::vector<CanopenNodeSettings>* nodes, std::string* error);
 
-// A CANopen node as it leaves the factory: a loader in sector 0 and an application in sector
-// 2 (the last sector of a smaller node), both with their checksums; it runs the application.
+// A CANopen node as it leaves the factory, as its profile has it: LeaveCanopenFactory, or
+// LeaveProgramFactory (a program in program 1).
+void LeaveFactoryAs(CanopenProfile profile, FlashNode& node);
+
+// A CANopen node of the firmware profile as it leaves the factory: a loader in sector 0 and an
+// application in sector 2 (the last sector of a smaller node), both with their checksums; it runs
+// the application.
 void LeaveCanopenFactory(FlashNode& node);
 
 inline constexpr std::uint32_t MaxCanopenRestartMilliseconds = 2000;

@@ -5,13 +5,14 @@
 #include "NetworkFile.h"
 #include "NodeHost.h"
 #include "NodeNetwork.h"
+#include "ProgramNode.h"
 
 namespace sim {
 
 using bus::canopen::TimePoint;
 
 // The simulated CANopen network: its nodes served on one port.
-class CanopenSimulationImpl : public NodeHost<CanopenNode> {
+class CanopenSimulationImpl : public NodeHost<Cia301Node> {
 public:
     using NodeHost::NodeHost;
 };
@@ -38,12 +39,18 @@ std::unique_ptr<CanopenSimulation> CanopenSimulation::Start(std::unique_ptr<bus:
     for (const CanopenNodeSettings& settings : nodes) {
         const std::uint8_t id = settings.nodeId;
         NodeNetwork& network = impl->Network();
-        network.Add(id, settings.flash, LeaveCanopenFactory);
-        impl->Add(id, std::make_unique<CanopenNode>(settings, [&network, id](std::string* error) {
-                      return network.Node(id, error);
-                  }));
+        const CanopenProfile profile = settings.profile;
+        network.Add(id, settings.flash,
+                    [profile](FlashNode& node) { LeaveFactoryAs(profile, node); });
+        auto flash = [&network, id](std::string* error) {
+            return network.Node(id, error);
+        };
+        if (profile == CanopenProfile::ProgramDownload)
+            impl->Add(id, std::make_unique<ProgramNode>(settings, flash));
+        else
+            impl->Add(id, std::make_unique<CanopenNode>(settings, flash));
     }
-    impl->Start([](CanopenNode& node, TimePoint now) { return node.PowerOn(now); });
+    impl->Start([](Cia301Node& node, TimePoint now) { return node.PowerOn(now); });
     return std::unique_ptr<CanopenSimulation>(new CanopenSimulation(std::move(impl)));
 }
 

@@ -14,7 +14,8 @@ class CanopenSimulationImpl;
 
 // A simulated CANopen network served on one CAN port: the nodes its network file lists,
 // each a flash node behind CiA 301 (SDO server, NMT, node guarding, boot-up) with the
-// manufacturer objects 0x3600 to 0x3611. Each node keeps its flash in its own folder below
+// manufacturer objects 0x3600 to 0x3611, or with CiA 302-3 program download (see
+// ProgramNode), as its profile says. Each node keeps its flash in its own folder below
 // the network folder, opened when the node is first spoken to.
 //
 // The nodes answer on the port's delivery thread; a thread of the simulation sends what is

@@ -39,12 +39,12 @@ public:
     Listener master{bus};
 };
 
-TEST_F(CanopenSimulationTest, TheDefaultNetworkIsWrittenOutAndBootsItsThreeNodes) {
+TEST_F(CanopenSimulationTest, TheDefaultNetworkIsWrittenOutAndBootsItsFourNodes) {
     auto network = Start();
     ASSERT_NE(network, nullptr);
     bus.WaitIdle();
-    EXPECT_EQ(master.Take(), (std::vector<std::string>{"703#00", "709#00", "70C#00"}));
-    EXPECT_EQ(network->NodeIds(), (std::vector<std::uint8_t>{3, 9, 12}));
+    EXPECT_EQ(master.Take(), (std::vector<std::string>{"703#00", "709#00", "70C#00", "714#00"}));
+    EXPECT_EQ(network->NodeIds(), (std::vector<std::uint8_t>{3, 9, 12, 20}));
     EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(folder + "/network.ini")));
     // No node has been spoken to: no node has a folder yet.
     EXPECT_EQ(QDir(QString::fromStdString(folder)).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
