@@ -1,5 +1,7 @@
 #include "SdoClient.h"
 
+#include "SdoBlockFrames.h"
+
 #include <algorithm>
 
 namespace bus::canopen {
@@ -68,11 +70,49 @@ std::optional<Output> SdoClient::StartDownload(std::uint16_t index, std::uint8_t
     return request(frame, now);
 }
 
+std::optional<Output> SdoClient::StartBlockDownload(std::uint16_t index, std::uint8_t subIndex,
+                                                    std::vector<std::uint8_t> data, TimePoint now) {
+    if (Busy())
+        return std::nullopt;
+    result_ = SdoResult{};
+    result_.status = SdoStatus::Running;
+    result_.blockTransfer = true;
+    index_ = index;
+    subIndex_ = subIndex;
+    outgoing_ = std::move(data);
+    lastAnswer_.reset();
+    phase_ = Phase::BlockDownloadInitiate;
+    return request(SdoBlockInitiateWithSize(SdoRxCobId(node_), index, subIndex, true,
+                                            static_cast<std::uint32_t>(outgoing_.size())),
+                   now);
+}
+
+std::optional<Output> SdoClient::StartBlockUpload(std::uint16_t index, std::uint8_t subIndex,
+                                                  std::size_t capacity, std::uint8_t blockSize,
+                                                  TimePoint now) {
+    if (Busy() || !ValidBlockSize(blockSize))
+        return std::nullopt;
+    result_ = SdoResult{};
+    result_.status = SdoStatus::Running;
+    result_.blockTransfer = true;
+    index_ = index;
+    subIndex_ = subIndex;
+    capacity_ = capacity;
+    blockSize_ = blockSize;
+    announced_.reset();
+    lastAnswer_.reset();
+    phase_ = Phase::BlockUploadInitiate;
+    return request(
+        SdoBlockInitiateWithBlockSize(SdoRxCobId(node_), index, subIndex, true, blockSize), now);
+}
+
 Output SdoClient::OnFrame(const CanFrame& frame, TimePoint now) {
     if (!Busy() || frame.id != SdoTxCobId(node_) || frame.remote)
         return Output{{}, deadline_};
     if (frame.length != 8)
         return fail(SdoAbort::BadCommand);
+    if (blockPhase())
+        return onBlockFrame(frame, now);
     if (lastAnswer_ && frame == *lastAnswer_)
         return Output{{}, deadline_}; // the same frame twice
     const std::uint8_t command = frame.data[0];
@@ -164,7 +204,7 @@ Output SdoClient::OnFrame(const CanFrame& frame, TimePoint now) {
         toggle_ = !toggle_;
         return nextDownloadSegment(now);
     }
-    case Phase::Idle:
+    default: // idle; the block transfers' phases are onBlockFrame's
         break;
     }
     return Output{{}, deadline_};
@@ -193,6 +233,9 @@ Output SdoClient::fail(std::uint32_t code) {
     result_.abortedByServer = false;
     phase_ = Phase::Idle;
     deadline_ = NoDeadline;
+    outgoing_.clear();
+    sender_.Clear();
+    receiver_.Clear();
     return Output{{SdoAbortFrame(SdoRxCobId(node_), index_, subIndex_, code)}, NoDeadline};
 }
 
@@ -201,6 +244,8 @@ Output SdoClient::finish() {
     phase_ = Phase::Idle;
     deadline_ = NoDeadline;
     outgoing_.clear();
+    sender_.Clear();
+    receiver_.Clear();
     return Output{};
 }
 
@@ -215,6 +260,149 @@ Output SdoClient::nextDownloadSegment(TimePoint now) {
               frame.data.begin() + 1);
     sentBytes_ += n;
     return request(frame, now);
+}
+
+Output SdoClient::onBlockFrame(const CanFrame& frame, TimePoint now) {
+    const std::uint8_t command = frame.data[0];
+    // While segments come, byte 0 is a sequence number, and sequence number 0 is the abort.
+    const bool abort = phase_ == Phase::BlockUploadSubBlock ? command == 0x80 : (command >> 5) == 4;
+    if (abort) {
+        if (!sameObject(frame))
+            return Output{{}, deadline_}; // an earlier transfer's
+        const std::uint32_t code = le32(frame, 4);
+        if (code == SdoAbort::BadCommand &&
+            (phase_ == Phase::BlockDownloadInitiate || phase_ == Phase::BlockUploadInitiate))
+            return fallBack(now);
+        result_.abortCode = code;
+        result_.abortedByServer = true;
+        result_.status = SdoStatus::Failed;
+        phase_ = Phase::Idle;
+        deadline_ = NoDeadline;
+        sender_.Clear();
+        receiver_.Clear();
+        return Output{};
+    }
+    if (lastAnswer_ && frame == *lastAnswer_)
+        return Output{{}, deadline_}; // the initiate answer again
+    switch (phase_) {
+    case Phase::BlockDownloadInitiate:
+    case Phase::BlockUploadInitiate:
+        return onBlockInitiateAnswer(frame, now);
+    case Phase::BlockDownloadSubBlock:
+    case Phase::BlockDownloadEnd:
+        return onBlockDownloadFrame(frame, now);
+    case Phase::BlockUploadSubBlock:
+    case Phase::BlockUploadEnd:
+        return onBlockUploadFrame(frame, now);
+    default:
+        return Output{{}, deadline_};
+    }
+}
+
+Output SdoClient::onBlockInitiateAnswer(const CanFrame& frame, TimePoint now) {
+    const std::uint8_t command = frame.data[0];
+    const std::uint8_t specifier = command >> 5;
+    // Answers to earlier requests: segments' answers, a block download's acknowledgement or
+    // end answer, and another entry's initiate answer.
+    if (specifier <= 1 || IsBlockAck(command) || IsBlockEndAnswer(command))
+        return Output{{}, deadline_};
+    const bool initiateAnswer = specifier == 2 || specifier == 3 ||
+                                IsBlockInitiateWithBlockSize(command) ||
+                                IsBlockInitiateWithSize(command);
+    if (initiateAnswer && !sameObject(frame))
+        return Output{{}, deadline_};
+    if (phase_ == Phase::BlockDownloadInitiate) {
+        if (!IsBlockInitiateWithBlockSize(command))
+            return fail(SdoAbort::BadCommand);
+        const std::uint8_t blockSize = frame.data[4];
+        if (!ValidBlockSize(blockSize))
+            return fail(SdoAbort::InvalidBlockSize);
+        lastAnswer_ = frame;
+        crc_ = BlockCrcFlag(command);
+        sender_.Begin(std::move(outgoing_), blockSize);
+        outgoing_.clear();
+        phase_ = Phase::BlockDownloadSubBlock;
+        return sendSubBlock(now);
+    }
+    if (!IsBlockInitiateWithSize(command))
+        return fail(SdoAbort::BadCommand);
+    lastAnswer_ = frame;
+    crc_ = BlockCrcFlag(command);
+    if (command & 0x02)
+        announced_ = le32(frame, 4);
+    receiver_.Begin(blockSize_, capacity_);
+    phase_ = Phase::BlockUploadSubBlock;
+    return request(SdoBlockUploadStart(SdoRxCobId(node_)), now);
+}
+
+Output SdoClient::onBlockDownloadFrame(const CanFrame& frame, TimePoint now) {
+    const std::uint8_t command = frame.data[0];
+    if (phase_ == Phase::BlockDownloadEnd) {
+        if (IsBlockAck(command))
+            return Output{{}, deadline_}; // the last acknowledgement again
+        if (!IsBlockEndAnswer(command))
+            return fail(SdoAbort::BadCommand);
+        result_.size = sender_.Size();
+        return finish();
+    }
+    if (!IsBlockAck(command))
+        return fail(SdoAbort::BadCommand);
+    if (const std::uint32_t code = sender_.Acknowledge(frame.data[1], frame.data[2]))
+        return fail(code);
+    if (!sender_.AllAcknowledged())
+        return sendSubBlock(now);
+    phase_ = Phase::BlockDownloadEnd;
+    return request(SdoBlockEnd(SdoRxCobId(node_), sender_.UnusedInLast(), crc_ ? sender_.Crc() : 0),
+                   now);
+}
+
+Output SdoClient::onBlockUploadFrame(const CanFrame& frame, TimePoint now) {
+    if (phase_ == Phase::BlockUploadSubBlock) {
+        const SdoBlockReceiver::Step step = receiver_.OnSegment(frame);
+        if (step.invalid)
+            return fail(SdoAbort::InvalidSequence);
+        if (announced_ && receiver_.Count() > *announced_)
+            return fail(SdoAbort::LengthTooHigh);
+        if (!step.ackseq) {
+            deadline_ = now + timeout_; // the server is sending
+            return Output{{}, deadline_};
+        }
+        if (receiver_.LastTaken())
+            phase_ = Phase::BlockUploadEnd;
+        return request(SdoBlockAck(SdoRxCobId(node_), *step.ackseq, blockSize_), now);
+    }
+    const std::uint8_t command = frame.data[0];
+    if (receiver_.Repeats(frame))
+        return Output{{}, deadline_};
+    if (!IsBlockEnd(command))
+        return fail(SdoAbort::BadCommand);
+    receiver_.End(BlockEndUnused(command));
+    const std::size_t size = receiver_.Count();
+    if (announced_ && size > *announced_)
+        return fail(SdoAbort::LengthTooHigh);
+    if (announced_ && size < *announced_)
+        return fail(SdoAbort::LengthTooLow);
+    if (crc_ && BlockEndCrc(frame) != receiver_.Crc())
+        return fail(SdoAbort::CrcError);
+    result_.data = receiver_.TakeKept();
+    result_.size = size;
+    finish();
+    return Output{{SdoBlockEndAnswer(SdoRxCobId(node_))}, NoDeadline};
+}
+
+Output SdoClient::fallBack(TimePoint now) {
+    const bool upload = phase_ == Phase::BlockUploadInitiate;
+    result_.status = SdoStatus::Idle;
+    phase_ = Phase::Idle;
+    const std::optional<Output> out =
+        upload ? StartUpload(index_, subIndex_, capacity_, now)
+               : StartDownload(index_, subIndex_, std::move(outgoing_), now);
+    return *out;
+}
+
+Output SdoClient::sendSubBlock(TimePoint now) {
+    deadline_ = now + timeout_;
+    return Output{sender_.SubBlock(SdoRxCobId(node_)), deadline_};
 }
 
 bool SdoClient::sameObject(const CanFrame& frame) const {

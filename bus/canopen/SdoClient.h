@@ -2,6 +2,8 @@
 
 #include "CanOpen.h"
 #include "Sdo.h"
+#include "SdoBlockReceiver.h"
+#include "SdoBlockSender.h"
 
 #include <chrono>
 #include <cstdint>
@@ -31,10 +33,13 @@ struct SdoResult {
     // Upload: an expedited answer that did not state its size (e=1, s=0). Its four bytes are
     // then all in size; the entry's own type tells how many of them (from the lowest) count.
     bool sizeUnstated = false;
+    // The transfer went as a block transfer. False for one started as a block transfer that
+    // the server refused (0x05040001) and that went expedited or segmented instead.
+    bool blockTransfer = false;
 };
 
 // The client side of one SDO channel, to the default SDO server of one node: one upload
-// (read) or download (write) at a time, expedited or segmented. A running transfer that
+// (read) or download (write) at a time, expedited, segmented or in blocks. A running transfer that
 // does not hear from the server within the time-out of its last request is aborted with
 // 0x05040000, and the client sends that abort to the server.
 //
@@ -44,6 +49,13 @@ struct SdoResult {
 // another index or sub-index are ignored; an abort counts only for the transfer's own index
 // and sub-index; a frame identical to the answer taken last is a repeat. A frame of fewer
 // than eight bytes from the server ends the transfer at once (abort 0x05040001).
+//
+// Block transfers check the value's CRC when the server supports it (this client always
+// does). While the segments of a block upload come, byte 0 is a sequence number: only 0x80
+// is an abort then, and a frame identical to the initiate answer or to the segment taken
+// last is a repeat. A sub-block's acknowledgement may legitimately equal the one before it,
+// so a block download takes every acknowledgement as it comes; the CRC, checked by the
+// server at the end, catches what a doubled one may have cost.
 //
 // Step functions: the caller sends the frames of every Output it gets, feeds every frame
 // received on the bus to OnFrame (frames of other COB-IDs are ignored) and calls OnTime when
@@ -67,6 +79,18 @@ public:
     // Nothing (and no change) while a transfer runs.
     std::optional<Output> StartDownload(std::uint16_t index, std::uint8_t subIndex,
                                         std::vector<std::uint8_t> data, TimePoint now);
+    // Writes the bytes to index:subIndex as a block transfer, size indicated, with CRC. A
+    // server that answers the initiate with 0x05040001 (no block transfer) gets the bytes
+    // as StartDownload sends them. Nothing (and no change) while a transfer runs.
+    std::optional<Output> StartBlockDownload(std::uint16_t index, std::uint8_t subIndex,
+                                             std::vector<std::uint8_t> data, TimePoint now);
+    // Reads index:subIndex as a block transfer, in sub-blocks of up to blockSize segments
+    // (1 to 127), keeping at most capacity bytes, with CRC and no protocol switch. A server
+    // that answers the initiate with 0x05040001 is read as StartUpload reads. Nothing (and no
+    // change) while a transfer runs or for a block size out of 1..127.
+    std::optional<Output> StartBlockUpload(std::uint16_t index, std::uint8_t subIndex,
+                                           std::size_t capacity, std::uint8_t blockSize,
+                                           TimePoint now);
 
     Output OnFrame(const CanFrame& frame, TimePoint now);
     Output OnTime(TimePoint now);
@@ -82,7 +106,13 @@ private:
         UploadInitiate,
         UploadSegment,
         DownloadInitiate,
-        DownloadSegment
+        DownloadSegment,
+        BlockDownloadInitiate,
+        BlockDownloadSubBlock, // the sub-block sent, its acknowledgement awaited
+        BlockDownloadEnd,
+        BlockUploadInitiate,
+        BlockUploadSubBlock, // segments coming
+        BlockUploadEnd,
     };
 
     Output request(const CanFrame& frame, TimePoint now);
@@ -90,6 +120,13 @@ private:
     Output finish();
     Output nextDownloadSegment(TimePoint now);
     bool sameObject(const CanFrame& frame) const;
+    bool blockPhase() const { return phase_ >= Phase::BlockDownloadInitiate; }
+    Output onBlockFrame(const CanFrame& frame, TimePoint now);
+    Output onBlockInitiateAnswer(const CanFrame& frame, TimePoint now);
+    Output onBlockDownloadFrame(const CanFrame& frame, TimePoint now);
+    Output onBlockUploadFrame(const CanFrame& frame, TimePoint now);
+    Output fallBack(TimePoint now); // the server refused the block transfer: the other way
+    Output sendSubBlock(TimePoint now);
     bool initiating() const {
         return phase_ == Phase::UploadInitiate || phase_ == Phase::DownloadInitiate;
     }
@@ -109,7 +146,13 @@ private:
     std::vector<std::uint8_t> outgoing_;
     std::size_t sentBytes_ = 0;
     bool lastSegmentSent_ = false;
-    // The server's answer taken last in this transfer, to know a repeat of it.
+    // Block transfers
+    bool crc_ = false;           // both sides check the CRC
+    std::uint8_t blockSize_ = 0; // upload: asked for each sub-block
+    SdoBlockSender sender_;
+    SdoBlockReceiver receiver_;
+    // The server's answer taken last in this transfer, to know a repeat of it (of a block
+    // transfer: its initiate answer).
     std::optional<CanFrame> lastAnswer_;
 
     SdoResult result_;
