@@ -163,44 +163,48 @@ const std::pair<const char*, FlashStatusError> ProgramFaults[] = {
     {"unspecified", FlashStatusError::Unspecified},
 };
 
+// A number from 1 to max into *field.
+std::string readCount(const std::string& key, const std::string& v, std::uint32_t max,
+                      std::uint32_t* field) {
+    std::uint32_t n = 0;
+    if (!ReadNumber(key, v, max, &n).empty() || n == 0)
+        return Quoted(key + "=" + v) + " is not a number from 1 to " + std::to_string(max);
+    *field = n;
+    return "";
+}
+
 std::string readProgramKey(const std::string& key, const std::string& v,
                            CanopenNodeSettings* node) {
     ProgramSettings& programs = node->programs;
-    std::uint32_t n = 0;
-    std::string what;
     if (key == "programs") {
-        what = ReadNumber(key, v, MaxPrograms, &n, 10);
-        if (what.empty() && n == 0)
-            what =
-                Quoted(key + "=" + v) + " is not a number from 1 to " + std::to_string(MaxPrograms);
+        std::uint32_t count = 0;
+        std::string what = readCount(key, v, MaxPrograms, &count);
+        if (!what.empty())
+            return what;
+        programs.count = static_cast<std::uint8_t>(count);
+        shapeProgramFlash(node);
+        return "";
+    }
+    if (key == "program_size") {
+        std::string what = readCount(key, v, MaxProgramSize, &programs.size);
         if (what.empty())
-            programs.count = static_cast<std::uint8_t>(n);
-    } else if (key == "program_size") {
-        what = ReadNumber(key, v, MaxProgramSize, &n);
-        if (what.empty() && n == 0)
-            what = Quoted(key + "=" + v) + " is not a number from 1 to " +
-                   std::to_string(MaxProgramSize);
-        if (what.empty())
-            programs.size = n;
-    } else if (key == "flash_ms_per_kib") {
+            shapeProgramFlash(node);
+        return what;
+    }
+    if (key == "flash_ms_per_kib")
         return ReadNumber(key, v, MaxFlashMillisecondsPerKib, &programs.flashMillisecondsPerKib,
                           10);
-    } else if (key == "block_transfer") {
+    if (key == "block_transfer")
         return ReadYesNo(key, v, &programs.blockTransfer);
-    } else {
-        for (const auto& [name, fault] : ProgramFaults)
-            if (v == name) {
-                programs.fault = fault;
-                return "";
-            }
-        std::string names;
-        for (const auto& [name, fault] : ProgramFaults)
-            names += std::string(names.empty() ? "" : ", ") + name;
-        return Quoted(key + "=" + v) + " is not one of " + names;
-    }
-    if (what.empty())
-        shapeProgramFlash(node);
-    return what;
+    for (const auto& [name, fault] : ProgramFaults)
+        if (v == name) {
+            programs.fault = fault;
+            return "";
+        }
+    std::string names;
+    for (const auto& [name, fault] : ProgramFaults)
+        names += std::string(names.empty() ? "" : ", ") + name;
+    return Quoted(key + "=" + v) + " is not one of " + names;
 }
 
 std::string readNodeKey(const std::string& key, const std::string& v, CanopenNodeEntry* node) {

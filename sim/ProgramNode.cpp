@@ -116,23 +116,29 @@ SdoReadResult ProgramNode::readApplication(FlashNode&, std::uint16_t index, std:
     }
 }
 
-std::uint32_t ProgramNode::checkApplicationWrite(FlashNode&, std::uint16_t index,
-                                                 std::uint8_t subIndex,
-                                                 std::optional<std::size_t> size) {
-    if (index != ProgramData || subIndex == 0 || subIndex > store_->Count())
-        return 0; // the write itself says why
-    // Refused before its data crosses the bus.
-    return checkProgramWrite(subIndex, size);
-}
-
-std::uint32_t ProgramNode::writeApplication(FlashNode&, std::uint16_t index, std::uint8_t subIndex,
-                                            const std::vector<std::uint8_t>& data) {
+std::uint32_t ProgramNode::refusedEntry(std::uint16_t index, std::uint8_t subIndex) const {
     if (!programObject(index))
         return SdoAbort::NoObject;
     if (subIndex > store_->Count())
         return SdoAbort::NoSubIndex;
     if (subIndex == 0 || index == ProgramIdentification || index == FlashStatus)
         return SdoAbort::ReadOnly;
+    return 0;
+}
+
+std::uint32_t ProgramNode::checkApplicationWrite(FlashNode&, std::uint16_t index,
+                                                 std::uint8_t subIndex,
+                                                 std::optional<std::size_t> size) {
+    // Refused before its data crosses the bus.
+    if (const std::uint32_t code = refusedEntry(index, subIndex))
+        return code;
+    return index == ProgramData ? checkProgramWrite(subIndex, size) : 0;
+}
+
+std::uint32_t ProgramNode::writeApplication(FlashNode&, std::uint16_t index, std::uint8_t subIndex,
+                                            const std::vector<std::uint8_t>& data) {
+    if (const std::uint32_t code = refusedEntry(index, subIndex))
+        return code;
     if (index == ProgramData)
         return writeProgram(subIndex, data);
     if (data.size() != 1)

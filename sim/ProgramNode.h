@@ -56,6 +56,8 @@ private:
     NodeResult restart(FlashNode& node) override;
     void started(FlashNode& node) override;
 
+    // Why the entry cannot be written whatever the value: 0 for a program's data or control.
+    std::uint32_t refusedEntry(std::uint16_t index, std::uint8_t subIndex) const;
     bool busy(std::uint8_t program) const;
     std::uint32_t flashStatus(std::uint8_t program) const;
     // Whether the program may be written now, its size known or not; 0 or the abort code.

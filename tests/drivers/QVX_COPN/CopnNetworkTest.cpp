@@ -62,7 +62,7 @@ std::vector<std::uint8_t> onlineNodes(std::uint32_t h) {
     return nodes;
 }
 
-// The embedded default: nodes 3, 9 and 12 of the default network, in a data folder of the
+// The embedded default: nodes 3, 9, 12 and 20 of the default network, in a data folder of the
 // test's own, and every frame in the trace the environment asks for.
 TEST(CopnSimulatedNetwork, TheDefaultNetworkAnswersAndIsTraced) {
     QTemporaryDir data;
@@ -79,7 +79,7 @@ TEST(CopnSimulatedNetwork, TheDefaultNetworkAnswersAndIsTraced) {
     std::uint32_t deviceType = 0;
     ASSERT_EQ(SDO_Upload_UNSIGNED32(h, 3, 0x1000, 0, &deviceType), 1);
     EXPECT_EQ(deviceType, 0x00000191u);
-    EXPECT_EQ(onlineNodes(h), (std::vector<std::uint8_t>{3, 9, 12}));
+    EXPECT_EQ(onlineNodes(h), (std::vector<std::uint8_t>{3, 9, 12, 20}));
     char name[256];
     std::uint32_t length = 256;
     ASSERT_EQ(SDO_Upload(h, 9, 0x1008, 0, &length, reinterpret_cast<std::uint8_t*>(name)), 1);
