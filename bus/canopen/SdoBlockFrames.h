@@ -50,7 +50,7 @@ constexpr bool IsBlockUploadStart(std::uint8_t command) {
     return (command & 0xE3) == 0xA3;
 }
 constexpr bool IsBlockEnd(std::uint8_t command) {
-    return (command & 0xE3) == 0xC1;
+    return (command & 0xE1) == 0xC1;
 }
 constexpr bool IsBlockEndAnswer(std::uint8_t command) {
     return (command & 0xE3) == 0xA1;

@@ -1,5 +1,7 @@
 #include "SdoServer.h"
 
+#include "SdoBlockFrames.h"
+
 #include <algorithm>
 
 namespace bus::canopen {
@@ -26,6 +28,15 @@ SdoServer::SdoServer(std::uint8_t node, ObjectDictionary& dictionary,
 Output SdoServer::OnFrame(const CanFrame& frame, TimePoint now) {
     if (frame.id != SdoRxCobId(node_) || frame.remote || frame.length != 8)
         return waiting();
+    if (phase_ == Phase::BlockDownloadSubBlock) {
+        if (frame.data[0] == 0x80) { // the client aborts
+            Reset();
+            return Output{};
+        }
+        return blockDownloadSegment(frame, now);
+    }
+    if (phase_ == Phase::BlockDownloadEnd && receiver_.Repeats(frame))
+        return waiting(); // the last segment again
     switch (frame.data[0] >> 5) {
     case 0:
         return downloadSegment(frame, now);
@@ -38,7 +49,12 @@ Output SdoServer::OnFrame(const CanFrame& frame, TimePoint now) {
     case 4: // the client aborts
         Reset();
         return Output{};
-    default: // block transfers and anything else: not served
+    case 5:
+    case 6:
+        if (blockTransfer_)
+            return blockRequest(frame, now);
+        [[fallthrough]];
+    default: // block transfers when not served, and anything else
         Reset();
         return abort(indexOf(frame), frame.data[3], SdoAbort::BadCommand);
     }
@@ -50,6 +66,11 @@ Output SdoServer::OnTime(TimePoint now) {
     return waiting();
 }
 
+void SdoServer::SetBlockSize(std::uint8_t blockSize) {
+    if (ValidBlockSize(blockSize))
+        blockSize_ = blockSize;
+}
+
 void SdoServer::Reset() {
     phase_ = Phase::Idle;
     deadline_ = NoDeadline;
@@ -57,6 +78,9 @@ void SdoServer::Reset() {
     buffer_.shrink_to_fit();
     offset_ = 0;
     announced_.reset();
+    crc_ = false;
+    sender_.Clear();
+    receiver_.Clear();
 }
 
 Output SdoServer::reply(const CanFrame& frame, TimePoint now) {
@@ -182,6 +206,139 @@ Output SdoServer::uploadSegment(const CanFrame& frame, TimePoint now) {
     else
         toggle_ = !toggle_;
     return reply(segment, now);
+}
+
+Output SdoServer::outOfPlace() {
+    return abort(Busy() ? index_ : 0, Busy() ? subIndex_ : 0, SdoAbort::BadCommand);
+}
+
+Output SdoServer::blockRequest(const CanFrame& frame, TimePoint now) {
+    const std::uint8_t command = frame.data[0];
+    if (IsBlockInitiateWithSize(command))
+        return initiateBlockDownload(frame, now);
+    if (IsBlockInitiateWithBlockSize(command))
+        return initiateBlockUpload(frame, now);
+    if (IsBlockEnd(command))
+        return phase_ == Phase::BlockDownloadEnd ? blockDownloadEnd(frame, now) : outOfPlace();
+    if (command >> 5 == 5)
+        return blockUploadStep(frame, now);
+    return outOfPlace();
+}
+
+Output SdoServer::initiateBlockDownload(const CanFrame& frame, TimePoint now) {
+    Reset(); // a new request ends whatever ran before it
+    const std::uint8_t command = frame.data[0];
+    const std::uint16_t index = indexOf(frame);
+    const std::uint8_t subIndex = frame.data[3];
+    if (command & 0x02) {
+        announced_ = le32(frame, 4);
+        if (*announced_ > MaxDownloadSize)
+            return abort(index, subIndex, SdoAbort::OutOfMemory);
+    }
+    if (const std::uint32_t code = dictionary_.CheckWrite(index, subIndex, announced_))
+        return abort(index, subIndex, code);
+    phase_ = Phase::BlockDownloadSubBlock;
+    index_ = index;
+    subIndex_ = subIndex;
+    crc_ = BlockCrcFlag(command);
+    receiver_.Begin(blockSize_, MaxDownloadSize);
+    return reply(
+        SdoBlockInitiateWithBlockSize(SdoTxCobId(node_), index, subIndex, true, blockSize_), now);
+}
+
+Output SdoServer::blockDownloadSegment(const CanFrame& frame, TimePoint now) {
+    const SdoBlockReceiver::Step step = receiver_.OnSegment(frame);
+    if (step.invalid)
+        return abort(index_, subIndex_, SdoAbort::InvalidSequence);
+    if (announced_ && receiver_.Count() > *announced_)
+        return abort(index_, subIndex_, SdoAbort::LengthTooHigh);
+    if (receiver_.Count() > MaxDownloadSize)
+        return abort(index_, subIndex_, SdoAbort::OutOfMemory);
+    if (!step.ackseq) {
+        deadline_ = now + timeout_; // the client is sending
+        return waiting();
+    }
+    if (receiver_.LastTaken())
+        phase_ = Phase::BlockDownloadEnd;
+    return reply(SdoBlockAck(SdoTxCobId(node_), *step.ackseq, receiver_.BlockSize()), now);
+}
+
+Output SdoServer::blockDownloadEnd(const CanFrame& frame, TimePoint now) {
+    receiver_.End(BlockEndUnused(frame.data[0]));
+    const std::size_t size = receiver_.Count();
+    if (announced_ && size > *announced_)
+        return abort(index_, subIndex_, SdoAbort::LengthTooHigh);
+    if (announced_ && size < *announced_)
+        return abort(index_, subIndex_, SdoAbort::LengthTooLow);
+    if (size > MaxDownloadSize)
+        return abort(index_, subIndex_, SdoAbort::OutOfMemory);
+    if (crc_ && BlockEndCrc(frame) != receiver_.Crc())
+        return abort(index_, subIndex_, SdoAbort::CrcError);
+    if (const std::uint32_t code = dictionary_.Write(index_, subIndex_, receiver_.Kept()))
+        return abort(index_, subIndex_, code);
+    Reset();
+    return reply(SdoBlockEndAnswer(SdoTxCobId(node_)), now);
+}
+
+Output SdoServer::initiateBlockUpload(const CanFrame& frame, TimePoint now) {
+    Reset();
+    const std::uint16_t index = indexOf(frame);
+    const std::uint8_t subIndex = frame.data[3];
+    const std::uint8_t blockSize = frame.data[4];
+    if (!ValidBlockSize(blockSize))
+        return abort(index, subIndex, SdoAbort::InvalidBlockSize);
+    SdoReadResult read = dictionary_.Read(index, subIndex);
+    if (read.abortCode)
+        return abort(index, subIndex, read.abortCode);
+    const std::size_t n = read.data.size();
+    if (n > 0xFFFFFFFFu)
+        return abort(index, subIndex, SdoAbort::LengthTooHigh);
+    phase_ = Phase::BlockUploadStart;
+    index_ = index;
+    subIndex_ = subIndex;
+    crc_ = BlockCrcFlag(frame.data[0]);
+    sender_.Begin(std::move(read.data), blockSize);
+    return reply(SdoBlockInitiateWithSize(SdoTxCobId(node_), index, subIndex, true,
+                                          static_cast<std::uint32_t>(n)),
+                 now);
+}
+
+// The client's go-ahead, acknowledgements and end answer of a block upload.
+Output SdoServer::blockUploadStep(const CanFrame& frame, TimePoint now) {
+    const std::uint8_t command = frame.data[0];
+    switch (phase_) {
+    case Phase::BlockUploadStart:
+        if (!IsBlockUploadStart(command))
+            return outOfPlace();
+        phase_ = Phase::BlockUploadSubBlock;
+        return sendSubBlock(now);
+    case Phase::BlockUploadSubBlock:
+        if (IsBlockUploadStart(command))
+            return waiting(); // the go-ahead again
+        if (!IsBlockAck(command))
+            return outOfPlace();
+        if (const std::uint32_t code = sender_.Acknowledge(frame.data[1], frame.data[2]))
+            return abort(index_, subIndex_, code);
+        if (!sender_.AllAcknowledged())
+            return sendSubBlock(now);
+        phase_ = Phase::BlockUploadEnd;
+        return reply(
+            SdoBlockEnd(SdoTxCobId(node_), sender_.UnusedInLast(), crc_ ? sender_.Crc() : 0), now);
+    case Phase::BlockUploadEnd:
+        if (IsBlockAck(command) || IsBlockUploadStart(command))
+            return waiting(); // the last acknowledgement again
+        if (!IsBlockEndAnswer(command))
+            return outOfPlace();
+        Reset();
+        return Output{};
+    default:
+        return outOfPlace();
+    }
+}
+
+Output SdoServer::sendSubBlock(TimePoint now) {
+    deadline_ = now + timeout_;
+    return Output{sender_.SubBlock(SdoTxCobId(node_)), deadline_};
 }
 
 } // namespace bus::canopen

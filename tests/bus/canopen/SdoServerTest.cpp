@@ -107,6 +107,7 @@ TEST_F(SdoServerTest, AbortsWithTheDictionarysCodes) {
 }
 
 TEST_F(SdoServerTest, AbortsProtocolErrors) {
+    server.SetBlockTransfer(false); // a server without block transfers
     run({
         {"603#A000100000000000", "583#8000100001000405"}, // block upload: not served
         {"603#C000360000000000", "583#8000360001000405"}, // block download
