@@ -2,6 +2,7 @@
 
 #include "CanOpen.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -23,6 +24,8 @@ public:
     // beyond the segments sent (invalid sequence number) or a block size out of 1..127.
     std::uint32_t Acknowledge(std::uint8_t ackseq, std::uint8_t blockSize);
     bool AllAcknowledged() const { return acknowledged_ == segments_; }
+    // The bytes of the value the receiver has acknowledged so far.
+    std::size_t AcknowledgedBytes() const { return std::min(acknowledged_ * 7, value_.size()); }
 
     // For the end: the bytes of the last segment that carry no value, and the value's CRC.
     std::uint8_t UnusedInLast() const;

@@ -410,4 +410,16 @@ bool SdoClient::sameObject(const CanFrame& frame) const {
            frame.data[2] == static_cast<std::uint8_t>(index_ >> 8) && frame.data[3] == subIndex_;
 }
 
+std::size_t SdoClient::DownloadedBytes() const {
+    switch (phase_) {
+    case Phase::DownloadSegment:
+        return sentBytes_;
+    case Phase::BlockDownloadSubBlock:
+    case Phase::BlockDownloadEnd:
+        return sender_.AcknowledgedBytes();
+    default:
+        return 0;
+    }
+}
+
 } // namespace bus::canopen
