@@ -124,6 +124,29 @@ TEST_F(SdoOverBus, SegmentedBothWays) {
     EXPECT_EQ(r.size, 300u);
 }
 
+TEST_F(SdoOverBus, BlockTransfersBothWaysAcrossALostSegment) {
+    std::vector<std::uint8_t> record(38);
+    for (std::size_t i = 0; i < record.size(); ++i)
+        record[i] = static_cast<std::uint8_t>(0xA0 + i);
+    // Frames: 1 initiate, 2 its answer, 3 to 8 the six segments: the third is lost.
+    bus.InjectFault(BusFault::Lose, 5);
+    SdoResult r = transfer(client.StartBlockDownload(0x3606, 0, record, now.load()));
+    EXPECT_EQ(r.status, SdoStatus::Done);
+    EXPECT_TRUE(r.blockTransfer);
+    EXPECT_EQ(od.value(0x3606, 0), record);
+    const auto heard = Heard();
+    const auto acks = std::count_if(heard.begin(), heard.end(),
+                                    [](const std::string& f) { return f.starts_with("583#A2"); });
+    EXPECT_EQ(acks, 2);
+    EXPECT_NE(std::find(heard.begin(), heard.end(), "583#A2027F0000000000"), heard.end());
+
+    r = transfer(client.StartBlockUpload(0x3606, 0, 1000, 4, now.load()));
+    EXPECT_EQ(r.status, SdoStatus::Done);
+    EXPECT_TRUE(r.blockTransfer);
+    EXPECT_EQ(r.data, record);
+    EXPECT_FALSE(server.Busy());
+}
+
 TEST_F(SdoOverBus, CapacityCutsTheValueReadToItsEnd) {
     const SdoResult r = transfer(client.StartUpload(0x1008, 0, 4, now.load()));
     EXPECT_EQ(r.status, SdoStatus::Done);
