@@ -171,9 +171,9 @@ typedef int32_t (*PFN_COPN_LookedUpOnly)(void);
  * besides the names above; the exports above keep what they do.
  *
  * flags: QVX_COPN_BLOCK_UPLOAD reads the entry into data (*length in: the room at data; out:
- * the bytes read); without it, *length bytes from data are written to the entry.
- * QVX_COPN_BLOCK_ONLY fails when the node refuses the block initiate; without it, a node that
- * refuses it (abort 0x05040001) gets the same transfer again, segmented (or expedited).
+ * the bytes read); without it, *length bytes from data are written to the entry. A node that
+ * refuses the block initiate (abort 0x05040001) gets the same transfer again, segmented (or
+ * expedited).
  * progress, when not null, is called on the calling thread as the transfer goes on, with the
  * bytes moved and acknowledged so far and the whole; when it returns 0 the transfer is
  * aborted (0x08000000 is sent to the node) and the call fails. *went, when not null, is set on
@@ -181,7 +181,6 @@ typedef int32_t (*PFN_COPN_LookedUpOnly)(void);
  * value holds the SDO abort code, as after the other SDO exports.
  */
 #define QVX_COPN_BLOCK_UPLOAD 0x1u
-#define QVX_COPN_BLOCK_ONLY 0x2u
 #define QVX_COPN_WENT_SEGMENTED 0u
 #define QVX_COPN_WENT_BLOCK 1u
 typedef int32_t (*QVX_COPN_TransferProgress)(void* context, uint32_t done, uint32_t total);

@@ -9,3 +9,4 @@
     static_assert(drivercore::Fulfils<decltype(&::name), type, PFN_COPN_LookedUpOnly>(),           \
                   #name " is not what the program calls");
 QVX_COPN_EXPORTS(COPN_FULFILS)
+QVX_COPN_PROGRAM_EXPORTS(COPN_FULFILS)

@@ -270,6 +270,40 @@ COPN_EXPORT int32_t SDO_Upload(uint32_t h, uint8_t node, uint16_t index, uint8_t
     });
 }
 
+COPN_EXPORT int32_t SDO_Block_Transfer(uint32_t h, uint8_t node, uint16_t index, uint8_t sub,
+                                       uint32_t flags, uint32_t* length, uint8_t* data,
+                                       QVX_COPN_TransferProgress progress, void* context,
+                                       uint32_t* went) {
+    if (!length || (!data && *length != 0))
+        return 0;
+    return onMaster(h, [&](copn::Master& master) {
+        const bool upload = flags & QVX_COPN_BLOCK_UPLOAD;
+        bus::canopen::SdoResult result;
+        if (upload) {
+            result = master.BlockUpload(node, index, sub, *length);
+        } else {
+            copn::SdoChannel::Progress told;
+            if (progress)
+                told = [&](std::size_t done, std::size_t total) {
+                    return progress(context, static_cast<uint32_t>(done),
+                                    static_cast<uint32_t>(total)) != 0;
+                };
+            result = master.BlockDownload(node, index, sub,
+                                          std::vector<uint8_t>(data, data + *length), told);
+        }
+        if (!succeeded(result))
+            return false;
+        if (upload) {
+            if (!result.data.empty())
+                std::memcpy(data, result.data.data(), result.data.size());
+            *length = static_cast<uint32_t>(result.data.size());
+        }
+        if (went)
+            *went = result.blockTransfer ? QVX_COPN_WENT_BLOCK : QVX_COPN_WENT_SEGMENTED;
+        return true;
+    });
+}
+
 COPN_EXPORT int32_t SDO_Block_Download(uint32_t, uint8_t, uint16_t, uint8_t, uint32_t,
                                        const uint8_t*) {
     return 0;

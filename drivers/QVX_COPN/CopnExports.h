@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Qvx_copn_exports.h"
+
 // The exports of libQVX_COPN.so, the CANopen master driver library, as programs look them up
 // by name. Every export returns nonzero for success and 0 for failure; out-parameters are
 // written only on success. h is the handle OpenInterface hands out; an export given a handle
@@ -127,7 +129,15 @@ COPN_EXPORT std::int32_t SDO_Upload_REAL32(std::uint32_t h, std::uint8_t node, s
 COPN_EXPORT std::int32_t SDO_Upload(std::uint32_t h, std::uint8_t node, std::uint16_t index,
                                     std::uint8_t sub, std::uint32_t* length, std::uint8_t* data);
 
-// Block transfers are not offered: these fail.
+// SDO block transfer for the standard program download, segmented where the node has none;
+// see the contract (Qvx_copn_exports.h) for flags, progress and went.
+COPN_EXPORT std::int32_t SDO_Block_Transfer(std::uint32_t h, std::uint8_t node, std::uint16_t index,
+                                            std::uint8_t sub, std::uint32_t flags,
+                                            std::uint32_t* length, std::uint8_t* data,
+                                            QVX_COPN_TransferProgress progress, void* context,
+                                            std::uint32_t* went);
+
+// The program's block transfer names of old are not offered: these fail.
 COPN_EXPORT std::int32_t SDO_Block_Download(std::uint32_t h, std::uint8_t node, std::uint16_t index,
                                             std::uint8_t sub, std::uint32_t length,
                                             const std::uint8_t* data);

@@ -163,6 +163,21 @@ SdoResult Master::Download(std::uint8_t node, std::uint16_t index, std::uint8_t 
     return channels_[node]->Download(index, subIndex, std::move(data), SdoTimeout());
 }
 
+SdoResult Master::BlockUpload(std::uint8_t node, std::uint16_t index, std::uint8_t subIndex,
+                              std::size_t capacity) {
+    if (!ValidNodeId(node) || !online_.load())
+        return refused();
+    return channels_[node]->BlockUpload(index, subIndex, capacity, SdoTimeout());
+}
+
+SdoResult Master::BlockDownload(std::uint8_t node, std::uint16_t index, std::uint8_t subIndex,
+                                std::vector<std::uint8_t> data,
+                                const SdoChannel::Progress& progress) {
+    if (!ValidNodeId(node) || !online_.load())
+        return refused();
+    return channels_[node]->BlockDownload(index, subIndex, std::move(data), SdoTimeout(), progress);
+}
+
 void Master::Poke() {
     for (auto& channel : channels_)
         if (channel)

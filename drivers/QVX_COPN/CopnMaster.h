@@ -86,6 +86,14 @@ public:
     bus::canopen::SdoResult Download(std::uint8_t node, std::uint16_t index, std::uint8_t subIndex,
                                      std::vector<std::uint8_t> data);
 
+    // Block transfers, segmented (or expedited) where the node has none; progress as
+    // SdoChannel::BlockDownload tells it. Failed at once as Upload and Download are.
+    bus::canopen::SdoResult BlockUpload(std::uint8_t node, std::uint16_t index,
+                                        std::uint8_t subIndex, std::size_t capacity);
+    bus::canopen::SdoResult BlockDownload(std::uint8_t node, std::uint16_t index,
+                                          std::uint8_t subIndex, std::vector<std::uint8_t> data,
+                                          const SdoChannel::Progress& progress = {});
+
     // Wakes every wait of the master to look at the clock again (for a clock a test drives).
     // Returns once node guarding has done so and sent what was due; a transfer that waits
     // looks at the clock on its own thread, soon after.

@@ -33,6 +33,26 @@ SdoResult SdoChannel::Download(std::uint16_t index, std::uint8_t subIndex,
         timeout);
 }
 
+SdoResult SdoChannel::BlockDownload(std::uint16_t index, std::uint8_t subIndex,
+                                    std::vector<std::uint8_t> data,
+                                    std::chrono::milliseconds timeout, const Progress& progress) {
+    const std::size_t total = data.size();
+    return run(
+        [&](SdoClient& client, TimePoint now) {
+            return client.StartBlockDownload(index, subIndex, std::move(data), now);
+        },
+        timeout, progress, total);
+}
+
+SdoResult SdoChannel::BlockUpload(std::uint16_t index, std::uint8_t subIndex, std::size_t capacity,
+                                  std::chrono::milliseconds timeout) {
+    return run(
+        [&](SdoClient& client, TimePoint now) {
+            return client.StartBlockUpload(index, subIndex, capacity, UploadBlockSize, now);
+        },
+        timeout);
+}
+
 void SdoChannel::OnFrame(const CanFrame& frame) {
     {
         std::lock_guard lock(mutex_);
@@ -54,7 +74,8 @@ void SdoChannel::Shutdown() {
     changed_.notify_all();
 }
 
-SdoResult SdoChannel::run(const Start& start, std::chrono::milliseconds timeout) {
+SdoResult SdoChannel::run(const Start& start, std::chrono::milliseconds timeout,
+                          const Progress& progress, std::size_t total) {
     std::lock_guard transfer(transfer_);
     std::unique_lock lock(mutex_);
     if (shutDown_)
@@ -63,6 +84,18 @@ SdoResult SdoChannel::run(const Start& start, std::chrono::milliseconds timeout)
     listening_ = true; // before the request goes out: the answer may come at once
     client_.SetTimeout(timeout);
     const std::optional<Output> started = start(client_, clock_());
+    // The progress is told while frames go out, which is on this thread with the lock let go;
+    // the client is stepped only on this thread, so its count may be read then.
+    bool stopped = false;
+    std::size_t told = 0;
+    auto send = [&](const CanFrame& frame) {
+        const std::size_t done = client_.DownloadedBytes();
+        if (progress && !stopped && done != told) {
+            told = done;
+            stopped = !progress(done, total);
+        }
+        return send_(frame);
+    };
     bool sent = false;
     if (started) {
         lock.unlock();
@@ -71,8 +104,10 @@ SdoResult SdoChannel::run(const Start& start, std::chrono::milliseconds timeout)
     }
     if (sent)
         sent = drivercore::StepToEnd(
-            client_, started->deadline, inbox_, lock, changed_, clock_, send_,
-            [this] { return shutDown_; }, immediate_ && immediate_());
+            client_, started->deadline, inbox_, lock, changed_, clock_, send,
+            [this, &stopped] { return shutDown_ || stopped; }, immediate_ && immediate_());
+    if (sent && progress && !stopped && client_.Result().status == SdoStatus::Done)
+        progress(total, total);
     listening_ = false;
     inbox_.Clear();
     lock.unlock();

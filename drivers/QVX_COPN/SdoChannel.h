@@ -48,6 +48,20 @@ public:
                                      std::vector<std::uint8_t> data,
                                      std::chrono::milliseconds timeout);
 
+    // Called on the calling thread as a download goes on, with the bytes the server has
+    // taken and the whole; false ends the transfer (abort 0x08000000 goes to the server).
+    using Progress = std::function<bool(std::size_t done, std::size_t total)>;
+
+    // A block transfer (segmented or expedited where the server has none).
+    bus::canopen::SdoResult BlockDownload(std::uint16_t index, std::uint8_t subIndex,
+                                          std::vector<std::uint8_t> data,
+                                          std::chrono::milliseconds timeout,
+                                          const Progress& progress = {});
+    bus::canopen::SdoResult BlockUpload(std::uint16_t index, std::uint8_t subIndex,
+                                        std::size_t capacity, std::chrono::milliseconds timeout);
+    // The sub-blocks a block upload asks for.
+    static constexpr std::uint8_t UploadBlockSize = 127;
+
     // On the port's delivery thread: a frame from the node's SDO server. Kept for the
     // transfer that runs; dropped when none does.
     void OnFrame(const bus::CanFrame& frame);
@@ -60,7 +74,9 @@ public:
 private:
     using Start =
         std::function<std::optional<bus::canopen::Output>(bus::canopen::SdoClient&, TimePoint)>;
-    bus::canopen::SdoResult run(const Start& start, std::chrono::milliseconds timeout);
+    // progress, when given, is told of a download of total bytes.
+    bus::canopen::SdoResult run(const Start& start, std::chrono::milliseconds timeout,
+                                const Progress& progress = {}, std::size_t total = 0);
     bool sendAll(const bus::canopen::Output& output);
     bus::canopen::SdoResult giveUp(bool canSend);
 
