@@ -32,6 +32,8 @@ const char* const DefaultCanopenNetwork =
 #                     data_format_error, flash_write_error, general_address_error,
 #                     flash_secured, unspecified [none]
 #   block_transfer    yes/no: it serves SDO block transfers [yes]
+#   block_size        the segments it takes in one sub-block of a block download, 1 to 127
+#                     [127]
 # It leaves the factory with a program in program 1, which it starts at boot-up.
 #
 # How the field behaves, each off unless asked for:
@@ -128,7 +130,7 @@ bool firmwareKey(const std::string& key) {
 
 bool programKey(const std::string& key) {
     return key == "programs" || key == "program_size" || key == "flash_ms_per_kib" ||
-           key == "program_fault" || key == "block_transfer";
+           key == "program_fault" || key == "block_transfer" || key == "block_size";
 }
 
 // A 302-3 node's flash: one sector per program.
@@ -196,6 +198,12 @@ std::string readProgramKey(const std::string& key, const std::string& v,
                           10);
     if (key == "block_transfer")
         return ReadYesNo(key, v, &programs.blockTransfer);
+    if (key == "block_size") {
+        std::uint32_t size = 0;
+        std::string what = readCount(key, v, 127, &size);
+        programs.blockSize = static_cast<std::uint8_t>(what.empty() ? size : programs.blockSize);
+        return what;
+    }
     for (const auto& [name, fault] : ProgramFaults)
         if (v == name) {
             programs.fault = fault;

@@ -38,6 +38,7 @@ namespace sim {
 //                    general_address_error, flash_secured or unspecified: the error the
 //                    node's first program write reports [none]
 //   block_transfer   yes/no: the node serves SDO block transfers [yes]
+//   block_size       segments in one sub-block of a block download, 1 to 127 [127]
 // and those every network has (see NetworkBehaviour): answer_delay_ms, and the [bus] section.
 // The nodes' sectors add up to at most MaxNetworkFlash.
 extern const char* const DefaultCanopenNetwork;

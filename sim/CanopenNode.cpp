@@ -78,7 +78,10 @@ std::string RevisionText(std::uint32_t revision) {
 }
 
 CanopenNode::CanopenNode(CanopenNodeSettings settings, FlashSource flash)
-    : Cia301Node(std::move(settings), std::move(flash)) {}
+    : Cia301Node(std::move(settings), std::move(flash)) {
+    // The firmware loader has no block transfer: it refuses their initiate with 0x05040001.
+    sdo().SetBlockTransfer(false);
+}
 
 std::uint32_t CanopenNode::productCode(FlashNode& node) {
     return node.CurrentMode() == NodeMode::Download ? 0 : node.Settings().identity.productCode;

@@ -16,7 +16,7 @@ namespace sim {
 //   0x360E selected size  0x360F download-mode password (armed; entered at the next reset)
 //   0x3610 checksum state 0x3611 checksum width
 // Flash changes outside download mode are refused with abort 0x08000022; in download mode
-// the product code (0x1018:02) reads 0.
+// the product code (0x1018:02) reads 0. Its SDO server has no block transfer.
 //
 // Step functions; not thread-safe.
 class CanopenNode : public Cia301Node {

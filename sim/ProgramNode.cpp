@@ -62,9 +62,8 @@ bool foundBeforeWriting(FlashStatusError fault) {
 ProgramNode::ProgramNode(CanopenNodeSettings settings, FlashSource flash)
     : Cia301Node(std::move(settings), std::move(flash)),
       faultPending_(this->settings().programs.fault != FlashStatusError::None) {
-    // TODO(block transfer): once the SDO server serves block transfers, it does so here as
-    // the settings ask: sdo().SetBlockTransfer(this->settings().programs.blockTransfer).
-    // Until then every block initiate is refused with 0x05040001, as by a node without it.
+    sdo().SetBlockTransfer(this->settings().programs.blockTransfer);
+    sdo().SetBlockSize(this->settings().programs.blockSize);
 }
 
 std::uint32_t ProgramNode::productCode(FlashNode& node) {

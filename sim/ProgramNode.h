@@ -24,7 +24,9 @@ namespace sim {
 // a clear of a running program, a write into an area that is not clear (the status then
 // reads "flash not cleared"), a start of an area without a program, a write or start while
 // the area is flashing. A write beyond the area's room is refused with 0x06070012 when it
-// begins. The node has no firmware loader objects (0x3600 to 0x3611) and no 0x100A.
+// begins. The node has no firmware loader objects (0x3600 to 0x3611) and no 0x100A. Its SDO
+// server serves block transfers, in sub-blocks of the settings' block size, unless the
+// settings say it has none.
 //
 // At its start, and when it is back from a Reset Node, the node starts program 1 when it
 // holds a program, and every other program stays stopped; the NMT state is pre-operational

@@ -38,8 +38,10 @@ struct ProgramSettings {
     // The error the node reports for its next program write instead of storing the program;
     // None: every write succeeds.
     FlashStatusError fault = FlashStatusError::None;
-    // Whether the SDO server answers a block download or upload.
+    // Whether the SDO server answers a block download or upload, and the segments it takes
+    // in one sub-block of a block download (1 to 127).
     bool blockTransfer = true;
+    std::uint8_t blockSize = 127;
 };
 
 } // namespace sim

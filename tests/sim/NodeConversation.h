@@ -77,6 +77,17 @@ public:
                                                               : "abort " + hex(result.abortCode);
     }
 
+    // As Write, in blocks where the node serves them: "done in blocks", "done segmented", or
+    // the abort code's text.
+    std::string WriteInBlocks(std::uint16_t index, std::uint8_t subIndex,
+                              std::vector<std::uint8_t> data) {
+        const auto result =
+            run(client_.StartBlockDownload(index, subIndex, std::move(data), clock_.Now()));
+        if (result.status != bus::canopen::SdoStatus::Done)
+            return "abort " + hex(result.abortCode);
+        return result.blockTransfer ? "done in blocks" : "done segmented";
+    }
+
 private:
     static std::string hex(std::uint32_t v) {
         char s[16];

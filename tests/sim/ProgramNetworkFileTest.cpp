@@ -40,15 +40,16 @@ TEST(ProgramNetworkFileTest, NodeTwentyOfTheDefaultNetworkHasOneProgramOf256Kib)
         std::string(sim::DefaultCanopenNetwork)
             .substr(0, std::string(sim::DefaultCanopenNetwork).find("\n[node"));
     for (const char* key : {"profile", "programs", "program_size", "flash_ms_per_kib",
-                            "program_fault", "block_transfer"})
+                            "program_fault", "block_transfer", "block_size"})
         EXPECT_NE(header.find(key), std::string::npos) << key;
 }
 
 TEST(ProgramNetworkFileTest, GoodValuesShapeTheProgramsAndTheFlash) {
-    const Parsed p = parse("[node 5]\nprofile=302-3\nprograms=8\nprogram_size=0x100000\n"
-                           "flash_ms_per_kib=1000\nprogram_fault=flash_secured\n"
-                           "block_transfer=no\n[node 6]\nprofile=firmware\nsector_sizes=100\n"
-                           "[node 7]\nprofile=302-3\nprogram_size=1\nflash_ms_per_kib=0\n");
+    const Parsed p =
+        parse("[node 5]\nprofile=302-3\nprograms=8\nprogram_size=0x100000\n"
+              "flash_ms_per_kib=1000\nprogram_fault=flash_secured\n"
+              "block_transfer=no\nblock_size=1\n[node 6]\nprofile=firmware\nsector_sizes=100\n"
+              "[node 7]\nprofile=302-3\nprogram_size=1\nflash_ms_per_kib=0\n");
     ASSERT_TRUE(p.ok) << p.error;
     const auto& five = p.nodes.at(0);
     EXPECT_EQ(five.profile, CanopenProfile::ProgramDownload);
@@ -58,6 +59,7 @@ TEST(ProgramNetworkFileTest, GoodValuesShapeTheProgramsAndTheFlash) {
     EXPECT_EQ(five.programs.flashMillisecondsPerKib, 1000u);
     EXPECT_EQ(five.programs.fault, sim::FlashStatusError::FlashSecured);
     EXPECT_FALSE(five.programs.blockTransfer);
+    EXPECT_EQ(five.programs.blockSize, 1);
     EXPECT_EQ(p.nodes.at(1).profile, CanopenProfile::Firmware);
     EXPECT_EQ(p.nodes.at(1).flash.sectorSizes, std::vector<std::uint32_t>{100});
     const auto& seven = p.nodes.at(2);
@@ -66,6 +68,7 @@ TEST(ProgramNetworkFileTest, GoodValuesShapeTheProgramsAndTheFlash) {
     EXPECT_EQ(seven.programs.flashMillisecondsPerKib, 0u);
     EXPECT_EQ(seven.programs.fault, sim::FlashStatusError::None);
     EXPECT_TRUE(seven.programs.blockTransfer);
+    EXPECT_EQ(seven.programs.blockSize, 127);
 }
 
 TEST(ProgramNetworkFileTest, BadValuesAreNamedWithTheirLine) {
@@ -87,6 +90,10 @@ TEST(ProgramNetworkFileTest, BadValuesAreNamedWithTheirLine) {
          "flash_secured, unspecified"},
         {"[node 5]\nprofile=302-3\nblock_transfer=maybe\n",
          "network.ini:3: block_transfer=maybe is not yes or no"},
+        {"[node 5]\nprofile=302-3\nblock_size=0\n",
+         "network.ini:3: block_size=0 is not a number from 1 to 127"},
+        {"[node 5]\nprofile=302-3\nblock_size=128\n",
+         "network.ini:3: block_size=128 is not a number from 1 to 127"},
         {"[node 5]\nprograms=2\n",
          "network.ini:2: programs is a key of a profile=302-3 node, which comes before it"},
         {"[node 5]\nprofile=firmware\nblock_transfer=no\n",

@@ -5,6 +5,7 @@
 #include "ProgramNode.h"
 
 #include "CanopenNetworkFile.h"
+#include "CanopenNode.h"
 #include "ManualClock.h"
 #include "NodeConversation.h"
 
@@ -242,6 +243,62 @@ TEST_F(ProgramNodeTest, AFaultAskedForIsReportedByItsCodeForTheNextWrite) {
         EXPECT_EQ(sdo->Read(0x1F57, 1), "0x00000000");
         EXPECT_EQ(sdo->Read(0x1F56, 1), ProgramCrc);
     }
+}
+
+// The block download initiate (ccs 6, CRC, size indicated: 0xC6) is answered with the
+// node's block size (scs 5, CRC: 0xA4), or refused as a node without block transfer refuses
+// it (0x05040001), as the firmware nodes always have.
+TEST_F(ProgramNodeTest, BlockTransferIsServedAsTheSettingsSay) {
+    struct Case {
+        const char* what;
+        std::function<void(sim::CanopenNodeSettings&)> change;
+        std::string answer;
+        std::string write; // of a 2000-byte program through an SDO client
+    };
+    const std::vector<Case> cases = {
+        {"by default: 127 segments a sub-block", [](sim::CanopenNodeSettings&) {},
+         "594#A4501F017F000000", "done in blocks"},
+        {"block_size=16", [](sim::CanopenNodeSettings& s) { s.programs.blockSize = 16; },
+         "594#A4501F0110000000", "done in blocks"},
+        {"block_transfer=no", [](sim::CanopenNodeSettings& s) { s.programs.blockTransfer = false; },
+         "594#80501F0101000405", "done segmented"},
+    };
+    const std::vector<std::uint8_t> program(2000, 0x3C);
+    const std::string crc = [&] {
+        Reshape([](sim::CanopenNodeSettings&) {});
+        node->PowerOn(clock.Now());
+        StopAndClear();
+        EXPECT_EQ(sdo->Write(0x1F50, 1, program), "done");
+        clock.Advance(std::chrono::seconds(1));
+        return sdo->Read(0x1F56, 1);
+    }();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Reshape(c.change);
+        node->PowerOn(clock.Now());
+        StopAndClear();
+        Run({{"block download initiate, 2000 bytes", "614#C6501F01D0070000", c.answer},
+             {"the client aborts", "614#8000000000000405", ""}});
+        EXPECT_EQ(sdo->WriteInBlocks(0x1F50, 1, program), c.write);
+        clock.Advance(std::chrono::seconds(1));
+        EXPECT_EQ(sdo->Read(0x1F56, 1), crc);
+        EXPECT_EQ(sdo->Read(0x1F57, 1), "0x00000000");
+    }
+}
+
+TEST(FirmwareNodeBlockTransferTest, TheFirmwareNodeRefusesBlockTransfers) {
+    std::vector<sim::CanopenNodeSettings> nodes;
+    std::string error;
+    ASSERT_TRUE(
+        sim::ParseCanopenNetwork(sim::DefaultCanopenNetwork, "network.ini", &nodes, &error));
+    ManualClock clock;
+    sim::FlashNode flash(nodes.at(0).flash, clock.Clock());
+    sim::LeaveCanopenFactory(flash);
+    sim::CanopenNode three(nodes.at(0), [&](std::string*) { return &flash; });
+    simtest::Converse(three, clock,
+                      {{"boot-up", "power on", "703#00"},
+                       {"block download initiate", "603#C600360026000000", "583#8000360001000405"},
+                       {"block upload initiate", "603#A40A10007F000000", "583#800A100001000405"}});
 }
 
 } // namespace
