@@ -28,6 +28,10 @@ SdoServer::SdoServer(std::uint8_t node, ObjectDictionary& dictionary,
 Output SdoServer::OnFrame(const CanFrame& frame, TimePoint now) {
     if (frame.id != SdoRxCobId(node_) || frame.remote || frame.length != 8)
         return waiting();
+    const bool blockDownload =
+        phase_ == Phase::BlockDownloadSubBlock || phase_ == Phase::BlockDownloadEnd;
+    if (blockDownload && frame == blockInitiate_)
+        return waiting(); // the initiate again, not a segment
     if (phase_ == Phase::BlockDownloadSubBlock) {
         if (frame.data[0] == 0x80) { // the client aborts
             Reset();
@@ -241,6 +245,7 @@ Output SdoServer::initiateBlockDownload(const CanFrame& frame, TimePoint now) {
     index_ = index;
     subIndex_ = subIndex;
     crc_ = BlockCrcFlag(command);
+    blockInitiate_ = frame;
     receiver_.Begin(blockSize_, MaxDownloadSize);
     return reply(
         SdoBlockInitiateWithBlockSize(SdoTxCobId(node_), index, subIndex, true, blockSize_), now);

@@ -41,8 +41,9 @@ public:
 // the node's object dictionary, answering on 0x580+n to requests on 0x600+n. A new initiate
 // request ends any transfer in progress and starts afresh, except while the segments of a
 // block download come: then byte 0 is a sequence number, and only 0x80 (the client's abort)
-// ends it. A transfer that hears nothing from its client for the time-out is aborted with
-// 0x05040000.
+// ends it. A block download's initiate that comes again during it is a repeat (CAN may
+// deliver a frame twice), not a segment and not a new transfer. A transfer that hears nothing from
+// its client for the time-out is aborted with 0x05040000.
 //
 // Block transfers check the value's CRC when the client supports it (this server always
 // does); a block download hands the whole value to Write at its end, as a segmented one. The
@@ -122,7 +123,8 @@ private:
     std::vector<std::uint8_t> buffer_; // the value going up, or the bytes coming down
     std::size_t offset_ = 0;           // upload: bytes sent
     std::optional<std::size_t> announced_;
-    bool crc_ = false; // block transfer: both sides check the CRC
+    bool crc_ = false;       // block transfer: both sides check the CRC
+    CanFrame blockInitiate_; // a block download's initiate, to know a repeat of it
     SdoBlockSender sender_;
     SdoBlockReceiver receiver_;
 };

@@ -3,18 +3,20 @@
 // Promise checked: the client never reports success for a transfer that the server's frames
 // did not complete. An upload that ends Done holds the entry's value as the server read it
 // (cut to the capacity asked for) with the value's full size; a download that ends Done left
-// exactly its bytes in the entry. Frames from outside the server (stray frames the input
-// makes up) mark the transfer as unverifiable: then only the shape of the result is checked
-// (no more bytes than the capacity, the size the data came from). Always: the client sends
-// only 8-byte frames on 0x600+n, a running transfer has a deadline ahead of it, a failure of
-// the client's own sends its abort code to the server, and OnTime before the deadline ends
-// nothing.
+// exactly its bytes in the entry; a block download ends Done only after the server answered
+// its end, and a block transfer the server does not serve never ends Done as one. Frames from
+// outside the server (stray frames the input makes up) mark the transfer as unverifiable: then only
+// the shape of the result is checked (no more bytes than the capacity, the size the data came
+// from). Always: the client sends only 8-byte frames on 0x600+n, a running transfer has a deadline
+// ahead of it, a failure of the client's own sends its abort code to the server, and OnTime before
+// the deadline ends nothing.
 //
 // Input: a header, then operations until the input ends.
-//   header  node (1 + byte % 127), client time-out (10 + byte * 4 ms), server size
-//           indication (bit), then four entries 0x2000:0 to 0x2003:0, each a length byte L
-//           (the value's length: L below 128, else (L - 128) × 6) and a seed byte (the
-//           value: seed + 7 × i)
+//   header  node (1 + byte % 127), client time-out (10 + byte * 4 ms), the server's byte
+//           (bit 0: no size in expedited answers, bit 1: no block transfers, bits 2-7: its
+//           block size, 0 for 127), then four entries 0x2000:0 to 0x2003:0, each a length byte
+//           L (the value's length: L below 128, else (L - 128) × 6) and a seed byte (the value:
+//           seed + 7 × i)
 //   op      one byte, the operation in its low four bits:
 //     0 upload: entry (byte % 6: 4 and 5 are entries that do not exist), capacity byte
 //     1 download: entry byte, length byte, then that many data bytes
@@ -24,6 +26,8 @@
 //     8 time passes: byte × 8 ms                    9 the client aborts (code: 4 bytes)
 //     10 a stray frame to the client: id choice byte (bit 0: the server's, else another),
 //        length byte (% 10: 9 is a remote request), 8 data bytes
+//     11 block upload: entry byte, capacity byte, block size byte (1 + byte % 127)
+//     12 block download: entry byte, length (two bytes, at most 1200), then the data bytes
 //     others: the link delivers everything queued both ways
 // When the input ends, the queued frames are delivered and time passes until the client is
 // idle again.
@@ -31,6 +35,7 @@
 #include "FuzzCheck.h"
 #include "FuzzFrames.h"
 #include "FuzzInput.h"
+#include "canopen/SdoBlockFrames.h"
 #include "canopen/SdoClient.h"
 #include "canopen/SdoServer.h"
 
@@ -78,6 +83,7 @@ struct Transfer {
     std::size_t capacity = 0;
     std::vector<std::uint8_t> value; // upload: the entry's value; download: the bytes written
     bool verifiable = true;
+    bool serverAnsweredEnd = false; // block download
 };
 
 class Harness {
@@ -86,7 +92,12 @@ public:
         : in_(in), node_(static_cast<std::uint8_t>(1 + in.Byte() % 127)),
           client_(node_, std::chrono::milliseconds(10 + in.Byte() * 4)),
           server_(node_, dictionary_) {
-        server_.SetSizeIndicated(!in.Bit());
+        const std::uint8_t serverByte = in.Byte();
+        server_.SetSizeIndicated(!(serverByte & 0x01));
+        blockServed_ = !(serverByte & 0x02);
+        server_.SetBlockTransfer(blockServed_);
+        const std::uint8_t blockSize = serverByte >> 2;
+        server_.SetBlockSize(blockSize ? blockSize : MaxBlockSize);
         for (int e = 0; e < Entries; ++e) {
             const std::uint8_t b = in.Byte();
             const std::size_t length = b < 128 ? b : (b - 128u) * 6;
@@ -117,10 +128,10 @@ private:
     void step(std::uint8_t op) {
         switch (op & 0x0F) {
         case 0:
-            startUpload();
+            startUpload(false);
             break;
         case 1:
-            startDownload();
+            startDownload(false);
             break;
         case 2:
             deliverToServer();
@@ -165,6 +176,12 @@ private:
         case 10:
             strayFrame();
             break;
+        case 11:
+            startUpload(true);
+            break;
+        case 12:
+            startDownload(true);
+            break;
         default:
             while (!toServer_.empty() || !toClient_.empty()) {
                 deliverToServer();
@@ -174,11 +191,13 @@ private:
         }
     }
 
-    void startUpload() {
+    void startUpload(bool block) {
         const auto index = static_cast<std::uint16_t>(FirstIndex + in_.Byte() % 6);
         const std::size_t capacity = in_.Byte();
+        const auto blockSize = static_cast<std::uint8_t>(1 + (block ? in_.Byte() : 0) % 127);
         const bool wasBusy = client_.Busy();
-        auto out = client_.StartUpload(index, 0, capacity, now_);
+        auto out = block ? client_.StartBlockUpload(index, 0, capacity, blockSize, now_)
+                         : client_.StartUpload(index, 0, capacity, now_);
         FUZZ_CHECK(out.has_value() != wasBusy, "a transfer starts only when none runs");
         if (!out)
             return;
@@ -192,11 +211,12 @@ private:
         clientSends(*out);
     }
 
-    void startDownload() {
+    void startDownload(bool block) {
         const auto index = static_cast<std::uint16_t>(FirstIndex + in_.Byte() % 6);
-        std::vector<std::uint8_t> data = in_.Run(255);
+        std::vector<std::uint8_t> data = in_.Run(block ? 1200 : 255);
         const bool wasBusy = client_.Busy();
-        auto out = client_.StartDownload(index, 0, data, now_);
+        auto out = block ? client_.StartBlockDownload(index, 0, data, now_)
+                         : client_.StartDownload(index, 0, data, now_);
         FUZZ_CHECK(out.has_value() != wasBusy, "a transfer starts only when none runs");
         if (!out)
             return;
@@ -236,8 +256,11 @@ private:
         const CanFrame frame = toServer_.front();
         toServer_.pop_front();
         const Output out = server_.OnFrame(frame, now_);
-        for (const CanFrame& f : out.frames)
+        for (const CanFrame& f : out.frames) {
+            if (!transfer_.upload && f.data[0] == 0xA1) // a download's end answer
+                transfer_.serverAnsweredEnd = true;
             toClient_.push_back(f);
+        }
     }
 
     void deliverToClient() {
@@ -290,6 +313,12 @@ private:
 
     void checkDone() {
         const SdoResult& result = client_.Result();
+        if (result.blockTransfer && transfer_.verifiable) {
+            FUZZ_CHECK(blockServed_,
+                       "a block transfer ends Done only with a server that serves it");
+            FUZZ_CHECK(transfer_.upload || transfer_.serverAnsweredEnd,
+                       "a block download ends Done only after the server answered its end");
+        }
         if (transfer_.upload) {
             FUZZ_CHECK(result.data.size() <= transfer_.capacity,
                        "an upload keeps at most the capacity asked for");
@@ -332,6 +361,7 @@ private:
     Dictionary dictionary_;
     SdoClient client_;
     SdoServer server_;
+    bool blockServed_ = true;
     TimePoint now_{std::chrono::seconds(1000)};
     TimePoint clientDeadline_ = NoDeadline;
     std::deque<CanFrame> toServer_;

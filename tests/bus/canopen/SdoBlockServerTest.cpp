@@ -187,11 +187,13 @@ TEST_F(SdoBlockServerTest, WithoutBlockTransfersTheInitiatesAreRefused) {
 TEST_F(SdoBlockServerTest, DoubledFramesAreTakenOnce) {
     run({
         {"603#C606360014000000", "583#A40636007F000000"},
+        {"603#C606360014000000", ""}, // the initiate again: no segment (0xC6), no restart
         {"603#0101020304050607", ""},
         {"603#0101020304050607", ""}, // its bytes are kept once
         {"603#0208090A0B0C0D0E", ""},
         {"603#830F101112131400", "583#A2037F0000000000"},
         {"603#830F101112131400", ""}, // the last segment again: no abort (0x83), no ack
+        {"603#C606360014000000", ""},
         {"603#C5D3EA0000000000", "583#A100000000000000"},
     });
     EXPECT_EQ(od.value(0x3606, 0), counting(20));
