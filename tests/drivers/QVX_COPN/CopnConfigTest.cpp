@@ -106,7 +106,8 @@ TEST_F(CopnConfigTest, StoredValuesOutOfRangeTakeTheirDefaults) {
 // A device name longer than the record's field loses the characters that do not fit whole;
 // what is read is saved and read back the same.
 TEST_F(CopnConfigTest, AnOverlongAccessPointIsCutBeforeACharacterThatDoesNotFit) {
-    const std::string name = std::string(254, 'a') + "\xC3\xA9"; // é across the 255th byte
+    std::string name(254, 'a');
+    name.append("\xC3\xA9"); // é across the 255th byte
     QDir().mkpath(QFileInfo(QString::fromStdString(SettingsFile())).absolutePath());
     std::ofstream(SettingsFile()) << "[Interface]\nType=1\nAccessPoint=" << name << "\n";
     auto [record, network] = Read();
