@@ -11,8 +11,15 @@
 // size the initiate answer stated. The server answers only on 0x580+n with 8-byte frames,
 // and after it aborts it is idle.
 //
+// Block transfers: a block download writes once, at its end, the bytes of the segments the
+// server acknowledged (taken in sequence from those it received), less the end's unused
+// bytes, with their CRC when the client asked for one; a block upload's sub-blocks carry
+// the entry's value from the first segment not acknowledged, numbered from 1, and its end
+// the unused bytes and the value's CRC.
+//
 // Input: a header, then operations until the input ends.
-//   header  node (1 + byte % 127), size indication (bit)
+//   header  node (1 + byte % 127), then a byte: bit 0 no size in expedited answers, bit 1
+//           no block transfers, bits 2-7 the block size (0 for 127)
 //   op      one byte: bits 0-1 the kind
 //     0 a request on 0x600+n: 8 data bytes
 //     1 any frame: id (2 bytes, & 0x7FF), length byte (% 10: 9 is a remote request), 8 bytes
@@ -24,6 +31,8 @@
 #include "FuzzCheck.h"
 #include "FuzzFrames.h"
 #include "FuzzInput.h"
+#include "canopen/Crc16.h"
+#include "canopen/SdoBlockFrames.h"
 #include "canopen/SdoServer.h"
 
 #include <array>
@@ -166,8 +175,30 @@ struct Model {
         std::vector<std::uint8_t> sent;
         bool toggle = false;
     };
+    struct BlockDownload {
+        std::uint16_t index;
+        std::uint8_t subIndex;
+        std::optional<std::size_t> announced;
+        bool crc;
+        std::vector<std::uint8_t> acknowledged; // seven bytes a segment
+        std::vector<CanFrame> sinceAck;         // the segments received since
+        std::optional<CanFrame> lastTaken;      // the last segment, when acknowledged
+        CanFrame initiate;
+    };
+    struct BlockUpload {
+        std::vector<std::uint8_t> value;
+        bool crc;
+        std::size_t blockSize;
+        std::size_t segments;
+        std::size_t acknowledged = 0;
+        std::size_t inFlight = 0;
+        bool started = false;
+        bool ended = false;
+    };
     std::optional<Download> download;
     std::optional<Upload> upload;
+    std::optional<BlockDownload> blockDownload;
+    std::optional<BlockUpload> blockUpload;
 };
 
 class Harness {
@@ -175,7 +206,11 @@ public:
     explicit Harness(FuzzInput& in)
         : in_(in), node_(static_cast<std::uint8_t>(1 + in.Byte() % 127)),
           server_(node_, dictionary_) {
-        server_.SetSizeIndicated(!in.Bit());
+        const std::uint8_t setup = in.Byte();
+        server_.SetSizeIndicated(!(setup & 0x01));
+        server_.SetBlockTransfer(!(setup & 0x02));
+        const std::uint8_t blockSize = setup >> 2;
+        server_.SetBlockSize(blockSize ? blockSize : MaxBlockSize);
     }
 
     void Run() {
@@ -244,6 +279,14 @@ private:
         FUZZ_CHECK(write.data.size() <= SdoServer::MaxDownloadSize,
                    "no write is longer than MaxDownloadSize");
         const std::uint8_t command = f.data[0];
+        if (model_.blockDownload) {
+            const auto& b = *model_.blockDownload;
+            FUZZ_CHECK(b.lastTaken.has_value(), "no write among a block download's segments");
+            if (IsBlockEnd(command)) {
+                checkBlockWrite(write, f);
+                return;
+            }
+        }
         if (command >> 5 == 1) {
             FUZZ_CHECK((command & 0x02) != 0, "a segmented initiate writes nothing yet");
             const std::size_t n = (command & 0x01) ? 4 - ((command >> 2) & 3) : 4;
@@ -268,10 +311,106 @@ private:
                    "a download writes the size its client announced");
     }
 
+    void checkBlockWrite(const GuardedDictionary::Written& write, const CanFrame& end) {
+        const auto& b = *model_.blockDownload;
+        std::vector<std::uint8_t> expected = b.acknowledged;
+        expected.resize(expected.size() -
+                        std::min<std::size_t>(expected.size(), BlockEndUnused(end.data[0])));
+        FUZZ_CHECK(write.index == b.index && write.subIndex == b.subIndex,
+                   "a block download writes to the entry its initiate named");
+        FUZZ_CHECK(write.data == expected,
+                   "a block download writes the bytes of its acknowledged segments");
+        FUZZ_CHECK(!b.announced || *b.announced == write.data.size(),
+                   "a block download writes the size its client announced");
+        FUZZ_CHECK(!b.crc || Crc16Ccitt(write.data) == BlockEndCrc(end),
+                   "a block download writes only a value with the CRC its client sent");
+    }
+
+    // A request that the server took as a block download's segment.
+    void afterBlockSegment(const Output& out, const CanFrame& request) {
+        auto& b = *model_.blockDownload;
+        if (request.data[0] == 0x80) {
+            FUZZ_CHECK(out.frames.empty() && !server_.Busy(), "a client's abort ends the transfer");
+            model_ = {};
+            return;
+        }
+        FUZZ_CHECK(out.frames.size() <= 1, "a segment brings one frame at most");
+        if (out.frames.empty()) {
+            FUZZ_CHECK(server_.Busy(), "a segment taken or dropped leaves the download running");
+            b.sinceAck.push_back(request);
+            return;
+        }
+        const CanFrame& answer = out.frames.front();
+        if (answer.data[0] == 0x80) {
+            FUZZ_CHECK(!server_.Busy(), "an abort ends the transfer");
+            model_ = {};
+            return;
+        }
+        b.sinceAck.push_back(request);
+        FUZZ_CHECK(IsBlockAck(answer.data[0]), "a sub-block's end is acknowledged");
+        const std::uint8_t ackseq = answer.data[1];
+        // The segments numbered 1, 2, ... in the order received.
+        std::vector<const CanFrame*> taken;
+        for (const CanFrame& f : b.sinceAck)
+            if ((f.data[0] & 0x7F) == taken.size() + 1 &&
+                (taken.empty() || !(taken.back()->data[0] & 0x80)))
+                taken.push_back(&f);
+        FUZZ_CHECK(taken.size() == ackseq,
+                   "an acknowledgement counts the segments received in sequence");
+        for (const CanFrame* f : taken)
+            b.acknowledged.insert(b.acknowledged.end(), f->data.begin() + 1, f->data.end());
+        b.sinceAck.clear();
+        if (!taken.empty() && (taken.back()->data[0] & 0x80))
+            b.lastTaken = *taken.back();
+        FUZZ_CHECK(server_.Busy(), "a block download waits for its end");
+    }
+
+    // The go-ahead or an acknowledgement of a block upload, which the server took.
+    void afterBlockUploadRequest(const Output& out, const CanFrame& request) {
+        auto& u = *model_.blockUpload;
+        if (out.frames.empty())
+            return; // one again
+        if (IsBlockUploadStart(request.data[0])) {
+            FUZZ_CHECK(!u.started, "a block upload starts once");
+            u.started = true;
+        } else {
+            FUZZ_CHECK(u.started && !u.ended, "acknowledgements come between start and end");
+            const std::uint8_t ackseq = request.data[1];
+            FUZZ_CHECK(ackseq <= u.inFlight && ValidBlockSize(request.data[2]),
+                       "the server goes on only after a valid acknowledgement");
+            u.acknowledged += ackseq;
+            u.blockSize = request.data[2];
+        }
+        const std::size_t size = u.value.size();
+        if (u.acknowledged == u.segments) {
+            FUZZ_CHECK(out.frames.size() == 1, "the end is one frame");
+            const CanFrame& end = out.frames.front();
+            FUZZ_CHECK(IsBlockEnd(end.data[0]) &&
+                           BlockEndUnused(end.data[0]) == u.segments * 7 - size &&
+                           BlockEndCrc(end) == (u.crc ? Crc16Ccitt(u.value) : 0),
+                       "a block upload ends with its unused bytes and its value's CRC");
+            u.ended = true;
+            return;
+        }
+        const std::size_t count = std::min(u.blockSize, u.segments - u.acknowledged);
+        FUZZ_CHECK(out.frames.size() == count, "a sub-block holds as many segments as it may");
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::size_t segment = u.acknowledged + i;
+            const bool last = segment + 1 == u.segments;
+            std::array<std::uint8_t, 7> bytes{};
+            for (std::size_t k = 0; k < 7 && segment * 7 + k < size; ++k)
+                bytes[k] = u.value[segment * 7 + k];
+            const CanFrame& f = out.frames[i];
+            FUZZ_CHECK(f.data[0] == ((last ? 0x80 : 0) | (i + 1)) &&
+                           std::equal(bytes.begin(), bytes.end(), f.data.begin() + 1),
+                       "a sub-block carries the value from the first segment not acknowledged");
+        }
+        u.inFlight = count;
+    }
+
     // The frames the server sent, against the model of what its clients did.
     void afterStep(const Output& out, const CanFrame* request) {
         dictionary_.CheckGuards();
-        FUZZ_CHECK(out.frames.size() <= 1, "one step sends at most one frame");
         for (const CanFrame& f : out.frames)
             FUZZ_CHECK(f.id == SdoTxCobId(node_) && !f.remote && f.length == 8,
                        "the server answers with 8-byte frames on 0x580+n only");
@@ -279,6 +418,32 @@ private:
             FUZZ_CHECK(out.deadline != NoDeadline && out.deadline > now_,
                        "a transfer in progress has a deadline ahead");
         deadline_ = out.deadline;
+        if (request && model_.blockDownload && request->data[0] != 0x80 &&
+            *request == model_.blockDownload->initiate) {
+            FUZZ_CHECK(out.frames.empty() && server_.Busy(), "a repeated initiate is ignored");
+            return;
+        }
+        if (request && model_.blockDownload && !model_.blockDownload->lastTaken) {
+            afterBlockSegment(out, *request);
+            return;
+        }
+        if (request && model_.blockDownload && *request == *model_.blockDownload->lastTaken) {
+            FUZZ_CHECK(out.frames.empty() && server_.Busy(), "a repeated last segment is ignored");
+            return;
+        }
+        if (request && model_.blockUpload && server_.Busy() &&
+            (IsBlockUploadStart(request->data[0]) || IsBlockAck(request->data[0]))) {
+            afterBlockUploadRequest(out, *request);
+            return;
+        }
+        FUZZ_CHECK(out.frames.size() <= 1, "one step sends at most one frame");
+        if (request && model_.blockUpload && IsBlockEndAnswer(request->data[0]) &&
+            out.frames.empty()) {
+            FUZZ_CHECK(model_.blockUpload->ended && !server_.Busy(),
+                       "a block upload's end answer ends it");
+            model_ = {};
+            return;
+        }
         if (out.frames.empty()) {
             if (request && request->data[0] >> 5 == 4) { // the client aborted
                 FUZZ_CHECK(!server_.Busy(), "a client's abort ends the transfer");
@@ -360,6 +525,50 @@ private:
                 FUZZ_CHECK(!server_.Busy(), "an upload ends with its last segment");
                 model_ = {};
             }
+            return;
+        }
+        case 5: { // a block download's initiate answer, acknowledgement or end answer
+            if (IsBlockInitiateWithBlockSize(command)) {
+                FUZZ_CHECK(request && IsBlockInitiateWithSize(request->data[0]),
+                           "only a block download initiate is answered with 0xA0");
+                FUZZ_CHECK(indexOf(answer) == indexOf(*request) &&
+                               answer.data[3] == request->data[3],
+                           "an initiate answer names the request's entry");
+                FUZZ_CHECK(ValidBlockSize(answer.data[4]), "the block size is 1 to 127");
+                model_ = {};
+                Model::BlockDownload b{indexOf(*request),
+                                       request->data[3],
+                                       std::nullopt,
+                                       BlockCrcFlag(request->data[0]),
+                                       {},
+                                       {},
+                                       std::nullopt,
+                                       *request};
+                if (request->data[0] & 0x02)
+                    b.announced = le32(*request);
+                model_.blockDownload = b;
+                return;
+            }
+            FUZZ_CHECK(IsBlockEndAnswer(command) && request && IsBlockEnd(request->data[0]) &&
+                           model_.blockDownload && model_.blockDownload->lastTaken,
+                       "only a block download's end after its last segment is answered 0xA1");
+            FUZZ_CHECK(!server_.Busy(), "a block download ends with its end answer");
+            model_ = {};
+            return;
+        }
+        case 6: { // a block upload's initiate answer
+            FUZZ_CHECK(IsBlockInitiateWithSize(command) && request &&
+                           IsBlockInitiateWithBlockSize(request->data[0]) && dictionary_.lastRead,
+                       "only a block upload initiate is answered with 0xC0, after a read");
+            FUZZ_CHECK(indexOf(answer) == indexOf(*request) && answer.data[3] == request->data[3],
+                       "an initiate answer names the request's entry");
+            const auto& value = *dictionary_.lastRead;
+            FUZZ_CHECK((command & 0x02) && le32(answer) == value.size(),
+                       "a block upload states the value's size");
+            model_ = {};
+            model_.blockUpload =
+                Model::BlockUpload{value, BlockCrcFlag(request->data[0]), request->data[4],
+                                   std::max<std::size_t>(1, (value.size() + 6) / 7)};
             return;
         }
         default:
