@@ -234,6 +234,12 @@ TProgramDownload::Outcome TProgramDownload::Download(std::uint8_t program,
                ", not as the file's CRC " + hex32(image.crc) + ": it does not hold the file.");
         return fail();
     }
+    // The last moment to stop: written and checked, but not yet started.
+    if (progress && !progress(outcome.bytes, outcome.bytes)) {
+        outcome.result = Result::Cancelled;
+        outcome.message = "The download was cancelled; " + name + " is written but not started.";
+        return outcome;
+    }
     if (!Control(program, Start))
         return fail();
     outcome.result = Result::Done;

@@ -99,8 +99,9 @@ public:
 
     bool Busy() const { return result_.status == SdoStatus::Running; }
     const SdoResult& Result() const { return result_; }
-    // How far the running download is: the bytes the server has taken (of a block transfer,
-    // those of the segments it acknowledged). 0 for an upload and when idle.
+    // How far the running download is: of a block transfer, the bytes of the segments the
+    // server acknowledged; of a segmented one, the bytes sent, the last segment's included
+    // while its answer is awaited. 0 for an upload and when idle.
     std::size_t DownloadedBytes() const;
 
 private:

@@ -3,9 +3,7 @@
 // read field by field, and the ways an update is refused or stopped. The nodes take their
 // default restart time; the program's fixed pauses end when what they wait for is done.
 
-#include "FlashRun.h"
-#include "NodeRestartWaits.h"
-#include "RecordingSleep.h"
+#include "FlashHarness.h"
 #include "SimulatedCanopen.h"
 #include "SimulatedDevicenet.h"
 #include "SimulatedVarnix.h"
@@ -23,57 +21,6 @@
 #include <sstream>
 
 namespace {
-
-struct FlashResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-    bool networkOpened = false;
-};
-
-std::vector<std::string> words(const std::string& line) {
-    std::vector<std::string> out;
-    std::istringstream in(line);
-    for (std::string word; in >> word;)
-        out.push_back(word);
-    return out;
-}
-
-// Runs zandrel-flash in this process with no terminal; the pauses of an update wait for the
-// node being updated.
-FlashResult flash(const std::string& line, FlashObserver observer = {}) {
-    std::atomic<TFirmware_Downloader*> downloader{nullptr};
-    WaitingSleep sleeps(NodeOfTheUpdate([&] { return downloader.load(); }));
-    FlashResult result;
-    std::ostringstream out, err;
-    FlashStreams streams;
-    streams.out = &out;
-    streams.err = &err;
-    auto watched = observer.downloader;
-    observer.downloader = [&](TFirmware_Downloader* d) {
-        downloader = d;
-        if (d)
-            result.networkOpened = true;
-        if (watched)
-            watched(d);
-    };
-    result.status = RunFlash(words(line), streams, observer);
-    result.out = out.str();
-    result.err = err.str();
-    return result;
-}
-
-QJsonArray records(const FlashResult& result) {
-    QJsonParseError error{};
-    const QJsonDocument document =
-        QJsonDocument::fromJson(QByteArray::fromStdString(result.out), &error);
-    EXPECT_EQ(error.error, QJsonParseError::NoError) << result.out;
-    return document.array();
-}
-
-std::string text(const QJsonValue& value) {
-    return value.toString().toStdString();
-}
 
 struct Network {
     const char* name;

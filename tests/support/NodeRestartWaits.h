@@ -3,8 +3,10 @@
 #include "Class_copn.h"
 #include "Class_fw_dnld_dnet.h"
 #include "Form_FW_Download_Main.h"
+#include "ProgramDownload.h"
 #include "WaitingSleep.h"
 
+#include <chrono>
 #include <functional>
 
 // What the pauses of a CANopen or DeviceNet update wait for, with a WaitingSleep, so that
@@ -14,8 +16,14 @@
 // - DeviceNet: the restart steps end when the node's presence, as the driver reports it,
 //   changes (gone after its reset, back after it); other pauses (after an erase) have nothing
 //   to wait for on a simulated node.
+// - A program download's look at a node still flashing: a moment, for the node's own
+//   flash time to pass in its own time.
 inline WaitingSleep::Until NodeOfTheUpdate(std::function<TFirmware_Downloader*()> downloaderNow) {
     return [downloaderNow](DWORD ms) -> WaitingSleep::Condition {
+        if (ms == TProgramDownload::FlashPollPause)
+            return [since = std::chrono::steady_clock::now()] {
+                return std::chrono::steady_clock::now() - since >= std::chrono::milliseconds(2);
+            };
         TFirmware_Downloader* downloader = downloaderNow();
         const auto node = static_cast<std::uint8_t>(downloader ? downloader->Node.load() : 0);
         if (auto* copn = dynamic_cast<TCOPN_Downloader*>(downloader); copn && copn->copnInterface) {

@@ -13,13 +13,14 @@
 // its default restart time, its frames passing without wire timing.
 class SimulatedCanopen {
 public:
-    SimulatedCanopen() {
+    // The network as the file describes it (by default: Network below).
+    explicit SimulatedCanopen(const std::string& network = Network) {
         setenv("XDG_DATA_HOME", folder_.path().toLocal8Bit().constData(), 1);
         setenv("XDG_CONFIG_HOME", (folder_.path() + "/config").toLocal8Bit().constData(), 1);
         setenv(DriverPathVariable, DRIVER_DIR, 1);
         setenv("ZANDREL_SIM_WIRE", "off", 1);
         QDir().mkpath(QString::fromStdString(NetworkFolder()));
-        std::ofstream(NetworkFolder() + "/network.ini") << Network;
+        std::ofstream(NetworkFolder() + "/network.ini") << network;
     }
     ~SimulatedCanopen() {
         unsetenv(DriverPathVariable);
