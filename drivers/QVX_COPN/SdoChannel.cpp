@@ -106,7 +106,8 @@ SdoResult SdoChannel::run(const Start& start, std::chrono::milliseconds timeout,
         sent = drivercore::StepToEnd(
             client_, started->deadline, inbox_, lock, changed_, clock_, send,
             [this, &stopped] { return shutDown_ || stopped; }, immediate_ && immediate_());
-    if (sent && progress && !stopped && client_.Result().status == SdoStatus::Done)
+    if (sent && progress && !stopped && told != total &&
+        client_.Result().status == SdoStatus::Done)
         progress(total, total);
     listening_ = false;
     inbox_.Clear();

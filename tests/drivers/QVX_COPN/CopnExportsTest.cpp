@@ -51,6 +51,59 @@ protected:
     std::uint32_t h = 0;
 };
 
+// SDO_Block_Transfer writes and reads an entry in blocks, tells its progress as the node
+// acknowledges, and a progress that says stop aborts the transfer and keeps the old value.
+TEST_F(CopnExportsTest, BlockTransferWritesReadsAndStopsWhenTold) {
+    std::vector<std::uint8_t> value(3000);
+    for (std::size_t i = 0; i < value.size(); ++i)
+        value[i] = static_cast<std::uint8_t>(i * 7 + 1);
+    struct Told {
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> calls;
+        bool stop = false;
+    } told;
+    auto progress = [](void* context, std::uint32_t done, std::uint32_t total) -> std::int32_t {
+        auto* t = static_cast<Told*>(context);
+        t->calls.emplace_back(done, total);
+        return t->stop ? 0 : 1;
+    };
+
+    std::uint32_t length = static_cast<std::uint32_t>(value.size());
+    std::uint32_t went = 99;
+    ASSERT_EQ(SDO_Block_Transfer(h, 3, 0x3606, 0, 0, &length, value.data(), progress, &told, &went),
+              1);
+    EXPECT_EQ(went, QVX_COPN_WENT_BLOCK);
+    EXPECT_EQ(node.dictionary.Read(0x3606, 0).data, value);
+    ASSERT_GE(told.calls.size(), 2u); // 3,000 bytes are more than three sub-blocks of 127
+    for (std::size_t i = 0; i < told.calls.size(); ++i) {
+        EXPECT_EQ(told.calls[i].second, 3000u);
+        if (i > 0) {
+            EXPECT_GT(told.calls[i].first, told.calls[i - 1].first);
+        }
+    }
+    EXPECT_EQ(told.calls.back().first, 3000u);
+
+    std::vector<std::uint8_t> read(4096, 0);
+    length = static_cast<std::uint32_t>(read.size());
+    went = 99;
+    ASSERT_EQ(SDO_Block_Transfer(h, 3, 0x3606, 0, QVX_COPN_BLOCK_UPLOAD, &length, read.data(),
+                                 nullptr, nullptr, &went),
+              1);
+    EXPECT_EQ(went, QVX_COPN_WENT_BLOCK);
+    read.resize(length);
+    EXPECT_EQ(read, value);
+
+    std::vector<std::uint8_t> other(3000, 0x55);
+    told = {};
+    told.stop = true;
+    length = static_cast<std::uint32_t>(other.size());
+    SetLastError(0);
+    EXPECT_EQ(
+        SDO_Block_Transfer(h, 3, 0x3606, 0, 0, &length, other.data(), progress, &told, nullptr), 0);
+    EXPECT_EQ(GetLastError(), 0x08000000u);
+    EXPECT_EQ(told.calls.size(), 1u);
+    EXPECT_EQ(node.dictionary.Read(0x3606, 0).data, value);
+}
+
 TEST_F(CopnExportsTest, SettingsInRangeAreTakenAndOthersRefused) {
     struct Case {
         const char* name;
@@ -477,6 +530,9 @@ TEST(CopnLibraryTest, TheLibraryExportsEveryNameTheProgramLooksUp) {
     }
     ASSERT_NE(library, nullptr) << LastLibraryLoadError();
     for (const char* name : names)
+        EXPECT_NE(GetProcAddress(library, name), nullptr) << name;
+    const char* programNames[] = {QVX_COPN_PROGRAM_EXPORTS(COPN_NAME)};
+    for (const char* name : programNames)
         EXPECT_NE(GetProcAddress(library, name), nullptr) << name;
 
     // The real library leaves its last-error in the program's.
