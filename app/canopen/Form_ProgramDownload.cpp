@@ -217,6 +217,10 @@ void TForm_ProgramDownload::Button_DownloadClick() {
         return;
 
     lastOutcome_ = {};
+    // What the node is about to be told; the row is read again when the download ends.
+    Grid_Programs->SetCell(ColumnState, program, ProgramControlName(TProgramDownload::Stop));
+    Grid_Programs->SetCell(ColumnFlashStatus, program, "downloading");
+    Grid_Programs->SetCell(ColumnIdentification, program, "");
     Gauge_Progress->SetProgress(0);
     StaticText_Progress->setText(QString::fromStdString(ProgressText(0, image.bytes.size(), 0)));
     worker_ = std::make_unique<ProgramDownloadThread>(binding_, node_, program, std::move(image));
