@@ -1,0 +1,80 @@
+#pragma once
+
+// The run of one zandrel-flash command line, shared by the files that carry out its commands:
+// FlashRun.cpp (the run, the list and the single-node commands), UpdateRun.cpp (update) and
+// ProgramRun.cpp (program).
+
+#include "FlashOptions.h"
+#include "FlashRun.h"
+#include "FlashSession.h"
+#include "Form_FW_Download.h"
+#include "InterruptWatch.h"
+#include "ProgramImage.h"
+#include "ProgressLine.h"
+#include "SectorDescription.h"
+#include "TerminalQuestions.h"
+#include "UpdateReport.h"
+
+#include <functional>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+class ProgramSteps;
+class WindowSteps;
+
+namespace flashrun {
+
+constexpr std::uint8_t ApplicationSector = TForm_FW_Download::ApplicationSector;
+
+// The file named on the command line, read through before any node is touched.
+struct CheckedFile {
+    std::string path;
+    std::uint64_t bytes = 0; // from the image base to the highest address it writes
+};
+
+// The file, read through as a download would; nothing (and *why) when it is no sound HEX file.
+std::optional<CheckedFile> checkFile(const std::string& path, std::string* why);
+
+class Run {
+public:
+    Run(const FlashOptions& options, const FlashStreams& streams, const FlashObserver& observer)
+        : options_(options), streams_(streams), observer_(observer),
+          questions_(options.yes, {streams.in, streams.err}),
+          interrupt_([this] { onInterrupt(); }) {
+        questions_.BeforeOutput = [this] {
+            if (progress_)
+                progress_->Break();
+        };
+    }
+
+    int Go();
+
+private:
+    int list(FlashSession& session);
+    std::optional<std::uint8_t> onlineNode(FlashSession& session);
+    int sectors(FlashSession& session);
+    int update(FlashSession& session, const CheckedFile& file);
+    int sectorCommand(FlashSession& session, const std::optional<CheckedFile>& file);
+    int programs(FlashSession& session, const ProgramImage& image);
+    NodeOutcome programNode(FlashSession& session, std::uint8_t node, const ProgramImage& image);
+    NodeOutcome updateNode(FlashSession& session, std::uint8_t node, const CheckedFile& file);
+    bool writeReport(const std::vector<NodeOutcome>& outcomes);
+    bool writeJson(const char* what, const std::function<void(std::ostream&)>& write);
+    int failEveryNode(const std::string& why);
+    void onInterrupt();
+    std::ostream& err() { return *streams_.err; }
+    std::ostream& out() { return *streams_.out; }
+
+    FlashOptions options_;
+    FlashStreams streams_;
+    FlashObserver observer_;
+    TerminalQuestions questions_;
+    InterruptWatch interrupt_;
+    WindowSteps* steps_ = nullptr;         // the window working on a node now
+    ProgramSteps* programSteps_ = nullptr; // the program window working on a node now
+    ProgressLine* progress_ = nullptr;     // its progress line
+};
+
+} // namespace flashrun

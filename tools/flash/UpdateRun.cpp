@@ -1,0 +1,123 @@
+// zandrel-flash update: the standard update of each node in turn, through the download
+// window's own sequence.
+
+#include "FlashRunner.h"
+#include "ImageChecks.h"
+#include "IntelHexFile.h"
+#include "WindowSteps.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace flashrun {
+
+namespace {
+
+// The file's image header as the node would read it.
+std::optional<SectorDescription> imageHeader(const std::string& path, std::uint32_t base) {
+    TIntelHexFile file;
+    if (!file.Open(path.c_str()))
+        return std::nullopt;
+    auto summary = SummariseHexImage(file, base);
+    if (!summary)
+        return std::nullopt;
+    return summary->Header;
+}
+
+} // namespace
+
+NodeOutcome Run::updateNode(FlashSession& session, std::uint8_t shown, const CheckedFile& file) {
+    NodeOutcome outcome;
+    outcome.node = shown;
+    const std::uint8_t node = session.NodeShownAs(shown);
+    outcome.sector = ApplicationSector;
+    outcome.file = file.path;
+    outcome.bytes = 0;
+    const auto started = std::chrono::steady_clock::now();
+    auto finish = [&](NodeOutcome::Result result, std::string message) {
+        outcome.result = result;
+        outcome.message = std::move(message);
+        outcome.seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        return outcome;
+    };
+    const std::string label = "node " + std::to_string(shown);
+    if (InterruptWatch::Interrupted())
+        return finish(NodeOutcome::Failed, "not started: interrupted");
+    outcome.before = session.Identity(node);
+    if (!outcome.before)
+        return finish(NodeOutcome::Failed, "node " + std::to_string(shown) + " is not online");
+    outcome.image = imageHeader(file.path, ImageBaseOf(session.Downloader()));
+
+    WindowSteps steps(session.Downloader(), node, questions_, options_.password);
+    if (options_.skipIdentical && outcome.image &&
+        steps.SectorHolds(ApplicationSector, *outcome.image)) {
+        err() << label << ": skipped, sector " << unsigned(ApplicationSector)
+              << " holds the file's image already\n";
+        outcome.after = outcome.before;
+        return finish(NodeOutcome::Skipped, "sector 2 holds " +
+                                                NameAndRevisionText(*outcome.image) +
+                                                " already, with a valid checksum");
+    }
+    ProgressLine progress(err(), streams_.errIsTerminal, label, file.bytes);
+    steps.OnProgress = [&](const WindowSteps::Progress& p) {
+        progress.Show(p.percent, p.verifying);
+        if (observer_.progress)
+            observer_.progress(shown, p.percent, p.verifying);
+    };
+    steps_ = &steps;
+    progress_ = &progress;
+    const bool done = steps.StandardUpdate(file.path);
+    progress_ = nullptr;
+    steps_ = nullptr;
+    if (!done) {
+        progress.End("failed");
+        std::string why = steps.Cancelled() ? "interrupted: the download stopped, the checksum "
+                                              "was not written"
+                                            : questions_.LastText();
+        if (why.empty())
+            why = questions_.Declined() ? "stopped: a question was not answered Yes"
+                                        : "the update did not finish";
+        return finish(NodeOutcome::Failed, why);
+    }
+    outcome.bytes = file.bytes;
+    progress.End("restarting");
+    outcome.after = session.WaitForReturn(node);
+    if (!outcome.after)
+        return finish(NodeOutcome::Failed,
+                      "the firmware was written, but the node did not come back within " +
+                          std::to_string(FlashSession::RestartWaitMs / 1000) + " s");
+    err() << label << ": updated, revision " << outcome.before->columns[4] << " -> "
+          << outcome.after->columns[4] << "\n";
+    return finish(NodeOutcome::Updated,
+                  "Download Successful; the node runs revision " + outcome.after->columns[4]);
+}
+
+int Run::update(FlashSession& session, const CheckedFile& file) {
+    session.NodesOnline(options_.nodes);
+    std::vector<NodeOutcome> outcomes;
+    bool stopped = false;
+    for (std::uint8_t node : options_.nodes) {
+        if (stopped) {
+            NodeOutcome skipped;
+            skipped.node = node;
+            skipped.sector = ApplicationSector;
+            skipped.file = file.path;
+            skipped.message = "not started: an earlier node failed (--stop-on-error)";
+            outcomes.push_back(skipped);
+            continue;
+        }
+        outcomes.push_back(updateNode(session, node, file));
+        if (outcomes.back().result == NodeOutcome::Failed && options_.stopOnError)
+            stopped = true;
+    }
+    const bool written = writeReport(outcomes);
+    const bool allDone = std::all_of(outcomes.begin(), outcomes.end(), [](const NodeOutcome& o) {
+        return o.result != NodeOutcome::Failed;
+    });
+    return allDone && written ? 0 : 1;
+}
+
+// An update that could not start: every node failed for the same reason, none touched.
+
+} // namespace flashrun
