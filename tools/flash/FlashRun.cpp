@@ -79,6 +79,7 @@ int Run::Go() {
             err() << "Download Error\n" << why << "\n";
             return failEveryNode("Download Error: " + why);
         }
+        programCrc_ = image.crc;
     }
     FlashSession session(options_);
     struct Watching {
@@ -189,23 +190,50 @@ int Run::sectorCommand(FlashSession& session, const std::optional<CheckedFile>& 
     return done ? 0 : 1;
 }
 
+// An update that could not start: every node failed for the same reason, none touched.
 int Run::failEveryNode(const std::string& why) {
     if (options_.command == FlashCommand::Update || options_.command == FlashCommand::Program) {
         std::vector<NodeOutcome> outcomes;
         for (std::uint8_t node : options_.nodes) {
-            NodeOutcome failed;
-            failed.node = node;
-            failed.file = options_.file;
-            failed.message = why;
-            if (options_.command == FlashCommand::Program)
-                failed.program = options_.program;
-            else
-                failed.sector = ApplicationSector;
-            outcomes.push_back(failed);
+            outcomes.push_back(outcomeFor(node));
+            outcomes.back().message = why;
         }
         writeReport(outcomes);
     }
     return 1;
+}
+
+NodeOutcome Run::outcomeFor(std::uint8_t node) const {
+    NodeOutcome outcome;
+    outcome.node = node;
+    outcome.file = options_.file;
+    if (options_.command == FlashCommand::Program) {
+        outcome.program = options_.program;
+        outcome.crc = programCrc_;
+    } else {
+        outcome.sector = ApplicationSector;
+    }
+    return outcome;
+}
+
+int Run::eachNode(const std::function<NodeOutcome(std::uint8_t node)>& one) {
+    std::vector<NodeOutcome> outcomes;
+    bool stopped = false;
+    for (std::uint8_t node : options_.nodes) {
+        if (stopped) {
+            outcomes.push_back(outcomeFor(node));
+            outcomes.back().message = "not started: an earlier node failed (--stop-on-error)";
+            continue;
+        }
+        outcomes.push_back(one(node));
+        if (outcomes.back().result == NodeOutcome::Failed && options_.stopOnError)
+            stopped = true;
+    }
+    const bool written = writeReport(outcomes);
+    const bool allDone = std::all_of(outcomes.begin(), outcomes.end(), [](const NodeOutcome& o) {
+        return o.result != NodeOutcome::Failed;
+    });
+    return allDone && written ? 0 : 1;
 }
 
 bool Run::writeReport(const std::vector<NodeOutcome>& outcomes) {

@@ -63,6 +63,12 @@ private:
     bool writeReport(const std::vector<NodeOutcome>& outcomes);
     bool writeJson(const char* what, const std::function<void(std::ostream&)>& write);
     int failEveryNode(const std::string& why);
+    // The record of a node for this command before anything is done: its node, the file, and
+    // sector 2 (update) or the program (program).
+    NodeOutcome outcomeFor(std::uint8_t node) const;
+    // one() for each node in turn; once one failed with --stop-on-error, the others are
+    // reported not started. Writes the report; 0 when every node was updated or skipped.
+    int eachNode(const std::function<NodeOutcome(std::uint8_t node)>& one);
     void onInterrupt();
     std::ostream& err() { return *streams_.err; }
     std::ostream& out() { return *streams_.out; }
@@ -72,9 +78,10 @@ private:
     FlashObserver observer_;
     TerminalQuestions questions_;
     InterruptWatch interrupt_;
-    WindowSteps* steps_ = nullptr;         // the window working on a node now
-    ProgramSteps* programSteps_ = nullptr; // the program window working on a node now
-    ProgressLine* progress_ = nullptr;     // its progress line
+    WindowSteps* steps_ = nullptr;            // the window working on a node now
+    ProgramSteps* programSteps_ = nullptr;    // the program window working on a node now
+    std::optional<std::uint32_t> programCrc_; // program: the file's CRC-32, once read
+    ProgressLine* progress_ = nullptr;        // its progress line
 };
 
 } // namespace flashrun

@@ -11,11 +11,7 @@
 namespace flashrun {
 
 NodeOutcome Run::programNode(FlashSession& session, std::uint8_t shown, const ProgramImage& image) {
-    NodeOutcome outcome;
-    outcome.node = shown;
-    outcome.program = options_.program;
-    outcome.file = options_.file;
-    outcome.crc = image.crc;
+    NodeOutcome outcome = outcomeFor(shown);
     const std::uint8_t node = session.NodeShownAs(shown);
     const auto started = std::chrono::steady_clock::now();
     auto finish = [&](NodeOutcome::Result result, std::string message) {
@@ -84,28 +80,7 @@ NodeOutcome Run::programNode(FlashSession& session, std::uint8_t shown, const Pr
 
 int Run::programs(FlashSession& session, const ProgramImage& image) {
     session.NodesOnline(options_.nodes);
-    std::vector<NodeOutcome> outcomes;
-    bool stopped = false;
-    for (std::uint8_t node : options_.nodes) {
-        if (stopped) {
-            NodeOutcome skipped;
-            skipped.node = node;
-            skipped.program = options_.program;
-            skipped.file = options_.file;
-            skipped.crc = image.crc;
-            skipped.message = "not started: an earlier node failed (--stop-on-error)";
-            outcomes.push_back(skipped);
-            continue;
-        }
-        outcomes.push_back(programNode(session, node, image));
-        if (outcomes.back().result == NodeOutcome::Failed && options_.stopOnError)
-            stopped = true;
-    }
-    const bool written = writeReport(outcomes);
-    const bool allDone = std::all_of(outcomes.begin(), outcomes.end(), [](const NodeOutcome& o) {
-        return o.result != NodeOutcome::Failed;
-    });
-    return allDone && written ? 0 : 1;
+    return eachNode([&](std::uint8_t node) { return programNode(session, node, image); });
 }
 
 } // namespace flashrun

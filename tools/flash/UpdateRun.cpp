@@ -27,12 +27,8 @@ std::optional<SectorDescription> imageHeader(const std::string& path, std::uint3
 } // namespace
 
 NodeOutcome Run::updateNode(FlashSession& session, std::uint8_t shown, const CheckedFile& file) {
-    NodeOutcome outcome;
-    outcome.node = shown;
+    NodeOutcome outcome = outcomeFor(shown);
     const std::uint8_t node = session.NodeShownAs(shown);
-    outcome.sector = ApplicationSector;
-    outcome.file = file.path;
-    outcome.bytes = 0;
     const auto started = std::chrono::steady_clock::now();
     auto finish = [&](NodeOutcome::Result result, std::string message) {
         outcome.result = result;
@@ -95,29 +91,7 @@ NodeOutcome Run::updateNode(FlashSession& session, std::uint8_t shown, const Che
 
 int Run::update(FlashSession& session, const CheckedFile& file) {
     session.NodesOnline(options_.nodes);
-    std::vector<NodeOutcome> outcomes;
-    bool stopped = false;
-    for (std::uint8_t node : options_.nodes) {
-        if (stopped) {
-            NodeOutcome skipped;
-            skipped.node = node;
-            skipped.sector = ApplicationSector;
-            skipped.file = file.path;
-            skipped.message = "not started: an earlier node failed (--stop-on-error)";
-            outcomes.push_back(skipped);
-            continue;
-        }
-        outcomes.push_back(updateNode(session, node, file));
-        if (outcomes.back().result == NodeOutcome::Failed && options_.stopOnError)
-            stopped = true;
-    }
-    const bool written = writeReport(outcomes);
-    const bool allDone = std::all_of(outcomes.begin(), outcomes.end(), [](const NodeOutcome& o) {
-        return o.result != NodeOutcome::Failed;
-    });
-    return allDone && written ? 0 : 1;
+    return eachNode([&](std::uint8_t node) { return updateNode(session, node, file); });
 }
-
-// An update that could not start: every node failed for the same reason, none touched.
 
 } // namespace flashrun
