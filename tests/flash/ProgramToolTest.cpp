@@ -14,22 +14,6 @@
 
 namespace {
 
-// A firmware-object node beside standard nodes: one with block transfer, one without, one
-// whose next program write fails in its flash.
-const char* const StandardNetwork = "[node 3]\n"
-                                    "product_code=4003\n"
-                                    "[node 20]\n"
-                                    "profile=302-3\n"
-                                    "program_size=131072\n"
-                                    "[node 21]\n"
-                                    "profile=302-3\n"
-                                    "program_size=131072\n"
-                                    "block_transfer=no\n"
-                                    "[node 22]\n"
-                                    "profile=302-3\n"
-                                    "program_size=131072\n"
-                                    "program_fault=flash_write_error\n";
-
 class ProgramTool : public testing::Test {
 protected:
     // A raw program of the given size.
@@ -52,7 +36,7 @@ protected:
         return text;
     }
 
-    SimulatedCanopen simulated{StandardNetwork};
+    SimulatedCanopen simulated{SimulatedCanopen::StandardNodes};
     QTemporaryDir folder;
 };
 

@@ -19,20 +19,6 @@
 
 namespace {
 
-const char* const Network = "[node 3]\n"
-                            "product_code=4003\n"
-                            "[node 20]\n"
-                            "profile=302-3\n"
-                            "program_size=131072\n"
-                            "[node 21]\n"
-                            "profile=302-3\n"
-                            "program_size=131072\n"
-                            "block_transfer=no\n"
-                            "[node 22]\n"
-                            "profile=302-3\n"
-                            "program_size=131072\n"
-                            "program_fault=flash_write_error\n";
-
 const char* const Image = EXAMPLES_DIR "/canopen-app-1.6.hex"; // 65,536 bytes from address 0
 
 std::string Hex32(std::uint32_t value) {
@@ -84,7 +70,7 @@ protected:
         ASSERT_TRUE(ProcessEventsUntil([&] { return !program.Downloading(); }));
     }
 
-    SimulatedCanopen simulated{Network};
+    SimulatedCanopen simulated{SimulatedCanopen::StandardNodes};
     TForm_FW_Download_Main window;
     WaitingSleep sleeps{NodeOfTheUpdate(window)};
 };

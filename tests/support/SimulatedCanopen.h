@@ -48,6 +48,22 @@ public:
                                            "device_type=0x00020192\n"
                                            "product_code=4012\n";
 
+    // Standard program download: a firmware-object node beside CiA 302-3 nodes, one with block
+    // transfer, one without, one whose next program write fails in its flash.
+    static constexpr const char* StandardNodes = "[node 3]\n"
+                                                 "product_code=4003\n"
+                                                 "[node 20]\n"
+                                                 "profile=302-3\n"
+                                                 "program_size=131072\n"
+                                                 "[node 21]\n"
+                                                 "profile=302-3\n"
+                                                 "program_size=131072\n"
+                                                 "block_transfer=no\n"
+                                                 "[node 22]\n"
+                                                 "profile=302-3\n"
+                                                 "program_size=131072\n"
+                                                 "program_fault=flash_write_error\n";
+
 private:
     QTemporaryDir folder_;
 };

@@ -216,6 +216,21 @@ NodeOutcome Run::outcomeFor(std::uint8_t node) const {
     return outcome;
 }
 
+NodeWork Run::beginNode(FlashSession& session, std::uint8_t shown) {
+    NodeWork work;
+    work.outcome = outcomeFor(shown);
+    work.node = session.NodeShownAs(shown);
+    work.label = "node " + std::to_string(shown);
+    if (InterruptWatch::Interrupted()) {
+        work.ended = work.Finish(NodeOutcome::Failed, "not started: interrupted");
+        return work;
+    }
+    work.outcome.before = session.Identity(work.node);
+    if (!work.outcome.before)
+        work.ended = work.Finish(NodeOutcome::Failed, work.label + " is not online");
+    return work;
+}
+
 int Run::eachNode(const std::function<NodeOutcome(std::uint8_t node)>& one) {
     std::vector<NodeOutcome> outcomes;
     bool stopped = false;

@@ -15,6 +15,7 @@
 #include "TerminalQuestions.h"
 #include "UpdateReport.h"
 
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <ostream>
@@ -36,6 +37,26 @@ struct CheckedFile {
 
 // The file, read through as a download would; nothing (and *why) when it is no sound HEX file.
 std::optional<CheckedFile> checkFile(const std::string& path, std::string* why);
+
+// The work on one node of update or program as it begins: the node's record, the node as the
+// driver numbers it, its name in messages and when the work began.
+struct NodeWork {
+    NodeOutcome outcome;
+    std::uint8_t node = 0;
+    std::string label;
+    std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
+    // Set when the work cannot begin (interrupted, or the node not online): the record, done.
+    std::optional<NodeOutcome> ended;
+
+    // The record with its result, message and seconds.
+    NodeOutcome Finish(NodeOutcome::Result result, std::string message) {
+        outcome.result = result;
+        outcome.message = std::move(message);
+        outcome.seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        return outcome;
+    }
+};
 
 class Run {
 public:
@@ -68,6 +89,7 @@ private:
     NodeOutcome outcomeFor(std::uint8_t node) const;
     // one() for each node in turn; once one failed with --stop-on-error, the others are
     // reported not started. Writes the report; 0 when every node was updated or skipped.
+    NodeWork beginNode(FlashSession& session, std::uint8_t shown);
     int eachNode(const std::function<NodeOutcome(std::uint8_t node)>& one);
     void onInterrupt();
     std::ostream& err() { return *streams_.err; }

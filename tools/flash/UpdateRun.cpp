@@ -7,7 +7,6 @@
 #include "WindowSteps.h"
 
 #include <algorithm>
-#include <chrono>
 
 namespace flashrun {
 
@@ -27,22 +26,12 @@ std::optional<SectorDescription> imageHeader(const std::string& path, std::uint3
 } // namespace
 
 NodeOutcome Run::updateNode(FlashSession& session, std::uint8_t shown, const CheckedFile& file) {
-    NodeOutcome outcome = outcomeFor(shown);
-    const std::uint8_t node = session.NodeShownAs(shown);
-    const auto started = std::chrono::steady_clock::now();
-    auto finish = [&](NodeOutcome::Result result, std::string message) {
-        outcome.result = result;
-        outcome.message = std::move(message);
-        outcome.seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        return outcome;
-    };
-    const std::string label = "node " + std::to_string(shown);
-    if (InterruptWatch::Interrupted())
-        return finish(NodeOutcome::Failed, "not started: interrupted");
-    outcome.before = session.Identity(node);
-    if (!outcome.before)
-        return finish(NodeOutcome::Failed, "node " + std::to_string(shown) + " is not online");
+    NodeWork work = beginNode(session, shown);
+    if (work.ended)
+        return *work.ended;
+    NodeOutcome& outcome = work.outcome;
+    const std::uint8_t node = work.node;
+    const std::string& label = work.label;
     outcome.image = imageHeader(file.path, ImageBaseOf(session.Downloader()));
 
     WindowSteps steps(session.Downloader(), node, questions_, options_.password);
@@ -51,9 +40,9 @@ NodeOutcome Run::updateNode(FlashSession& session, std::uint8_t shown, const Che
         err() << label << ": skipped, sector " << unsigned(ApplicationSector)
               << " holds the file's image already\n";
         outcome.after = outcome.before;
-        return finish(NodeOutcome::Skipped, "sector 2 holds " +
-                                                NameAndRevisionText(*outcome.image) +
-                                                " already, with a valid checksum");
+        return work.Finish(NodeOutcome::Skipped, "sector 2 holds " +
+                                                     NameAndRevisionText(*outcome.image) +
+                                                     " already, with a valid checksum");
     }
     ProgressLine progress(err(), streams_.errIsTerminal, label, file.bytes);
     steps.OnProgress = [&](const WindowSteps::Progress& p) {
@@ -74,19 +63,19 @@ NodeOutcome Run::updateNode(FlashSession& session, std::uint8_t shown, const Che
         if (why.empty())
             why = questions_.Declined() ? "stopped: a question was not answered Yes"
                                         : "the update did not finish";
-        return finish(NodeOutcome::Failed, why);
+        return work.Finish(NodeOutcome::Failed, why);
     }
     outcome.bytes = file.bytes;
     progress.End("restarting");
     outcome.after = session.WaitForReturn(node);
     if (!outcome.after)
-        return finish(NodeOutcome::Failed,
-                      "the firmware was written, but the node did not come back within " +
-                          std::to_string(FlashSession::RestartWaitMs / 1000) + " s");
+        return work.Finish(NodeOutcome::Failed,
+                           "the firmware was written, but the node did not come back within " +
+                               std::to_string(FlashSession::RestartWaitMs / 1000) + " s");
     err() << label << ": updated, revision " << outcome.before->columns[4] << " -> "
           << outcome.after->columns[4] << "\n";
-    return finish(NodeOutcome::Updated,
-                  "Download Successful; the node runs revision " + outcome.after->columns[4]);
+    return work.Finish(NodeOutcome::Updated,
+                       "Download Successful; the node runs revision " + outcome.after->columns[4]);
 }
 
 int Run::update(FlashSession& session, const CheckedFile& file) {
