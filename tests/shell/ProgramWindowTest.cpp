@@ -15,11 +15,12 @@
 
 #include <QPushButton>
 #include <cstdio>
+#include <fstream>
 #include <gtest/gtest.h>
 
 namespace {
 
-const char* const Image = EXAMPLES_DIR "/canopen-app-1.6.hex"; // 65,536 bytes from address 0
+constexpr std::size_t ImageSize = 6000;
 
 std::string Hex32(std::uint32_t value) {
     char text[16];
@@ -30,7 +31,8 @@ std::string Hex32(std::uint32_t value) {
 std::string DownloadQuestion(int node) {
     return "Downloading stops program 1 of node " + std::to_string(node) +
            " and erases it before the new one is written.\r\nMake sure the Node is in a safe "
-           "state!\r\nDownload 65536 bytes into program 1?";
+           "state!\r\nDownload " +
+           std::to_string(ImageSize) + " bytes into program 1?";
 }
 
 class ProgramWindow : public testing::Test {
@@ -55,6 +57,9 @@ protected:
         OnShown<TForm_ProgramDownload> watch([&](TForm_ProgramDownload* program) {
             shown = true;
             action(*program);
+            // A download still running keeps the window open: end it first.
+            program->Button_CancelClick();
+            EXPECT_TRUE(ProcessEventsUntil([&] { return !program->Downloading(); }, 120000));
             program->close();
         });
         window.AdvStringGrid_NodesOnline->DblClickCell(row, 1);
@@ -70,6 +75,16 @@ protected:
         ASSERT_TRUE(ProcessEventsUntil([&] { return !program.Downloading(); }));
     }
 
+    // A raw program.
+    std::string Program() {
+        std::vector<char> bytes(ImageSize);
+        for (std::size_t i = 0; i < bytes.size(); ++i)
+            bytes[i] = static_cast<char>(i * 31 + 3);
+        const std::string path = simulated.DataFolder() + "/program.bin";
+        std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
+        return path;
+    }
+
     SimulatedCanopen simulated{SimulatedCanopen::StandardNodes};
     TForm_FW_Download_Main window;
     WaitingSleep sleeps{NodeOfTheUpdate(window)};
@@ -78,7 +93,7 @@ protected:
 TEST_F(ProgramWindow, DownloadsAndStartsTheProgramByBlockOrBySegments) {
     ProgramImage image;
     std::string error;
-    ASSERT_TRUE(ReadProgramImage(Image, &image, &error)) << error;
+    ASSERT_TRUE(ReadProgramImage(Program(), &image, &error)) << error;
     const struct {
         int row, node;
         bool block;
@@ -92,7 +107,7 @@ TEST_F(ProgramWindow, DownloadsAndStartsTheProgramByBlockOrBySegments) {
             boxes.ExpectApp(DownloadQuestion(n.node), "Warning", IDYES)
                 .ExpectApp("Program Download Successful", "Success", IDOK);
             ScriptedFileDialog files;
-            files.Answer(std::string(Image));
+            files.Answer(Program());
             program.Button_Download->click();
             WaitForTheDownload(program);
             EXPECT_EQ(boxes.Pending(), 0u);
@@ -109,7 +124,7 @@ TEST_F(ProgramWindow, AFlashErrorIsToldByNameAndTheProgramIsNotStarted) {
         boxes.ExpectApp(DownloadQuestion(22), "Warning", IDYES)
             .ExpectApp("The node reports flash write error for program 1.", "Error", IDOK);
         ScriptedFileDialog files;
-        files.Answer(std::string(Image));
+        files.Answer(Program());
         program.Button_Download->click();
         WaitForTheDownload(program);
         EXPECT_EQ(boxes.Pending(), 0u);
@@ -125,7 +140,7 @@ TEST_F(ProgramWindow, ACancelledDownloadLeavesTheProgramStoppedAndClear) {
             .ExpectApp("The download was cancelled; program 1 is stopped and cleared.", "Warning",
                        IDOK);
         ScriptedFileDialog files;
-        files.Answer(std::string(Image));
+        files.Answer(Program());
         program.Button_Download->click();
         ASSERT_TRUE(program.Downloading());
         program.Button_Cancel->click(); // before the first sub-block is acknowledged
