@@ -68,6 +68,7 @@ void TForm_ProgramDownload::buildControls() {
     for (int col = 0; col < 4; ++col)
         Grid_Programs->SetColWidth(
             col, Grid_Programs->ColWidthForText(Grid_Programs->Cell(col, 0) + "  "));
+    Grid_Programs->SetColWidth(ColumnState, Grid_Programs->ColWidthForText("stopped  "));
     Grid_Programs->SetColWidth(ColumnFlashStatus,
                                Grid_Programs->ColWidthForText("flash not cleared before write  "));
     layout->addWidget(Grid_Programs);
