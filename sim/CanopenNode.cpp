@@ -12,18 +12,6 @@ namespace {
 using bus::canopen::SdoReadResult;
 namespace SdoAbort = bus::canopen::SdoAbort;
 
-SdoReadResult value(std::uint32_t v, std::size_t width) {
-    return {0, LittleEndian(v, width)};
-}
-
-SdoReadResult text(const std::string& s) {
-    return {0, std::vector<std::uint8_t>(s.begin(), s.end())};
-}
-
-SdoReadResult refused(std::uint32_t code) {
-    return {code, {}};
-}
-
 // A text field of a firmware header: up to its first zero byte, or an erased byte.
 std::string headerText(const std::uint8_t* header, std::size_t offset, std::size_t width) {
     std::string s;
@@ -94,19 +82,19 @@ NodeResult CanopenNode::restart(FlashNode& node) {
 SdoReadResult CanopenNode::readApplication(FlashNode& node, std::uint16_t index,
                                            std::uint8_t subIndex) {
     if (index == 0x3600 || index == 0x360F)
-        return subIndex == 0 ? refused(SdoAbort::WriteOnly) : refused(SdoAbort::NoSubIndex);
+        return subIndex == 0 ? Refusal(SdoAbort::WriteOnly) : Refusal(SdoAbort::NoSubIndex);
     // The other entries have sub-index 0 alone; a refusal of the entry itself comes first.
-    const SdoReadResult result = index == 0x100A ? text(RevisionText(node.RunningRevision()))
+    const SdoReadResult result = index == 0x100A ? TextAnswer(RevisionText(node.RunningRevision()))
                                                  : readFirmwareEntry(node, index);
     if (result.abortCode != 0 || subIndex == 0)
         return result;
-    return refused(SdoAbort::NoSubIndex);
+    return Refusal(SdoAbort::NoSubIndex);
 }
 
 SdoReadResult CanopenNode::readFirmwareEntry(FlashNode& node, std::uint16_t index) {
     switch (index) {
     case 0x3604:
-        return value(selected_, 1);
+        return ValueAnswer(selected_, 1);
     case 0x3605:
     case 0x3606:
     case 0x3607:
@@ -116,45 +104,45 @@ SdoReadResult CanopenNode::readFirmwareEntry(FlashNode& node, std::uint16_t inde
     case 0x360A: {
         std::uint32_t checksum = 0;
         if (auto read = node.StoredChecksum(selected_, &checksum); !read)
-            return refused(abortFor(read.error));
-        return value(checksum, 4);
+            return Refusal(abortFor(read.error));
+        return ValueAnswer(checksum, 4);
     }
     case 0x360B:
-        return value(node.BootSector(), 1);
+        return ValueAnswer(node.BootSector(), 1);
     case 0x360D:
-        return value(node.SectorCount(), 1);
+        return ValueAnswer(node.SectorCount(), 1);
     case 0x360E: {
         std::uint32_t size = 0;
         if (auto read = node.SectorSize(selected_, &size); !read)
-            return refused(abortFor(read.error));
-        return value(size, 4);
+            return Refusal(abortFor(read.error));
+        return ValueAnswer(size, 4);
     }
     case 0x3610: {
         bool ok = false;
         if (auto read = node.ChecksumMatches(selected_, &ok); !read)
-            return refused(abortFor(read.error));
-        return value(ok ? 1 : 0, 1);
+            return Refusal(abortFor(read.error));
+        return ValueAnswer(ok ? 1 : 0, 1);
     }
     case 0x3611:
-        return value(node.Settings().checksum.width, 1);
+        return ValueAnswer(node.Settings().checksum.width, 1);
     default:
-        return refused(SdoAbort::NoObject);
+        return Refusal(SdoAbort::NoObject);
     }
 }
 
 SdoReadResult CanopenNode::readDescription(FlashNode& node, std::uint16_t index) {
     std::uint8_t header[FirmwareHeaderSize];
     if (auto read = node.Description(selected_, header); !read)
-        return refused(abortFor(read.error));
+        return Refusal(abortFor(read.error));
     if (index == 0x3609) {
         std::uint32_t revision = 0;
         std::memcpy(&revision, header + RevisionOffset, 4);
-        return value(revision, 4);
+        return ValueAnswer(revision, 4);
     }
     static constexpr std::size_t offsets[] = {0, 16, 48, 60};
     static constexpr std::size_t widths[] = {16, 32, 12, 12};
     const std::size_t field = index - 0x3605u;
-    return text(headerText(header, offsets[field], widths[field]));
+    return TextAnswer(headerText(header, offsets[field], widths[field]));
 }
 
 std::uint32_t CanopenNode::checkApplicationWrite(FlashNode& node, std::uint16_t index,

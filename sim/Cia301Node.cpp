@@ -14,18 +14,6 @@ using bus::canopen::Output;
 using bus::canopen::SdoReadResult;
 namespace SdoAbort = bus::canopen::SdoAbort;
 
-SdoReadResult value(std::uint32_t v, std::size_t width) {
-    return {0, LittleEndian(v, width)};
-}
-
-SdoReadResult text(const std::string& s) {
-    return {0, std::vector<std::uint8_t>(s.begin(), s.end())};
-}
-
-SdoReadResult refused(std::uint32_t code) {
-    return {code, {}};
-}
-
 // The entries of the communication profile this node has besides the identity object.
 bool profileEntry(std::uint16_t index) {
     switch (index) {
@@ -50,6 +38,18 @@ std::vector<std::uint8_t> LittleEndian(std::uint32_t value, std::size_t width) {
     for (std::size_t i = 0; i < width; ++i)
         bytes[i] = static_cast<std::uint8_t>(value >> (8 * i));
     return bytes;
+}
+
+SdoReadResult ValueAnswer(std::uint32_t v, std::size_t width) {
+    return {0, LittleEndian(v, width)};
+}
+
+SdoReadResult TextAnswer(const std::string& s) {
+    return {0, std::vector<std::uint8_t>(s.begin(), s.end())};
+}
+
+SdoReadResult Refusal(std::uint32_t code) {
+    return {code, {}};
 }
 
 std::uint32_t FromLittleEndian(const std::vector<std::uint8_t>& bytes) {
@@ -183,10 +183,10 @@ Output Cia301Node::onNmt(const bus::canopen::NmtMessage& message, TimePoint now)
 
 SdoReadResult Cia301Node::Read(std::uint16_t index, std::uint8_t subIndex) {
     if (!settings_.guarding && (index == 0x100C || index == 0x100D))
-        return refused(SdoAbort::NoObject);
+        return Refusal(SdoAbort::NoObject);
     FlashNode* node = flash();
     if (!node)
-        return refused(SdoAbort::General);
+        return Refusal(SdoAbort::General);
     if (index == 0x1018)
         return readIdentity(*node, subIndex);
     if (!profileEntry(index))
@@ -195,24 +195,24 @@ SdoReadResult Cia301Node::Read(std::uint16_t index, std::uint8_t subIndex) {
     const SdoReadResult result = readProfileEntry(*node, index);
     if (result.abortCode != 0 || subIndex == 0)
         return result;
-    return refused(SdoAbort::NoSubIndex);
+    return Refusal(SdoAbort::NoSubIndex);
 }
 
 SdoReadResult Cia301Node::readIdentity(FlashNode& node, std::uint8_t subIndex) {
     const auto& identity = node.Settings().identity;
     switch (subIndex) {
     case 0:
-        return value(4, 1);
+        return ValueAnswer(4, 1);
     case 1:
-        return value(identity.vendorId, 4);
+        return ValueAnswer(identity.vendorId, 4);
     case 2:
-        return value(productCode(node), 4);
+        return ValueAnswer(productCode(node), 4);
     case 3:
-        return value(identity.revision, 4);
+        return ValueAnswer(identity.revision, 4);
     case 4:
-        return value(node.SerialNumber(), 4);
+        return ValueAnswer(node.SerialNumber(), 4);
     default:
-        return refused(SdoAbort::NoSubIndex);
+        return Refusal(SdoAbort::NoSubIndex);
     }
 }
 
@@ -220,21 +220,21 @@ SdoReadResult Cia301Node::readProfileEntry(FlashNode& node, std::uint16_t index)
     const auto& identity = node.Settings().identity;
     switch (index) {
     case 0x1000:
-        return value(identity.deviceType, 4);
+        return ValueAnswer(identity.deviceType, 4);
     case 0x1001:
-        return value(errorControl_.ErrorRegister(), 1);
+        return ValueAnswer(errorControl_.ErrorRegister(), 1);
     case 0x1008:
-        return text(identity.deviceName);
+        return TextAnswer(identity.deviceName);
     case 0x1009:
-        return text(settings_.hardwareVersion);
+        return TextAnswer(settings_.hardwareVersion);
     case 0x100C:
-        return value(errorControl_.GuardTime(), 2);
+        return ValueAnswer(errorControl_.GuardTime(), 2);
     case 0x100D:
-        return value(errorControl_.LifeTimeFactor(), 1);
+        return ValueAnswer(errorControl_.LifeTimeFactor(), 1);
     case 0x1017:
-        return value(errorControl_.HeartbeatTime(), 2);
+        return ValueAnswer(errorControl_.HeartbeatTime(), 2);
     default:
-        return refused(SdoAbort::NoObject);
+        return Refusal(SdoAbort::NoObject);
     }
 }
 

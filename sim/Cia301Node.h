@@ -120,6 +120,10 @@ private:
 
 // Little-endian values of SDO entries.
 std::vector<std::uint8_t> LittleEndian(std::uint32_t value, std::size_t width);
+// A node's answers to a read: a value of width bytes, a text, a refusal with its abort code.
+bus::canopen::SdoReadResult ValueAnswer(std::uint32_t value, std::size_t width);
+bus::canopen::SdoReadResult TextAnswer(const std::string& text);
+bus::canopen::SdoReadResult Refusal(std::uint32_t code);
 std::uint32_t FromLittleEndian(const std::vector<std::uint8_t>& bytes);
 
 } // namespace sim

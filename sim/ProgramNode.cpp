@@ -25,14 +25,6 @@ constexpr std::uint32_t FlashBusy = 0x1;
 
 enum Control : std::uint8_t { Stop = 0, Start = 1, Reset = 2, Clear = 3 };
 
-SdoReadResult value(std::uint32_t v, std::size_t width) {
-    return {0, LittleEndian(v, width)};
-}
-
-SdoReadResult refused(std::uint32_t code) {
-    return {code, {}};
-}
-
 bool programObject(std::uint16_t index) {
     return index == ProgramData || index == ProgramControl || index == ProgramIdentification ||
            index == FlashStatus;
@@ -98,20 +90,20 @@ std::uint32_t ProgramNode::flashStatus(std::uint8_t program) const {
 
 SdoReadResult ProgramNode::readApplication(FlashNode&, std::uint16_t index, std::uint8_t subIndex) {
     if (!programObject(index))
-        return refused(SdoAbort::NoObject);
+        return Refusal(SdoAbort::NoObject);
     if (subIndex == 0)
-        return value(store_->Count(), 1);
+        return ValueAnswer(store_->Count(), 1);
     if (subIndex > store_->Count())
-        return refused(SdoAbort::NoSubIndex);
+        return Refusal(SdoAbort::NoSubIndex);
     switch (index) {
     case ProgramData:
-        return refused(SdoAbort::WriteOnly);
+        return Refusal(SdoAbort::WriteOnly);
     case ProgramControl:
-        return value(programs_[subIndex - 1u].running ? 1 : 0, 1);
+        return ValueAnswer(programs_[subIndex - 1u].running ? 1 : 0, 1);
     case ProgramIdentification:
-        return value(busy(subIndex) ? 0 : store_->Crc(subIndex), 4);
+        return ValueAnswer(busy(subIndex) ? 0 : store_->Crc(subIndex), 4);
     default:
-        return value(flashStatus(subIndex), 4);
+        return ValueAnswer(flashStatus(subIndex), 4);
     }
 }
 
