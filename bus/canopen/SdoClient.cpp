@@ -31,14 +31,9 @@ std::optional<Output> SdoClient::StartUpload(std::uint16_t index, std::uint8_t s
                                              std::size_t capacity, TimePoint now) {
     if (Busy())
         return std::nullopt;
-    result_ = SdoResult{};
-    result_.status = SdoStatus::Running;
-    index_ = index;
-    subIndex_ = subIndex;
+    begin(index, subIndex, Phase::UploadInitiate);
     capacity_ = capacity;
     announced_.reset();
-    lastAnswer_.reset();
-    phase_ = Phase::UploadInitiate;
     return request(sdoFrame(node_, 0x40, index, subIndex), now);
 }
 
@@ -46,15 +41,10 @@ std::optional<Output> SdoClient::StartDownload(std::uint16_t index, std::uint8_t
                                                std::vector<std::uint8_t> data, TimePoint now) {
     if (Busy())
         return std::nullopt;
-    result_ = SdoResult{};
-    result_.status = SdoStatus::Running;
-    index_ = index;
-    subIndex_ = subIndex;
+    begin(index, subIndex, Phase::DownloadInitiate);
     outgoing_ = std::move(data);
     sentBytes_ = 0;
     lastSegmentSent_ = false;
-    lastAnswer_.reset();
-    phase_ = Phase::DownloadInitiate;
     const std::size_t n = outgoing_.size();
     if (n >= 1 && n <= 4) {
         // Expedited, size indicated: n = the bytes of the four that carry no data.
@@ -74,14 +64,9 @@ std::optional<Output> SdoClient::StartBlockDownload(std::uint16_t index, std::ui
                                                     std::vector<std::uint8_t> data, TimePoint now) {
     if (Busy())
         return std::nullopt;
-    result_ = SdoResult{};
-    result_.status = SdoStatus::Running;
+    begin(index, subIndex, Phase::BlockDownloadInitiate);
     result_.blockTransfer = true;
-    index_ = index;
-    subIndex_ = subIndex;
     outgoing_ = std::move(data);
-    lastAnswer_.reset();
-    phase_ = Phase::BlockDownloadInitiate;
     return request(SdoBlockInitiateWithSize(SdoRxCobId(node_), index, subIndex, true,
                                             static_cast<std::uint32_t>(outgoing_.size())),
                    now);
@@ -92,16 +77,11 @@ std::optional<Output> SdoClient::StartBlockUpload(std::uint16_t index, std::uint
                                                   TimePoint now) {
     if (Busy() || !ValidBlockSize(blockSize))
         return std::nullopt;
-    result_ = SdoResult{};
-    result_.status = SdoStatus::Running;
+    begin(index, subIndex, Phase::BlockUploadInitiate);
     result_.blockTransfer = true;
-    index_ = index;
-    subIndex_ = subIndex;
     capacity_ = capacity;
     blockSize_ = blockSize;
     announced_.reset();
-    lastAnswer_.reset();
-    phase_ = Phase::BlockUploadInitiate;
     return request(
         SdoBlockInitiateWithBlockSize(SdoRxCobId(node_), index, subIndex, true, blockSize), now);
 }
@@ -388,6 +368,15 @@ Output SdoClient::onBlockUploadFrame(const CanFrame& frame, TimePoint now) {
     result_.size = size;
     finish();
     return Output{{SdoBlockEndAnswer(SdoRxCobId(node_))}, NoDeadline};
+}
+
+void SdoClient::begin(std::uint16_t index, std::uint8_t subIndex, Phase phase) {
+    result_ = SdoResult{};
+    result_.status = SdoStatus::Running;
+    index_ = index;
+    subIndex_ = subIndex;
+    lastAnswer_.reset();
+    phase_ = phase;
 }
 
 Output SdoClient::fallBack(TimePoint now) {

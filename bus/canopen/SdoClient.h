@@ -119,6 +119,8 @@ private:
         BlockUploadEnd,
     };
 
+    // A new transfer of index:subIndex, running, its first phase given.
+    void begin(std::uint16_t index, std::uint8_t subIndex, Phase phase);
     Output request(const CanFrame& frame, TimePoint now);
     Output fail(std::uint32_t code); // aborts: sends the code, ends the transfer
     Output finish();

@@ -117,13 +117,10 @@ Output SdoServer::initiateDownload(const CanFrame& frame, TimePoint now) {
             return abort(index, subIndex, code);
         return reply(done, now);
     }
-    if (sizeIndicated) {
+    if (sizeIndicated)
         announced_ = le32(frame, 4);
-        if (*announced_ > MaxDownloadSize)
-            return abort(index, subIndex, SdoAbort::OutOfMemory);
-    }
-    if (const std::uint32_t code = dictionary_.CheckWrite(index, subIndex, announced_))
-        return abort(index, subIndex, code);
+    if (auto refused = refusedDownload(index, subIndex))
+        return *refused;
     phase_ = Phase::Downloading;
     index_ = index;
     subIndex_ = subIndex;
@@ -229,18 +226,23 @@ Output SdoServer::blockRequest(const CanFrame& frame, TimePoint now) {
     return outOfPlace();
 }
 
+std::optional<Output> SdoServer::refusedDownload(std::uint16_t index, std::uint8_t subIndex) {
+    if (announced_ && *announced_ > MaxDownloadSize)
+        return abort(index, subIndex, SdoAbort::OutOfMemory);
+    if (const std::uint32_t code = dictionary_.CheckWrite(index, subIndex, announced_))
+        return abort(index, subIndex, code);
+    return std::nullopt;
+}
+
 Output SdoServer::initiateBlockDownload(const CanFrame& frame, TimePoint now) {
     Reset(); // a new request ends whatever ran before it
     const std::uint8_t command = frame.data[0];
     const std::uint16_t index = indexOf(frame);
     const std::uint8_t subIndex = frame.data[3];
-    if (command & 0x02) {
+    if (command & 0x02)
         announced_ = le32(frame, 4);
-        if (*announced_ > MaxDownloadSize)
-            return abort(index, subIndex, SdoAbort::OutOfMemory);
-    }
-    if (const std::uint32_t code = dictionary_.CheckWrite(index, subIndex, announced_))
-        return abort(index, subIndex, code);
+    if (auto refused = refusedDownload(index, subIndex))
+        return *refused;
     phase_ = Phase::BlockDownloadSubBlock;
     index_ = index;
     subIndex_ = subIndex;

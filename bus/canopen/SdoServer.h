@@ -100,6 +100,10 @@ private:
     Output uploadSegment(const CanFrame& frame, TimePoint now);
     Output waiting() const;
     Output blockRequest(const CanFrame& frame, TimePoint now);
+    // The abort for a download that cannot succeed (its announced size beyond
+    // MaxDownloadSize, or refused by the dictionary's CheckWrite), before its data crosses the
+    // bus; nothing when it may go on.
+    std::optional<Output> refusedDownload(std::uint16_t index, std::uint8_t subIndex);
     Output initiateBlockDownload(const CanFrame& frame, TimePoint now);
     Output blockDownloadSegment(const CanFrame& frame, TimePoint now);
     Output blockDownloadEnd(const CanFrame& frame, TimePoint now);
