@@ -6,6 +6,7 @@
 #include "MessageBox.h"
 #include "ProgramDownloadThread.h"
 #include "StringGrid.h"
+#include "TransferTexts.h"
 
 #include <QCloseEvent>
 #include <QHBoxLayout>
@@ -13,26 +14,6 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QVBoxLayout>
-#include <cstdio>
-
-namespace {
-
-std::string hex32(std::uint32_t value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(value));
-    return text;
-}
-
-std::string rateText(double bytesPerSecond) {
-    char text[32];
-    if (bytesPerSecond >= 1024)
-        std::snprintf(text, sizeof text, "%.1f KiB/s", bytesPerSecond / 1024);
-    else
-        std::snprintf(text, sizeof text, "%.0f B/s", bytesPerSecond);
-    return text;
-}
-
-} // namespace
 
 TForm_ProgramDownload::TForm_ProgramDownload(TQVX_COPN_Interface& binding, std::uint8_t node,
                                              QWidget* parent)
@@ -143,7 +124,7 @@ bool TForm_ProgramDownload::Refresh() {
                                program.flashStatus & TProgramDownload::FlashBusy
                                    ? "in progress"
                                    : FlashStatusName(program.flashStatus));
-        Grid_Programs->SetCell(ColumnIdentification, p, hex32(program.identification));
+        Grid_Programs->SetCell(ColumnIdentification, p, Hex32Text(program.identification));
     }
     StatusLine->showMessage(all ? QString("Node %1: %2 program(s)").arg(node_).arg(count)
                                 : QString::fromStdString(download_.LastMessage()));
@@ -206,7 +187,8 @@ void TForm_ProgramDownload::Button_DownloadClick() {
     if (download_.ReadProgram(program, &now) && now.identification == image.crc &&
         !(now.flashStatus & TProgramDownload::FlashBusy) && ((now.flashStatus >> 1) & 0x7F) == 0) {
         const std::string same = "Program " + p + " already holds this file (software " +
-                                 "identification " + hex32(image.crc) + ").\r\nDownload it again?";
+                                 "identification " + Hex32Text(image.crc) +
+                                 ").\r\nDownload it again?";
         if (Application->MessageBox(same.c_str(), "Caution",
                                     MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES)
             return;
@@ -254,7 +236,7 @@ std::string TForm_ProgramDownload::ProgressText(std::uint32_t done, std::uint32_
         return text;
     const double rate = done * 1000.0 / static_cast<double>(milliseconds);
     const auto left = static_cast<long long>((total - std::min(done, total)) / rate + 0.5);
-    return text + ", " + rateText(rate) + ", " + std::to_string(left) + " s left";
+    return text + ", " + RateText(rate) + ", " + std::to_string(left) + " s left";
 }
 
 void TForm_ProgramDownload::showProgress() {

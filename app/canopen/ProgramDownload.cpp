@@ -7,12 +7,6 @@
 
 namespace {
 
-std::string hex32(std::uint32_t value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(value));
-    return text;
-}
-
 // The download's progress hand-over from the driver's C callback.
 struct ProgressContext {
     const TProgramDownload::Progress* progress;
@@ -110,7 +104,7 @@ std::string SdoAbortText(std::uint32_t code) {
     default:
         break;
     }
-    return "SDO abort " + hex32(code) + (meaning ? std::string(" (") + meaning + ")" : "");
+    return "SDO abort " + Hex32Text(code) + (meaning ? std::string(" (") + meaning + ")" : "");
 }
 
 TProgramDownload::TProgramDownload(TQVX_COPN_Interface& binding, std::uint8_t node)
@@ -230,8 +224,8 @@ TProgramDownload::Outcome TProgramDownload::Download(std::uint8_t program,
         return fail();
     }
     if (identification != 0 && identification != image.crc) {
-        failed("The node identifies " + name + " as " + hex32(identification) +
-               ", not as the file's CRC " + hex32(image.crc) + ": it does not hold the file.");
+        failed("The node identifies " + name + " as " + Hex32Text(identification) +
+               ", not as the file's CRC " + Hex32Text(image.crc) + ": it does not hold the file.");
         return fail();
     }
     // The last moment to stop: written and checked, but not yet started.

@@ -100,8 +100,7 @@ bool readHex(const std::string& path, ProgramImage* image, std::string* error,
                          }
                          return true;
                      })) {
-        char where[16];
-        std::snprintf(where, sizeof where, "0x%08X", static_cast<unsigned>(twice));
+        const std::string where = Hex32Text(twice);
         *error = conflict ? "The Intel HEX file " + path + " writes address " + where +
                                 " twice with different bytes."
                           : "The Intel HEX file " + path + " changed while it was read.";
@@ -189,4 +188,10 @@ std::uint32_t ProgramCrc32(const std::uint8_t* data, std::size_t size) {
     for (std::size_t i = 0; i < size; ++i)
         crc = table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
     return crc ^ 0xFFFFFFFFu;
+}
+
+std::string Hex32Text(std::uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(value));
+    return text;
 }

@@ -29,3 +29,6 @@ bool ReadProgramImage(const std::string& path, ProgramImage* image, std::string*
 // CRC-32 as Ethernet and zip compute it (polynomial 0x04C11DB7 reflected, initial value and
 // final XOR 0xFFFFFFFF): the software identification a node reports for a program.
 std::uint32_t ProgramCrc32(const std::uint8_t* data, std::size_t size);
+
+// A 32-bit value as the program shows CRCs and identifications: "0x3FB75B71".
+std::string Hex32Text(std::uint32_t value);

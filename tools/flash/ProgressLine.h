@@ -31,8 +31,3 @@ private:
     int lastTenth_ = -1;
     bool drawn_ = false;
 };
-
-// "12.3 KiB/s", "830 B/s".
-std::string RateText(double bytesPerSecond);
-// "0:07", "12:30".
-std::string DurationText(double seconds);

@@ -1,5 +1,7 @@
 #include "UpdateReport.h"
 
+#include "ProgramImage.h"
+
 #include <cstdio>
 
 namespace {
@@ -94,9 +96,7 @@ void WriteJsonReport(std::ostream& out, const std::vector<NodeOutcome>& outcomes
             << static_cast<unsigned>(o.program ? *o.program : o.sector)
             << ", \"file\": " << JsonString(o.file);
         if (o.program) {
-            char crc[16];
-            std::snprintf(crc, sizeof crc, "0x%08X", static_cast<unsigned>(o.crc.value_or(0)));
-            out << ", \"crc\": " << (o.crc ? JsonString(crc) : "null")
+            out << ", \"crc\": " << (o.crc ? JsonString(Hex32Text(*o.crc)) : "null")
                 << ", \"transfer\": " << (o.transfer.empty() ? "null" : JsonString(o.transfer));
         } else {
             out << ", \"image\": " << (o.image ? imageObject(*o.image) : "null");
