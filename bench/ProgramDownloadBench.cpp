@@ -179,8 +179,7 @@ std::int32_t timedBlockTransfer(std::uint32_t handle, std::uint8_t node, std::ui
 }
 
 void BM_ProgramDownload(benchmark::State& state) {
-    Session session("restart_ms=0\nprofile=302-3\nprogram_size=" + std::to_string(ProgramSize) +
-                    "\n");
+    Session session("profile=302-3\nprogram_size=" + std::to_string(ProgramSize) + "\n");
     TQVX_COPN_Interface& binding = *session.Downloader().copnInterface;
     TProgramDownload download(binding, Node);
     if (!download.IsStandardNode()) {
@@ -227,7 +226,7 @@ void BM_ProgramDownload(benchmark::State& state) {
 BENCHMARK(BM_ProgramDownload)->Unit(benchmark::kSecond)->UseManualTime();
 
 void BM_FirmwareObjectDownload(benchmark::State& state) {
-    Session session("restart_ms=0\n");
+    Session session("");
     TCOPN_Downloader& downloader = session.Downloader();
     if (!downloader.EnterDownloadMode(0x1A2B) || !downloader.EraseSector(Sector)) {
         state.SkipWithError("node 3 refuses download mode or the erase");

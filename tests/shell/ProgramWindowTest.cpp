@@ -38,6 +38,8 @@ std::string DownloadQuestion(int node) {
 class ProgramWindow : public testing::Test {
 protected:
     void SetUp() override {
+        // Frames at the bus's own pace, as users meet it (the fixture turns the wire model off).
+        unsetenv("ZANDREL_SIM_WIRE");
         window.NodeType = NodeTypeCANopen;
         window.show();
         ScriptedMessageBoxes boxes;

@@ -25,7 +25,7 @@ sim::CanopenNodeSettings smallNode() {
     std::vector<sim::CanopenNodeSettings> nodes;
     std::string error;
     EXPECT_TRUE(sim::ParseCanopenNetwork(
-        "[node 20]\nprofile=302-3\nprograms=2\nprogram_size=4096\nrestart_ms=0\n", "network.ini",
+        "[node 20]\nprofile=302-3\nprograms=2\nprogram_size=4096\n", "network.ini",
         &nodes, &error))
         << error;
     return nodes.at(0);
