@@ -75,8 +75,13 @@ public:
         QDir().mkpath(network);
         std::ofstream((network + "/network.ini").toStdString()) << "[node 3]\n" << nodeKeys;
         SetMessageBoxHandler([](const MessageBoxRequest&) { return IDYES; });
-        // A short real wait: the flash-status poll must let the node's busy time pass.
-        SetSleepHandler([](DWORD) { std::this_thread::sleep_for(std::chrono::milliseconds(2)); });
+        // The program's pauses as they are (entering download mode waits for the node's
+        // restart), but a short look again while a node is flashing, so that the poll's period
+        // does not count in the download's time.
+        SetSleepHandler([](DWORD ms) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(
+                ms == TProgramDownload::FlashPollPause ? 2 : static_cast<long>(ms)));
+        });
         saveInterface();
         downloader_ = std::make_unique<TCOPN_Downloader>();
         if (!downloader_->ReadConfiguration(KeyPath) || !downloader_->GoOnline())
