@@ -28,6 +28,9 @@ constexpr const char* BrowseQuestion =
 constexpr uint8_t FirstNode = 1;
 constexpr uint8_t LastNode = 127;
 
+// The device type (0x1000), which every CANopen node has.
+constexpr uint16_t DeviceTypeIndex = 0x1000;
+
 // Reset Communication to node-ID 0 reaches every node.
 constexpr uint8_t AllNodes = 0;
 
@@ -330,6 +333,30 @@ int32_t TCOPN_Downloader::GoOnline() {
         return 0;
     if (!askCaution(GoOnlineQuestion))
         return 0;
+    std::vector<uint8_t> every;
+    for (unsigned n = FirstNode; n <= LastNode; ++n)
+        every.push_back(static_cast<uint8_t>(n));
+    if (!openAndGoOnline(every))
+        return 0;
+    return copnInterface->NMT_ResetCommunication(handle(), AllNodes);
+}
+
+int32_t TCOPN_Downloader::GoOnlineToNodes(const std::vector<uint8_t>& nodes) {
+    if (!copnInterface)
+        return 0;
+    if (!openAndGoOnline(nodes))
+        return 0;
+    // A node that sends nothing of its own is seen once it answers: a read of its device
+    // type, which changes nothing on it.
+    for (uint8_t n : nodes) {
+        uint32_t deviceType = 0;
+        if (n >= FirstNode && n <= LastNode)
+            copnInterface->SDO_Upload_UNSIGNED32(handle(), n, DeviceTypeIndex, 0, &deviceType);
+    }
+    return 1;
+}
+
+int32_t TCOPN_Downloader::openAndGoOnline(const std::vector<uint8_t>& nodes) {
     TQVX_COPN_Interface& copn = *copnInterface;
 
     int32_t opened;
@@ -362,8 +389,9 @@ int32_t TCOPN_Downloader::GoOnline() {
         HourGlassCursor hourglass;
         copn.SetBaud(handle(), copn.networkSettings.BitRate);
     }
-    for (unsigned n = FirstNode; n <= LastNode; ++n)
-        copn.AddNode(handle(), static_cast<uint8_t>(n));
+    for (uint8_t n : nodes)
+        if (n >= FirstNode && n <= LastNode)
+            copn.AddNode(handle(), n);
 
     int32_t online;
     {
@@ -374,7 +402,7 @@ int32_t TCOPN_Downloader::GoOnline() {
         showError("Cannot Go Online", "ERROR");
         return 0;
     }
-    return copn.NMT_ResetCommunication(handle(), AllNodes);
+    return 1;
 }
 
 int32_t TCOPN_Downloader::GoOffline() {

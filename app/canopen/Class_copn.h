@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 // The downloader for CANopen nodes, through the driver library QVX_COPN.dll. The firmware
 // operations go to manufacturer-specific entries of the node's object dictionary (0x3600 to
@@ -104,7 +105,13 @@ public:
     // where nothing was written. The sector checksum is summed over it from index 0.
     ImageMirror imageMirror;
 
+    // Goes online to the given nodes alone, for work on them: no network search, no
+    // question, no NMT command to any node. The nodes are supervised from now on and come
+    // online as they answer.
+    std::int32_t GoOnlineToNodes(const std::vector<std::uint8_t>& nodes);
+
 private:
+    std::int32_t openAndGoOnline(const std::vector<std::uint8_t>& nodes);
     std::uint8_t node() const { return static_cast<std::uint8_t>(Node & 0xFF); }
     std::uint32_t handle() const { return copnInterface->driverHandle; }
     std::int32_t selectSector(std::uint8_t sector);

@@ -174,7 +174,6 @@ void TForm_ProgramDownload::Button_DownloadClick() {
     if (worker_)
         return;
     const std::uint8_t program = SelectedProgram();
-    const std::string p = std::to_string(program);
     if (!OpenDialog_Program->Execute())
         return;
     ProgramImage image;
@@ -186,17 +185,12 @@ void TForm_ProgramDownload::Button_DownloadClick() {
     TProgramDownload::Program now;
     if (download_.ReadProgram(program, &now) && now.identification == image.crc &&
         !(now.flashStatus & TProgramDownload::FlashBusy) && ((now.flashStatus >> 1) & 0x7F) == 0) {
-        const std::string same = "Program " + p + " already holds this file (software " +
-                                 "identification " + Hex32Text(image.crc) +
-                                 ").\r\nDownload it again?";
+        const std::string same = ProgramAlreadyHeldText(program, image.crc);
         if (Application->MessageBox(same.c_str(), "Caution",
                                     MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES)
             return;
     }
-    if (!ask("Downloading stops program " + p + " of node " + std::to_string(node_) +
-             " and erases it before the new one is written.\r\n"
-             "Make sure the Node is in a safe state!\r\nDownload " +
-             std::to_string(image.bytes.size()) + " bytes into program " + p + "?"))
+    if (!ask(ProgramStopText(node_, program, image.bytes.size())))
         return;
 
     lastOutcome_ = {};

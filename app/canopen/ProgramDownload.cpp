@@ -240,3 +240,16 @@ TProgramDownload::Outcome TProgramDownload::Download(std::uint8_t program,
     outcome.message = "Program Download Successful";
     return outcome;
 }
+
+std::string ProgramAlreadyHeldText(std::uint8_t program, std::uint32_t crc) {
+    return "Program " + std::to_string(program) + " already holds this file (software " +
+           "identification " + Hex32Text(crc) + ").\r\nDownload it again?";
+}
+
+std::string ProgramStopText(std::uint8_t node, std::uint8_t program, std::size_t bytes) {
+    const std::string p = std::to_string(program);
+    return "Downloading stops program " + p + " of node " + std::to_string(node) +
+           " and erases it before the new one is written.\r\n"
+           "Make sure the Node is in a safe state!\r\nDownload " +
+           std::to_string(bytes) + " bytes into program " + p + "?";
+}

@@ -84,3 +84,8 @@ std::string FlashStatusName(std::uint32_t status);
 std::string ProgramControlName(std::uint8_t control);
 // An SDO abort code as the user reads it: its number and, for the usual ones, its meaning.
 std::string SdoAbortText(std::uint32_t code);
+
+// The questions before a program download, as the window and zandrel-flash ask them: the
+// program holds the file already; the download stops and erases the program.
+std::string ProgramAlreadyHeldText(std::uint8_t program, std::uint32_t crc);
+std::string ProgramStopText(std::uint8_t node, std::uint8_t program, std::size_t bytes);

@@ -1,5 +1,7 @@
 #include "ProgramImage.h"
 
+#include "InputFileFault.h"
+
 #include "IntelHexFile.h"
 #include "LastError.h"
 
@@ -155,6 +157,11 @@ bool startsWithColon(const std::string& path) {
 
 bool ReadProgramImage(const std::string& path, ProgramImage* image, std::string* error,
                       std::size_t maxSize) {
+    if (auto fault = InputFileFault(path)) {
+        if (error)
+            *error = *fault;
+        return false;
+    }
     std::string message;
     ProgramImage read;
     const bool hex = !endsWith(path, ".bin") && startsWithColon(path);

@@ -3,8 +3,9 @@
 #include "Application.h"
 #include "FileOpenDialog.h"
 #include "FormScale.h"
-#include "HexPassword.h"
-#include "MessageBox.h"
+#include "IntelHexFile.h"
+#include "MessageBoxFace.h"
+#include "SectorTableText.h"
 #include "StringGrid.h"
 
 #include <QAction>
@@ -26,9 +27,8 @@
 
 namespace {
 
-const char* const HeaderTexts[] = {"#",           "Size",       "Status",     "Name",
-                                   "Description", "Build Date", "Build Time", "Revision"};
-constexpr int ColumnCount = 8;
+const char* const* const HeaderTexts = SectorHeaderTexts;
+constexpr int ColumnCount = SectorColumnCount;
 constexpr QColor Red{255, 0, 0};
 constexpr QColor Lime{0, 255, 0};
 constexpr QColor Black{0, 0, 0};
@@ -98,21 +98,33 @@ std::string decimal(unsigned value) {
     return std::to_string(value);
 }
 
-std::string sizeText(std::uint32_t size) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%06X", size);
-    return text;
-}
-
-std::string revisionText(std::uint32_t revision) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%u.%u", (revision >> 16) & 0xFFu, revision & 0xFFu);
-    return text;
-}
-
 } // namespace
 
-TForm_FW_Download::TForm_FW_Download(QWidget* parent) : QDialog(parent) {
+// The window's face to the update procedures: its boxes, its password field, its file
+// dialog, its progress dialog and its grids.
+class TForm_FW_Download::Face : public MessageBoxFace {
+public:
+    explicit Face(TForm_FW_Download& window) : window_(window) {}
+
+    std::string Password() override { return window_.Edit_Password->text().toStdString(); }
+    std::optional<std::string> ChooseFile() override {
+        if (!window_.OpenDialog_DownloadFile->Execute())
+            return std::nullopt;
+        return window_.OpenDialog_DownloadFile->FileName;
+    }
+    TransferOutcome Transfer(std::uint8_t sector, std::unique_ptr<TIntelHexFile> file) override {
+        return window_.transfer(sector, std::move(file));
+    }
+    void TransferJudged() override { window_.endTransfer(); }
+    void TableRead(const SectorTable& table) override { window_.showTable(table); }
+    void TableForgotten() override { window_.forgetTable(); }
+
+private:
+    TForm_FW_Download& window_;
+};
+
+TForm_FW_Download::TForm_FW_Download(QWidget* parent)
+    : QDialog(parent), face_(std::make_unique<Face>(*this)), procedures_(nullptr, *face_) {
     buildControls();
     FormCreate();
     Downloader = nullptr;
@@ -310,8 +322,7 @@ void TForm_FW_Download::FormShow() {
         MainMenu1->setVisible(true);
     }
     SectorTableValid = 0;
-    for (bool& read : sectorRead_)
-        read = false;
+    procedures_.ForgetTable();
     Button_EraseModule->setEnabled(false);
     Button_Upgrade->setEnabled(false);
     Button_MakeActive->setEnabled(false);
@@ -335,10 +346,6 @@ void TForm_FW_Download::clearGrids() {
     for (int row = 1; row < AdvStringGrid_Standard->RowCount(); ++row)
         for (int col = 0; col < ColumnCount; ++col)
             AdvStringGrid_Standard->SetCell(col, row, "");
-    for (bool& known : sizeKnown_)
-        known = false;
-    for (bool& confirmed : checksumConfirmed_)
-        confirmed = false;
 }
 
 void TForm_FW_Download::ShowHint() {
@@ -358,29 +365,7 @@ void TForm_FW_Download::ClearSectorTable() {
 std::int32_t TForm_FW_Download::EnsureDownloadMode() {
     if (!Downloader)
         return 0;
-    std::uint32_t inDownloadMode = 0;
-    if (!Downloader->IsInDownloadMode(&inDownloadMode))
-        return 0;
-    if (inDownloadMode)
-        return 1;
-    if (MessageBoxA(nullptr,
-                    "The module is not currently in the download mode.\r\n"
-                    "Entering Download mode will stop current Node Application Firmware!\r\n"
-                    "Make sure the Node is in a safe state!\r\n"
-                    "Enter download mode?\r\n",
-                    "Warning", MB_YESNOCANCEL | MB_ICONEXCLAMATION) != IDYES)
-        return 0;
-    std::uint32_t password = ParseHexPassword(Edit_Password->text().toStdString());
-    std::int32_t accepted;
-    {
-        HourGlassCursor hourglass;
-        accepted = Downloader->EnterDownloadMode(password);
-    }
-    if (!accepted) {
-        MessageBoxA(nullptr, "Password Not Accepted\r\n", "Warning", MB_OK | MB_ICONEXCLAMATION);
-        return 0;
-    }
-    return 1;
+    return procedures().EnsureDownloadMode().Ok() ? 1 : 0;
 }
 
 // Writes one column of a sector's row in both grids; the standard grid has no row for
@@ -394,75 +379,39 @@ void TForm_FW_Download::setSectorRow(int sector, int column, const std::string& 
 void TForm_FW_Download::RetrieveSectorTable() {
     if (!Downloader)
         return;
-    std::uint8_t count = 0;
-    if (!Downloader->GetSectorCount(&count))
-        return;
-    HourGlassCursor hourglass;
-    // The window has room for MaxSectors; a node reporting more shows its first ones.
-    int shown = count < MaxSectors ? count : MaxSectors;
+    procedures().RetrieveSectorTable();
+}
+
+void TForm_FW_Download::showTable(const SectorTable& table) {
+    const int shown = table.Count;
     AdvStringGrid_Modules->SetRowCount(shown + 1);
     AdvStringGrid_Standard->SetRowCount(shown);
-    for (bool& read : sectorRead_)
-        read = false;
-    std::vector<int> unchecked; // sectors whose checksum the node could not be asked about
-
     for (int s = 0; s < shown; ++s) {
-        const auto sector = static_cast<std::uint8_t>(s);
-        setSectorRow(s, 0, decimal(sector));
-        if (!Downloader->GetSectorDescription(sector, &Sectors[s])) {
+        setSectorRow(s, 0, decimal(static_cast<unsigned>(s)));
+        if (!table.Read[s]) {
             for (int col = 1; col < ColumnCount; ++col)
                 AdvStringGrid_Modules->SetCell(col, s + 1, "Error");
             continue;
         }
-        sectorRead_[s] = true;
-
-        std::uint32_t size = 0;
-        sizeKnown_[s] = Downloader->GetSectorSize(sector, &size) != 0;
-        sectorSize_[s] = size;
-        std::string size_text = sizeKnown_[s] ? sizeText(size) : "<unknown>";
-        checksumConfirmed_[s] = false;
-
-        const SectorDescription& description = Sectors[s];
-        std::string status = "<ok>";
-        SectorStatus[s] = SectorOk;
-        if (description.IsEmpty()) {
-            SectorStatus[s] = SectorEmpty;
-            status = "<empty>";
-        } else {
-            std::uint32_t ok = 1;
-            if (!Downloader->ChecksumOk(sector, &ok)) {
-                unchecked.push_back(s);
-            } else if (ok == 0) {
-                SectorStatus[s] = SectorChecksumError;
-                status = "<checksum error>";
-            } else {
-                checksumConfirmed_[s] = true;
-            }
-        }
-        setSectorRow(s, 1, size_text);
-        setSectorRow(s, 2, status);
-
-        bool empty = description.IsEmpty();
-        setSectorRow(s, 3, empty ? "" : description.NameText());
-        setSectorRow(s, 4, empty ? "" : description.DescriptionText());
-        setSectorRow(s, 5, empty ? "" : description.BuildDateText());
-        setSectorRow(s, 6, empty ? "" : description.BuildTimeText());
-        setSectorRow(s, 7, empty ? "" : revisionText(description.Revision));
+        Sectors[s] = table.Sectors[s];
+        SectorStatus[s] = table.Status[s];
+        const SectorRowTexts row = SectorRowOf(table, s);
+        for (int col = 1; col < ColumnCount; ++col)
+            setSectorRow(s, col, row[col]);
     }
-
-    std::uint8_t boot = 0;
-    if (Downloader->GetBootSector(&boot)) {
-        BootSector = boot;
+    if (table.BootRead) {
+        BootSector = table.BootSector;
         SectorTableValid = 1;
     }
     // A sector whose checksum could not be asked about keeps its "<ok>"; the status line says
     // that it was not checked, so that the row is not taken for a confirmed one.
-    if (!unchecked.empty()) {
+    if (!table.Unchecked.empty()) {
         std::string sectors;
-        for (int s : unchecked)
+        for (int s : table.Unchecked)
             sectors += (sectors.empty() ? "" : ", ") + decimal(static_cast<unsigned>(s));
         StatusLine->showMessage(QString::fromStdString(
-            (unchecked.size() == 1 ? "The checksum of sector #" : "The checksums of sectors #") +
+            (table.Unchecked.size() == 1 ? "The checksum of sector #"
+                                         : "The checksums of sectors #") +
             sectors + " could not be checked."));
     }
     AdvStringGrid_Modules->Repaint();
@@ -509,8 +458,14 @@ void TForm_FW_Download::MenuItem_SetSerialNumberClick() {
 
 bool TForm_FW_Download::SelectedSector(std::uint8_t* sector) const {
     int s = AdvStringGrid_Modules->Row() - 1;
-    if (s < 0 || s >= MaxSectors || s + 1 >= AdvStringGrid_Modules->RowCount() || !sectorRead_[s])
+    if (s < 0 || s >= MaxSectors || s + 1 >= AdvStringGrid_Modules->RowCount() ||
+        !procedures_.Table().Read[s])
         return false;
     *sector = static_cast<std::uint8_t>(s);
     return true;
+}
+
+UpdateProcedures& TForm_FW_Download::procedures() {
+    procedures_.SetDownloader(Downloader);
+    return procedures_;
 }

@@ -2,6 +2,7 @@
 
 #include "Firmware_Downloader.h"
 #include "SectorDescription.h"
+#include "UpdateProcedures.h"
 
 #include <QColor>
 #include <QDialog>
@@ -74,7 +75,7 @@ public:
     TForm_DownloadProgress* Form_DownloadProgress = nullptr;
 
     // The sector the standard update writes.
-    static constexpr std::uint8_t ApplicationSector = 2;
+    static constexpr std::uint8_t ApplicationSector = UpdateProcedures::ApplicationSector;
 
     // Event handlers.
     void FormCreate();
@@ -106,6 +107,9 @@ public:
     // description was read from the node since the window was last shown.
     bool SelectedSector(std::uint8_t* sector) const;
 
+    // The update procedures the window's buttons run, asking and telling through the window.
+    UpdateProcedures& Procedures() { return procedures_; }
+
 protected:
     void showEvent(QShowEvent* event) override;
 
@@ -119,17 +123,17 @@ private:
     void connectControls();
     void cellColor(int sector, QColor& brush, QColor& font) const;
     void setSectorRow(int sector, int column, const std::string& text);
-    std::unique_ptr<TIntelHexFile> chooseHexFile(std::uint8_t sector);
-    bool imageSuitsSector(TIntelHexFile& file, std::uint8_t sector);
-    std::uint32_t imageBase();
     void clearGrids();
-    std::int32_t eraseAndDownload(std::uint8_t sector, std::unique_ptr<TIntelHexFile> file);
     void forgetTable();
+    // The procedures' table, shown in both grids.
+    void showTable(const SectorTable& table);
+    // The download of the open file with the worker behind the modal progress dialog.
+    TransferOutcome transfer(std::uint8_t sector, std::unique_ptr<TIntelHexFile> file);
+    void endTransfer();
+    // The procedures' target: the window's current downloader.
+    UpdateProcedures& procedures();
 
-    // Which sectors were read from the node since the window was last shown.
-    bool sectorRead_[MaxSectors] = {};
-    // Each sector's size, when the node told it, and whether the node confirmed its checksum.
-    std::uint32_t sectorSize_[MaxSectors] = {};
-    bool sizeKnown_[MaxSectors] = {};
-    bool checksumConfirmed_[MaxSectors] = {};
+    class Face;
+    std::unique_ptr<Face> face_;
+    UpdateProcedures procedures_;
 };

@@ -1,5 +1,10 @@
 #include "IntelHexFile.h"
 
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "LastError.h"
 
 #include <array>
@@ -69,12 +74,31 @@ TIntelHexFile::~TIntelHexFile() {
         std::fclose(File);
 }
 
+std::FILE* OpenRegularFile(const char* path) {
+    // Opened without waiting (a FIFO would wait for a writer for ever), then taken only when
+    // it is a regular file: a device or a FIFO never comes to an end.
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        errno = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
+        return nullptr;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    std::FILE* file = ::fdopen(fd, "r");
+    if (!file)
+        ::close(fd);
+    return file;
+}
+
 int TIntelHexFile::Open(const char* path) {
     if (File) {
         std::fclose(File);
         File = nullptr;
     }
-    File = path ? std::fopen(path, "r") : nullptr;
+    File = path ? OpenRegularFile(path) : nullptr;
     if (!File)
         return 0;
     LineCount = countLineReads(File);

@@ -49,6 +49,10 @@ public:
     static constexpr int LineBufferSize = 1024;
 };
 
+// Opens a regular file for reading; null (with errno) when it cannot be opened or is no
+// regular file (a directory, a FIFO, a device).
+std::FILE* OpenRegularFile(const char* path);
+
 // Reads the open file through as a download would, then rewinds it: true when every record
 // is sound up to its end-of-file record and it holds at least one data byte. Otherwise
 // false, with the status code (or 0 when no file is open or it held no data) in *status

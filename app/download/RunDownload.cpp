@@ -1,5 +1,5 @@
-// One download: the HEX file, the worker and the progress dialog, and the judgement of
-// how it went.
+// One download: the HEX file, the worker and the progress dialog; the update procedures
+// judge how it went.
 
 #include "Application.h"
 #include "Form_DownloadProgress.h"
@@ -25,6 +25,11 @@ std::int32_t TForm_FW_Download::RunDownload(std::uint8_t sector,
                                             std::unique_ptr<TIntelHexFile> file) {
     if (!Downloader || !file)
         return 0;
+    return procedures().RunDownload(sector, std::move(file)).Ok() ? 1 : 0;
+}
+
+TransferOutcome TForm_FW_Download::transfer(std::uint8_t sector,
+                                            std::unique_ptr<TIntelHexFile> file) {
     TargetSector = sector;
     HexFile = file.release();
     Form_DownloadProgress = new TForm_DownloadProgress(this);
@@ -42,29 +47,19 @@ std::int32_t TForm_FW_Download::RunDownload(std::uint8_t sector,
         HourGlassCursor hourglass;
         Worker->WaitFor();
     }
+    TransferOutcome outcome;
+    outcome.downloadOk = Worker->DownloadOk != 0;
+    outcome.verifyOk = Worker->VerifyOk != 0;
+    outcome.cancelled = Form_DownloadProgress->Cancelled != 0;
+    return outcome;
+}
 
-    const bool cancelled = Form_DownloadProgress->Cancelled != 0;
-    std::int32_t result = 0;
-    if (!Worker->DownloadOk) {
-        RetrieveSectorTable();
-        Application->MessageBox("Download Error", "Warning", MB_OK);
-    } else if (!Worker->VerifyOk || cancelled) {
-        RetrieveSectorTable();
-        Application->MessageBox("Verify Error", "Warning", MB_OK);
-    } else {
-        result = Downloader->SetSectorChecksum(sector);
-        RetrieveSectorTable();
-        if (result)
-            Application->MessageBox("Download Successful", "Success", MB_OK);
-        else
-            Application->MessageBox("Could Not Write Checksum", "Error", MB_OK);
-    }
-
+// The dialog stays until the outcome has been told: it shows how far the download came.
+void TForm_FW_Download::endTransfer() {
     delete Worker;
     Worker = nullptr;
     delete HexFile;
     HexFile = nullptr;
     delete Form_DownloadProgress;
     Form_DownloadProgress = nullptr;
-    return result;
 }

@@ -9,20 +9,60 @@
 #include <cstring>
 
 namespace {
+
 void setStatus(std::int32_t code) {
     SetLastError(static_cast<DWORD>(code));
 }
+
+// The download window's download: its file, its sector, its downloader, its progress dialog.
+class WindowJob : public DownloadJob {
+public:
+    explicit WindowJob(TForm_FW_Download* form) : form_(form) {}
+
+    TIntelHexFile* File() override { return form_->HexFile; }
+    TFirmware_Downloader* Node() override { return form_->Downloader; }
+    std::uint8_t Sector() override { return form_->TargetSector; }
+    bool CancelRequested() override {
+        return form_->Form_DownloadProgress && form_->Form_DownloadProgress->Cancelled;
+    }
+    void ShowProgress(int percent) override {
+        if (auto* dialog = form_->Form_DownloadProgress)
+            dialog->CGauge_Progress->SetProgress(percent);
+    }
+    void VerifyStarted() override {
+        if (auto* dialog = form_->Form_DownloadProgress) {
+            dialog->setWindowTitle(QStringLiteral("Verify Progress"));
+            dialog->repaint();
+        }
+    }
+    void Finished(int percent) override {
+        if (auto* dialog = form_->Form_DownloadProgress) {
+            dialog->CGauge_Progress->SetProgress(percent);
+            dialog->Finish();
+        }
+    }
+
+private:
+    TForm_FW_Download* form_;
+};
+
+std::uint32_t blockSizeOf(TFirmware_Downloader* node) {
+    // A block is moved with an 8-bit length; a size of 0 would never move anything.
+    const std::uint32_t size = node ? static_cast<std::uint32_t>(node->BlockSize) : 32;
+    return size == 0 ? 1 : size > 255 ? 255 : size;
+}
+
 } // namespace
 
 Thread_Download::Thread_Download(TForm_FW_Download* form)
-    : BlockSize(form->Downloader ? static_cast<std::uint32_t>(form->Downloader->BlockSize) : 32),
-      form_(form) {
-    // A block is moved with an 8-bit length; a size of 0 would never move anything.
-    if (BlockSize == 0)
-        BlockSize = 1;
-    if (BlockSize > 255)
-        BlockSize = 255;
+    : ownJob_(std::make_unique<WindowJob>(form)), job_(*ownJob_) {
+    BlockSize = blockSizeOf(job_.Node());
 }
+
+Thread_Download::Thread_Download(DownloadJob& job) : job_(job) {
+    BlockSize = blockSizeOf(job_.Node());
+}
+
 
 Thread_Download::~Thread_Download() {
     WaitFor();
@@ -33,7 +73,7 @@ std::int32_t Thread_Download::status() const {
 }
 
 bool Thread_Download::cancelled() const {
-    return form_->Form_DownloadProgress && form_->Form_DownloadProgress->Cancelled;
+    return job_.CancelRequested();
 }
 
 // Runs one pass record by record until done is set, reporting progress every
@@ -58,30 +98,19 @@ void Thread_Download::Execute() {
     unsigned count = 0;
     DownloadOk = runPass(&Thread_Download::DownloadNextRecord, DownloadDone, count) ? 1 : 0;
 
-    if (DownloadOk && form_->HexFile) {
-        form_->HexFile->Rewind();
-        Synchronize([this] {
-            if (auto* dialog = form_->Form_DownloadProgress) {
-                dialog->setWindowTitle(QStringLiteral("Verify Progress"));
-                dialog->repaint();
-            }
-        });
+    if (DownloadOk && job_.File()) {
+        job_.File()->Rewind();
+        Synchronize([this] { job_.VerifyStarted(); });
         VerifyOk = runPass(&Thread_Download::VerifyNextRecord, VerifyDone, count) ? 1 : 0;
     }
 
-    Synchronize([this] {
-        if (auto* dialog = form_->Form_DownloadProgress) {
-            dialog->CGauge_Progress->SetProgress(form_->HexFile ? form_->HexFile->Percent : 0);
-            dialog->Finish();
-        }
-    });
+    Synchronize([this] { job_.Finished(job_.File() ? job_.File()->Percent : 0); });
 }
 
 // The next data record of the file; false (and the pass done) at its end or on an error.
 bool Thread_Download::readRecord(Relaxed<std::uint32_t>& done, std::uint32_t* address,
                                  std::uint8_t* length, std::uint8_t* data) {
-    if (!form_->HexFile || !form_->Downloader ||
-        !form_->HexFile->ReadRecord(address, length, data)) {
+    if (!job_.File() || !job_.Node() || !job_.File()->ReadRecord(address, length, data)) {
         done = 1;
         return false;
     }
@@ -94,11 +123,11 @@ int Thread_Download::DownloadNextRecord() {
     std::uint8_t data[256];
     if (!readRecord(DownloadDone, &address, &length, data))
         return 0;
-    TFirmware_Downloader* downloader = form_->Downloader;
+    TFirmware_Downloader* downloader = job_.Node();
     const auto block = static_cast<std::uint8_t>(BlockSize);
     const std::uint8_t* p = data;
     for (unsigned i = 0; i < length / BlockSize; ++i) {
-        if (!downloader->DownloadFirmware(form_->TargetSector, address, block, p)) {
+        if (!downloader->DownloadFirmware(job_.Sector(), address, block, p)) {
             setStatus(DownloadWriteFailed);
             DownloadDone = 1;
             return 0;
@@ -108,7 +137,7 @@ int Thread_Download::DownloadNextRecord() {
     }
     // The rest of the record, also when it is empty.
     const auto rest = static_cast<std::uint8_t>(length % BlockSize);
-    if (!downloader->DownloadFirmware(form_->TargetSector, address, rest, p)) {
+    if (!downloader->DownloadFirmware(job_.Sector(), address, rest, p)) {
         setStatus(DownloadWriteFailed);
         DownloadDone = 1;
         return 0;
@@ -123,12 +152,12 @@ int Thread_Download::VerifyNextRecord() {
     std::uint8_t readBack[256];
     if (!readRecord(VerifyDone, &address, &length, data))
         return 0;
-    TFirmware_Downloader* downloader = form_->Downloader;
+    TFirmware_Downloader* downloader = job_.Node();
     unsigned done = 0;
     while (done < length) {
         const auto size =
             static_cast<std::uint8_t>(length - done >= BlockSize ? BlockSize : length - done);
-        if (!downloader->UploadFirmware(form_->TargetSector, address + done, size,
+        if (!downloader->UploadFirmware(job_.Sector(), address + done, size,
                                         readBack + done)) {
             if (readBackWorked_) {
                 setStatus(VerifyReadFailed);
@@ -151,12 +180,9 @@ int Thread_Download::VerifyNextRecord() {
 }
 
 void Thread_Download::UpdateProgress() {
-    auto* dialog = form_->Form_DownloadProgress;
-    if (!dialog)
-        return;
-    if (form_->HexFile)
-        dialog->CGauge_Progress->SetProgress(form_->HexFile->Percent);
-    if (dialog->Cancelled) {
+    if (job_.File())
+        job_.ShowProgress(job_.File()->Percent);
+    if (job_.CancelRequested()) {
         DownloadDone = 1;
         VerifyDone = 1;
     }

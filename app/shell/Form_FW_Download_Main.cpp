@@ -334,6 +334,7 @@ void TForm_FW_Download_Main::Button_NetworkStartClick() {
     }
     Button_NetworkStart->setEnabled(false);
     Button_NetworkStop->setEnabled(true);
+    StatusPanel->setText(QStringLiteral("Status: Online"));
     std::uint32_t browseTime = 0;
     if (!Downloader->GetBrowseTime(&browseTime))
         browseTime = DefaultBrowseTime;
@@ -357,6 +358,7 @@ void TForm_FW_Download_Main::stopNetworkAccess() {
     }
     if (Downloader)
         Downloader->GoOffline();
+    StatusPanel->setText(QStringLiteral("Status: Offline"));
     FillNodesOnlineGrid();
     Button_DownloadFirmware->setEnabled(false);
     Button_NetworkStop->setEnabled(false);

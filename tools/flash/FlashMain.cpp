@@ -2,20 +2,18 @@
 
 #include "FlashRun.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QByteArray>
 #include <iostream>
 #include <unistd.h>
 
 namespace {
 
-// Qt's notes about the screen no one sees say nothing to the user of this tool.
+// Qt's notes about its own set-up say nothing to the user of this tool.
 void qtMessage(QtMsgType type, const QMessageLogContext&, const QString& message) {
-    if (type == QtWarningMsg || type == QtInfoMsg || type == QtDebugMsg) {
-        if (message.startsWith(QStringLiteral("This plugin does not support")) ||
-            message.startsWith(QStringLiteral("QStandardPaths: ")))
-            return;
-    }
+    if ((type == QtWarningMsg || type == QtInfoMsg || type == QtDebugMsg) &&
+        message.startsWith(QStringLiteral("QStandardPaths: ")))
+        return;
     std::cerr << message.toStdString() << std::endl;
 }
 
@@ -23,10 +21,9 @@ void qtMessage(QtMsgType type, const QMessageLogContext&, const QString& message
 
 int main(int argc, char* argv[]) {
     std::vector<std::string> arguments(argv + 1, argv + argc);
-    // The download window's sequences run on a screen of their own that no one sees.
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    // No window and no screen: the update procedures ask and tell on the terminal.
     qInstallMessageHandler(qtMessage);
-    QApplication app(argc, argv);
+    QCoreApplication app(argc, argv);
     FlashStreams streams;
     streams.in = ::isatty(STDIN_FILENO) ? &std::cin : nullptr;
     streams.out = &std::cout;

@@ -42,8 +42,22 @@ const char* const FlashUsage =
     "  --help                   this text\n"
     "\n"
     "Without --yes the questions are asked on the terminal; with no terminal and no --yes\n"
-    "nothing is done. Exit status: 0 when every node was updated or skipped, 1 when any\n"
+    "nothing is done. Without --force the image checks are asked on the terminal (No by\n"
+    "default); with no terminal they end the node's work. Exit status: 0 when every node was updated or skipped, 1 when any\n"
     "failed, 2 for a usage error.\n";
+
+const char* BusWord(TNodeType bus) {
+    switch (bus) {
+    case NodeTypeCANopen:
+        return "canopen";
+    case NodeTypeDeviceNet:
+        return "devicenet";
+    case NodeTypeVARNIX:
+        return "varnix";
+    default:
+        return "";
+    }
+}
 
 namespace {
 
@@ -113,6 +127,29 @@ bool manyNodes(FlashCommand c) {
     return c == FlashCommand::Update || c == FlashCommand::Program;
 }
 
+// The node addresses of each bus: CANopen node-IDs 1 to 127, DeviceNet MAC IDs 0 to 63, the
+// VARNIX module as node 1.
+std::optional<std::string> nodeOutOfRange(TNodeType bus, std::uint8_t node) {
+    const std::string n = std::to_string(node);
+    switch (bus) {
+    case NodeTypeCANopen:
+        if (node < 1 || node > 127)
+            return "--node " + n + ": CANopen node-IDs are 1 to 127";
+        break;
+    case NodeTypeDeviceNet:
+        if (node > 63)
+            return "--node " + n + ": DeviceNet MAC IDs are 0 to 63";
+        break;
+    case NodeTypeVARNIX:
+        if (node != 1)
+            return "--node " + n + ": the VARNIX module is node 1";
+        break;
+    default:
+        break;
+    }
+    return std::nullopt;
+}
+
 ParsedOptions refuse(std::string why) {
     return {std::nullopt, std::move(why)};
 }
@@ -138,6 +175,8 @@ ParsedOptions ParseFlashOptions(const std::vector<std::string>& arguments) {
         }
         if (a == "--yes") {
             options.yes = true;
+        } else if (a == "--force") {
+            options.force = true;
         } else if (a == "--skip-identical") {
             options.skipIdentical = true;
         } else if (a == "--stop-on-error") {
@@ -229,6 +268,9 @@ ParsedOptions ParseFlashOptions(const std::vector<std::string>& arguments) {
         return refuse("--interface, --bitrate and --own-id are for CANopen and DeviceNet");
     if (needsNodes(options.command) && options.nodes.empty())
         return refuse("--node is missing");
+    for (std::uint8_t node : options.nodes)
+        if (auto why = nodeOutOfRange(options.bus, node))
+            return refuse(*why);
     if (!manyNodes(options.command) && options.nodes.size() > 1)
         return refuse("this command works on one node");
     if (needsSector(options.command) && !options.sector)

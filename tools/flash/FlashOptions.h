@@ -29,6 +29,7 @@ struct FlashOptions {
     std::string file;
     std::optional<std::string> json; // a file name, or "-" for standard output
     bool yes = false;
+    bool force = false; // answer the image checks Yes
     bool skipIdentical = false;
     bool stopOnError = false;
     bool help = false;
@@ -41,6 +42,9 @@ struct ParsedOptions {
 };
 
 ParsedOptions ParseFlashOptions(const std::vector<std::string>& arguments);
+
+// The bus's word for --bus: "canopen", "devicenet", "varnix".
+const char* BusWord(TNodeType bus);
 
 // The usage text --help prints.
 extern const char* const FlashUsage;

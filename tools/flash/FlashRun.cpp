@@ -1,8 +1,9 @@
 #include "FlashRunner.h"
 #include "ImageChecks.h"
+#include "InputFileFault.h"
 #include "IntelHexFile.h"
-#include "ProgramSteps.h"
-#include "WindowSteps.h"
+#include "SectorTableText.h"
+#include "TerminalFace.h"
 
 #include <algorithm>
 #include <fstream>
@@ -10,16 +11,16 @@
 namespace flashrun {
 
 std::optional<CheckedFile> checkFile(const std::string& path, std::string* why) {
-    TIntelHexFile file;
-    if (!file.Open(path.c_str())) {
-        *why = path + ": the file cannot be opened";
+    if (auto fault = HexFileFault(path)) {
+        *why = *fault;
         return std::nullopt;
     }
+    TIntelHexFile file;
     std::optional<HexImageSummary> summary;
-    if (HexFileHoldsValidImage(file))
+    if (file.Open(path.c_str()))
         summary = SummariseHexImage(file, 0);
     if (!summary) {
-        *why = path + ": not a sound Intel HEX file to its end record";
+        *why = path + ": the file changed while it was read";
         return std::nullopt;
     }
     return CheckedFile{path, summary->Extent};
@@ -55,10 +56,40 @@ void Run::onInterrupt() {
         progress_->Break();
     err() << "\nInterrupted: stopping at the next block.\n" << std::flush;
     questions_.Interrupt();
-    if (steps_)
-        steps_->Cancel();
-    if (programSteps_)
-        programSteps_->Cancel();
+}
+
+TerminalFace Run::face(FlashSession& session) {
+    return TerminalFace(session.Downloader(), questions_, options_.force, options_.password);
+}
+
+std::string Run::reasonOf(const ProcedureResult& result, std::uint8_t shown,
+                          const TerminalFace& face) const {
+    const std::string node = "node " + std::to_string(shown);
+    std::string why;
+    if (result.passwordRefused) {
+        why = face.PasswordGiven()
+                  ? node + " did not accept the download-mode password (Password Not Accepted)"
+                  : node + " needs its download-mode password: give --password";
+    } else if (result.status == ProcedureResult::Declined &&
+               result.declined.kind == QuestionKind::ImageCheck) {
+        why = "refused: " + result.declined.about + "; give --force to go on anyway";
+    } else if (result.status == ProcedureResult::Declined) {
+        why = "stopped: the question to " + result.declined.about + " was not answered Yes";
+    } else if (InterruptWatch::Interrupted()) {
+        why = "interrupted: " + (result.reason.empty() ? "stopped" : result.reason);
+    } else {
+        why = result.reason;
+        while (!why.empty() && (why.back() == '\n' || why.back() == '\r'))
+            why.pop_back();
+        for (std::size_t at; (at = why.find("\r\n")) != std::string::npos;)
+            why.replace(at, 2, " ");
+        if (why.empty())
+            why = "the work on the node did not finish";
+    }
+    if (result.node == ProcedureResult::NodeState::DownloadMode)
+        why += "; " + node + " is left in download mode: restart it with zandrel-flash reset --bus " +
+               BusWord(options_.bus) + " --node " + std::to_string(shown);
+    return why;
 }
 
 int Run::Go() {
@@ -68,16 +99,16 @@ int Run::Go() {
         file = checkFile(options_.file, &why);
         if (!file) {
             // Nothing has been asked of any node.
-            err() << "Download Error\n" << why << "\n";
-            return failEveryNode("Download Error: " + why);
+            err() << "zandrel-flash: " << why << "\n";
+            return failEveryNode(why);
         }
     }
     ProgramImage image;
     if (options_.command == FlashCommand::Program) {
         std::string why;
         if (!ReadProgramImage(options_.file, &image, &why)) {
-            err() << "Download Error\n" << why << "\n";
-            return failEveryNode("Download Error: " + why);
+            err() << "zandrel-flash: " << why << "\n";
+            return failEveryNode(why);
         }
         programCrc_ = image.crc;
     }
@@ -92,9 +123,13 @@ int Run::Go() {
     if (observer_.downloader)
         observer_.downloader(&session.Downloader());
     std::string error;
+    questions_.Forget();
     if (!session.Open(&error)) {
-        err() << "zandrel-flash: " << error << "\n";
-        return failEveryNode("the network could not be reached: " + error);
+        const std::string why = questions_.Declined()
+                                    ? "the network search was not answered Yes: nothing was done"
+                                    : "the network could not be reached: " + error;
+        err() << "zandrel-flash: " << why << "\n";
+        return failEveryNode(why);
     }
     switch (options_.command) {
     case FlashCommand::List:
@@ -140,11 +175,32 @@ int Run::sectors(FlashSession& session) {
     const auto node = onlineNode(session);
     if (!node)
         return 1;
-    WindowSteps steps(session.Downloader(), *node, questions_, options_.password);
-    const auto table = steps.SectorTable();
-    if (table.empty())
+    const std::uint8_t shown = options_.nodes.front();
+    TerminalFace terminal = face(session);
+    UpdateProcedures procedures(&session.Downloader(), terminal);
+    session.Downloader().Node = *node;
+    const ProcedureResult read = procedures.RetrieveConfiguration();
+    if (!read.Ok()) {
+        err() << "node " << unsigned(shown) << ": failed: " << reasonOf(read, shown, terminal)
+              << "\n";
         return 1;
-    printTable(out(), table);
+    }
+    const SectorTable& table = procedures.Table();
+    std::vector<std::vector<std::string>> rows;
+    rows.emplace_back(SectorHeaderTexts, SectorHeaderTexts + SectorColumnCount);
+    for (int s = 0; s < table.Count; ++s) {
+        if (!table.Read[s]) {
+            std::vector<std::string> row(SectorColumnCount, "Error");
+            row[0] = std::to_string(s);
+            rows.push_back(row);
+            continue;
+        }
+        const SectorRowTexts row = SectorRowOf(table, s);
+        rows.emplace_back(row.begin(), row.end());
+    }
+    printTable(out(), rows);
+    err() << "node " << unsigned(shown) << " is in download mode: zandrel-flash reset --bus "
+          << BusWord(options_.bus) << " --node " << unsigned(shown) << " restarts it\n";
     return 0;
 }
 
@@ -152,42 +208,62 @@ int Run::sectorCommand(FlashSession& session, const std::optional<CheckedFile>& 
     const auto node = onlineNode(session);
     if (!node)
         return 1;
-    WindowSteps steps(session.Downloader(), *node, questions_, options_.password);
-    steps_ = &steps;
-    const std::uint8_t sector = options_.sector.value_or(0);
-    bool done = false;
-    switch (options_.command) {
-    case FlashCommand::Erase:
-        done = steps.Erase(sector);
-        break;
-    case FlashCommand::Write: {
-        ProgressLine progress(err(), streams_.errIsTerminal,
-                              "node " + std::to_string(options_.nodes.front()),
-                              file ? file->bytes : 0);
-        steps.OnProgress = [&](const WindowSteps::Progress& p) {
-            progress.Show(p.percent, p.verifying);
-            if (observer_.progress)
-                observer_.progress(options_.nodes.front(), p.percent, p.verifying);
-        };
-        progress_ = &progress;
-        done = steps.Write(sector, options_.file);
-        progress_ = nullptr;
-        break;
+    const std::uint8_t shown = options_.nodes.front();
+    const std::string label = "node " + std::to_string(shown);
+    TerminalFace terminal = face(session);
+    UpdateProcedures procedures(&session.Downloader(), terminal);
+    session.Downloader().Node = *node;
+    questions_.Forget();
+    ProcedureResult result;
+    if (options_.command == FlashCommand::Reset) {
+        result = procedures.RebootNode();
+    } else {
+        result = procedures.RetrieveConfiguration();
+        const std::uint8_t sector = options_.sector.value_or(0);
+        if (result.Ok() && !procedures.Table().Holds(sector)) {
+            result.status = ProcedureResult::Failed;
+            result.reason = "the node has no sector " + std::to_string(sector) +
+                            ", or its description could not be read";
+        }
+        if (result.Ok()) {
+            switch (options_.command) {
+            case FlashCommand::Erase:
+                result = procedures.EraseSector(sector);
+                break;
+            case FlashCommand::Write: {
+                ProgressLine progress(err(), streams_.errIsTerminal, label,
+                                      file ? file->bytes : 0);
+                terminal.SetFile(options_.file);
+                terminal.OnProgress = [&](int percent, bool verifying) {
+                    progress.Show(percent, verifying);
+                    if (observer_.progress)
+                        observer_.progress(shown, percent, verifying);
+                };
+                progress_ = &progress;
+                result = procedures.UpgradeSector(sector);
+                progress_ = nullptr;
+                if (result.Ok())
+                    progress.End("done");
+                else
+                    progress.Break();
+                break;
+            }
+            case FlashCommand::Boot:
+                result = procedures.MakeBootSector(sector);
+                break;
+            case FlashCommand::Execute:
+                result = procedures.ExecuteSector(sector);
+                break;
+            default:
+                break;
+            }
+        }
     }
-    case FlashCommand::Boot:
-        done = steps.MakeBoot(sector);
-        break;
-    case FlashCommand::Execute:
-        done = steps.Execute(sector);
-        break;
-    case FlashCommand::Reset:
-        done = steps.Reset();
-        break;
-    default:
-        break;
+    if (!result.Ok()) {
+        err() << label << ": failed: " << reasonOf(result, shown, terminal) << "\n";
+        return 1;
     }
-    steps_ = nullptr;
-    return done ? 0 : 1;
+    return 0;
 }
 
 // An update that could not start: every node failed for the same reason, none touched.
@@ -220,15 +296,46 @@ NodeWork Run::beginNode(FlashSession& session, std::uint8_t shown) {
     NodeWork work;
     work.outcome = outcomeFor(shown);
     work.node = session.NodeShownAs(shown);
+    work.shown = shown;
     work.label = "node " + std::to_string(shown);
     if (InterruptWatch::Interrupted()) {
-        work.ended = work.Finish(NodeOutcome::Failed, "not started: interrupted");
+        work.ended = failNode(work, "not started: interrupted");
         return work;
     }
-    work.outcome.before = session.Identity(work.node);
-    if (!work.outcome.before)
-        work.ended = work.Finish(NodeOutcome::Failed, work.label + " is not online");
+    if (!session.IsOnline(work.node))
+        work.ended = failNode(work, work.label + " is not online");
     return work;
+}
+
+NodeOutcome Run::failNode(NodeWork& work, const std::string& why) {
+    if (progress_)
+        progress_->Break();
+    err() << work.label << ": failed: " << why << "\n";
+    return work.Finish(NodeOutcome::Failed, why);
+}
+
+std::optional<NodeIdentityRow> Run::nodeAsItWas(FlashSession& session, std::uint8_t node,
+                                                UpdateProcedures& procedures) {
+    auto row = session.Identity(node);
+    if (!row)
+        return row;
+    TFirmware_Downloader& downloader = session.Downloader();
+    downloader.Node = node;
+    std::uint32_t inDownloadMode = 0;
+    if (!downloader.IsInDownloadMode(&inDownloadMode) || !inDownloadMode)
+        return row;
+    // The loader runs: what the node runs once restarted is what its boot sector holds.
+    row->inDownloadMode = true;
+    if (procedures.RetrieveSectorTable()) {
+        const SectorTable& table = procedures.Table();
+        if (const SectorDescription* firmware =
+                NodeFirmware(table.Sectors, table.Read, table.Count, table.BootSector,
+                             ApplicationSector)) {
+            row->columns[4] = SectorRevisionText(firmware->Revision);
+            row->columns[6] = firmware->NameText();
+        }
+    }
+    return row;
 }
 
 int Run::eachNode(const std::function<NodeOutcome(std::uint8_t node)>& one) {
@@ -238,6 +345,7 @@ int Run::eachNode(const std::function<NodeOutcome(std::uint8_t node)>& one) {
         if (stopped) {
             outcomes.push_back(outcomeFor(node));
             outcomes.back().message = "not started: an earlier node failed (--stop-on-error)";
+            err() << "node " << unsigned(node) << ": " << outcomes.back().message << "\n";
             continue;
         }
         outcomes.push_back(one(node));

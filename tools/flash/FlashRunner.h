@@ -7,12 +7,12 @@
 #include "FlashOptions.h"
 #include "FlashRun.h"
 #include "FlashSession.h"
-#include "Form_FW_Download.h"
 #include "InterruptWatch.h"
 #include "ProgramImage.h"
 #include "ProgressLine.h"
 #include "SectorDescription.h"
 #include "TerminalQuestions.h"
+#include "UpdateProcedures.h"
 #include "UpdateReport.h"
 
 #include <chrono>
@@ -22,12 +22,11 @@
 #include <string>
 #include <vector>
 
-class ProgramSteps;
-class WindowSteps;
+class TerminalFace;
 
 namespace flashrun {
 
-constexpr std::uint8_t ApplicationSector = TForm_FW_Download::ApplicationSector;
+constexpr std::uint8_t ApplicationSector = UpdateProcedures::ApplicationSector;
 
 // The file named on the command line, read through before any node is touched.
 struct CheckedFile {
@@ -43,6 +42,7 @@ std::optional<CheckedFile> checkFile(const std::string& path, std::string* why);
 struct NodeWork {
     NodeOutcome outcome;
     std::uint8_t node = 0;
+    std::uint8_t shown = 0;
     std::string label;
     std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
     // Set when the work cannot begin (interrupted, or the node not online): the record, done.
@@ -87,10 +87,20 @@ private:
     // The record of a node for this command before anything is done: its node, the file, and
     // sector 2 (update) or the program (program).
     NodeOutcome outcomeFor(std::uint8_t node) const;
+    NodeWork beginNode(FlashSession& session, std::uint8_t shown);
     // one() for each node in turn; once one failed with --stop-on-error, the others are
     // reported not started. Writes the report; 0 when every node was updated or skipped.
-    NodeWork beginNode(FlashSession& session, std::uint8_t shown);
     int eachNode(const std::function<NodeOutcome(std::uint8_t node)>& one);
+    // The node's identity as it was before the work: a node found in download mode with the
+    // firmware its boot sector holds.
+    std::optional<NodeIdentityRow> nodeAsItWas(FlashSession& session, std::uint8_t node,
+                                               UpdateProcedures& procedures);
+    // Why a procedure stopped, in words for the user of this tool.
+    std::string reasonOf(const ProcedureResult& result, std::uint8_t shown,
+                         const TerminalFace& face) const;
+    // A node failed: the reason on standard error, and the record.
+    NodeOutcome failNode(NodeWork& work, const std::string& why);
+    TerminalFace face(FlashSession& session);
     void onInterrupt();
     std::ostream& err() { return *streams_.err; }
     std::ostream& out() { return *streams_.out; }
@@ -100,10 +110,8 @@ private:
     FlashObserver observer_;
     TerminalQuestions questions_;
     InterruptWatch interrupt_;
-    WindowSteps* steps_ = nullptr;            // the window working on a node now
-    ProgramSteps* programSteps_ = nullptr;    // the program window working on a node now
     std::optional<std::uint32_t> programCrc_; // program: the file's CRC-32, once read
-    ProgressLine* progress_ = nullptr;        // its progress line
+    ProgressLine* progress_ = nullptr;        // the progress line of the download under way
 };
 
 } // namespace flashrun

@@ -87,7 +87,11 @@ bool FlashSession::Open(std::string* error) {
         *error = "no downloader for this node type";
         return false;
     }
-    if (!downloader_->GoOnline()) {
+    auto* copn = dynamic_cast<TCOPN_Downloader*>(downloader_.get());
+    const bool named = options_.command != FlashCommand::List && !options_.nodes.empty();
+    const bool online =
+        copn && named ? copn->GoOnlineToNodes(options_.nodes) != 0 : downloader_->GoOnline() != 0;
+    if (!online) {
         *error = "cannot go online";
         return false;
     }

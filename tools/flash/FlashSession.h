@@ -13,6 +13,9 @@ struct NodeIdentityRow {
     std::uint8_t node = 0;
     // Node, vendor ID, device type, product code, revision, serial number, product name.
     std::array<std::string, 7> columns;
+    // Found in download mode: the revision and name are those of the firmware its boot
+    // sector holds, not the loader's.
+    bool inDownloadMode = false;
 };
 
 // The headers of the main window's node list for a node type.
@@ -27,7 +30,9 @@ public:
     FlashSession(const FlashSession&) = delete;
     FlashSession& operator=(const FlashSession&) = delete;
 
-    // Goes online; false with the reason when the network cannot be reached.
+    // Goes online; false with the reason when the network cannot be reached. On CANopen a
+    // command on given nodes reaches them alone, without the network search and its reset of
+    // every node's communication.
     bool Open(std::string* error);
 
     TFirmware_Downloader& Downloader() { return *downloader_; }

@@ -1,13 +1,21 @@
-// zandrel-flash program: standard program download into each node in turn, through the
-// Program Download window's own steps.
+// zandrel-flash program: standard program download into each node in turn, with the Program
+// Download window's questions and its download.
 
 #include "Class_copn.h"
 #include "FlashRunner.h"
-#include "ProgramSteps.h"
-
-#include <algorithm>
+#include "ProgramDownload.h"
+#include "TerminalFace.h"
 
 namespace flashrun {
+
+namespace {
+
+bool holdsFile(const TProgramDownload::Program& state, std::uint32_t crc) {
+    return state.identification == crc && !(state.flashStatus & TProgramDownload::FlashBusy) &&
+           ((state.flashStatus >> 1) & 0x7F) == 0;
+}
+
+} // namespace
 
 NodeOutcome Run::programNode(FlashSession& session, std::uint8_t shown, const ProgramImage& image) {
     NodeWork work = beginNode(session, shown);
@@ -16,47 +24,73 @@ NodeOutcome Run::programNode(FlashSession& session, std::uint8_t shown, const Pr
     NodeOutcome& outcome = work.outcome;
     const std::uint8_t node = work.node;
     const std::string& label = work.label;
-    const std::string program = "program " + std::to_string(options_.program);
+    const std::uint8_t p = options_.program;
+    const std::string program = "program " + std::to_string(p);
+    outcome.before = session.Identity(node);
     auto* copn = dynamic_cast<TCOPN_Downloader*>(&session.Downloader());
     if (!copn || !copn->copnInterface)
-        return work.Finish(NodeOutcome::Failed, "the CANopen driver library is not loaded");
-    ProgramSteps steps(*copn->copnInterface, node, questions_);
-    if (!steps.IsStandardNode()) {
-        err() << label
-              << ": no standard program download (no 0x1F51, or it has the firmware "
-                 "objects: use update)\n";
-        return work.Finish(NodeOutcome::Failed, "the node has no standard program download");
+        return failNode(work, "the CANopen driver library is not loaded");
+    TProgramDownload download(*copn->copnInterface, node);
+    if (!download.IsStandardNode())
+        return failNode(work, label + " has no standard program download (no 0x1F51, or it has "
+                                      "the firmware objects): use zandrel-flash update");
+    std::uint8_t count = 0;
+    if (!download.ProgramCount(&count))
+        return failNode(work, label + " does not tell how many programs it has: " +
+                                  download.LastMessage());
+    if (p > count)
+        return failNode(work, label + " has no " + program + " (it has " +
+                                  std::to_string(count) + (count == 1 ? " program)" : " programs)"));
+
+    TerminalFace terminal = face(session);
+    TProgramDownload::Program state;
+    const bool held = download.ReadProgram(p, &state) && holdsFile(state, image.crc);
+    if (held && options_.skipIdentical) {
+        err() << label << ": skipped, " << program << " holds the file already\n";
+        outcome.after = outcome.before;
+        return work.Finish(NodeOutcome::Skipped,
+                           program + " holds the file already (software identification equals "
+                                     "its CRC)");
     }
-    if (options_.skipIdentical) {
-        const auto state = steps.Program(options_.program);
-        if (state && state->identification == image.crc && (state->flashStatus & 0xFF) == 0) {
-            err() << label << ": skipped, " << program << " holds the file already\n";
-            outcome.after = outcome.before;
-            return work.Finish(NodeOutcome::Skipped, program + " holds the file already (software "
-                                                               "identification equals its CRC)");
-        }
-    }
-    ProgressLine progress(err(), streams_.errIsTerminal, label, image.bytes.size());
-    steps.OnProgress = [&](std::uint32_t done, std::uint32_t total) {
-        const int percent = total ? static_cast<int>(100ull * done / total) : 0;
-        progress.Show(percent, false);
-        if (observer_.progress)
-            observer_.progress(shown, percent, false);
+    questions_.Forget();
+    auto ask = [&](const std::string& text, const char* caption, unsigned flags,
+                   const std::string& about) {
+        UpdateQuestion question{MessageBoxKind::Application, text, caption, flags,
+                                QuestionKind::Routine, about};
+        return terminal.Ask(question) == IDYES ? std::optional<std::string>()
+                                               : std::optional<std::string>(about);
     };
-    programSteps_ = &steps;
+    std::optional<std::string> declined;
+    if (held)
+        declined = ask(ProgramAlreadyHeldText(p, image.crc), "Caution",
+                       MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2,
+                       "download " + program + " again");
+    if (!declined)
+        declined = ask(ProgramStopText(node, p, image.bytes.size()), "Warning",
+                       MB_YESNO | MB_ICONEXCLAMATION | MB_DEFBUTTON2,
+                       "stop and erase " + program);
+    if (declined)
+        return failNode(work, "stopped: the question to " + *declined + " was not answered Yes");
+
+    ProgressLine progress(err(), streams_.errIsTerminal, label, image.bytes.size());
     progress_ = &progress;
-    const TProgramDownload::Outcome result = steps.Download(options_.program, options_.file);
+    const TProgramDownload::Outcome result =
+        download.Download(p, image, [&](std::uint32_t done, std::uint32_t total) {
+            const int percent = total ? static_cast<int>(100ull * done / total) : 0;
+            progress.Show(percent, false);
+            if (observer_.progress)
+                observer_.progress(shown, percent, false);
+            return !InterruptWatch::Interrupted();
+        });
     progress_ = nullptr;
-    programSteps_ = nullptr;
     if (result.result != TProgramDownload::Result::Done) {
-        progress.End("failed");
+        progress.Break();
         std::string why = result.result == TProgramDownload::Result::Cancelled
                               ? "interrupted: " + result.message
                               : result.message;
         if (why.empty())
-            why = questions_.Declined() ? "stopped: a question was not answered Yes"
-                                        : "the program download did not finish";
-        return work.Finish(NodeOutcome::Failed, why);
+            why = "the program download did not finish";
+        return failNode(work, why);
     }
     progress.End("done");
     outcome.bytes = result.bytes;

@@ -36,23 +36,24 @@ void TerminalQuestions::Forget() {
     declined_ = false;
 }
 
-std::string TerminalQuestions::ask(const std::string& prompt) {
-    if (!terminal_.in || !terminal_.out)
-        return {};
+std::optional<std::string> TerminalQuestions::AskLine(const std::string& prompt) {
+    if (!terminal_.in || !terminal_.out || interrupted_)
+        return std::nullopt;
+    if (BeforeOutput)
+        BeforeOutput();
     *terminal_.out << prompt << std::flush;
     std::string line;
     if (!std::getline(*terminal_.in, line))
-        return {};
+        return std::nullopt;
     if (!line.empty() && line.back() == '\r')
         line.pop_back();
     return line;
 }
 
 int TerminalQuestions::Answer(const MessageBoxRequest& request) {
-    if (BeforeOutput)
-        BeforeOutput();
-    const unsigned buttons = request.flags & 0x0F;
     if (!isQuestion(request.flags)) {
+        if (BeforeOutput)
+            BeforeOutput();
         lastText_ = request.text;
         lastCaption_ = request.caption;
         if (request.caption != "Success" && request.caption != "Information")
@@ -61,19 +62,31 @@ int TerminalQuestions::Answer(const MessageBoxRequest& request) {
             *terminal_.out << request.caption << ": " << request.text << "\n" << std::flush;
         return IDOK;
     }
+    return Ask(request, yes_);
+}
+
+int TerminalQuestions::Ask(const MessageBoxRequest& request, bool answerYes) {
+    if (BeforeOutput)
+        BeforeOutput();
+    const unsigned buttons = request.flags & 0x0F;
     const int yes = buttons == MB_OKCANCEL ? IDOK : IDYES;
     int answer = IDCANCEL;
     if (interrupted_) {
         answer = IDCANCEL;
-    } else if (yes_) {
+    } else if (answerYes) {
         answer = yes;
         if (terminal_.out)
             *terminal_.out << request.caption << ": " << request.text << " [yes]\n" << std::flush;
+    } else if (!terminal_.in) {
+        answer = buttons == MB_OKCANCEL ? IDCANCEL : IDNO;
+        if (terminal_.out)
+            *terminal_.out << request.caption << ": " << request.text << " [no]\n" << std::flush;
     } else {
         const std::string choices = buttons == MB_OKCANCEL ? " [ok/cancel] "
                                     : buttons == MB_YESNO  ? " [yes/no] "
                                                            : " [yes/no/cancel] ";
-        const std::string reply = lowered(ask(request.caption + ": " + request.text + choices));
+        const std::string reply =
+            lowered(AskLine(request.caption + ": " + request.text + choices).value_or(""));
         if (reply == "y" || reply == "yes" || reply == "ok")
             answer = yes;
         else if ((reply == "n" || reply == "no") && buttons != MB_OKCANCEL)
@@ -81,8 +94,5 @@ int TerminalQuestions::Answer(const MessageBoxRequest& request) {
     }
     if (answer != yes)
         declined_ = true;
-    if (answer == yes && IsDownloadModeQuestion(request.text) && !PasswordGiven &&
-        OnPasswordTyped && terminal_.in)
-        OnPasswordTyped(ask("Password (hexadecimal): "));
     return answer;
 }

@@ -4,12 +4,14 @@
 
 #include <functional>
 #include <istream>
+#include <optional>
 #include <ostream>
 #include <string>
 
-// Answers the program's message boxes for a run without a window. A question is answered Yes
-// when the user gave --yes, asked on the terminal otherwise; a box that only tells is
-// printed as it stands. While it lives, it is the program's message-box handler.
+// Asks and tells on the terminal for a run without a window. A routine question is answered
+// Yes when the user gave --yes, asked on the terminal otherwise (No when there is none); a
+// box that only tells is printed as it stands. While it lives, it is the program's
+// message-box handler, for the boxes the downloaders show themselves.
 class TerminalQuestions {
 public:
     struct Terminal {
@@ -22,10 +24,6 @@ public:
     TerminalQuestions(const TerminalQuestions&) = delete;
     TerminalQuestions& operator=(const TerminalQuestions&) = delete;
 
-    // Called when the user agreed to enter download mode and no password was given: it asks
-    // for the password (on the terminal) and hands it on.
-    std::function<void(const std::string& password)> OnPasswordTyped;
-    bool PasswordGiven = false;
     // Called before anything is printed: a progress line drawn in place is ended first.
     std::function<void()> BeforeOutput;
 
@@ -42,10 +40,16 @@ public:
     bool Declined() const { return declined_; }
     void Forget();
 
+    // A box as the message-box handler gets it: a question is asked as a routine one.
     int Answer(const MessageBoxRequest& request);
+    // A question: Yes without asking when answerYes, else asked on the terminal (No when
+    // there is none, or the reply is not Yes).
+    int Ask(const MessageBoxRequest& request, bool answerYes);
+    // A line typed on the terminal after the prompt; nothing when there is no terminal.
+    std::optional<std::string> AskLine(const std::string& prompt);
+    bool Yes() const { return yes_; }
 
 private:
-    std::string ask(const std::string& prompt);
 
     bool yes_;
     Terminal terminal_;

@@ -2,7 +2,9 @@
 
 #include "ProgramImage.h"
 
+#include <cctype>
 #include <cstdio>
+#include <string>
 
 namespace {
 
@@ -10,18 +12,43 @@ namespace {
 const char* const IdentityKeys[] = {"node",     "vendor_id",     "device_type", "product_code",
                                     "revision", "serial_number", "product_name"};
 
-std::string identityObject(const NodeIdentityRow& row) {
+// The columns that hold numbers: the node, vendor ID, device type, product code and serial
+// number (decimal, or hexadecimal with 0x); the revision and the name are texts.
+bool numberColumn(std::size_t column) {
+    return column != 4 && column != 6;
+}
+
+// A column's number as JSON; null when the node did not tell it, and the text as it stands
+// when it is no number.
+std::string jsonNumber(const std::string& text) {
+    if (text.empty())
+        return "null";
+    const bool hex = text.rfind("0x", 0) == 0 || text.rfind("0X", 0) == 0;
+    const std::string digits = hex ? text.substr(2) : text;
+    bool number = !digits.empty() && digits.size() <= (hex ? 16u : 19u);
+    for (char c : digits)
+        number = number && (hex ? std::isxdigit(static_cast<unsigned char>(c))
+                                : std::isdigit(static_cast<unsigned char>(c)));
+    if (!number)
+        return JsonString(text);
+    return std::to_string(std::stoull(digits, nullptr, hex ? 16 : 10));
+}
+
+std::string identityObject(const NodeIdentityRow& row, bool withMode) {
     std::string text = "{";
     for (std::size_t i = 0; i < row.columns.size(); ++i) {
         if (i)
             text += ", ";
-        text += JsonString(IdentityKeys[i]) + ": " + JsonString(row.columns[i]);
+        text += JsonString(IdentityKeys[i]) + ": " +
+                (numberColumn(i) ? jsonNumber(row.columns[i]) : JsonString(row.columns[i]));
     }
+    if (withMode)
+        text += std::string(", \"in_download_mode\": ") + (row.inDownloadMode ? "true" : "false");
     return text + "}";
 }
 
 std::string optionalIdentity(const std::optional<NodeIdentityRow>& row) {
-    return row ? identityObject(*row) : "null";
+    return row ? identityObject(*row, true) : "null";
 }
 
 std::string imageObject(const SectorDescription& header) {
@@ -111,6 +138,6 @@ void WriteJsonReport(std::ostream& out, const std::vector<NodeOutcome>& outcomes
 void WriteJsonNodeList(std::ostream& out, const std::vector<NodeIdentityRow>& rows) {
     out << "[";
     for (std::size_t i = 0; i < rows.size(); ++i)
-        out << (i ? ",\n " : "\n ") << identityObject(rows[i]);
+        out << (i ? ",\n " : "\n ") << identityObject(rows[i], false);
     out << (rows.empty() ? "]\n" : "\n]\n");
 }

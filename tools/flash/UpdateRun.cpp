@@ -1,12 +1,13 @@
-// zandrel-flash update: the standard update of each node in turn, through the download
-// window's own sequence.
+// zandrel-flash update: the standard update of each node in turn, through the update
+// procedures the download window runs.
 
+#include "Class_copn.h"
 #include "FlashRunner.h"
 #include "ImageChecks.h"
 #include "IntelHexFile.h"
-#include "WindowSteps.h"
-
-#include <algorithm>
+#include "ProgramDownload.h"
+#include "SectorTableText.h"
+#include "TerminalFace.h"
 
 namespace flashrun {
 
@@ -23,6 +24,24 @@ std::optional<SectorDescription> imageHeader(const std::string& path, std::uint3
     return summary->Header;
 }
 
+// A CANopen node of standard program download, which takes no firmware image.
+bool takesProgramDownload(TFirmware_Downloader& downloader, std::uint8_t node) {
+    auto* copn = dynamic_cast<TCOPN_Downloader*>(&downloader);
+    return copn && copn->copnInterface &&
+           TProgramDownload(*copn->copnInterface, node).IsStandardNode();
+}
+
+// Sector holds the image, and the node confirms its checksum.
+bool sectorHolds(const SectorTable& table, std::uint8_t sector, const SectorDescription& header) {
+    if (!table.Holds(sector) || !table.ChecksumConfirmed[sector])
+        return false;
+    const SectorDescription& held = table.Sectors[sector];
+    return held.NameText() == header.NameText() &&
+           held.DescriptionText() == header.DescriptionText() &&
+           held.BuildDateText() == header.BuildDateText() &&
+           held.BuildTimeText() == header.BuildTimeText() && held.Revision == header.Revision;
+}
+
 } // namespace
 
 NodeOutcome Run::updateNode(FlashSession& session, std::uint8_t shown, const CheckedFile& file) {
@@ -32,11 +51,17 @@ NodeOutcome Run::updateNode(FlashSession& session, std::uint8_t shown, const Che
     NodeOutcome& outcome = work.outcome;
     const std::uint8_t node = work.node;
     const std::string& label = work.label;
-    outcome.image = imageHeader(file.path, ImageBaseOf(session.Downloader()));
+    if (takesProgramDownload(session.Downloader(), node))
+        return failNode(work, label + " takes program download: use zandrel-flash program");
 
-    WindowSteps steps(session.Downloader(), node, questions_, options_.password);
-    if (options_.skipIdentical && outcome.image &&
-        steps.SectorHolds(ApplicationSector, *outcome.image)) {
+    TerminalFace terminal = face(session);
+    UpdateProcedures procedures(&session.Downloader(), terminal);
+    outcome.before = nodeAsItWas(session, node, procedures);
+    outcome.image = imageHeader(file.path, ImageBaseOf(session.Downloader()));
+    session.Downloader().Node = node;
+
+    if (options_.skipIdentical && outcome.image && procedures.RetrieveSectorTable() &&
+        sectorHolds(procedures.Table(), ApplicationSector, *outcome.image)) {
         err() << label << ": skipped, sector " << unsigned(ApplicationSector)
               << " holds the file's image already\n";
         outcome.after = outcome.before;
@@ -45,33 +70,26 @@ NodeOutcome Run::updateNode(FlashSession& session, std::uint8_t shown, const Che
                                                      " already, with a valid checksum");
     }
     ProgressLine progress(err(), streams_.errIsTerminal, label, file.bytes);
-    steps.OnProgress = [&](const WindowSteps::Progress& p) {
-        progress.Show(p.percent, p.verifying);
+    terminal.SetFile(file.path);
+    terminal.OnProgress = [&](int percent, bool verifying) {
+        progress.Show(percent, verifying);
         if (observer_.progress)
-            observer_.progress(shown, p.percent, p.verifying);
+            observer_.progress(shown, percent, verifying);
     };
-    steps_ = &steps;
+    questions_.Forget();
     progress_ = &progress;
-    const bool done = steps.StandardUpdate(file.path);
+    const ProcedureResult result = procedures.StandardUpdate();
     progress_ = nullptr;
-    steps_ = nullptr;
-    if (!done) {
-        progress.End("failed");
-        std::string why = steps.Cancelled() ? "interrupted: the download stopped, the checksum "
-                                              "was not written"
-                                            : questions_.LastText();
-        if (why.empty())
-            why = questions_.Declined() ? "stopped: a question was not answered Yes"
-                                        : "the update did not finish";
-        return work.Finish(NodeOutcome::Failed, why);
+    if (!result.Ok()) {
+        progress.Break();
+        return failNode(work, reasonOf(result, shown, terminal));
     }
     outcome.bytes = file.bytes;
     progress.End("restarting");
     outcome.after = session.WaitForReturn(node);
     if (!outcome.after)
-        return work.Finish(NodeOutcome::Failed,
-                           "the firmware was written, but the node did not come back within " +
-                               std::to_string(FlashSession::RestartWaitMs / 1000) + " s");
+        return failNode(work, "the firmware was written, but the node did not come back within " +
+                                  std::to_string(FlashSession::RestartWaitMs / 1000) + " s");
     err() << label << ": updated, revision " << outcome.before->columns[4] << " -> "
           << outcome.after->columns[4] << "\n";
     return work.Finish(NodeOutcome::Updated,

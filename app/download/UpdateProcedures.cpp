@@ -1,0 +1,458 @@
+#include "UpdateProcedures.h"
+
+#include "Application.h"
+#include "HexPassword.h"
+#include "IntelHexFile.h"
+#include "Sleep.h"
+
+#include <optional>
+
+const char* const EnterDownloadModeQuestion =
+    "The module is not currently in the download mode.\r\n"
+    "Entering Download mode will stop current Node Application Firmware!\r\n"
+    "Make sure the Node is in a safe state!\r\n"
+    "Enter download mode?\r\n";
+
+namespace {
+
+using NodeState = ProcedureResult::NodeState;
+
+std::string sectorWords(std::uint8_t sector) {
+    return "sector " + std::to_string(sector);
+}
+
+} // namespace
+
+UpdateProcedures::UpdateProcedures(TFirmware_Downloader* downloader, UpdateFace& face)
+    : downloader_(downloader), face_(face) {}
+
+void UpdateProcedures::ForgetTable() {
+    table_.Forget();
+}
+
+ProcedureResult UpdateProcedures::done() {
+    ProcedureResult result;
+    result.status = ProcedureResult::Done;
+    result.node = node_;
+    return result;
+}
+
+ProcedureResult UpdateProcedures::failed(const std::string& reason) {
+    ProcedureResult result;
+    result.status = ProcedureResult::Failed;
+    result.node = node_;
+    result.reason = reason;
+    return result;
+}
+
+ProcedureResult UpdateProcedures::failedWith(const char* text, const char* caption) {
+    tell(text, caption);
+    return failed(text);
+}
+
+ProcedureResult UpdateProcedures::declined(const UpdateQuestion& question) {
+    ProcedureResult result;
+    result.status = ProcedureResult::Declined;
+    result.node = node_;
+    result.declined = question;
+    result.reason = "the question to " + question.about + " was not answered Yes";
+    if (question.kind == QuestionKind::ImageCheck)
+        result.reason = "refused: " + question.about;
+    return result;
+}
+
+bool UpdateProcedures::ask(const UpdateQuestion& question) {
+    const int yes = (question.flags & 0x0F) == MB_OKCANCEL ? IDOK : IDYES;
+    return face_.Ask(question) == yes;
+}
+
+// The application's Yes/No/Cancel box with the caption "Caution".
+ProcedureResult UpdateProcedures::askCaution(const std::string& text, const std::string& about,
+                                             QuestionKind kind) {
+    UpdateQuestion question{MessageBoxKind::Application, text, "Caution", MB_YESNOCANCEL, kind,
+                            about};
+    return ask(question) ? done() : declined(question);
+}
+
+// A question whose safe answer is the default: the caption "Warning", No preselected; an
+// image check.
+ProcedureResult UpdateProcedures::askRisk(const std::string& text, const std::string& about) {
+    UpdateQuestion question{MessageBoxKind::Application,
+                            text,
+                            "Warning",
+                            MB_YESNOCANCEL | MB_ICONEXCLAMATION | MB_DEFBUTTON2,
+                            QuestionKind::ImageCheck,
+                            about};
+    return ask(question) ? done() : declined(question);
+}
+
+void UpdateProcedures::tell(const char* text, const char* caption) {
+    face_.Tell({MessageBoxKind::Application, text, caption, MB_OK});
+}
+
+void UpdateProcedures::forgetTable() {
+    table_.Forget();
+    face_.TableForgotten();
+}
+
+ProcedureResult UpdateProcedures::EnsureDownloadMode() {
+    if (!downloader_)
+        return failed("there is no node to work on");
+    std::uint32_t inDownloadMode = 0;
+    if (!downloader_->IsInDownloadMode(&inDownloadMode))
+        return failed("the node does not say whether it is in download mode");
+    if (inDownloadMode) {
+        node_ = NodeState::DownloadMode;
+        return done();
+    }
+    UpdateQuestion question{MessageBoxKind::System,
+                            EnterDownloadModeQuestion,
+                            "Warning",
+                            MB_YESNOCANCEL | MB_ICONEXCLAMATION,
+                            QuestionKind::Routine,
+                            "enter download mode"};
+    if (!ask(question))
+        return declined(question);
+    const std::uint32_t password = ParseHexPassword(face_.Password());
+    std::int32_t accepted;
+    {
+        HourGlassCursor hourglass;
+        accepted = downloader_->EnterDownloadMode(password);
+    }
+    if (!accepted) {
+        face_.Tell({MessageBoxKind::System, "Password Not Accepted\r\n", "Warning",
+                    MB_OK | MB_ICONEXCLAMATION});
+        ProcedureResult result = failed("Password Not Accepted");
+        result.passwordRefused = true;
+        return result;
+    }
+    node_ = NodeState::DownloadMode;
+    return done();
+}
+
+bool UpdateProcedures::RetrieveSectorTable() {
+    if (!downloader_)
+        return false;
+    std::uint8_t count = 0;
+    if (!downloader_->GetSectorCount(&count))
+        return false;
+    {
+        HourGlassCursor hourglass;
+        // Room for MaxSectors; a node reporting more shows its first ones.
+        table_.Count = count < MaxSectors ? count : MaxSectors;
+        table_.Unchecked.clear();
+        for (bool& read : table_.Read)
+            read = false;
+        for (int s = 0; s < table_.Count; ++s) {
+            const auto sector = static_cast<std::uint8_t>(s);
+            if (!downloader_->GetSectorDescription(sector, &table_.Sectors[s]))
+                continue;
+            table_.Read[s] = true;
+            std::uint32_t size = 0;
+            table_.SizeKnown[s] = downloader_->GetSectorSize(sector, &size) != 0;
+            table_.Size[s] = size;
+            table_.ChecksumConfirmed[s] = false;
+            table_.Status[s] = SectorTable::Ok;
+            if (table_.Sectors[s].IsEmpty()) {
+                table_.Status[s] = SectorTable::Empty;
+            } else {
+                std::uint32_t ok = 1;
+                if (!downloader_->ChecksumOk(sector, &ok))
+                    table_.Unchecked.push_back(s);
+                else if (ok == 0)
+                    table_.Status[s] = SectorTable::ChecksumError;
+                else
+                    table_.ChecksumConfirmed[s] = true;
+            }
+        }
+        std::uint8_t boot = 0;
+        table_.BootRead = downloader_->GetBootSector(&boot) != 0;
+        if (table_.BootRead) {
+            table_.BootSector = boot;
+            table_.Valid = 1;
+        }
+    }
+    face_.TableRead(table_);
+    return true;
+}
+
+ProcedureResult UpdateProcedures::RetrieveConfiguration() {
+    ProcedureResult mode = EnsureDownloadMode();
+    if (!mode.Ok())
+        return mode;
+    if (!RetrieveSectorTable())
+        return failed("the node did not tell its sector table");
+    if (!table_.Valid)
+        return failed("the node did not tell its boot sector");
+    return done();
+}
+
+std::int32_t UpdateProcedures::EraseSectorAndRefresh(std::uint8_t sector) {
+    if (!downloader_) {
+        forgetTable();
+        return 0;
+    }
+    const std::int32_t erased = downloader_->EraseSector(sector);
+    RetrieveSectorTable();
+    return erased;
+}
+
+// The checks made on the chosen file before its sector is erased: it must fit the sector,
+// and it must look like firmware for this node unless the user says otherwise.
+bool UpdateProcedures::imageSuitsSector(TIntelHexFile& file, std::uint8_t sector,
+                                        ProcedureResult* why) {
+    const std::uint32_t base = ImageBaseOf(*downloader_);
+    std::optional<HexImageSummary> image;
+    {
+        HourGlassCursor hourglass;
+        image = SummariseHexImage(file, base);
+    }
+    if (!image) {
+        *why = failedWith("Download Error", "Warning");
+        return false;
+    }
+    // A sector whose size the node did not tell is taken to hold whatever the file writes.
+    const bool sizeKnown = sector < MaxSectors && table_.SizeKnown[sector];
+    const std::string refusal =
+        SectorRefusal(*image, base, sector, sizeKnown ? table_.Size[sector] : 0xFFFFFFFFu);
+    if (!refusal.empty()) {
+        *why = failedWith(refusal.c_str(), "Error");
+        return false;
+    }
+    const std::string question = ImageQuestion(
+        image->Header, NodeFirmware(table_.Sectors, table_.Read, MaxSectors, table_.BootSector,
+                                    ApplicationSector));
+    if (question.empty())
+        return true;
+    const std::string about = question == NotFirmwareText
+                                  ? "the file holds no firmware image header"
+                                  : "the file holds another product's firmware than the node";
+    *why = askRisk(question, about);
+    return why->Ok();
+}
+
+// Asks for the file and reads it through before anything is erased: a file that cannot be
+// downloaded whole must not cost the sector its contents. The file stays open from this
+// check to the end of the download, so that what is written is what was checked.
+std::unique_ptr<TIntelHexFile> UpdateProcedures::chooseHexFile(std::uint8_t sector,
+                                                               ProcedureResult* why) {
+    const std::optional<std::string> path = face_.ChooseFile();
+    if (!path) {
+        *why = failed("no file was chosen");
+        why->status = ProcedureResult::Cancelled;
+        return nullptr;
+    }
+    auto file = std::make_unique<TIntelHexFile>();
+    bool sound;
+    {
+        HourGlassCursor hourglass;
+        sound = file->Open(path->c_str()) && HexFileHoldsValidImage(*file);
+    }
+    if (!sound) {
+        *why = failedWith("Download Error", "Warning");
+        return nullptr;
+    }
+    if (!imageSuitsSector(*file, sector, why))
+        return nullptr;
+    return file;
+}
+
+ProcedureResult UpdateProcedures::eraseAndDownload(std::uint8_t sector,
+                                                   std::unique_ptr<TIntelHexFile> file) {
+    if (!downloader_->EraseSector(sector))
+        return failedWith("Could Not Erase Sector!", "Error");
+    return RunDownload(sector, std::move(file));
+}
+
+ProcedureResult UpdateProcedures::DownloadSector(std::uint8_t sector) {
+    if (!downloader_) {
+        forgetTable();
+        return failed("there is no node to work on");
+    }
+    ProcedureResult why;
+    auto file = chooseHexFile(sector, &why);
+    if (!file)
+        return why;
+    return eraseAndDownload(sector, std::move(file));
+}
+
+ProcedureResult UpdateProcedures::RunDownload(std::uint8_t sector,
+                                              std::unique_ptr<TIntelHexFile> file) {
+    if (!downloader_ || !file)
+        return failed("there is nothing to download");
+    const TransferOutcome transfer = face_.Transfer(sector, std::move(file));
+    ProcedureResult result = judgeTransfer(sector, transfer);
+    face_.TransferJudged();
+    return result;
+}
+
+ProcedureResult UpdateProcedures::judgeTransfer(std::uint8_t sector,
+                                                const TransferOutcome& transfer) {
+    if (!transfer.downloadOk || !transfer.verifyOk || transfer.cancelled) {
+        RetrieveSectorTable();
+        ProcedureResult result = transfer.downloadOk ? failedWith("Verify Error", "Warning")
+                                                     : failedWith("Download Error", "Warning");
+        if (transfer.cancelled) {
+            result.status = ProcedureResult::Cancelled;
+            result.reason = "the download was stopped; the checksum was not written";
+        }
+        return result;
+    }
+    const std::int32_t written = downloader_->SetSectorChecksum(sector);
+    RetrieveSectorTable();
+    if (!written)
+        return failedWith("Could Not Write Checksum", "Error");
+    tell("Download Successful", "Success");
+    return done();
+}
+
+ProcedureResult UpdateProcedures::EraseSector(std::uint8_t s) {
+    if (!downloader_)
+        return failed("there is no node to work on");
+    if (ProcedureResult r = askCaution("Erase Sector #" + std::to_string(s) + "?",
+                                       "erase " + sectorWords(s));
+        !r.Ok())
+        return r;
+    if (s == table_.BootSector)
+        if (ProcedureResult r = askCaution(
+                "Erasing the active page will set the active page to 0...\r\n       Continue?",
+                sectorWords(s) + " is the boot sector", QuestionKind::ImageCheck);
+            !r.Ok())
+            return r;
+    if (s == 0)
+        if (ProcedureResult r = askRisk(
+                "Sector 0 holds the loader the node needs to take new firmware. Erase it anyway?",
+                "sector 0 holds the loader");
+            !r.Ok())
+            return r;
+    if (!EraseSectorAndRefresh(s))
+        return failedWith("Could Not Erase Sector!", "Error");
+    tell("Sector Erased!", "Success");
+    return done();
+}
+
+ProcedureResult UpdateProcedures::UpgradeSector(std::uint8_t s) {
+    if (!downloader_)
+        return failed("there is no node to work on");
+    if (table_.Holds(s) && !table_.Sectors[s].IsEmpty())
+        return failedWith("Sector Not Empty...\r\n\r\nErase Sector First!", "Error");
+    if (ProcedureResult r = askCaution("Download Sector #" + std::to_string(s) + "?",
+                                       "download into " + sectorWords(s));
+        !r.Ok())
+        return r;
+    return DownloadSector(s);
+}
+
+ProcedureResult UpdateProcedures::MakeBootSector(std::uint8_t s) {
+    if (!downloader_) {
+        forgetTable();
+        return failed("there is no node to work on");
+    }
+    if (table_.Sectors[s].IsEmpty())
+        return failedWith("Sector Empty.\r\n Cannot make current sector the Boot Sector!",
+                          "Error");
+    if (ProcedureResult r =
+            askCaution("Make current sector the Boot Sector?", "make " + sectorWords(s) +
+                                                                   " the boot sector");
+        !r.Ok())
+        return r;
+    // A sector whose checksum the node has not confirmed may not start at all.
+    if (!table_.ChecksumConfirmed[s])
+        if (ProcedureResult r = askRisk("The node does not confirm the checksum of sector #" +
+                                            std::to_string(s) + ". Make it the Boot Sector anyway?",
+                                        "the node does not confirm the checksum of " +
+                                            sectorWords(s));
+            !r.Ok())
+            return r;
+    const bool set = downloader_->SetBootSector(s) != 0;
+    if (!set)
+        tell("Cannot Make Sector Active!", "Warning");
+    RetrieveSectorTable();
+    return set ? done() : failed("Cannot Make Sector Active!");
+}
+
+ProcedureResult UpdateProcedures::ExecuteSector(std::uint8_t s) {
+    if (!downloader_)
+        return failed("there is no node to work on");
+    // Sector 0 is the loader that runs the node in download mode: nothing to ask the node,
+    // whether or not its description could be read.
+    if (s == 0)
+        return failedWith("Active Sector already running.\r\n", "Information");
+    if (table_.Status[s] == SectorTable::ChecksumError)
+        return failedWith("Cannot Execute Sector!\r\nChecksum Error!", "Error");
+    if (table_.Sectors[s].IsEmpty())
+        return failedWith("Sector Empty!\r\n Cannot make execute an empty sector!", "Error");
+    if (ProcedureResult r =
+            askCaution("Execute Sector #" + std::to_string(s) + "?", "execute " + sectorWords(s));
+        !r.Ok())
+        return r;
+    if (s != table_.BootSector) {
+        UpdateQuestion boot;
+        boot.text = "Do you want to make this the boot sector?\r\nIf you choose \"No\" this "
+                    "sector will only be active until power cycle or reset!\r\n";
+        boot.caption = "Caution";
+        boot.about = "make " + sectorWords(s) + " the boot sector";
+        const int answer = face_.Ask(boot);
+        if (answer == IDYES)
+            downloader_->SetBootSector(s);
+        else if (answer != IDNO)
+            return declined(boot);
+    }
+    if (!downloader_->ExecuteSector(s))
+        return failedWith("Could Not Execute Sector!\r\n Possible Checksum Error", "Error");
+    node_ = NodeState::Restarted;
+    forgetTable();
+    return done();
+}
+
+ProcedureResult UpdateProcedures::RebootNode() {
+    if (!downloader_)
+        return failed("there is no node to work on");
+    if (!downloader_->Reset())
+        return failed("the node did not take the reset");
+    node_ = NodeState::Restarted;
+    forgetTable();
+    return done();
+}
+
+ProcedureResult UpdateProcedures::StandardUpdate() {
+    if (ProcedureResult mode = EnsureDownloadMode(); !mode.Ok())
+        return mode;
+    RetrieveSectorTable();
+    UpdateQuestion go{MessageBoxKind::System,
+                      "Are you sure you want to Download New Firmware?\r\n Continue?",
+                      "Warning",
+                      MB_YESNOCANCEL | MB_ICONEXCLAMATION,
+                      QuestionKind::Routine,
+                      "download new firmware"};
+    if (!ask(go))
+        return declined(go);
+    // The file is chosen and checked before sector 2 is erased, so that a cancelled choice
+    // or a bad file leaves the running firmware in place.
+    ProcedureResult why;
+    auto file = chooseHexFile(ApplicationSector, &why);
+    if (!file)
+        return why;
+    if (!EraseSectorAndRefresh(ApplicationSector)) {
+        Sleep(1000);
+        if (!EraseSectorAndRefresh(ApplicationSector))
+            return failedWith("Could Not Erase Sector!", "Error");
+    }
+    if (ProcedureResult download = eraseAndDownload(ApplicationSector, std::move(file));
+        !download.Ok())
+        return download;
+    if (!downloader_->SetBootSector(ApplicationSector))
+        return failedWith("Cannot Make Sector Active!", "Warning");
+    UpdateQuestion execute{MessageBoxKind::Application,
+                           "Sector Download Complete\r\nExecute new Firmware?",
+                           "Caution",
+                           MB_YESNOCANCEL,
+                           QuestionKind::Routine,
+                           "execute the new firmware"};
+    if (!ask(execute))
+        return declined(execute);
+    if (!downloader_->Reset())
+        return failedWith("Cannot Execute New Firmware!", "Warning");
+    node_ = NodeState::Restarted;
+    return done();
+}

@@ -1,0 +1,106 @@
+#pragma once
+
+#include "Firmware_Downloader.h"
+#include "ImageChecks.h"
+#include "SectorTable.h"
+#include "UpdateFace.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class TIntelHexFile;
+
+// What an update procedure did, the node's state afterwards, and why it stopped.
+struct ProcedureResult {
+    enum Status { Done, Failed, Declined, Cancelled };
+    enum class NodeState { Unknown, DownloadMode, Restarted };
+
+    Status status = Failed;
+    NodeState node = NodeState::Unknown;
+    // Words for the user when the procedure did not finish: the text it told, or the
+    // question that was not answered Yes.
+    std::string reason;
+    // The question that was not answered Yes (Declined).
+    UpdateQuestion declined;
+    // The node refused the download-mode password.
+    bool passwordRefused = false;
+
+    bool Ok() const { return status == Done; }
+};
+
+// The sequences of an update, for one node: entering download mode, reading the sector
+// table, the checks of a file before a sector is erased for it, erase, download with
+// read-back and checksum, boot sector, execute, reset, and the standard update of the
+// application sector. They ask, tell and show progress through a face, and they touch no
+// widget: the download window and zandrel-flash run the same steps in the same order.
+class UpdateProcedures {
+public:
+    // The sector the standard update writes.
+    static constexpr std::uint8_t ApplicationSector = 2;
+    static constexpr int MaxSectors = SectorTable::MaxSectors;
+
+    UpdateProcedures(TFirmware_Downloader* downloader, UpdateFace& face);
+
+    void SetDownloader(TFirmware_Downloader* downloader) { downloader_ = downloader; }
+    TFirmware_Downloader* Downloader() const { return downloader_; }
+    const SectorTable& Table() const { return table_; }
+    // Forgets the table (a new showing, a new node): nothing of it counts until read again.
+    void ForgetTable();
+
+    // Makes sure the node is in download mode: asks before it enters it with the typed
+    // password. Done when the node is in download mode.
+    ProcedureResult EnsureDownloadMode();
+    // Reads sector count, descriptions, sizes, checksum states and boot sector; the face is
+    // told the table. False when the node did not tell its sector count.
+    bool RetrieveSectorTable();
+    // EnsureDownloadMode, then the table.
+    ProcedureResult RetrieveConfiguration();
+
+    // EraseSector, then the table read again; nonzero when the node erased the sector.
+    std::int32_t EraseSectorAndRefresh(std::uint8_t sector);
+    // Chooses a file, checks it against the sector and the node, erases the sector and runs
+    // the download: Done when it was downloaded, verified and its checksum written.
+    ProcedureResult DownloadSector(std::uint8_t sector);
+    // The download of the open (and checked) file into the erased sector, judged and told.
+    ProcedureResult RunDownload(std::uint8_t sector, std::unique_ptr<TIntelHexFile> file);
+
+    // The single sector operations, each with its questions and its told outcome.
+    ProcedureResult EraseSector(std::uint8_t sector);
+    ProcedureResult UpgradeSector(std::uint8_t sector);
+    ProcedureResult MakeBootSector(std::uint8_t sector);
+    // Executes a sector; Done (node Restarted) when the node restarted into it.
+    ProcedureResult ExecuteSector(std::uint8_t sector);
+    ProcedureResult RebootNode();
+
+    // The standard update: download mode, table, the question, the file and its checks,
+    // sector 2 erased, downloaded, made the boot sector and the node restarted.
+    ProcedureResult StandardUpdate();
+
+private:
+    ProcedureResult done();
+    ProcedureResult failed(const std::string& reason);
+    // Tells the notice and fails with its text.
+    ProcedureResult failedWith(const char* text, const char* caption);
+    ProcedureResult declined(const UpdateQuestion& question);
+    // Asks; true when the answer goes on.
+    bool ask(const UpdateQuestion& question);
+    ProcedureResult askCaution(const std::string& text, const std::string& about,
+                               QuestionKind kind = QuestionKind::Routine);
+    ProcedureResult askRisk(const std::string& text, const std::string& about);
+    void tell(const char* text, const char* caption);
+    // The file chosen and checked for the sector; the result says why there is none.
+    std::unique_ptr<TIntelHexFile> chooseHexFile(std::uint8_t sector, ProcedureResult* why);
+    bool imageSuitsSector(TIntelHexFile& file, std::uint8_t sector, ProcedureResult* why);
+    ProcedureResult judgeTransfer(std::uint8_t sector, const TransferOutcome& transfer);
+    ProcedureResult eraseAndDownload(std::uint8_t sector, std::unique_ptr<TIntelHexFile> file);
+    void forgetTable();
+
+    TFirmware_Downloader* downloader_;
+    UpdateFace& face_;
+    SectorTable table_;
+    ProcedureResult::NodeState node_ = ProcedureResult::NodeState::Unknown;
+};
+
+// The texts of the download-mode question, so that a face can tell it from the others.
+extern const char* const EnterDownloadModeQuestion;
