@@ -341,7 +341,8 @@ int32_t TCOPN_Downloader::GoOnline() {
     return copnInterface->NMT_ResetCommunication(handle(), AllNodes);
 }
 
-int32_t TCOPN_Downloader::GoOnlineToNodes(const std::vector<uint8_t>& nodes) {
+int32_t TCOPN_Downloader::GoOnlineToNodes(const std::vector<uint8_t>& nodes,
+                                          std::vector<uint8_t>* answered) {
     if (!copnInterface)
         return 0;
     if (!openAndGoOnline(nodes))
@@ -350,8 +351,10 @@ int32_t TCOPN_Downloader::GoOnlineToNodes(const std::vector<uint8_t>& nodes) {
     // type, which changes nothing on it.
     for (uint8_t n : nodes) {
         uint32_t deviceType = 0;
-        if (n >= FirstNode && n <= LastNode)
-            copnInterface->SDO_Upload_UNSIGNED32(handle(), n, DeviceTypeIndex, 0, &deviceType);
+        if (n >= FirstNode && n <= LastNode &&
+            copnInterface->SDO_Upload_UNSIGNED32(handle(), n, DeviceTypeIndex, 0, &deviceType) &&
+            answered)
+            answered->push_back(n);
     }
     return 1;
 }

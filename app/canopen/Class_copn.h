@@ -107,8 +107,9 @@ public:
 
     // Goes online to the given nodes alone, for work on them: no network search, no
     // question, no NMT command to any node. The nodes are supervised from now on and come
-    // online as they answer.
-    std::int32_t GoOnlineToNodes(const std::vector<std::uint8_t>& nodes);
+    // online as they answer. *answered: the nodes that answered a first read.
+    std::int32_t GoOnlineToNodes(const std::vector<std::uint8_t>& nodes,
+                                 std::vector<std::uint8_t>* answered = nullptr);
 
 private:
     std::int32_t openAndGoOnline(const std::vector<std::uint8_t>& nodes);

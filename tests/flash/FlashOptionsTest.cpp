@@ -24,7 +24,7 @@ TEST(FlashOptions, ReadsEveryOptionOfAnUpdate) {
     const ParsedOptions parsed = ParseFlashOptions(
         words("update --bus c --node 3,12 --interface virtualcan:tcp://localhost:35468 "
               "--bitrate 250000 --own-id 100 --password 1A2B --yes --skip-identical "
-              "--stop-on-error --json report.json app.hex"));
+              "--stop-on-error --force --json report.json app.hex"));
     ASSERT_TRUE(parsed.options) << parsed.error;
     const FlashOptions& o = *parsed.options;
     EXPECT_EQ(o.command, FlashCommand::Update);
@@ -36,7 +36,7 @@ TEST(FlashOptions, ReadsEveryOptionOfAnUpdate) {
     EXPECT_EQ(o.bitRate, 250000u);
     EXPECT_EQ(o.ownId, 100);
     EXPECT_EQ(o.password, "1A2B");
-    EXPECT_TRUE(o.yes && o.skipIdentical && o.stopOnError);
+    EXPECT_TRUE(o.yes && o.skipIdentical && o.stopOnError && o.force);
     EXPECT_EQ(o.json, "report.json");
     EXPECT_EQ(o.file, "app.hex");
 }
@@ -73,7 +73,10 @@ TEST(FlashOptions, NamesWhatIsWrongWithACommandLine) {
         {"list --bus c --bitrate fast", "--bitrate takes"},
         {"update --bus c --node 3 --password 12345678A a.hex", "--password takes"},
         {"sectors --bus c --node 3 --skip-identical", "--skip-identical is for update"},
-        {"list --bus c --force", "unknown option --force"},
+        {"list --bus c --forced", "unknown option --forced"},
+        {"update --bus c --node 0 a.hex", "CANopen node-IDs are 1 to 127"},
+        {"update --bus d --node 3,64 a.hex", "DeviceNet MAC IDs are 0 to 63"},
+        {"reset --bus u --node 2", "the VARNIX module is node 1"},
     };
     for (const Case& c : cases) {
         const ParsedOptions parsed = ParseFlashOptions(words(c.line));

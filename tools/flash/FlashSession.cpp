@@ -89,8 +89,13 @@ bool FlashSession::Open(std::string* error) {
     }
     auto* copn = dynamic_cast<TCOPN_Downloader*>(downloader_.get());
     const bool named = options_.command != FlashCommand::List && !options_.nodes.empty();
-    const bool online =
-        copn && named ? copn->GoOnlineToNodes(options_.nodes) != 0 : downloader_->GoOnline() != 0;
+    std::vector<std::uint8_t> answered;
+    const bool online = copn && named ? copn->GoOnlineToNodes(options_.nodes, &answered) != 0
+                                      : downloader_->GoOnline() != 0;
+    if (copn && named)
+        for (std::uint8_t n : options_.nodes)
+            if (std::find(answered.begin(), answered.end(), n) == answered.end())
+                silent_.push_back(n);
     if (!online) {
         *error = "cannot go online";
         return false;
@@ -157,7 +162,11 @@ std::vector<NodeIdentityRow> FlashSession::NodesOnline(const std::vector<std::ui
         if (expected.empty()
                 ? Clock::now() >= quietUntil
                 : std::all_of(expected.begin(), expected.end(),
-                              [this](std::uint8_t n) { return IsOnline(NodeShownAs(n)); }))
+                              [this](std::uint8_t n) {
+                                  return IsOnline(NodeShownAs(n)) ||
+                                         std::find(silent_.begin(), silent_.end(), n) !=
+                                             silent_.end();
+                              }))
             break;
         pollPause();
         poll();

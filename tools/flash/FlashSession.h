@@ -63,4 +63,7 @@ private:
     FlashOptions options_;
     std::unique_ptr<TFirmware_Downloader> downloader_;
     bool online_ = false;
+    // Nodes named on the command line that did not answer when the run went online to them:
+    // nothing is waited for them.
+    std::vector<std::uint8_t> silent_;
 };

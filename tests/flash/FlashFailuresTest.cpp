@@ -1,0 +1,312 @@
+// zandrel-flash's failures as a script meets them, end to end over the embedded networks:
+// each says why on standard error and in the report, a usage error is told before anything
+// is touched, the image checks stop an unattended update unless --force answers them, and
+// a node that is not named is not touched.
+
+#include "FlashHarness.h"
+#include "SimulatedCanopen.h"
+#include "SimulatedDevicenet.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <gtest/gtest.h>
+#include <iterator>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+const std::string CanopenApp = EXAMPLES_DIR "/canopen-app-1.6.hex";
+const std::string DevicenetApp = EXAMPLES_DIR "/devicenet-app-1.6.hex";
+
+// Files of every kind a user may give, in a folder of their own.
+class InputFiles {
+public:
+    InputFiles() {
+        // 256 bytes of 0x55 from address 0: sound HEX, but no firmware.
+        std::string junk;
+        for (int address = 0; address < 256; address += 16) {
+            unsigned sum = 16 + (address >> 8) + (address & 0xFF);
+            char line[64];
+            std::snprintf(line, sizeof line, ":10%04X00", address);
+            junk += line;
+            for (int i = 0; i < 16; ++i) {
+                junk += "55";
+                sum += 0x55;
+            }
+            std::snprintf(line, sizeof line, "%02X\n", (0x100 - (sum & 0xFF)) & 0xFF);
+            junk += line;
+        }
+        write("junk.hex", junk + ":00000001FF\n");
+        write("empty.hex", "");
+        write("badsum.hex", ":0400000001020304F2\n:0400040005060708E0\n:00000001FF\n");
+        write("noend.hex", ":0400000001020304F2\n");
+        ::mkdir(Path("folder.hex").c_str(), 0755);
+    }
+
+    std::string Path(const std::string& name) const {
+        return folder_.path().toStdString() + "/" + name;
+    }
+
+private:
+    void write(const std::string& name, const std::string& text) {
+        std::ofstream(Path(name), std::ios::binary) << text;
+    }
+    QTemporaryDir folder_;
+};
+
+// The bytes of node 3's sector 2 on the simulated CANopen network (its folder keeps them
+// inverted, so that erased flash is a hole); empty when the node was never spoken to.
+std::string sector2(const std::string& networkFolder) {
+    std::ifstream in(networkFolder + "/node-3/sector2.flash", std::ios::binary);
+    std::string bytes(std::istreambuf_iterator<char>(in), {});
+    for (char& b : bytes)
+        b = static_cast<char>(~b);
+    return bytes;
+}
+
+// As the node leaves the factory: "CANopen App" 1.5.
+bool holdsFactoryApp(const std::string& sector) {
+    return sector.empty() || (sector.compare(0, 11, "CANopen App") == 0 &&
+                              sector.compare(72, 4, std::string("\x05\x00\x01\x00", 4)) == 0);
+}
+
+struct FailureRow {
+    const char* name;
+    const char* network; // the CANopen network (nullptr: the DeviceNet one)
+    std::function<std::string(const InputFiles&)> arguments;
+    int status;
+    const char* err; // a text on standard error
+    const char* result; // the report's result; nullptr: no report (a usage error)
+    const char* message; // a text of the report's message
+    enum Flash { Unchanged, Junk, DeviceNetImage } flash;
+};
+
+void PrintTo(const FailureRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+const char* const Standard = SimulatedCanopen::StandardNodes;
+const char* const Default = SimulatedCanopen::Network;
+
+const FailureRow FailureRows[] = {
+    {"NodeNotOnline", Default,
+     [](const InputFiles&) { return "update --bus c --node 5 --yes --json - " + CanopenApp; }, 1,
+     "node 5: failed: node 5 is not online", "failed", "node 5 is not online",
+     FailureRow::Unchanged},
+    {"MacIdBeyondDeviceNet", nullptr,
+     [](const InputFiles&) { return "update --bus d --node 64 --yes " + DevicenetApp; }, 2,
+     "--node 64: DeviceNet MAC IDs are 0 to 63", nullptr, "", FailureRow::Unchanged},
+    {"ProgramTheNodeDoesNotHave", Standard,
+     [](const InputFiles&) {
+         return "program --bus c --node 20 --program 2 --yes --json - " + CanopenApp;
+     },
+     1, "node 20: failed: node 20 has no program 2 (it has 1 program)", "failed",
+     "has no program 2", FailureRow::Unchanged},
+    {"PasswordMissing", Default,
+     [](const InputFiles&) { return "update --bus c --node 3 --yes --json - " + CanopenApp; }, 1,
+     "node 3: failed: node 3 needs its download-mode password: give --password", "failed",
+     "give --password", FailureRow::Unchanged},
+    {"ProgramDownloadNodeToUpdate", Standard,
+     [](const InputFiles&) { return "update --bus c --node 20 --yes --json - " + CanopenApp; },
+     1, "node 20: failed: node 20 takes program download: use zandrel-flash program", "failed",
+     "use zandrel-flash program", FailureRow::Unchanged},
+    {"JunkWithYes", Default,
+     [](const InputFiles& f) {
+         return "update --bus c --node 3 --password 1A2B --yes --json - " + f.Path("junk.hex");
+     },
+     1, "refused: the file holds no firmware image header; give --force", "failed",
+     "give --force", FailureRow::Unchanged},
+    {"JunkWithForce", Default,
+     [](const InputFiles& f) {
+         return "update --bus c --node 3 --password 1A2B --yes --force --json - " +
+                f.Path("junk.hex");
+     },
+     0, "node 3: updated", "updated", "Download Successful", FailureRow::Junk},
+    {"OtherProductWithYes", Default,
+     [](const InputFiles&) {
+         return "update --bus c --node 3 --password 1A2B --yes --json - " + DevicenetApp;
+     },
+     1, "refused: the file holds another product's firmware than the node; give --force",
+     "failed", "give --force", FailureRow::Unchanged},
+    {"OtherProductWithForce", Default,
+     [](const InputFiles&) {
+         return "update --bus c --node 3 --password 1A2B --yes --force --json - " + DevicenetApp;
+     },
+     0, "node 3: updated", "updated", "Download Successful", FailureRow::DeviceNetImage},
+    {"Directory", Default,
+     [](const InputFiles& f) {
+         return "update --bus c --node 3 --password 1A2B --yes --json - " + f.Path("folder.hex");
+     },
+     1, "folder.hex: a directory, not a file", "failed", "a directory",
+     FailureRow::Unchanged},
+    {"MissingFile", Default,
+     [](const InputFiles& f) {
+         return "update --bus c --node 3 --password 1A2B --yes --json - " + f.Path("gone.hex");
+     },
+     1, "gone.hex: no such file", "failed", "no such file", FailureRow::Unchanged},
+    {"EmptyFile", Default,
+     [](const InputFiles& f) {
+         return "update --bus c --node 3 --password 1A2B --yes --json - " + f.Path("empty.hex");
+     },
+     1, "empty.hex: the file is empty", "failed", "the file is empty", FailureRow::Unchanged},
+    {"BadChecksum", Default,
+     [](const InputFiles& f) {
+         return "update --bus c --node 3 --password 1A2B --yes --json - " + f.Path("badsum.hex");
+     },
+     1, "badsum.hex: line 2: the record's checksum does not match its bytes", "failed",
+     "line 2", FailureRow::Unchanged},
+    {"NoEndRecord", Default,
+     [](const InputFiles& f) {
+         return "update --bus c --node 3 --password 1A2B --yes --json - " + f.Path("noend.hex");
+     },
+     1, "noend.hex: the file ends without its end-of-file record", "failed",
+     "without its end-of-file record", FailureRow::Unchanged},
+};
+
+class FlashFailures : public testing::TestWithParam<FailureRow> {};
+
+TEST_P(FlashFailures, SayWhyWhereTheUserLooksAndKeepTheFlash) {
+    const FailureRow& row = GetParam();
+    InputFiles files;
+    std::unique_ptr<SimulatedCanopen> canopen;
+    std::unique_ptr<SimulatedDevicenet> devicenet;
+    if (row.network)
+        canopen = std::make_unique<SimulatedCanopen>(row.network);
+    else
+        devicenet = std::make_unique<SimulatedDevicenet>();
+
+    const FlashResult result = flash(row.arguments(files));
+    EXPECT_EQ(result.status, row.status) << result.err;
+    EXPECT_NE(result.err.find(row.err), std::string::npos) << result.err;
+    if (row.result) {
+        const QJsonArray report = records(result);
+        ASSERT_EQ(report.size(), 1) << result.out;
+        const QJsonObject record = report[0].toObject();
+        EXPECT_EQ(text(record["result"]), row.result);
+        EXPECT_NE(text(record["message"]).find(row.message), std::string::npos)
+            << text(record["message"]);
+    } else {
+        EXPECT_FALSE(result.networkOpened);
+    }
+    if (!canopen)
+        return;
+    const std::string flash = sector2(canopen->NetworkFolder());
+    switch (row.flash) {
+    case FailureRow::Unchanged:
+        EXPECT_TRUE(holdsFactoryApp(flash)) << flash.substr(0, 16);
+        break;
+    case FailureRow::Junk:
+        EXPECT_EQ(flash.substr(0, 256), std::string(256, '\x55'));
+        break;
+    case FailureRow::DeviceNetImage:
+        EXPECT_EQ(flash.compare(0, 13, "DeviceNet App"), 0) << flash.substr(0, 16);
+        break;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, FlashFailures, testing::ValuesIn(FailureRows),
+                         [](const testing::TestParamInfo<FailureRow>& info) {
+                             return std::string(info.param.name);
+                         });
+
+// A file the user may not read: refused with the system's reason before any node is touched.
+// Root reads every file, so the run is made as an ordinary user when the test runs as root.
+TEST(FlashFailuresOfFiles, AFileTheUserMayNotReadIsNamedWithTheSystemsReason) {
+    SimulatedCanopen simulated;
+    QTemporaryDir folder;
+    ::chmod(folder.path().toLocal8Bit().constData(), 0755);
+    const std::string path = folder.path().toStdString() + "/secret.hex";
+    std::ofstream(path) << ":0400000001020304F2\n:00000001FF\n";
+    ::chmod(path.c_str(), 0);
+    const std::string command = "update --bus c --node 3 --password 1A2B --yes " + path;
+
+    int pipeEnds[2];
+    ASSERT_EQ(::pipe(pipeEnds), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(pipeEnds[0]);
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(99);
+        const FlashResult result = flash(command);
+        const std::string answer = std::to_string(result.status) + "\n" + result.err;
+        [[maybe_unused]] ssize_t written = ::write(pipeEnds[1], answer.data(), answer.size());
+        ::_exit(0);
+    }
+    ::close(pipeEnds[1]);
+    std::string answer;
+    char buffer[512];
+    for (ssize_t n; (n = ::read(pipeEnds[0], buffer, sizeof buffer)) > 0;)
+        answer.append(buffer, static_cast<std::size_t>(n));
+    ::close(pipeEnds[0]);
+    int childStatus = 0;
+    ::waitpid(child, &childStatus, 0);
+    ASSERT_TRUE(WIFEXITED(childStatus) && WEXITSTATUS(childStatus) == 0) << childStatus;
+    EXPECT_EQ(answer.substr(0, 2), "1\n") << answer;
+    EXPECT_NE(answer.find("secret.hex: cannot be read: permission denied"), std::string::npos)
+        << answer;
+}
+
+// A node left in download mode (by `sectors`, or an update that stopped) is reported as the
+// firmware it boots, not as its loader.
+TEST(FlashFailuresOfNodes, ANodeFoundInDownloadModeIsReportedAsTheFirmwareItBoots) {
+    SimulatedCanopen simulated;
+    const FlashResult table = flash("sectors --bus c --node 3 --password 1A2B --yes");
+    ASSERT_EQ(table.status, 0) << table.err;
+    EXPECT_NE(table.err.find("node 3 is in download mode: zandrel-flash reset --bus canopen "
+                             "--node 3 restarts it"),
+              std::string::npos)
+        << table.err;
+
+    const FlashResult update =
+        flash("update --bus c --node 3 --password 1A2B --yes --json - " + CanopenApp);
+    EXPECT_EQ(update.status, 0) << update.err;
+    const QJsonObject record = records(update)[0].toObject();
+    const QJsonObject before = record["before"].toObject();
+    EXPECT_TRUE(before["in_download_mode"].toBool());
+    EXPECT_EQ(text(before["revision"]), "1.5");
+    EXPECT_EQ(text(before["product_name"]), "CANopen App");
+    EXPECT_FALSE(record["after"].toObject()["in_download_mode"].toBool());
+    EXPECT_EQ(text(record["after"].toObject()["revision"]), "1.6");
+}
+
+// Frames the trace shows addressed to a node: its SDO requests, guard requests (remote
+// frames), and NMT commands to it or to every node. What the node sends itself (its boot-up)
+// is not.
+bool addresses(const std::string& traceLine, unsigned node) {
+    const std::size_t hash = traceLine.find('#');
+    if (hash == std::string::npos || hash < 3)
+        return false;
+    const unsigned id = std::stoul(traceLine.substr(hash - 3, 3), nullptr, 16);
+    if (id == 0x600 + node || (id == 0x700 + node && traceLine.compare(hash + 1, 1, "R") == 0))
+        return true;
+    if (id != 0 || traceLine.size() < hash + 5)
+        return false;
+    const unsigned target = std::stoul(traceLine.substr(hash + 3, 2), nullptr, 16);
+    return target == 0 || target == node;
+}
+
+TEST(FlashFailuresOfNodes, AnUpdateOfOneCanopenNodeTouchesNoOther) {
+    SimulatedCanopen simulated;
+    QTemporaryDir folder;
+    const std::string trace = folder.path().toStdString() + "/bus.log";
+    setenv("ZANDREL_CAN_TRACE", trace.c_str(), 1);
+    const FlashResult update = flash("update --bus c --node 3 --password 1A2B --yes " + CanopenApp);
+    unsetenv("ZANDREL_CAN_TRACE");
+    EXPECT_EQ(update.status, 0) << update.err;
+
+    std::ifstream in(trace);
+    int frames = 0;
+    for (std::string line; std::getline(in, line); ++frames)
+        for (unsigned other : {9u, 12u})
+            EXPECT_FALSE(addresses(line, other)) << "node " << other << ": " << line;
+    EXPECT_GT(frames, 100) << "the update's frames were not traced";
+}
+
+} // namespace
