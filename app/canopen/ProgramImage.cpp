@@ -1,7 +1,6 @@
 #include "ProgramImage.h"
 
 #include "InputFileFault.h"
-
 #include "IntelHexFile.h"
 #include "LastError.h"
 

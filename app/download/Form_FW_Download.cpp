@@ -409,10 +409,10 @@ void TForm_FW_Download::showTable(const SectorTable& table) {
         std::string sectors;
         for (int s : table.Unchecked)
             sectors += (sectors.empty() ? "" : ", ") + decimal(static_cast<unsigned>(s));
-        StatusLine->showMessage(QString::fromStdString(
-            (table.Unchecked.size() == 1 ? "The checksum of sector #"
-                                         : "The checksums of sectors #") +
-            sectors + " could not be checked."));
+        StatusLine->showMessage(
+            QString::fromStdString((table.Unchecked.size() == 1 ? "The checksum of sector #"
+                                                                : "The checksums of sectors #") +
+                                   sectors + " could not be checked."));
     }
     AdvStringGrid_Modules->Repaint();
     AdvStringGrid_Standard->Repaint();

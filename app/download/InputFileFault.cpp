@@ -44,8 +44,7 @@ std::string recordFault(std::int32_t status, std::uint32_t line) {
 std::optional<std::string> InputFileFault(const std::string& path) {
     struct stat status {};
     if (::stat(path.c_str(), &status) != 0)
-        return path + ": " +
-               (errno == ENOENT ? std::string("no such file") : systemReason(errno));
+        return path + ": " + (errno == ENOENT ? std::string("no such file") : systemReason(errno));
     if (S_ISDIR(status.st_mode))
         return path + ": a directory, not a file";
     if (!S_ISREG(status.st_mode))

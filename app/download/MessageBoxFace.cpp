@@ -4,8 +4,7 @@
 
 namespace {
 
-int show(MessageBoxKind box, const std::string& text, const std::string& caption,
-         unsigned flags) {
+int show(MessageBoxKind box, const std::string& text, const std::string& caption, unsigned flags) {
     if (box == MessageBoxKind::System)
         return MessageBoxA(nullptr, text.c_str(), caption.c_str(), flags);
     return Application->MessageBox(text.c_str(), caption.c_str(), flags);

@@ -63,7 +63,6 @@ Thread_Download::Thread_Download(DownloadJob& job) : job_(job) {
     BlockSize = blockSizeOf(job_.Node());
 }
 
-
 Thread_Download::~Thread_Download() {
     WaitFor();
 }
@@ -157,8 +156,7 @@ int Thread_Download::VerifyNextRecord() {
     while (done < length) {
         const auto size =
             static_cast<std::uint8_t>(length - done >= BlockSize ? BlockSize : length - done);
-        if (!downloader->UploadFirmware(job_.Sector(), address + done, size,
-                                        readBack + done)) {
+        if (!downloader->UploadFirmware(job_.Sector(), address + done, size, readBack + done)) {
             if (readBackWorked_) {
                 setStatus(VerifyReadFailed);
             } else {

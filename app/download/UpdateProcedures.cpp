@@ -69,8 +69,8 @@ bool UpdateProcedures::ask(const UpdateQuestion& question) {
 // The application's Yes/No/Cancel box with the caption "Caution".
 ProcedureResult UpdateProcedures::askCaution(const std::string& text, const std::string& about,
                                              QuestionKind kind) {
-    UpdateQuestion question{MessageBoxKind::Application, text, "Caution", MB_YESNOCANCEL, kind,
-                            about};
+    UpdateQuestion question{
+        MessageBoxKind::Application, text, "Caution", MB_YESNOCANCEL, kind, about};
     return ask(question) ? done() : declined(question);
 }
 
@@ -219,9 +219,9 @@ bool UpdateProcedures::imageSuitsSector(TIntelHexFile& file, std::uint8_t sector
         *why = failedWith(refusal.c_str(), "Error");
         return false;
     }
-    const std::string question = ImageQuestion(
-        image->Header, NodeFirmware(table_.Sectors, table_.Read, MaxSectors, table_.BootSector,
-                                    ApplicationSector));
+    const std::string question =
+        ImageQuestion(image->Header, NodeFirmware(table_.Sectors, table_.Read, MaxSectors,
+                                                  table_.BootSector, ApplicationSector));
     if (question.empty())
         return true;
     const std::string about = question == NotFirmwareText
@@ -309,8 +309,8 @@ ProcedureResult UpdateProcedures::judgeTransfer(std::uint8_t sector,
 ProcedureResult UpdateProcedures::EraseSector(std::uint8_t s) {
     if (!downloader_)
         return failed("there is no node to work on");
-    if (ProcedureResult r = askCaution("Erase Sector #" + std::to_string(s) + "?",
-                                       "erase " + sectorWords(s));
+    if (ProcedureResult r =
+            askCaution("Erase Sector #" + std::to_string(s) + "?", "erase " + sectorWords(s));
         !r.Ok())
         return r;
     if (s == table_.BootSector)
@@ -349,19 +349,17 @@ ProcedureResult UpdateProcedures::MakeBootSector(std::uint8_t s) {
         return failed("there is no node to work on");
     }
     if (table_.Sectors[s].IsEmpty())
-        return failedWith("Sector Empty.\r\n Cannot make current sector the Boot Sector!",
-                          "Error");
-    if (ProcedureResult r =
-            askCaution("Make current sector the Boot Sector?", "make " + sectorWords(s) +
-                                                                   " the boot sector");
+        return failedWith("Sector Empty.\r\n Cannot make current sector the Boot Sector!", "Error");
+    if (ProcedureResult r = askCaution("Make current sector the Boot Sector?",
+                                       "make " + sectorWords(s) + " the boot sector");
         !r.Ok())
         return r;
     // A sector whose checksum the node has not confirmed may not start at all.
     if (!table_.ChecksumConfirmed[s])
-        if (ProcedureResult r = askRisk("The node does not confirm the checksum of sector #" +
-                                            std::to_string(s) + ". Make it the Boot Sector anyway?",
-                                        "the node does not confirm the checksum of " +
-                                            sectorWords(s));
+        if (ProcedureResult r =
+                askRisk("The node does not confirm the checksum of sector #" + std::to_string(s) +
+                            ". Make it the Boot Sector anyway?",
+                        "the node does not confirm the checksum of " + sectorWords(s));
             !r.Ok())
             return r;
     const bool set = downloader_->SetBootSector(s) != 0;

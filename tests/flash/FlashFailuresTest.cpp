@@ -81,8 +81,8 @@ struct FailureRow {
     const char* network; // the CANopen network (nullptr: the DeviceNet one)
     std::function<std::string(const InputFiles&)> arguments;
     int status;
-    const char* err; // a text on standard error
-    const char* result; // the report's result; nullptr: no report (a usage error)
+    const char* err;     // a text on standard error
+    const char* result;  // the report's result; nullptr: no report (a usage error)
     const char* message; // a text of the report's message
     enum Flash { Unchanged, Junk, DeviceNetImage } flash;
 };
@@ -113,15 +113,15 @@ const FailureRow FailureRows[] = {
      "node 3: failed: node 3 needs its download-mode password: give --password", "failed",
      "give --password", FailureRow::Unchanged},
     {"ProgramDownloadNodeToUpdate", Standard,
-     [](const InputFiles&) { return "update --bus c --node 20 --yes --json - " + CanopenApp; },
-     1, "node 20: failed: node 20 takes program download: use zandrel-flash program", "failed",
+     [](const InputFiles&) { return "update --bus c --node 20 --yes --json - " + CanopenApp; }, 1,
+     "node 20: failed: node 20 takes program download: use zandrel-flash program", "failed",
      "use zandrel-flash program", FailureRow::Unchanged},
     {"JunkWithYes", Default,
      [](const InputFiles& f) {
          return "update --bus c --node 3 --password 1A2B --yes --json - " + f.Path("junk.hex");
      },
-     1, "refused: the file holds no firmware image header; give --force", "failed",
-     "give --force", FailureRow::Unchanged},
+     1, "refused: the file holds no firmware image header; give --force", "failed", "give --force",
+     FailureRow::Unchanged},
     {"JunkWithForce", Default,
      [](const InputFiles& f) {
          return "update --bus c --node 3 --password 1A2B --yes --force --json - " +
@@ -132,8 +132,8 @@ const FailureRow FailureRows[] = {
      [](const InputFiles&) {
          return "update --bus c --node 3 --password 1A2B --yes --json - " + DevicenetApp;
      },
-     1, "refused: the file holds another product's firmware than the node; give --force",
-     "failed", "give --force", FailureRow::Unchanged},
+     1, "refused: the file holds another product's firmware than the node; give --force", "failed",
+     "give --force", FailureRow::Unchanged},
     {"OtherProductWithForce", Default,
      [](const InputFiles&) {
          return "update --bus c --node 3 --password 1A2B --yes --force --json - " + DevicenetApp;
@@ -143,8 +143,7 @@ const FailureRow FailureRows[] = {
      [](const InputFiles& f) {
          return "update --bus c --node 3 --password 1A2B --yes --json - " + f.Path("folder.hex");
      },
-     1, "folder.hex: a directory, not a file", "failed", "a directory",
-     FailureRow::Unchanged},
+     1, "folder.hex: a directory, not a file", "failed", "a directory", FailureRow::Unchanged},
     {"MissingFile", Default,
      [](const InputFiles& f) {
          return "update --bus c --node 3 --password 1A2B --yes --json - " + f.Path("gone.hex");
@@ -159,8 +158,8 @@ const FailureRow FailureRows[] = {
      [](const InputFiles& f) {
          return "update --bus c --node 3 --password 1A2B --yes --json - " + f.Path("badsum.hex");
      },
-     1, "badsum.hex: line 2: the record's checksum does not match its bytes", "failed",
-     "line 2", FailureRow::Unchanged},
+     1, "badsum.hex: line 2: the record's checksum does not match its bytes", "failed", "line 2",
+     FailureRow::Unchanged},
     {"NoEndRecord", Default,
      [](const InputFiles& f) {
          return "update --bus c --node 3 --password 1A2B --yes --json - " + f.Path("noend.hex");

@@ -8,9 +8,12 @@
 #include "SimulatedDevicenet.h"
 #include "SimulatedVarnix.h"
 
+#include <QApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
+#include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <atomic>
 #include <csignal>
@@ -212,6 +215,39 @@ TEST(FlashTool, CtrlCStopsTheDownloadAndLeavesTheChecksumUnwritten) {
     ASSERT_NE(row, std::string::npos) << table.out;
     const std::string sector2 = table.out.substr(row + 1, table.out.find('\n', row + 1) - row - 1);
     EXPECT_EQ(sector2.find("<ok>"), std::string::npos) << sector2;
+}
+
+// The tool as a line runs it: its own process, no display of any kind and no Qt platform
+// named. Nothing of it is a window.
+TEST(FlashTool, RunsWithoutAnyDisplay) {
+    SimulatedCanopen simulated;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* variable : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+        environment.remove(QString::fromUtf8(variable));
+    QProcess tool;
+    tool.setProcessEnvironment(environment);
+    tool.start(QStringLiteral(FLASH_PROGRAM), {"list", "--bus", "c", "--yes", "--json"});
+    ASSERT_TRUE(tool.waitForFinished(-1));
+    const std::string err = tool.readAllStandardError().toStdString();
+    EXPECT_EQ(tool.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(tool.exitCode(), 0) << err;
+    const QJsonArray nodes = QJsonDocument::fromJson(tool.readAllStandardOutput()).array();
+    EXPECT_EQ(nodes.size(), 3) << err;
+}
+
+// In this process too: an update opens no window, not even one no one sees.
+TEST(FlashTool, AnUpdateCreatesNoWidget) {
+    SimulatedCanopen simulated;
+    FlashObserver observer;
+    int widgetsDuringTheDownload = -1;
+    observer.progress = [&](std::uint8_t, int, bool) {
+        widgetsDuringTheDownload = static_cast<int>(QApplication::allWidgets().size());
+    };
+    const FlashResult result = flash("update --bus c --node 3 --password 1A2B --yes " +
+                                         std::string(EXAMPLES_DIR "/canopen-app-1.6.hex"),
+                                     observer);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(widgetsDuringTheDownload, 0);
 }
 
 } // namespace

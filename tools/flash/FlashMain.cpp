@@ -2,8 +2,8 @@
 
 #include "FlashRun.h"
 
-#include <QCoreApplication>
 #include <QByteArray>
+#include <QCoreApplication>
 #include <iostream>
 #include <unistd.h>
 

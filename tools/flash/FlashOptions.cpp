@@ -43,7 +43,8 @@ const char* const FlashUsage =
     "\n"
     "Without --yes the questions are asked on the terminal; with no terminal and no --yes\n"
     "nothing is done. Without --force the image checks are asked on the terminal (No by\n"
-    "default); with no terminal they end the node's work. Exit status: 0 when every node was updated or skipped, 1 when any\n"
+    "default); with no terminal they end the node's work. Exit status: 0 when every node was "
+    "updated or skipped, 1 when any\n"
     "failed, 2 for a usage error.\n";
 
 const char* BusWord(TNodeType bus) {

@@ -87,7 +87,8 @@ std::string Run::reasonOf(const ProcedureResult& result, std::uint8_t shown,
             why = "the work on the node did not finish";
     }
     if (result.node == ProcedureResult::NodeState::DownloadMode)
-        why += "; " + node + " is left in download mode: restart it with zandrel-flash reset --bus " +
+        why += "; " + node +
+               " is left in download mode: restart it with zandrel-flash reset --bus " +
                BusWord(options_.bus) + " --node " + std::to_string(shown);
     return why;
 }
@@ -231,8 +232,7 @@ int Run::sectorCommand(FlashSession& session, const std::optional<CheckedFile>& 
                 result = procedures.EraseSector(sector);
                 break;
             case FlashCommand::Write: {
-                ProgressLine progress(err(), streams_.errIsTerminal, label,
-                                      file ? file->bytes : 0);
+                ProgressLine progress(err(), streams_.errIsTerminal, label, file ? file->bytes : 0);
                 terminal.SetFile(options_.file);
                 terminal.OnProgress = [&](int percent, bool verifying) {
                     progress.Show(percent, verifying);
@@ -328,9 +328,8 @@ std::optional<NodeIdentityRow> Run::nodeAsItWas(FlashSession& session, std::uint
     row->inDownloadMode = true;
     if (procedures.RetrieveSectorTable()) {
         const SectorTable& table = procedures.Table();
-        if (const SectorDescription* firmware =
-                NodeFirmware(table.Sectors, table.Read, table.Count, table.BootSector,
-                             ApplicationSector)) {
+        if (const SectorDescription* firmware = NodeFirmware(table.Sectors, table.Read, table.Count,
+                                                             table.BootSector, ApplicationSector)) {
             row->columns[4] = SectorRevisionText(firmware->Revision);
             row->columns[6] = firmware->NameText();
         }

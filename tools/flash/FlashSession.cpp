@@ -161,12 +161,10 @@ std::vector<NodeIdentityRow> FlashSession::NodesOnline(const std::vector<std::ui
         before = now;
         if (expected.empty()
                 ? Clock::now() >= quietUntil
-                : std::all_of(expected.begin(), expected.end(),
-                              [this](std::uint8_t n) {
-                                  return IsOnline(NodeShownAs(n)) ||
-                                         std::find(silent_.begin(), silent_.end(), n) !=
-                                             silent_.end();
-                              }))
+                : std::all_of(expected.begin(), expected.end(), [this](std::uint8_t n) {
+                      return IsOnline(NodeShownAs(n)) ||
+                             std::find(silent_.begin(), silent_.end(), n) != silent_.end();
+                  }))
             break;
         pollPause();
         poll();

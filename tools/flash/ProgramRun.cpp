@@ -36,11 +36,11 @@ NodeOutcome Run::programNode(FlashSession& session, std::uint8_t shown, const Pr
                                       "the firmware objects): use zandrel-flash update");
     std::uint8_t count = 0;
     if (!download.ProgramCount(&count))
-        return failNode(work, label + " does not tell how many programs it has: " +
-                                  download.LastMessage());
+        return failNode(
+            work, label + " does not tell how many programs it has: " + download.LastMessage());
     if (p > count)
-        return failNode(work, label + " has no " + program + " (it has " +
-                                  std::to_string(count) + (count == 1 ? " program)" : " programs)"));
+        return failNode(work, label + " has no " + program + " (it has " + std::to_string(count) +
+                                  (count == 1 ? " program)" : " programs)"));
 
     TerminalFace terminal = face(session);
     TProgramDownload::Program state;
@@ -56,19 +56,18 @@ NodeOutcome Run::programNode(FlashSession& session, std::uint8_t shown, const Pr
     auto ask = [&](const std::string& text, const char* caption, unsigned flags,
                    const std::string& about) {
         UpdateQuestion question{MessageBoxKind::Application, text, caption, flags,
-                                QuestionKind::Routine, about};
+                                QuestionKind::Routine,       about};
         return terminal.Ask(question) == IDYES ? std::optional<std::string>()
                                                : std::optional<std::string>(about);
     };
     std::optional<std::string> declined;
     if (held)
-        declined = ask(ProgramAlreadyHeldText(p, image.crc), "Caution",
-                       MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2,
-                       "download " + program + " again");
+        declined =
+            ask(ProgramAlreadyHeldText(p, image.crc), "Caution",
+                MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2, "download " + program + " again");
     if (!declined)
         declined = ask(ProgramStopText(node, p, image.bytes.size()), "Warning",
-                       MB_YESNO | MB_ICONEXCLAMATION | MB_DEFBUTTON2,
-                       "stop and erase " + program);
+                       MB_YESNO | MB_ICONEXCLAMATION | MB_DEFBUTTON2, "stop and erase " + program);
     if (declined)
         return failNode(work, "stopped: the question to " + *declined + " was not answered Yes");
 

@@ -1,7 +1,7 @@
 #include "TerminalFace.h"
 
-#include "InterruptWatch.h"
 #include "IntelHexFile.h"
+#include "InterruptWatch.h"
 #include "TerminalQuestions.h"
 #include "Thread_Download.h"
 #include "UpdateProcedures.h"

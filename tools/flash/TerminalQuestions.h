@@ -50,7 +50,6 @@ public:
     bool Yes() const { return yes_; }
 
 private:
-
     bool yes_;
     Terminal terminal_;
     bool interrupted_ = false;
