@@ -271,6 +271,7 @@ TEST(FlashFailuresOfNodes, ANodeFoundInDownloadModeIsReportedAsTheFirmwareItBoot
     EXPECT_TRUE(before["in_download_mode"].toBool());
     EXPECT_EQ(text(before["revision"]), "1.5");
     EXPECT_EQ(text(before["product_name"]), "CANopen App");
+    EXPECT_TRUE(before["product_code"].isNull()); // the loader's is not the application's
     EXPECT_FALSE(record["after"].toObject()["in_download_mode"].toBool());
     EXPECT_EQ(text(record["after"].toObject()["revision"]), "1.6");
 }

@@ -324,8 +324,10 @@ std::optional<NodeIdentityRow> Run::nodeAsItWas(FlashSession& session, std::uint
     std::uint32_t inDownloadMode = 0;
     if (!downloader.IsInDownloadMode(&inDownloadMode) || !inDownloadMode)
         return row;
-    // The loader runs: what the node runs once restarted is what its boot sector holds.
+    // The loader runs: what the node runs once restarted is what its boot sector holds. The
+    // product code the loader tells is not the application's, which cannot be asked now.
     row->inDownloadMode = true;
+    row->columns[3].clear();
     if (procedures.RetrieveSectorTable()) {
         const SectorTable& table = procedures.Table();
         if (const SectorDescription* firmware = NodeFirmware(table.Sectors, table.Read, table.Count,
