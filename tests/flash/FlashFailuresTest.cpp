@@ -310,3 +310,22 @@ TEST(FlashFailuresOfNodes, AnUpdateOfOneCanopenNodeTouchesNoOther) {
 }
 
 } // namespace
+
+namespace {
+
+// Answered on the terminal: a declined question is named, and nothing was done.
+TEST(FlashFailuresOfQuestions, ADeclinedNetworkSearchIsNamed) {
+    SimulatedCanopen simulated;
+    std::istringstream in("no\n");
+    std::ostringstream out, err;
+    FlashStreams streams;
+    streams.in = &in;
+    streams.out = &out;
+    streams.err = &err;
+    EXPECT_EQ(RunFlash({"list", "--bus", "c"}, streams), 1);
+    EXPECT_NE(err.str().find("the network search was not answered Yes: nothing was done"),
+              std::string::npos)
+        << err.str();
+}
+
+} // namespace
