@@ -41,6 +41,10 @@ typedef struct ScanlistEntryParams {
 /* The most the program offers one GetAttribute or one ExplicitService response. */
 #define QVX_DNET_ATTRIBUTE_CAPACITY 256
 
+/* The calling thread's last-error value after a request to a node failed because the node did
+ * not answer it (as opposed to answering with an error response). */
+#define QVX_DNET_ERROR_NO_ANSWER 0x20440001u
+
 typedef int32_t (*PFN_DNET_UnloadDriver)(void);
 /* Opens the interface that config (QVX_DNET_CONFIG_SIZE bytes, not changed) describes and
  * writes its handle. */

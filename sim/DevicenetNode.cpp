@@ -351,6 +351,12 @@ ServiceResult DevicenetNode::getFirmware(std::uint8_t attribute) {
         std::uint32_t checksum = 0;
         if (auto read = node.StoredChecksum(selected_, &checksum); !read)
             return refused(read.error);
+        // The node vouches only for a checksum that matches its bytes by its own rule: one
+        // that does not reads as none.
+        bool matches = false;
+        if (checksum != FlashNode::NoChecksum && node.ChecksumMatches(selected_, &matches) &&
+            !matches)
+            checksum = FlashNode::NoChecksum;
         return value(checksum, 4);
     }
     case Attribute::BootSector:

@@ -28,6 +28,9 @@ constexpr const char* BrowseQuestion =
 constexpr uint8_t FirstNode = 1;
 constexpr uint8_t LastNode = 127;
 
+// The SDO abort code of a transfer the node left unanswered.
+constexpr uint32_t SdoTimeoutAbort = 0x05040000;
+
 // The device type (0x1000), which every CANopen node has.
 constexpr uint16_t DeviceTypeIndex = 0x1000;
 
@@ -45,7 +48,9 @@ void showError(const char* text, const char* caption) {
 } // namespace
 
 TCOPN_Downloader::TCOPN_Downloader()
-    : copnInterface(std::make_unique<TQVX_COPN_Interface>()), imageMirror(ImageMirrorSize) {}
+    : copnInterface(std::make_unique<TQVX_COPN_Interface>()), imageMirror(ImageMirrorSize) {
+    NoAnswerError = SdoTimeoutAbort;
+}
 
 TCOPN_Downloader::~TCOPN_Downloader() {
     GoOffline();

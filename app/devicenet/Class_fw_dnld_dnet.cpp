@@ -37,7 +37,9 @@ template <typename... Args> std::string format(const char* pattern, Args... args
 } // namespace
 
 TDNet_Downloader::TDNet_Downloader()
-    : dnetInterface(std::make_unique<TQVX_DNET_Interface>()), imageMirror(ImageMirrorSize) {}
+    : dnetInterface(std::make_unique<TQVX_DNET_Interface>()), imageMirror(ImageMirrorSize) {
+    NoAnswerError = QVX_DNET_ERROR_NO_ANSWER;
+}
 
 TDNet_Downloader::~TDNet_Downloader() {
     GoOffline();

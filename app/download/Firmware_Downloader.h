@@ -86,4 +86,7 @@ public:
     Relaxed<std::uint32_t> NodeType;
     // Most bytes one DownloadFirmware or UploadFirmware call moves.
     Relaxed<std::uint32_t> BlockSize;
+    // The calling thread's last-error value after a call the node left unanswered (its
+    // driver's time-out); 0 when the node type cannot tell a time-out from a refusal.
+    std::uint32_t NoAnswerError = 0;
 };

@@ -3,6 +3,7 @@
 #include "Application.h"
 #include "HexPassword.h"
 #include "IntelHexFile.h"
+#include "LastError.h"
 #include "Sleep.h"
 
 #include <optional>
@@ -93,6 +94,30 @@ void UpdateProcedures::tell(const char* text, const char* caption) {
 void UpdateProcedures::forgetTable() {
     table_.Forget();
     face_.TableForgotten();
+}
+
+bool UpdateProcedures::lastCallUnanswered() const {
+    return downloader_ && downloader_->NoAnswerError != 0 &&
+           GetLastError() == downloader_->NoAnswerError;
+}
+
+// Erase, checksum and boot-sector writes can be made again without harm: one the node left
+// unanswered is made again, at most twice. *unanswered: the last try went unanswered.
+bool UpdateProcedures::repeated(const std::function<std::int32_t()>& call, bool* unanswered) {
+    *unanswered = false;
+    for (int attempt = 0; attempt < 1 + RepeatsAfterNoAnswer; ++attempt) {
+        SetLastError(0);
+        if (call())
+            return true;
+        *unanswered = lastCallUnanswered();
+        if (!*unanswered)
+            return false;
+    }
+    return false;
+}
+
+std::string UpdateProcedures::noAnswerText(const char* text) {
+    return std::string(text) + "\r\nThe node did not answer.";
 }
 
 ProcedureResult UpdateProcedures::EnsureDownloadMode() {
@@ -192,9 +217,14 @@ std::int32_t UpdateProcedures::EraseSectorAndRefresh(std::uint8_t sector) {
         forgetTable();
         return 0;
     }
-    const std::int32_t erased = downloader_->EraseSector(sector);
+    bool unanswered = false;
+    const bool erased = repeated([&] { return downloader_->EraseSector(sector); }, &unanswered);
     RetrieveSectorTable();
-    return erased;
+    eraseUnanswered_ = !erased && unanswered;
+    // The answer may be what went lost: a sector the node now shows empty was erased.
+    if (eraseUnanswered_ && table_.Holds(sector) && table_.Status[sector] == SectorTable::Empty)
+        return 1;
+    return erased ? 1 : 0;
 }
 
 // The checks made on the chosen file before its sector is erased: it must fit the sector,
@@ -259,8 +289,16 @@ std::unique_ptr<TIntelHexFile> UpdateProcedures::chooseHexFile(std::uint8_t sect
 
 ProcedureResult UpdateProcedures::eraseAndDownload(std::uint8_t sector,
                                                    std::unique_ptr<TIntelHexFile> file) {
-    if (!downloader_->EraseSector(sector))
-        return failedWith("Could Not Erase Sector!", "Error");
+    bool unanswered = false;
+    if (!repeated([&] { return downloader_->EraseSector(sector); }, &unanswered)) {
+        // The answer may be what went lost: a sector the node shows empty was erased.
+        bool erased = false;
+        if (unanswered && RetrieveSectorTable())
+            erased = table_.Holds(sector) && table_.Status[sector] == SectorTable::Empty;
+        if (!erased)
+            return unanswered ? failedWith(noAnswerText("Could Not Erase Sector!").c_str(), "Error")
+                              : failedWith("Could Not Erase Sector!", "Error");
+    }
     return RunDownload(sector, std::move(file));
 }
 
@@ -295,13 +333,44 @@ ProcedureResult UpdateProcedures::judgeTransfer(std::uint8_t sector,
         if (transfer.cancelled) {
             result.status = ProcedureResult::Cancelled;
             result.reason = "the download was stopped; the checksum was not written";
+        } else {
+            result.busFault = true; // the file was read through before: the node or the bus
         }
         return result;
     }
-    const std::int32_t written = downloader_->SetSectorChecksum(sector);
+    bool unanswered = false;
+    const bool written =
+        repeated([&] { return downloader_->SetSectorChecksum(sector); }, &unanswered);
     RetrieveSectorTable();
-    if (!written)
-        return failedWith("Could Not Write Checksum", "Error");
+    // Success is the node's word: its own check of the sector against the stored checksum.
+    std::uint32_t confirmed = 0;
+    const bool asked = downloader_->ChecksumOk(sector, &confirmed) != 0;
+    // A write whose answer went lost counts when the node vouches for the checksum.
+    if (!written && !(unanswered && asked && confirmed)) {
+        ProcedureResult result =
+            unanswered ? failedWith(noAnswerText("Could Not Write Checksum").c_str(), "Error")
+                       : failedWith("Could Not Write Checksum", "Error");
+        result.busFault = unanswered;
+        return result;
+    }
+    const std::string n = std::to_string(sector);
+    if (!asked) {
+        ProcedureResult result =
+            failedWith(("The node cannot be asked whether the checksum of sector #" + n +
+                        " is valid: the download could not be confirmed.")
+                           .c_str(),
+                       "Error");
+        result.busFault = true;
+        return result;
+    }
+    if (!confirmed) {
+        ProcedureResult result = failedWith(("The node does not confirm the checksum of sector #" +
+                                             n + ": the download is not complete.")
+                                                .c_str(),
+                                            "Error");
+        result.busFault = true;
+        return result;
+    }
     tell("Download Successful", "Success");
     return done();
 }
@@ -362,11 +431,19 @@ ProcedureResult UpdateProcedures::MakeBootSector(std::uint8_t s) {
                         "the node does not confirm the checksum of " + sectorWords(s));
             !r.Ok())
             return r;
-    const bool set = downloader_->SetBootSector(s) != 0;
-    if (!set)
-        tell("Cannot Make Sector Active!", "Warning");
+    bool unanswered = false;
+    bool set = repeated([&] { return downloader_->SetBootSector(s); }, &unanswered);
     RetrieveSectorTable();
-    return set ? done() : failed("Cannot Make Sector Active!");
+    // The answer may be what went lost: the node tells its boot sector.
+    if (!set && unanswered && table_.BootRead && table_.BootSector == s)
+        set = true;
+    if (!set) {
+        const std::string text = unanswered ? noAnswerText("Cannot Make Sector Active!")
+                                            : std::string("Cannot Make Sector Active!");
+        tell(text.c_str(), "Warning");
+        return failed(text);
+    }
+    return done();
 }
 
 ProcedureResult UpdateProcedures::ExecuteSector(std::uint8_t s) {
@@ -414,6 +491,15 @@ ProcedureResult UpdateProcedures::RebootNode() {
 }
 
 ProcedureResult UpdateProcedures::StandardUpdate() {
+    newFirmwareConfirmed_ = false;
+    return standardUpdate();
+}
+
+ProcedureResult UpdateProcedures::RepeatStandardUpdate() {
+    return standardUpdate();
+}
+
+ProcedureResult UpdateProcedures::standardUpdate() {
     if (ProcedureResult mode = EnsureDownloadMode(); !mode.Ok())
         return mode;
     RetrieveSectorTable();
@@ -423,8 +509,9 @@ ProcedureResult UpdateProcedures::StandardUpdate() {
                       MB_YESNOCANCEL | MB_ICONEXCLAMATION,
                       QuestionKind::Routine,
                       "download new firmware"};
-    if (!ask(go))
+    if (!newFirmwareConfirmed_ && !ask(go))
         return declined(go);
+    newFirmwareConfirmed_ = true;
     // The file is chosen and checked before sector 2 is erased, so that a cancelled choice
     // or a bad file leaves the running firmware in place.
     ProcedureResult why;
@@ -433,14 +520,45 @@ ProcedureResult UpdateProcedures::StandardUpdate() {
         return why;
     if (!EraseSectorAndRefresh(ApplicationSector)) {
         Sleep(1000);
-        if (!EraseSectorAndRefresh(ApplicationSector))
-            return failedWith("Could Not Erase Sector!", "Error");
+        if (!EraseSectorAndRefresh(ApplicationSector)) {
+            ProcedureResult result =
+                eraseUnanswered_
+                    ? failedWith(noAnswerText("Could Not Erase Sector!").c_str(), "Error")
+                    : failedWith("Could Not Erase Sector!", "Error");
+            result.busFault = eraseUnanswered_;
+            return result;
+        }
     }
     if (ProcedureResult download = eraseAndDownload(ApplicationSector, std::move(file));
         !download.Ok())
         return download;
-    if (!downloader_->SetBootSector(ApplicationSector))
-        return failedWith("Cannot Make Sector Active!", "Warning");
+    return finishStandardUpdate();
+}
+
+ProcedureResult UpdateProcedures::BootApplicationSector() {
+    if (ProcedureResult mode = EnsureDownloadMode(); !mode.Ok())
+        return mode;
+    RetrieveSectorTable();
+    if (!table_.Holds(ApplicationSector) || !table_.ChecksumConfirmed[ApplicationSector])
+        return failed("the node does not confirm the checksum of sector " +
+                      std::to_string(ApplicationSector));
+    return finishStandardUpdate();
+}
+
+ProcedureResult UpdateProcedures::finishStandardUpdate() {
+    bool unanswered = false;
+    if (!repeated([&] { return downloader_->SetBootSector(ApplicationSector); }, &unanswered)) {
+        // The answer may be what went lost: the node tells its boot sector.
+        std::uint8_t boot = 0;
+        if (!(unanswered && downloader_->GetBootSector(&boot) && boot == ApplicationSector)) {
+            ProcedureResult result =
+                unanswered
+                    ? failedWith(noAnswerText("Cannot Make Sector Active!").c_str(), "Warning")
+                    : failedWith("Cannot Make Sector Active!", "Warning");
+            result.busFault = unanswered;
+            return result;
+        }
+    }
     UpdateQuestion execute{MessageBoxKind::Application,
                            "Sector Download Complete\r\nExecute new Firmware?",
                            "Caution",

@@ -6,6 +6,7 @@
 #include "UpdateFace.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -25,6 +26,10 @@ struct ProcedureResult {
     UpdateQuestion declined;
     // The node refused the download-mode password.
     bool passwordRefused = false;
+    // It failed for a reason of the node or the bus (a step left unanswered, a transfer that
+    // broke off, a checksum the node does not confirm), not of the file or the user: made
+    // again, it may succeed.
+    bool busFault = false;
 
     bool Ok() const { return status == Done; }
 };
@@ -76,6 +81,17 @@ public:
     // The standard update: download mode, table, the question, the file and its checks,
     // sector 2 erased, downloaded, made the boot sector and the node restarted.
     ProcedureResult StandardUpdate();
+    // The same once more after it failed for a reason of the node or the bus: the question
+    // "Download New Firmware?" answered Yes is not asked again.
+    ProcedureResult RepeatStandardUpdate();
+
+    // The rest of the standard update for a node whose sector 2 holds its image already, with
+    // a checksum the node confirms: download mode, sector 2 made the boot sector, the node
+    // restarted.
+    ProcedureResult BootApplicationSector();
+
+    // How often a step the node left unanswered is made again.
+    static constexpr int RepeatsAfterNoAnswer = 2;
 
 private:
     ProcedureResult done();
@@ -92,6 +108,11 @@ private:
     // The file chosen and checked for the sector; the result says why there is none.
     std::unique_ptr<TIntelHexFile> chooseHexFile(std::uint8_t sector, ProcedureResult* why);
     bool imageSuitsSector(TIntelHexFile& file, std::uint8_t sector, ProcedureResult* why);
+    ProcedureResult standardUpdate();
+    ProcedureResult finishStandardUpdate();
+    bool lastCallUnanswered() const;
+    bool repeated(const std::function<std::int32_t()>& call, bool* unanswered);
+    static std::string noAnswerText(const char* text);
     ProcedureResult judgeTransfer(std::uint8_t sector, const TransferOutcome& transfer);
     ProcedureResult eraseAndDownload(std::uint8_t sector, std::unique_ptr<TIntelHexFile> file);
     void forgetTable();
@@ -100,6 +121,8 @@ private:
     UpdateFace& face_;
     SectorTable table_;
     ProcedureResult::NodeState node_ = ProcedureResult::NodeState::Unknown;
+    bool eraseUnanswered_ = false;      // the last erase went unanswered
+    bool newFirmwareConfirmed_ = false; // "Download New Firmware?" was answered Yes
 };
 
 // The texts of the download-mode question, so that a face can tell it from the others.

@@ -7,12 +7,15 @@
 #include "DnetDriver.h"
 #include "DnetErrors.h"
 #include "LittleEndian.h"
+#include "ProgramLastError.h"
+#include "Qvx_dnet_exports.h"
 
 #include <algorithm>
 #include <array>
 #include <cstring>
 #include <vector>
 
+using bus::devicenet::ExplicitFailure;
 using bus::devicenet::ExplicitResult;
 using bus::devicenet::ExplicitStatus;
 using dnet::Library;
@@ -30,7 +33,12 @@ template <typename F> int32_t onMaster(uint32_t h, F&& f) {
     return Library().OnMaster<Master>(h, std::forward<F>(f));
 }
 
+// Whether the node answered with success; a request the node left unanswered leaves
+// QVX_DNET_ERROR_NO_ANSWER in the caller's last-error value, so that it can be told from a
+// refusal.
 bool done(const ExplicitResult& result) {
+    if (result.status == ExplicitStatus::Failed && result.failure == ExplicitFailure::Timeout)
+        SetProgramLastError(QVX_DNET_ERROR_NO_ANSWER);
     return result.status == ExplicitStatus::Done;
 }
 

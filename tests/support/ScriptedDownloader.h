@@ -35,6 +35,8 @@ public:
 
     // Sector operations. Counted failures fail that many calls, then the calls succeed.
     int eraseFailures = 0;
+    // Whether the node confirms a checksum it is given (ChecksumOk afterwards).
+    bool checksumConfirmed = true;
     bool setBootOk = true;
     bool executeOk = true;
     bool resetOk = true;
@@ -179,8 +181,10 @@ public:
         }
         std::lock_guard lock(mutex_);
         written_.clear();
-        if (s < sectors.size())
+        if (s < sectors.size()) {
             sectors[s].description = EmptyDescription();
+            sectors[s].checksumOk = 0; // an erased sector has no checksum
+        }
         return 1;
     }
     std::int32_t DownloadFirmware(std::uint8_t s, std::uint32_t address, std::uint8_t length,
@@ -223,7 +227,13 @@ public:
     }
     std::int32_t SetSectorChecksum(std::uint8_t s) override {
         record("SetSectorChecksum(" + std::to_string(s) + ")");
-        return checksumWriteOk ? 1 : 0;
+        if (!checksumWriteOk)
+            return 0;
+        // The node checks what it was sent and vouches for the checksum, unless the test
+        // says it finds them apart.
+        if (s < sectors.size())
+            sectors[s].checksumOk = checksumConfirmed ? 1 : 0;
+        return 1;
     }
     std::int32_t SetBootSector(std::uint8_t s) override {
         record("SetBootSector(" + std::to_string(s) + ")");

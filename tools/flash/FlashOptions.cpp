@@ -162,6 +162,7 @@ ParsedOptions ParseFlashOptions(const std::vector<std::string>& arguments) {
     std::vector<std::string> positional;
     bool commandSeen = false;
     bool programGiven = false;
+    bool retriesGiven = false;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string& a = arguments[i];
         const bool hasValue = i + 1 < arguments.size();
@@ -242,6 +243,13 @@ ParsedOptions ParseFlashOptions(const std::vector<std::string>& arguments) {
                 return refuse("--program takes a program from 1 to 254");
             options.program = static_cast<std::uint8_t>(*program);
             programGiven = true;
+        } else if (a == "--retries") {
+            auto v = value();
+            auto retries = v ? number(*v, 10) : std::nullopt;
+            if (!retries)
+                return refuse("--retries takes a number from 0 to 10");
+            options.retries = *retries;
+            retriesGiven = true;
         } else if (a == "--password") {
             auto v = value();
             if (!v || !hexText(*v))
@@ -280,6 +288,8 @@ ParsedOptions ParseFlashOptions(const std::vector<std::string>& arguments) {
         return refuse("program is for CANopen nodes (--bus canopen)");
     if (programGiven && options.command != FlashCommand::Program)
         return refuse("--program is for program");
+    if (retriesGiven && options.command != FlashCommand::Update)
+        return refuse("--retries is for update");
     if (needsFile(options.command)) {
         if (positional.size() != 1)
             return refuse(options.command == FlashCommand::Program

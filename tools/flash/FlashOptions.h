@@ -30,6 +30,8 @@ struct FlashOptions {
     std::optional<std::string> json; // a file name, or "-" for standard output
     bool yes = false;
     bool force = false; // answer the image checks Yes
+    // update: how often a node's update is made again after a failure of the node or the bus
+    unsigned retries = 0;
     bool skipIdentical = false;
     bool stopOnError = false;
     bool help = false;

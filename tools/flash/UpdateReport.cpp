@@ -129,8 +129,8 @@ void WriteJsonReport(std::ostream& out, const std::vector<NodeOutcome>& outcomes
             out << ", \"image\": " << (o.image ? imageObject(*o.image) : "null");
         }
         out << ", \"result\": " << JsonString(ResultName(o.result))
-            << ", \"message\": " << JsonString(o.message) << ", \"bytes\": " << o.bytes
-            << ", \"seconds\": " << seconds << "}";
+            << ", \"message\": " << JsonString(o.message) << ", \"attempts\": " << o.attempts
+            << ", \"bytes\": " << o.bytes << ", \"seconds\": " << seconds << "}";
     }
     out << (outcomes.empty() ? "]\n" : "\n]\n");
 }

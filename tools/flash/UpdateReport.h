@@ -27,6 +27,7 @@ struct NodeOutcome {
     std::string message;
     std::uint64_t bytes = 0;
     double seconds = 0;
+    unsigned attempts = 0; // update: how often the update was made (0: not begun)
 };
 
 const char* ResultName(NodeOutcome::Result result);

@@ -31,18 +31,61 @@ bool takesProgramDownload(TFirmware_Downloader& downloader, std::uint8_t node) {
            TProgramDownload(*copn->copnInterface, node).IsStandardNode();
 }
 
+// The texts as a node can tell them: a field of N bytes holds at most N - 1 characters and
+// its ending zero, whatever the file's header wrote there.
+bool sameText(const std::string& held, const std::string& file, std::size_t field) {
+    return held.substr(0, field - 1) == file.substr(0, field - 1);
+}
+
+bool sameHeader(const SectorDescription& held, const SectorDescription& header) {
+    return sameText(held.NameText(), header.NameText(), sizeof header.Name) &&
+           sameText(held.DescriptionText(), header.DescriptionText(), sizeof header.Description) &&
+           sameText(held.BuildDateText(), header.BuildDateText(), sizeof header.BuildDate) &&
+           sameText(held.BuildTimeText(), header.BuildTimeText(), sizeof header.BuildTime) &&
+           held.Revision == header.Revision;
+}
+
 // Sector holds the image, and the node confirms its checksum.
 bool sectorHolds(const SectorTable& table, std::uint8_t sector, const SectorDescription& header) {
-    if (!table.Holds(sector) || !table.ChecksumConfirmed[sector])
-        return false;
-    const SectorDescription& held = table.Sectors[sector];
-    return held.NameText() == header.NameText() &&
-           held.DescriptionText() == header.DescriptionText() &&
-           held.BuildDateText() == header.BuildDateText() &&
-           held.BuildTimeText() == header.BuildTimeText() && held.Revision == header.Revision;
+    return table.Holds(sector) && table.ChecksumConfirmed[sector] &&
+           sameHeader(table.Sectors[sector], header);
 }
 
 } // namespace
+
+// Whether the node runs the image: back in its application, sector 2 its boot sector holding
+// the image with a checksum the node confirms, and the revision it reports the image's.
+// Empty when it does; else what it runs, in words.
+std::string Run::whatItRunsInstead(FlashSession& session, std::uint8_t node,
+                                   UpdateProcedures& procedures, const SectorDescription& image,
+                                   const NodeIdentityRow& identity) {
+    TFirmware_Downloader& downloader = session.Downloader();
+    downloader.Node = node;
+    std::uint32_t inDownloadMode = 0;
+    if (downloader.IsInDownloadMode(&inDownloadMode) && inDownloadMode)
+        return "the node is in download mode: it runs its loader";
+    if (procedures.RetrieveSectorTable() && procedures.Table().Valid) {
+        const SectorTable& table = procedures.Table();
+        const std::uint8_t boot = table.BootSector;
+        if (boot != ApplicationSector)
+            return "the node boots sector " + std::to_string(boot) +
+                   (table.Holds(boot) && !table.Sectors[boot].IsEmpty()
+                        ? " (" + NameAndRevisionText(table.Sectors[boot]) + ")"
+                        : std::string()) +
+                   ", not sector 2";
+        if (!table.ChecksumConfirmed[ApplicationSector])
+            return "the node does not confirm the checksum of sector 2";
+        if (!sameHeader(table.Sectors[ApplicationSector], image))
+            return "sector 2 holds " + NameAndRevisionText(table.Sectors[ApplicationSector]) +
+                   ", not the file's " + NameAndRevisionText(image);
+    }
+    const std::string revision = SectorRevisionText(image.Revision);
+    if (identity.columns[4] != revision)
+        return "the node reports revision " +
+               (identity.columns[4].empty() ? std::string("none") : identity.columns[4]) +
+               ", not the file's " + revision;
+    return {};
+}
 
 NodeOutcome Run::updateNode(FlashSession& session, std::uint8_t shown, const CheckedFile& file) {
     NodeWork work = beginNode(session, shown);
@@ -59,15 +102,23 @@ NodeOutcome Run::updateNode(FlashSession& session, std::uint8_t shown, const Che
     outcome.before = nodeAsItWas(session, node, procedures);
     outcome.image = imageHeader(file.path, ImageBaseOf(session.Downloader()));
     session.Downloader().Node = node;
+    if (!outcome.image)
+        return failNode(work, file.path + ": the file changed while it was read");
+    const SectorDescription& image = *outcome.image;
 
-    if (options_.skipIdentical && outcome.image && procedures.RetrieveSectorTable() &&
-        sectorHolds(procedures.Table(), ApplicationSector, *outcome.image)) {
-        err() << label << ": skipped, sector " << unsigned(ApplicationSector)
-              << " holds the file's image already\n";
-        outcome.after = outcome.before;
-        return work.Finish(NodeOutcome::Skipped, "sector 2 holds " +
-                                                     NameAndRevisionText(*outcome.image) +
-                                                     " already, with a valid checksum");
+    // Only a node that runs the file is left alone; one that holds it in sector 2 with a
+    // confirmed checksum but boots something else is given the rest of the update.
+    bool holdsImage = false;
+    if (options_.skipIdentical && outcome.before) {
+        if (whatItRunsInstead(session, node, procedures, image, *outcome.before).empty()) {
+            err() << label << ": skipped, it runs " << NameAndRevisionText(image) << " already\n";
+            outcome.after = outcome.before;
+            return work.Finish(NodeOutcome::Skipped,
+                               "it runs " + NameAndRevisionText(image) +
+                                   " already: sector 2 is its boot sector, with a valid checksum");
+        }
+        holdsImage = procedures.RetrieveSectorTable() &&
+                     sectorHolds(procedures.Table(), ApplicationSector, image);
     }
     ProgressLine progress(err(), streams_.errIsTerminal, label, file.bytes);
     terminal.SetFile(file.path);
@@ -76,20 +127,37 @@ NodeOutcome Run::updateNode(FlashSession& session, std::uint8_t shown, const Che
         if (observer_.progress)
             observer_.progress(shown, percent, verifying);
     };
-    questions_.Forget();
-    progress_ = &progress;
-    const ProcedureResult result = procedures.StandardUpdate();
-    progress_ = nullptr;
+    ProcedureResult result;
+    for (;;) {
+        ++outcome.attempts;
+        questions_.Forget();
+        progress_ = &progress;
+        result = holdsImage              ? procedures.BootApplicationSector()
+                 : outcome.attempts == 1 ? procedures.StandardUpdate()
+                                         : procedures.RepeatStandardUpdate();
+        progress_ = nullptr;
+        if (result.Ok() || !result.busFault || outcome.attempts > options_.retries ||
+            InterruptWatch::Interrupted())
+            break;
+        progress.Break();
+        err() << label << ": attempt " << outcome.attempts << " failed ("
+              << reasonOf(result, shown, terminal) << "); again from the erase\n";
+        holdsImage = false;
+    }
     if (!result.Ok()) {
         progress.Break();
         return failNode(work, reasonOf(result, shown, terminal));
     }
-    outcome.bytes = file.bytes;
+    outcome.bytes = holdsImage ? 0 : file.bytes;
     progress.End("restarting");
     outcome.after = session.WaitForReturn(node);
     if (!outcome.after)
         return failNode(work, "the firmware was written, but the node did not come back within " +
                                   std::to_string(FlashSession::RestartWaitMs / 1000) + " s");
+    // Updated means running: the node's word, not what was sent.
+    const std::string instead = whatItRunsInstead(session, node, procedures, image, *outcome.after);
+    if (!instead.empty())
+        return failNode(work, "the node does not run the file: " + instead);
     err() << label << ": updated, revision " << outcome.before->columns[4] << " -> "
           << outcome.after->columns[4] << "\n";
     return work.Finish(NodeOutcome::Updated,
