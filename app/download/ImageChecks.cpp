@@ -2,8 +2,11 @@
 
 #include "LastError.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <vector>
 
 namespace {
 
@@ -38,6 +41,36 @@ bool buildDateForm(const char (&date)[12]) {
            digit(date[10]);
 }
 
+// The bytes the records of a file write, to find two that write one address differently.
+// Records are short and seldom overlap: each is kept whole, by its start.
+class WrittenBytes {
+public:
+    // Records the bytes at address; the first address they write differently, if any.
+    std::optional<std::uint64_t> Write(std::uint64_t address, const std::uint8_t* data,
+                                       std::size_t length) {
+        if (length == 0)
+            return std::nullopt;
+        const std::uint64_t end = address + length;
+        // Every kept record that begins before this one ends may overlap it; kept records
+        // are at most 255 bytes long, so none that begins 255 bytes or more before it can.
+        auto it = records_.lower_bound(address >= 255 ? address - 255 : 0);
+        for (; it != records_.end() && it->first < end; ++it) {
+            const std::uint64_t from = std::max(address, it->first);
+            const std::uint64_t to = std::min(end, it->first + it->second.size());
+            for (std::uint64_t at = from; at < to; ++at)
+                if (it->second[at - it->first] != data[at - address])
+                    return at;
+        }
+        auto& kept = records_[address];
+        if (kept.size() < length)
+            kept.assign(data, data + length);
+        return std::nullopt;
+    }
+
+private:
+    std::map<std::uint64_t, std::vector<std::uint8_t>> records_;
+};
+
 std::string hexSize(std::uint64_t bytes) {
     char text[24];
     std::snprintf(text, sizeof text, "%06llX", static_cast<unsigned long long>(bytes));
@@ -59,7 +92,10 @@ std::optional<HexImageSummary> SummariseHexImage(TIntelHexFile& file, std::uint3
     std::uint32_t address;
     std::uint8_t length;
     std::uint8_t data[256];
+    WrittenBytes written;
     while (file.ReadRecord(&address, &length, data)) {
+        if (!summary.Conflict)
+            summary.Conflict = written.Write(address, data, length);
         for (std::uint32_t i = 0; i < length; ++i) {
             const std::uint64_t at = std::uint64_t{address} + i;
             if (at < imageBase) {
@@ -111,6 +147,8 @@ const SectorDescription* NodeFirmware(const SectorDescription* sectors, const bo
 
 std::string SectorRefusal(const HexImageSummary& image, std::uint32_t imageBase,
                           std::uint8_t sector, std::uint32_t sectorSize) {
+    if (image.Conflict)
+        return ConflictText(*image.Conflict);
     if (image.BelowBase)
         return BelowBaseText(imageBase);
     if (!ImageFitsSector(image, sectorSize))
@@ -125,6 +163,11 @@ std::string ImageQuestion(const SectorDescription& fileHeader,
     if (nodeFirmware && nodeFirmware->NameText() != fileHeader.NameText())
         return OtherFirmwareText(fileHeader, *nodeFirmware);
     return {};
+}
+
+std::string ConflictText(std::uint64_t address) {
+    return "The file writes address " + hexSize(address) +
+           " twice, with different bytes.\r\nNothing was erased.";
 }
 
 std::string BelowBaseText(std::uint32_t imageBase) {

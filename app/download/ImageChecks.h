@@ -21,6 +21,9 @@ struct HexImageSummary {
     // The first 76 bytes of the image, as a node would read them as the sector's
     // description; 0xFF where the file writes nothing.
     SectorDescription Header{};
+    // An address that two records write with different bytes: the flash cannot hold both,
+    // and which one it ends up with depends on the order of the writes.
+    std::optional<std::uint64_t> Conflict;
 };
 
 // VARNIX modules of hardware version 2 link their images at this address.
@@ -63,6 +66,7 @@ std::string ImageQuestion(const SectorDescription& fileHeader,
                           const SectorDescription* nodeFirmware);
 
 // The texts the user sees.
+std::string ConflictText(std::uint64_t address);
 std::string TooLargeText(std::uint64_t imageBytes, std::uint8_t sector, std::uint32_t sectorSize);
 std::string BelowBaseText(std::uint32_t imageBase);
 extern const char* const NotFirmwareText;

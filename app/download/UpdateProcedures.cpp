@@ -230,7 +230,7 @@ std::int32_t UpdateProcedures::EraseSectorAndRefresh(std::uint8_t sector) {
 // The checks made on the chosen file before its sector is erased: it must fit the sector,
 // and it must look like firmware for this node unless the user says otherwise.
 bool UpdateProcedures::imageSuitsSector(TIntelHexFile& file, std::uint8_t sector,
-                                        ProcedureResult* why) {
+                                        ProcedureResult* why, bool askedAlready) {
     const std::uint32_t base = ImageBaseOf(*downloader_);
     std::optional<HexImageSummary> image;
     {
@@ -249,6 +249,8 @@ bool UpdateProcedures::imageSuitsSector(TIntelHexFile& file, std::uint8_t sector
         *why = failedWith(refusal.c_str(), "Error");
         return false;
     }
+    if (askedAlready)
+        return true;
     const std::string question =
         ImageQuestion(image->Header, NodeFirmware(table_.Sectors, table_.Read, MaxSectors,
                                                   table_.BootSector, ApplicationSector));
@@ -259,6 +261,24 @@ bool UpdateProcedures::imageSuitsSector(TIntelHexFile& file, std::uint8_t sector
                                   : "the file holds another product's firmware than the node";
     *why = askRisk(question, about);
     return why->Ok();
+}
+
+ProcedureResult UpdateProcedures::CheckImageFirst(const std::string& path) {
+    checkedImage_.clear();
+    if (!downloader_)
+        return failed("there is no node to work on");
+    // What the node tells of its sectors while its application runs: enough for the checks
+    // where it tells it, else they are made again once it is in download mode.
+    if (!RetrieveSectorTable() || !table_.Valid)
+        return done();
+    TIntelHexFile file;
+    if (!file.Open(path.c_str()) || !HexFileHoldsValidImage(file))
+        return failedWith("Download Error", "Warning");
+    ProcedureResult why;
+    if (!imageSuitsSector(file, ApplicationSector, &why, false))
+        return why;
+    checkedImage_ = path;
+    return done();
 }
 
 // Asks for the file and reads it through before anything is erased: a file that cannot be
@@ -282,7 +302,7 @@ std::unique_ptr<TIntelHexFile> UpdateProcedures::chooseHexFile(std::uint8_t sect
         *why = failedWith("Download Error", "Warning");
         return nullptr;
     }
-    if (!imageSuitsSector(*file, sector, why))
+    if (!imageSuitsSector(*file, sector, why, !checkedImage_.empty() && *path == checkedImage_))
         return nullptr;
     return file;
 }

@@ -85,6 +85,13 @@ public:
     // "Download New Firmware?" answered Yes is not asked again.
     ProcedureResult RepeatStandardUpdate();
 
+    // The checks of the file for the standard update, made before the node is put into
+    // download mode, from the sector table the node tells while its application runs (a node
+    // that tells none there is checked once it is in download mode): a file too large for
+    // sector 2, records that write an address differently, a file that holds no firmware or
+    // another product's. Its questions, answered here, are not asked again for the file.
+    ProcedureResult CheckImageFirst(const std::string& path);
+
     // The rest of the standard update for a node whose sector 2 holds its image already, with
     // a checksum the node confirms: download mode, sector 2 made the boot sector, the node
     // restarted.
@@ -107,7 +114,9 @@ private:
     void tell(const char* text, const char* caption);
     // The file chosen and checked for the sector; the result says why there is none.
     std::unique_ptr<TIntelHexFile> chooseHexFile(std::uint8_t sector, ProcedureResult* why);
-    bool imageSuitsSector(TIntelHexFile& file, std::uint8_t sector, ProcedureResult* why);
+    // askedAlready: the image checks' questions were answered for this file before.
+    bool imageSuitsSector(TIntelHexFile& file, std::uint8_t sector, ProcedureResult* why,
+                          bool askedAlready);
     ProcedureResult standardUpdate();
     ProcedureResult finishStandardUpdate();
     bool lastCallUnanswered() const;
@@ -123,6 +132,7 @@ private:
     ProcedureResult::NodeState node_ = ProcedureResult::NodeState::Unknown;
     bool eraseUnanswered_ = false;      // the last erase went unanswered
     bool newFirmwareConfirmed_ = false; // "Download New Firmware?" was answered Yes
+    std::string checkedImage_;          // the file CheckImageFirst found sound
 };
 
 // The texts of the download-mode question, so that a face can tell it from the others.

@@ -78,6 +78,11 @@ SdoResult SdoChannel::run(const Start& start, std::chrono::milliseconds timeout,
                           const Progress& progress, std::size_t total) {
     std::lock_guard transfer(transfer_);
     std::unique_lock lock(mutex_);
+    // After a transfer this client gave up on for want of an answer, its frames may still be
+    // on their way (held in an adapter's queue or by a gateway). The next transfer begins
+    // once they have had one more time-out to arrive: the server has answered them as strays
+    // by then, and none of them can be taken for a frame of the new transfer.
+    WaitUntil(changed_, lock, clock_, quietUntil_, [this] { return shutDown_; });
     if (shutDown_)
         return giveUp(true);
     inbox_.Clear();
@@ -106,11 +111,14 @@ SdoResult SdoChannel::run(const Start& start, std::chrono::milliseconds timeout,
         sent = drivercore::StepToEnd(
             client_, started->deadline, inbox_, lock, changed_, clock_, send,
             [this, &stopped] { return shutDown_ || stopped; }, immediate_ && immediate_());
-    if (sent && progress && !stopped && told != total &&
-        client_.Result().status == SdoStatus::Done)
+    if (sent && progress && !stopped && told != total && client_.Result().status == SdoStatus::Done)
         progress(total, total);
     listening_ = false;
     inbox_.Clear();
+    const SdoResult& result = client_.Result();
+    if (!client_.Busy() && result.status == SdoStatus::Failed && !result.abortedByServer &&
+        result.abortCode == bus::canopen::SdoAbort::Timeout)
+        quietUntil_ = clock_() + timeout;
     lock.unlock();
     if (client_.Busy() || !started) // cut short: a frame that did not go, or the shutdown
         return giveUp(sent);

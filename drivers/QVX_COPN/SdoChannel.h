@@ -93,6 +93,8 @@ private:
     drivercore::Inbox inbox_;
     bool listening_ = false;
     bool shutDown_ = false;
+    // No transfer begins before this: the frames of one that timed out may still come.
+    TimePoint quietUntil_{};
 };
 
 } // namespace copn

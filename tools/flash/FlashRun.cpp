@@ -23,6 +23,13 @@ std::optional<CheckedFile> checkFile(const std::string& path, std::string* why) 
         *why = path + ": the file changed while it was read";
         return std::nullopt;
     }
+    if (summary->Conflict) {
+        char address[16];
+        std::snprintf(address, sizeof address, "%06llX",
+                      static_cast<unsigned long long>(*summary->Conflict));
+        *why = path + ": records write address " + address + " twice, with different bytes";
+        return std::nullopt;
+    }
     return CheckedFile{path, summary->Extent};
 }
 

@@ -15,6 +15,23 @@ bool holdsFile(const TProgramDownload::Program& state, std::uint32_t crc) {
            ((state.flashStatus >> 1) & 0x7F) == 0;
 }
 
+// The program runs the file: started, no flash error, and the file's identification. Empty
+// when it does; else what the node tells instead.
+std::string programRunsInstead(TProgramDownload& download, std::uint8_t program,
+                               std::uint32_t crc) {
+    TProgramDownload::Program state;
+    if (!download.ReadProgram(program, &state))
+        return "the node does not tell the program's state: " + download.LastMessage();
+    if (state.control != TProgramDownload::Start)
+        return "the program is " + ProgramControlName(state.control) + ", not started";
+    if (((state.flashStatus >> 1) & 0x7F) != 0)
+        return "the node reports " + FlashStatusName(state.flashStatus);
+    if (state.identification != crc)
+        return "the node identifies the program as " + Hex32Text(state.identification) +
+               ", not as the file's CRC " + Hex32Text(crc);
+    return {};
+}
+
 } // namespace
 
 NodeOutcome Run::programNode(FlashSession& session, std::uint8_t shown, const ProgramImage& image) {
@@ -45,12 +62,14 @@ NodeOutcome Run::programNode(FlashSession& session, std::uint8_t shown, const Pr
     TerminalFace terminal = face(session);
     TProgramDownload::Program state;
     const bool held = download.ReadProgram(p, &state) && holdsFile(state, image.crc);
-    if (held && options_.skipIdentical) {
+    // Only a program that runs the file is left alone: one stored but stopped is written and
+    // started like any other.
+    if (held && options_.skipIdentical && programRunsInstead(download, p, image.crc).empty()) {
         err() << label << ": skipped, " << program << " holds the file already\n";
         outcome.after = outcome.before;
         return work.Finish(NodeOutcome::Skipped,
-                           program + " holds the file already (software identification equals "
-                                     "its CRC)");
+                           program + " runs the file already (started, software identification "
+                                     "equals its CRC)");
     }
     questions_.Forget();
     auto ask = [&](const std::string& text, const char* caption, unsigned flags,
@@ -92,6 +111,9 @@ NodeOutcome Run::programNode(FlashSession& session, std::uint8_t shown, const Pr
         return failNode(work, why);
     }
     progress.End("done");
+    // Updated means running: the node's word, not what was sent.
+    if (const std::string instead = programRunsInstead(download, p, image.crc); !instead.empty())
+        return failNode(work, "the program was written, but " + instead);
     outcome.bytes = result.bytes;
     outcome.transfer = result.wentAsBlock ? "block" : "segmented";
     outcome.after = session.Identity(node);

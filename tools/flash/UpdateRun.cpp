@@ -120,6 +120,12 @@ NodeOutcome Run::updateNode(FlashSession& session, std::uint8_t shown, const Che
         holdsImage = procedures.RetrieveSectorTable() &&
                      sectorHolds(procedures.Table(), ApplicationSector, image);
     }
+    // The file is checked against the node before the node is stopped for it.
+    if (!holdsImage) {
+        questions_.Forget();
+        if (ProcedureResult checked = procedures.CheckImageFirst(file.path); !checked.Ok())
+            return failNode(work, reasonOf(checked, shown, terminal));
+    }
     ProgressLine progress(err(), streams_.errIsTerminal, label, file.bytes);
     terminal.SetFile(file.path);
     terminal.OnProgress = [&](int percent, bool verifying) {

@@ -197,6 +197,7 @@ TEST_F(MasterTest, ATransferThatHearsNothingTimesOutAndAborts) {
         bus.WaitIdle();
         EXPECT_EQ(heard.Texts(),
                   (std::vector<std::string>{"603#4000100000000000", "603#8000100000000405"}));
+        clock.Advance(timeout); // the quiet time after a transfer that timed out
     }
     // The channel is free again.
     ScriptedNode node(bus, 3);
@@ -204,6 +205,32 @@ TEST_F(MasterTest, ATransferThatHearsNothingTimesOutAndAborts) {
     const SdoResult result = master.Upload(3, 0x1001, 0, 1);
     EXPECT_EQ(result.status, SdoStatus::Done);
     EXPECT_EQ(result.data, std::vector<std::uint8_t>{0x07});
+}
+
+// After a time-out the node's late answer may still come, held by an adapter or a gateway:
+// the next transfer begins only after one more time-out, so that the late answer is not taken
+// for its own.
+TEST_F(MasterTest, ALateAnswerIsNeverTakenByTheNextTransfer) {
+    ScriptedNode node(bus, 3);
+    node.On("603#4000100000000000", {"583#4F00100007000000"});
+    node.Hold();
+    auto first = std::async(std::launch::async, [&] { return master.Upload(3, 0x1000, 0, 4); });
+    ASSERT_TRUE(log.WaitFor("603#4000100000000000"));
+    clock.Advance(copn::Master::DefaultSdoTimeout);
+    master.Poke();
+    EXPECT_EQ(finished(first).abortCode, 0x05040000u);
+
+    node.On("603#4000100000000000", {"583#4F00100008000000"});
+    auto second = std::async(std::launch::async, [&] { return master.Upload(3, 0x1000, 0, 4); });
+    clock.Advance(copn::Master::DefaultSdoTimeout - 1ms);
+    master.Poke();
+    node.Release(); // the first request's answer comes now, late
+    bus.WaitIdle();
+    clock.Advance(1ms);
+    master.Poke();
+    const SdoResult result = finished(second);
+    EXPECT_EQ(result.status, SdoStatus::Done);
+    EXPECT_EQ(result.data, std::vector<std::uint8_t>{0x08});
 }
 
 TEST_F(MasterTest, OfflineOrToNoNodeNothingIsSent) {
