@@ -58,9 +58,14 @@ std::optional<std::string> InputFileFault(const std::string& path) {
     return std::nullopt;
 }
 
-std::optional<std::string> HexFileFault(const std::string& path) {
+std::optional<std::string> HexFileFault(const std::string& path,
+                                        const std::function<bool()>& stop) {
     if (auto fault = InputFileFault(path))
         return fault;
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && info.st_size > MaxHexFileBytes)
+        return path + ": " + std::to_string(info.st_size) +
+               " bytes, more than any firmware image takes as Intel HEX";
     TIntelHexFile file;
     if (!file.Open(path.c_str()))
         return path + ": cannot be read: " + systemReason(errno);
@@ -69,8 +74,13 @@ std::optional<std::string> HexFileFault(const std::string& path) {
     std::uint8_t length;
     std::uint8_t data[256];
     bool data_seen = false;
-    while (file.ReadRecord(&address, &length, data))
+    for (unsigned records = 0; file.ReadRecord(&address, &length, data); ++records) {
         data_seen = data_seen || length > 0;
+        if (stop && records % 1024 == 0 && stop()) {
+            SetLastError(saved);
+            return path + ": interrupted while it was read";
+        }
+    }
     const auto status = static_cast<std::int32_t>(GetLastError());
     SetLastError(saved);
     if (status != HexEndOfFile)

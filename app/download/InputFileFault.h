@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -10,5 +11,11 @@
 std::optional<std::string> InputFileFault(const std::string& path);
 
 // The same, then the file read through as a firmware download reads it: the first record
-// that is not sound (with its line), a file without its end record, a file without data.
-std::optional<std::string> HexFileFault(const std::string& path);
+// that is not sound (with its line), a file without its end record, a file without data. A
+// HEX file larger than MaxHexFileBytes is refused unread; stop, when given, is asked now and
+// then and ends the reading ("interrupted").
+std::optional<std::string> HexFileFault(const std::string& path,
+                                        const std::function<bool()>& stop = {});
+
+// More than any node's image takes as Intel HEX (16 MiB written 16 bytes a line).
+inline constexpr long long MaxHexFileBytes = 64ll << 20;

@@ -6,16 +6,14 @@
 // error message and no valid checksum over content that differs from the image; never
 // success for other content, and never a hang.
 
-#include "CanopenNetworkFile.h"
-#include "DevicenetNetworkFile.h"
 #include "EventLoop.h"
+#include "FieldNode.h"
 #include "FirmwareImage.h"
 #include "Form_FW_Download.h"
 #include "Form_FW_Download_Main.h"
 #include "HandlerRestore.h"
 #include "IntelHexWriter.h"
 #include "MessageBox.h"
-#include "NodeNetwork.h"
 #include "NodeRestartWaits.h"
 #include "ScriptedDialogs.h"
 #include "SimulatedCanopen.h"
@@ -97,7 +95,7 @@ std::string Joined(const std::vector<std::string>& texts) {
     return all;
 }
 
-enum class Bus { Canopen, Devicenet };
+using fieldnode::Bus;
 
 struct FieldCase {
     const char* name;
@@ -110,12 +108,6 @@ struct FieldCase {
 void PrintTo(const FieldCase& c, std::ostream* os) {
     *os << c.name;
 }
-
-// What the node holds in the sector after the update.
-struct SectorContent {
-    std::vector<std::uint8_t> bytes;
-    bool checksumMatches = false;
-};
 
 class FieldUpdateTest : public testing::TestWithParam<FieldCase> {
 protected:
@@ -131,34 +123,8 @@ protected:
         return text.str();
     }
 
-    // The node's sector as its folder keeps it, once the driver has let the network go.
-    SectorContent readSector(const FieldCase& c, const std::string& networkFolder) {
-        SectorContent content;
-        const std::string path = networkFolder + "/network.ini";
-        std::string error;
-        sim::NodeNetwork network(networkFolder);
-        if (c.bus == Bus::Canopen) {
-            std::vector<sim::CanopenNodeSettings> nodes;
-            EXPECT_TRUE(sim::ParseCanopenNetwork(networkText(c), path, &nodes, &error)) << error;
-            network.Add(Node, nodes.at(0).flash);
-        } else {
-            std::vector<sim::DevicenetNodeSettings> nodes;
-            EXPECT_TRUE(sim::ParseDevicenetNetwork(networkText(c), path, &nodes, &error)) << error;
-            network.Add(Node, nodes.at(0).flash);
-        }
-        sim::FlashNode* node = network.Node(Node, &error);
-        if (!node) {
-            ADD_FAILURE() << "the node's folder cannot be read: " << error;
-            return content;
-        }
-        std::uint32_t size = 0;
-        EXPECT_EQ(node->SectorSize(Sector, &size).error, sim::NodeError::None);
-        content.bytes.resize(size);
-        EXPECT_EQ(node->Read(Sector, node->Settings().imageBase, content.bytes.data(), size).error,
-                  sim::NodeError::None);
-        EXPECT_EQ(node->ChecksumMatches(Sector, &content.checksumMatches).error,
-                  sim::NodeError::None);
-        return content;
+    fieldnode::SectorContent readSector(const FieldCase& c, const std::string& networkFolder) {
+        return fieldnode::ReadSector(c.bus, networkText(c), networkFolder, Sector);
     }
 };
 
@@ -207,7 +173,7 @@ TEST_P(FieldUpdateTest, SucceedsWithTheImageOrFailsWithoutAValidChecksum) {
     }
 
     const bool success = user.Saw("Download Successful");
-    const SectorContent content = readSector(c, networkFolder);
+    const fieldnode::SectorContent content = readSector(c, networkFolder);
     std::vector<std::uint8_t> expected(content.bytes.size(), 0xFF);
     std::copy(image.begin(), image.end(), expected.begin());
     const bool holdsImage = content.bytes == expected;
@@ -216,6 +182,9 @@ TEST_P(FieldUpdateTest, SucceedsWithTheImageOrFailsWithoutAValidChecksum) {
     if (success) {
         EXPECT_TRUE(holdsImage) << "success reported for content that differs from the file";
         EXPECT_TRUE(content.checksumMatches);
+        if (user.Saw("Sector Download Complete\r\nExecute new Firmware?")) {
+            EXPECT_EQ(content.bootSector, Sector);
+        }
     } else {
         // Either the update stopped before the erase, and the sector holds the image it held
         // (not this file's), or the sector's checksum is not valid.
@@ -239,6 +208,13 @@ TEST_P(FieldUpdateTest, SucceedsWithTheImageOrFailsWithoutAValidChecksum) {
 // master's 500 ms time-out.
 constexpr const char* SlowNode = "answer_delay_ms=20";
 constexpr const char* NowAndThenPastTheTimeOut = "delay_every=150\ndelay_ms=520";
+// Every 50th frame held 600 ms (past the 500 ms time-out, as a stalled adapter queue or a
+// gateway holds it) or 400 ms (within it).
+constexpr const char* PastTheTimeOut = "delay_every=50\ndelay_ms=600";
+constexpr const char* WithinTheTimeOut = "delay_every=50\ndelay_ms=400";
+// A node that sums its sectors over less than the image: it never confirms the checksum the
+// program computes over the whole image.
+constexpr const char* OtherChecksumWindow = "checksum_window=512";
 
 INSTANTIATE_TEST_SUITE_P(
     Canopen, FieldUpdateTest,
@@ -248,17 +224,28 @@ INSTANTIATE_TEST_SUITE_P(
         FieldCase{"HeartbeatOnly", Bus::Canopen, "heartbeat_ms=1000\nguarding=no", "", true},
         FieldCase{"NoSizeIndicated", Bus::Canopen, "size_indicated=no\nchecksum_width=8", "", true},
         FieldCase{"Every50thFrameLost", Bus::Canopen, "", "lose_every=50", false},
-        FieldCase{"Every40thFrameDoubled", Bus::Canopen, "", "duplicate_every=40", true}),
+        FieldCase{"Every40thFrameDoubled", Bus::Canopen, "", "duplicate_every=40", true},
+        FieldCase{"Every100thFrameLost", Bus::Canopen, "", "lose_every=100", false},
+        FieldCase{"Every37thFrameLost", Bus::Canopen, "", "lose_every=37", false},
+        FieldCase{"Every29thFrameDoubled", Bus::Canopen, "", "duplicate_every=29", false},
+        FieldCase{"Every50thHeldPastTheTimeOut", Bus::Canopen, "", PastTheTimeOut, false},
+        FieldCase{"Every50thHeldWithinTheTimeOut", Bus::Canopen, "", WithinTheTimeOut, true},
+        FieldCase{"OtherChecksumWindow", Bus::Canopen, OtherChecksumWindow, "", false}),
     [](const auto& info) { return std::string(info.param.name); });
 
-INSTANTIATE_TEST_SUITE_P(Devicenet, FieldUpdateTest,
-                         testing::Values(FieldCase{"AsShipped", Bus::Devicenet, "", "", true},
-                                         FieldCase{"SlowNode", Bus::Devicenet, SlowNode,
-                                                   NowAndThenPastTheTimeOut, false},
-                                         FieldCase{"Every50thFrameLost", Bus::Devicenet, "",
-                                                   "lose_every=50", false},
-                                         FieldCase{"Every40thFrameDoubled", Bus::Devicenet, "",
-                                                   "duplicate_every=40", false}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Devicenet, FieldUpdateTest,
+    testing::Values(
+        FieldCase{"AsShipped", Bus::Devicenet, "", "", true},
+        FieldCase{"SlowNode", Bus::Devicenet, SlowNode, NowAndThenPastTheTimeOut, false},
+        FieldCase{"Every50thFrameLost", Bus::Devicenet, "", "lose_every=50", false},
+        FieldCase{"Every40thFrameDoubled", Bus::Devicenet, "", "duplicate_every=40", false},
+        FieldCase{"Every100thFrameLost", Bus::Devicenet, "", "lose_every=100", false},
+        FieldCase{"Every37thFrameLost", Bus::Devicenet, "", "lose_every=37", false},
+        FieldCase{"Every29thFrameDoubled", Bus::Devicenet, "", "duplicate_every=29", false},
+        FieldCase{"Every50thHeldPastTheTimeOut", Bus::Devicenet, "", PastTheTimeOut, false},
+        FieldCase{"Every50thHeldWithinTheTimeOut", Bus::Devicenet, "", WithinTheTimeOut, true},
+        FieldCase{"OtherChecksumWindow", Bus::Devicenet, OtherChecksumWindow, "", false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

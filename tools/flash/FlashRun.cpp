@@ -11,7 +11,7 @@
 namespace flashrun {
 
 std::optional<CheckedFile> checkFile(const std::string& path, std::string* why) {
-    if (auto fault = HexFileFault(path)) {
+    if (auto fault = HexFileFault(path, [] { return InterruptWatch::Interrupted(); })) {
         *why = *fault;
         return std::nullopt;
     }
