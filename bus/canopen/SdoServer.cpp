@@ -83,6 +83,7 @@ void SdoServer::Reset() {
     offset_ = 0;
     announced_.reset();
     crc_ = false;
+    lastSegment_.reset();
     sender_.Clear();
     receiver_.Clear();
 }
@@ -133,6 +134,9 @@ Output SdoServer::initiateDownload(const CanFrame& frame, TimePoint now) {
 Output SdoServer::downloadSegment(const CanFrame& frame, TimePoint now) {
     if (phase_ != Phase::Downloading)
         return abort(Busy() ? index_ : 0, Busy() ? subIndex_ : 0, SdoAbort::BadCommand);
+    if (lastSegment_ && frame == *lastSegment_)
+        return waiting(); // the segment just taken, received twice
+    lastSegment_ = frame;
     const std::uint8_t command = frame.data[0];
     if (((command & 0x10) != 0) != toggle_)
         return abort(index_, subIndex_, SdoAbort::ToggleBit);
@@ -192,6 +196,9 @@ Output SdoServer::initiateUpload(const CanFrame& frame, TimePoint now) {
 Output SdoServer::uploadSegment(const CanFrame& frame, TimePoint now) {
     if (phase_ != Phase::Uploading)
         return abort(Busy() ? index_ : 0, Busy() ? subIndex_ : 0, SdoAbort::BadCommand);
+    if (lastSegment_ && frame == *lastSegment_)
+        return waiting(); // the request just answered, received twice
+    lastSegment_ = frame;
     if (((frame.data[0] & 0x10) != 0) != toggle_)
         return abort(index_, subIndex_, SdoAbort::ToggleBit);
     const std::size_t n = std::min<std::size_t>(7, buffer_.size() - offset_);

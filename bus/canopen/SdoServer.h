@@ -123,6 +123,9 @@ private:
     std::uint16_t index_ = 0;
     std::uint8_t subIndex_ = 0;
     bool toggle_ = false;
+    // The last segment or segment request taken in this transfer: the same frame again is
+    // CAN's double reception, not a new segment, and is let pass.
+    std::optional<CanFrame> lastSegment_;
     TimePoint deadline_ = NoDeadline;
     std::vector<std::uint8_t> buffer_; // the value going up, or the bytes coming down
     std::size_t offset_ = 0;           // upload: bytes sent

@@ -128,6 +128,23 @@ TEST_F(SdoServerTest, WrongToggleAbortsAndEndsTheTransfer) {
     EXPECT_EQ(od.writes(), 0);
 }
 
+// CAN's double reception: a segment, or an upload's segment request, that arrives twice in a
+// row is the same frame again, not a segment with a wrong toggle bit.
+TEST_F(SdoServerTest, ASegmentReceivedTwiceIsTakenOnce) {
+    run({
+        {"603#210036000A000000", "583#6000360000000000"},
+        {"603#0002024523012001", "583#2000000000000000"},
+        {"603#0002024523012001", ""},
+        {"603#19AABBCC00000000", "583#3000000000000000"},
+        {"603#4008100000000000", "583#410810000A000000"},
+        {"603#6000000000000000", "583#005A414E4452454C"},
+        {"603#6000000000000000", ""},
+        {"603#7000000000000000", "583#192D4E3300000000"},
+    });
+    EXPECT_EQ(od.value(0x3600, 0), (std::vector<std::uint8_t>{0x02, 0x02, 0x45, 0x23, 0x01, 0x20,
+                                                              0x01, 0xAA, 0xBB, 0xCC}));
+}
+
 TEST_F(SdoServerTest, SegmentedLengthMustMatchTheAnnouncedSize) {
     run({
         {"603#210036000A000000", "583#6000360000000000"},
