@@ -572,4 +572,43 @@ TEST_F(StandardUpdateTest, FailedDownloadStopsWithoutFurtherMessage) {
     EXPECT_EQ(node.CountCalls("SetBootSector"), 0u);
 }
 
+// Success is the node's word: a checksum the node does not confirm is no successful
+// download, and the standard update stops before the boot sector.
+TEST_F(StandardUpdateTest, AChecksumTheNodeDoesNotConfirmStopsTheUpdate) {
+    node.checksumConfirmed = false;
+    fileDialog.Answer(goodFile);
+    boxes.ExpectApp("The node does not confirm the checksum of sector #2: the download is not "
+                    "complete.",
+                    "Error", IDOK, MB_OK);
+    window.Button1Click();
+    EXPECT_EQ(node.CountCalls("SetBootSector"), 0u);
+    EXPECT_TRUE(window.isVisible());
+}
+
+// An erase the node leaves unanswered is made again, at most twice, before it fails, and the
+// failure says the node did not answer; a refusal is not made again.
+TEST_F(StandardUpdateTest, AnUnansweredEraseIsMadeAgain) {
+    node.NoAnswerError = 0x05040000;
+    node.eraseFailureError = 0x05040000;
+    node.eraseFailures = 2;
+    fileDialog.Answer(goodFile);
+    boxes.ExpectApp("Download Successful", "Success", IDOK)
+        .ExpectApp("Sector Download Complete\r\nExecute new Firmware?", "Caution", IDNO);
+    window.Button1Click();
+    EXPECT_EQ(node.CountCalls("EraseSector(2)"), 4u); // 3 for the first, 1 before the download
+    EXPECT_TRUE(sleeps.Pauses().empty());
+
+    // Sector 2 holds firmware again; the node now leaves every erase unanswered.
+    node.sectors[2].description =
+        ScriptedDownloader::Description("App", "Application", "Mar 04 2024", "13:14:15", 0x10204);
+    node.eraseFailures = 6;
+    fileDialog.Answer(goodFile);
+    boxes
+        .ExpectSystem("Are you sure you want to Download New Firmware?\r\n Continue?", "Warning",
+                      IDYES)
+        .ExpectApp("Could Not Erase Sector!\r\nThe node did not answer.", "Error", IDOK);
+    window.Button1Click();
+    EXPECT_EQ(sleeps.Pauses(), (std::vector<DWORD>{1000}));
+}
+
 } // namespace

@@ -3,6 +3,7 @@
 // is touched, the image checks stop an unattended update unless --force answers them, and
 // a node that is not named is not touched.
 
+#include "FieldNode.h"
 #include "FlashHarness.h"
 #include "SimulatedCanopen.h"
 #include "SimulatedDevicenet.h"
@@ -326,6 +327,114 @@ TEST(FlashFailuresOfQuestions, ADeclinedNetworkSearchIsNamed) {
     EXPECT_NE(err.str().find("the network search was not answered Yes: nothing was done"),
               std::string::npos)
         << err.str();
+}
+
+} // namespace
+
+namespace {
+
+// The node's folder as it stands: its flash and its state (mode, boot sector, checksums).
+std::string nodeFolder(const std::string& networkFolder) {
+    std::string all;
+    for (const char* file :
+         {"node.state", "sector0.flash", "sector1.flash", "sector2.flash", "sector3.flash"}) {
+        std::ifstream in(networkFolder + "/node-3/" + file, std::ios::binary);
+        all += std::string(file) + ":" + std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    return all;
+}
+
+struct HostileFile {
+    const char* name;
+    std::function<std::string(const std::string& folder)> make; // the file's path
+    const char* message;
+};
+
+void PrintTo(const HostileFile& file, std::ostream* out) {
+    *out << file.name;
+}
+
+// Records that write address 0x08 twice, with different bytes.
+const char* const Overlapping = ":1000000000000000000000000000000000000000F0\n"
+                                ":0400080001020304EA\n"
+                                ":00000001FF\n";
+
+const HostileFile HostileFileRows[] = {
+    {"Fifo",
+     [](const std::string& folder) {
+         const std::string path = folder + "/pipe.hex";
+         ::mkfifo(path.c_str(), 0600);
+         return path;
+     },
+     "pipe.hex: not a regular file"},
+    {"DevZero", [](const std::string&) { return std::string("/dev/zero"); },
+     "/dev/zero: not a regular file"},
+    {"Directory", [](const std::string& folder) { return folder; }, "a directory, not a file"},
+    {"OverlappingRecords",
+     [](const std::string& folder) {
+         const std::string path = folder + "/overlap.hex";
+         std::ofstream(path) << Overlapping;
+         return path;
+     },
+     "overlap.hex: records write address 000008 twice, with different bytes"},
+    {"LargerThanTheSector",
+     [](const std::string& folder) {
+         // 0x30000 bytes a sector on the default network: one record beyond it.
+         const std::string path = folder + "/large.hex";
+         std::ofstream(path) << ":020000040003F7\n:0100000055AA\n:00000001FF\n";
+         return path;
+     },
+     "sector #2 holds 030000 bytes"},
+};
+
+class HostileFiles : public testing::TestWithParam<HostileFile> {};
+
+// A file that cannot be written whole is refused at once, by name, and the node is not
+// touched: not stopped, not put into download mode, not erased.
+TEST_P(HostileFiles, AreRefusedBeforeTheNodeIsTouched) {
+    SimulatedCanopen simulated;
+    QTemporaryDir folder;
+    // The node's folder as its first use leaves it.
+    ASSERT_EQ(flash("list --bus c --yes").status, 0);
+    const std::string before = nodeFolder(simulated.NetworkFolder());
+    const std::string path = GetParam().make(folder.path().toStdString());
+
+    const FlashResult result =
+        flash("update --bus c --node 3 --password 1A2B --yes --force --json - " + path);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find(GetParam().message), std::string::npos) << result.err;
+    EXPECT_EQ(text(records(result)[0].toObject()["result"]), "failed");
+    EXPECT_EQ(nodeFolder(simulated.NetworkFolder()), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, HostileFiles, testing::ValuesIn(HostileFileRows),
+                         [](const testing::TestParamInfo<HostileFile>& info) {
+                             return std::string(info.param.name);
+                         });
+
+// --skip-identical leaves a node only when it runs the file; one that holds it in sector 2
+// but boots its loader is given the rest of the update.
+TEST(SkipIdentical, SkipsOnlyANodeThatRunsTheFile) {
+    SimulatedCanopen simulated;
+    const std::string update = "update --bus c --node 3 --password 1A2B --yes --skip-identical "
+                               "--json - " +
+                               CanopenApp;
+    ASSERT_EQ(flash(update).status, 0);
+    const FlashResult skipped = flash(update);
+    EXPECT_EQ(text(records(skipped)[0].toObject()["result"]), "skipped") << skipped.err;
+
+    // Sector 2 whole, with its checksum, but the loader the boot sector.
+    ASSERT_EQ(flash("boot --bus c --node 3 --sector 0 --password 1A2B --yes --force").status, 0);
+    const FlashResult rest = flash(update);
+    EXPECT_EQ(rest.status, 0) << rest.err;
+    const QJsonObject record = records(rest)[0].toObject();
+    EXPECT_EQ(text(record["result"]), "updated") << text(record["message"]);
+    EXPECT_EQ(record["bytes"].toInteger(), 0); // nothing written again
+    EXPECT_EQ(text(record["after"].toObject()["revision"]), "1.6");
+    EXPECT_EQ(fieldnode::ReadSector(fieldnode::Bus::Canopen, SimulatedCanopen::Network,
+                                    simulated.NetworkFolder(), 2)
+                  .bootSector,
+              2);
 }
 
 } // namespace

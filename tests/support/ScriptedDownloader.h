@@ -2,6 +2,7 @@
 
 #include "Application.h"
 #include "Firmware_Downloader.h"
+#include "LastError.h"
 
 #include <atomic>
 #include <cstring>
@@ -41,6 +42,9 @@ public:
     bool executeOk = true;
     bool resetOk = true;
     bool checksumWriteOk = true;
+    // The last-error value a failed erase leaves (the node's time-out when it is the
+    // downloader's NoAnswerError).
+    std::uint32_t eraseFailureError = 0;
     // Block writes and read-backs: the call with this index (from 0) fails, -1 = none.
     int failDownloadAt = -1;
     bool readBackSupported = true;
@@ -177,6 +181,7 @@ public:
             onErase(s);
         if (eraseFailures > 0) {
             --eraseFailures;
+            SetLastError(eraseFailureError);
             return 0;
         }
         std::lock_guard lock(mutex_);
