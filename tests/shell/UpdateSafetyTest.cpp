@@ -99,15 +99,15 @@ public:
 };
 
 // Node 3 is offered the other bus's image (No, then Yes), and between the two a file that
-// fails part way: the sector it was written into shows its checksum error. After the update
-// and its restart the main window's row shows the new revision.
-TEST_P(UpdateSafetyTest, OtherFirmwareAsksAndAFailedDownloadShowsItsChecksumError) {
+// could not be written whole: it is refused before sector 2 is erased, which keeps its
+// firmware. After the update and its restart the main window's row shows the new revision.
+TEST_P(UpdateSafetyTest, OtherFirmwareAsksAndAFileThatCannotBeWrittenWholeIsRefused) {
     const Bus& bus = GetParam();
     const std::string otherQuestion = std::string("The file holds ") + bus.otherName +
                                       " 1.6; the node runs " + bus.ownName +
                                       " 1.5. Download anyway?";
     // The node's own firmware, whose last record writes a byte of the image once more with
-    // bits the flash cannot set again: the node refuses it.
+    // bits the flash cannot set again.
     auto failing = HexFiles::Image(HexFiles::Firmware(bus.ownName, 0x00010005, 256));
     failing.insert(failing.end() - 1, HexFiles::Data(100, {0xFF}));
     const std::string failingFile = files.Write(failing);
@@ -137,12 +137,16 @@ TEST_P(UpdateSafetyTest, OtherFirmwareAsksAndAFailedDownloadShowsItsChecksumErro
             ScriptedFileDialog dialog;
             dialog.Answer(failingFile);
             boxes.ExpectSystem(UpdateQuestion, "Warning", IDYES)
-                .ExpectApp("Download Error", "Warning", IDOK);
+                .ExpectApp("The file writes address 000064 twice, with different bytes.\r\n"
+                           "Nothing was erased.",
+                           "Error", IDOK);
             download->Button1->click();
             EXPECT_EQ(boxes.Pending(), 0u);
         }
-        EXPECT_EQ(standard->Cell(3, 2), bus.ownName); // the header went in
-        EXPECT_EQ(standard->Cell(2, 2), "<checksum error>");
+        download->Button_RetrieveClick();
+        EXPECT_EQ(standard->Cell(2, 2), "<ok>");
+        EXPECT_EQ(standard->Cell(3, 2), bus.ownName);
+        EXPECT_EQ(standard->Cell(7, 2), "1.5");
 
         {
             ScriptedMessageBoxes boxes;
