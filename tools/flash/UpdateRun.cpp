@@ -9,9 +9,15 @@
 #include "SectorTableText.h"
 #include "TerminalFace.h"
 
+#include <chrono>
+#include <thread>
+
 namespace flashrun {
 
 namespace {
+
+// How long a node back from its restart is given to settle into the new firmware.
+constexpr std::chrono::seconds SettleTime{10};
 
 // The file's image header as the node would read it.
 std::optional<SectorDescription> imageHeader(const std::string& path, std::uint32_t base) {
@@ -160,8 +166,19 @@ NodeOutcome Run::updateNode(FlashSession& session, std::uint8_t shown, const Che
     if (!outcome.after)
         return failNode(work, "the firmware was written, but the node did not come back within " +
                                   std::to_string(FlashSession::RestartWaitMs / 1000) + " s");
-    // Updated means running: the node's word, not what was sent.
-    const std::string instead = whatItRunsInstead(session, node, procedures, image, *outcome.after);
+    // Updated means running: the node's word, not what was sent. A node seen again may still
+    // be on its way into the new firmware (a reset held up on the bus, a restart that takes
+    // its time): it is asked again until it settles, for a while.
+    std::string instead = whatItRunsInstead(session, node, procedures, image, *outcome.after);
+    const auto settleBy = std::chrono::steady_clock::now() + SettleTime;
+    while (!instead.empty() && std::chrono::steady_clock::now() < settleBy &&
+           !InterruptWatch::Interrupted()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(FlashSession::PollPeriodMs * 5));
+        if (auto again = session.WaitForReturn(node)) {
+            outcome.after = again;
+            instead = whatItRunsInstead(session, node, procedures, image, *outcome.after);
+        }
+    }
     if (!instead.empty())
         return failNode(work, "the node does not run the file: " + instead);
     err() << label << ": updated, revision " << outcome.before->columns[4] << " -> "
