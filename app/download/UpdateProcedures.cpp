@@ -116,8 +116,15 @@ bool UpdateProcedures::repeated(const std::function<std::int32_t()>& call, bool*
     return false;
 }
 
-std::string UpdateProcedures::noAnswerText(const char* text) {
-    return std::string(text) + "\r\nThe node did not answer.";
+// A step that failed: its text told, with a word when the node did not answer, which makes
+// it a failure of the node or the bus.
+ProcedureResult UpdateProcedures::stepFailed(const char* text, const char* caption,
+                                             bool unanswered) {
+    const std::string told =
+        unanswered ? std::string(text) + "\r\nThe node did not answer." : std::string(text);
+    ProcedureResult result = failedWith(told.c_str(), caption);
+    result.busFault = unanswered;
+    return result;
 }
 
 ProcedureResult UpdateProcedures::EnsureDownloadMode() {
@@ -316,8 +323,7 @@ ProcedureResult UpdateProcedures::eraseAndDownload(std::uint8_t sector,
         if (unanswered && RetrieveSectorTable())
             erased = table_.Holds(sector) && table_.Status[sector] == SectorTable::Empty;
         if (!erased)
-            return unanswered ? failedWith(noAnswerText("Could Not Erase Sector!").c_str(), "Error")
-                              : failedWith("Could Not Erase Sector!", "Error");
+            return stepFailed("Could Not Erase Sector!", "Error", unanswered);
     }
     return RunDownload(sector, std::move(file));
 }
@@ -366,13 +372,8 @@ ProcedureResult UpdateProcedures::judgeTransfer(std::uint8_t sector,
     std::uint32_t confirmed = 0;
     const bool asked = downloader_->ChecksumOk(sector, &confirmed) != 0;
     // A write whose answer went lost counts when the node vouches for the checksum.
-    if (!written && !(unanswered && asked && confirmed)) {
-        ProcedureResult result =
-            unanswered ? failedWith(noAnswerText("Could Not Write Checksum").c_str(), "Error")
-                       : failedWith("Could Not Write Checksum", "Error");
-        result.busFault = unanswered;
-        return result;
-    }
+    if (!written && !(unanswered && asked && confirmed))
+        return stepFailed("Could Not Write Checksum", "Error", unanswered);
     const std::string n = std::to_string(sector);
     if (!asked) {
         ProcedureResult result =
@@ -457,12 +458,8 @@ ProcedureResult UpdateProcedures::MakeBootSector(std::uint8_t s) {
     // The answer may be what went lost: the node tells its boot sector.
     if (!set && unanswered && table_.BootRead && table_.BootSector == s)
         set = true;
-    if (!set) {
-        const std::string text = unanswered ? noAnswerText("Cannot Make Sector Active!")
-                                            : std::string("Cannot Make Sector Active!");
-        tell(text.c_str(), "Warning");
-        return failed(text);
-    }
+    if (!set)
+        return stepFailed("Cannot Make Sector Active!", "Warning", unanswered);
     return done();
 }
 
@@ -540,14 +537,8 @@ ProcedureResult UpdateProcedures::standardUpdate() {
         return why;
     if (!EraseSectorAndRefresh(ApplicationSector)) {
         Sleep(1000);
-        if (!EraseSectorAndRefresh(ApplicationSector)) {
-            ProcedureResult result =
-                eraseUnanswered_
-                    ? failedWith(noAnswerText("Could Not Erase Sector!").c_str(), "Error")
-                    : failedWith("Could Not Erase Sector!", "Error");
-            result.busFault = eraseUnanswered_;
-            return result;
-        }
+        if (!EraseSectorAndRefresh(ApplicationSector))
+            return stepFailed("Could Not Erase Sector!", "Error", eraseUnanswered_);
     }
     if (ProcedureResult download = eraseAndDownload(ApplicationSector, std::move(file));
         !download.Ok())
@@ -570,14 +561,8 @@ ProcedureResult UpdateProcedures::finishStandardUpdate() {
     if (!repeated([&] { return downloader_->SetBootSector(ApplicationSector); }, &unanswered)) {
         // The answer may be what went lost: the node tells its boot sector.
         std::uint8_t boot = 0;
-        if (!(unanswered && downloader_->GetBootSector(&boot) && boot == ApplicationSector)) {
-            ProcedureResult result =
-                unanswered
-                    ? failedWith(noAnswerText("Cannot Make Sector Active!").c_str(), "Warning")
-                    : failedWith("Cannot Make Sector Active!", "Warning");
-            result.busFault = unanswered;
-            return result;
-        }
+        if (!(unanswered && downloader_->GetBootSector(&boot) && boot == ApplicationSector))
+            return stepFailed("Cannot Make Sector Active!", "Warning", unanswered);
     }
     UpdateQuestion execute{MessageBoxKind::Application,
                            "Sector Download Complete\r\nExecute new Firmware?",

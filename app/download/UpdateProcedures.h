@@ -121,7 +121,7 @@ private:
     ProcedureResult finishStandardUpdate();
     bool lastCallUnanswered() const;
     bool repeated(const std::function<std::int32_t()>& call, bool* unanswered);
-    static std::string noAnswerText(const char* text);
+    ProcedureResult stepFailed(const char* text, const char* caption, bool unanswered);
     ProcedureResult judgeTransfer(std::uint8_t sector, const TransferOutcome& transfer);
     ProcedureResult eraseAndDownload(std::uint8_t sector, std::unique_ptr<TIntelHexFile> file);
     void forgetTable();
