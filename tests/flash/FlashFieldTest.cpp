@@ -73,11 +73,7 @@ TEST_P(FlashField, UpdatedMeansTheNodeRunsTheFile) {
         devicenet = std::make_unique<SimulatedDevicenet>();
         folder = devicenet->NetworkFolder();
     }
-    std::string network =
-        row.bus == Bus::Canopen ? "[node 3]\nproduct_code=4003\n" : "[node 3]\nproduct_code=3003\n";
-    network += std::string(row.nodeKeys) + "\n";
-    if (*row.busSection)
-        network += std::string("[bus]\n") + row.busSection + "\n";
+    const std::string network = fieldnode::NetworkText(row.bus, row.nodeKeys, row.busSection);
     std::ofstream(folder + "/network.ini") << network;
 
     const std::vector<std::uint8_t> image = sim::MakeFirmwareImage(

@@ -27,7 +27,6 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -112,15 +111,7 @@ void PrintTo(const FieldCase& c, std::ostream* os) {
 class FieldUpdateTest : public testing::TestWithParam<FieldCase> {
 protected:
     std::string networkText(const FieldCase& c) const {
-        std::ostringstream text;
-        if (c.bus == Bus::Canopen)
-            text << "[node 3]\nproduct_code=4003\n";
-        else
-            text << "[node 3]\nproduct_code=3003\n";
-        text << c.nodeKeys << "\n";
-        if (*c.busSection)
-            text << "[bus]\n" << c.busSection << "\n";
-        return text.str();
+        return fieldnode::NetworkText(c.bus, c.nodeKeys, c.busSection);
     }
 
     fieldnode::SectorContent readSector(const FieldCase& c, const std::string& networkFolder) {

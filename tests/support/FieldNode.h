@@ -23,6 +23,18 @@ struct SectorContent {
     std::uint8_t bootSector = 0;
 };
 
+// A network of node 3 alone (a CANopen or a DeviceNet one), with more keys of the node and a
+// [bus] section when given.
+inline std::string NetworkText(Bus bus, const std::string& nodeKeys,
+                               const std::string& busSection) {
+    std::string text =
+        bus == Bus::Canopen ? "[node 3]\nproduct_code=4003\n" : "[node 3]\nproduct_code=3003\n";
+    text += nodeKeys + "\n";
+    if (!busSection.empty())
+        text += "[bus]\n" + busSection + "\n";
+    return text;
+}
+
 inline SectorContent ReadSector(Bus bus, const std::string& networkText,
                                 const std::string& networkFolder, std::uint8_t sector) {
     constexpr std::uint8_t Node = 3;
