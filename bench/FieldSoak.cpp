@@ -1,12 +1,15 @@
 // Standard updates, one after another, as a production line runs them: through the program's
-// windows, the real driver library and the embedded simulated network, on a bus that loses
-// every 100th frame. Each update is followed by Stop Network Access, a look at what the node's
-// flash holds (its folder, read with the node model), and Start Network Access again. The
-// images differ a little in size from one update to the next.
+// windows, the real driver library and the embedded simulated network, on a bus with the
+// faults of the network file's [bus] section (by default every 100th frame lost). Each update is
+// followed by Stop Network Access, a look at what the node's flash holds (its folder, read with the
+// node model), and Start Network Access again. The images differ a little in size from one update
+// to the next.
 //
-// Usage: field_soak [canopen|devicenet] [updates] [lose_every]   (default: both, 50, 100)
+// Usage: field_soak [canopen|devicenet|both] [updates] [fault ...]
+//        (default: both, 50, lose_every=100); a fault is a [bus] line of the network file,
+//        such as delay_every=50 delay_ms=600
 // Prints, per bus, one line:
-//   <bus>: updates U, successes S, failures F, successes with differing content D
+//   <bus> <faults>: updates U, successes S, failures F, successes with differing content D
 // D must be 0: "Download Successful" only for the file's image, with a valid checksum.
 
 #include "CanopenNetworkFile.h"
@@ -31,6 +34,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -72,7 +76,7 @@ struct Outcome {
 
 class Soak {
 public:
-    Soak(bool canopen, int loseEvery) : canopen_(canopen) {
+    Soak(bool canopen, const std::vector<std::string>& faults) : canopen_(canopen) {
         setenv("XDG_DATA_HOME", folder_.path().toLocal8Bit().constData(), 1);
         setenv("XDG_CONFIG_HOME", (folder_.path() + "/config").toLocal8Bit().constData(), 1);
         setenv(DriverPathVariable, DRIVER_DIR, 1);
@@ -82,8 +86,10 @@ public:
         QDir().mkpath(QString::fromStdString(network_));
         std::ostringstream text;
         text << "[node 3]\nproduct_code=" << (canopen ? "4003" : "3003") << "\n";
-        if (loseEvery > 0)
-            text << "[bus]\nlose_every=" << loseEvery << "\n";
+        if (!faults.empty())
+            text << "[bus]\n";
+        for (const std::string& fault : faults)
+            text << fault << "\n";
         networkText_ = text.str();
         std::ofstream(network_ + "/network.ini") << networkText_;
 
@@ -211,8 +217,8 @@ private:
     TForm_FW_Download_Main* window_ = nullptr;
 };
 
-void run(bool canopen, int updates, int loseEvery) {
-    Soak soak(canopen, loseEvery);
+void run(bool canopen, int updates, const std::vector<std::string>& faults) {
+    Soak soak(canopen, faults);
     int successes = 0, failures = 0, differing = 0;
     for (int i = 0; i < updates; ++i) {
         const Outcome outcome = soak.Update(i);
@@ -224,8 +230,12 @@ void run(bool canopen, int updates, int loseEvery) {
             ++failures;
         }
     }
-    std::printf("%s: updates %d, successes %d, failures %d, successes with differing content %d\n",
-                canopen ? "CANopen" : "DeviceNet", updates, successes, failures, differing);
+    std::string named;
+    for (const std::string& fault : faults)
+        named += " " + fault;
+    std::printf(
+        "%s%s: updates %d, successes %d, failures %d, successes with differing content %d\n",
+        canopen ? "CANopen" : "DeviceNet", named.c_str(), updates, successes, failures, differing);
     std::fflush(stdout);
 }
 
@@ -236,10 +246,12 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     const std::string bus = argc > 1 ? argv[1] : "both";
     const int updates = argc > 2 ? std::atoi(argv[2]) : 50;
-    const int loseEvery = argc > 3 ? std::atoi(argv[3]) : 100;
+    std::vector<std::string> faults(argv + std::min(argc, 3), argv + argc);
+    if (argc <= 3)
+        faults = {"lose_every=100"};
     if (bus == "canopen" || bus == "both")
-        run(true, updates, loseEvery);
+        run(true, updates, faults);
     if (bus == "devicenet" || bus == "both")
-        run(false, updates, loseEvery);
+        run(false, updates, faults);
     return 0;
 }
