@@ -33,6 +33,9 @@ constexpr uint32_t SdoTimeoutAbort = 0x05040000;
 
 // The device type (0x1000), which every CANopen node has.
 constexpr uint16_t DeviceTypeIndex = 0x1000;
+// The identity object's product code, which the node's loader reports as 0.
+constexpr uint16_t IdentityIndex = 0x1018;
+constexpr uint8_t ProductCodeSubIndex = 2;
 
 // Reset Communication to node-ID 0 reaches every node.
 constexpr uint8_t AllNodes = 0;
@@ -208,6 +211,19 @@ int32_t TCOPN_Downloader::IsInDownloadMode(uint32_t* inDownloadMode) {
         return 0;
     *inDownloadMode = id->productCode == 0 ? 1 : 0;
     return 1;
+}
+
+// The product code read from the node again: its loader reports 0.
+int32_t TCOPN_Downloader::ConfirmDownloadMode(uint32_t* inDownloadMode) {
+    const uint8_t n = node();
+    if (!copnInterface || !inDownloadMode || n >= TQVX_COPN_Interface::MaxNodes)
+        return 0;
+    uint32_t productCode = 0;
+    if (!copnInterface->SDO_Upload_UNSIGNED32(handle(), n, IdentityIndex, ProductCodeSubIndex,
+                                              &productCode))
+        return 0;
+    copnInterface->Identity[n].productCode = productCode;
+    return IsInDownloadMode(inDownloadMode);
 }
 
 int32_t TCOPN_Downloader::EnterDownloadMode(uint32_t password) {

@@ -72,6 +72,7 @@ public:
     std::int32_t GetSectorCount(std::uint8_t* count) override;
     std::int32_t GetSectorSize(std::uint8_t sector, std::uint32_t* size) override;
     std::int32_t IsInDownloadMode(std::uint32_t* inDownloadMode) override;
+    std::int32_t ConfirmDownloadMode(std::uint32_t* inDownloadMode) override;
     std::int32_t EnterDownloadMode(std::uint32_t password) override;
     std::int32_t SetSectorChecksum(std::uint8_t sector) override;
     std::string GetNodeString(std::uint8_t node) override;

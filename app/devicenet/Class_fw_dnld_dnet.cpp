@@ -2,6 +2,7 @@
 
 #include "Application.h"
 #include "BlockRecord.h"
+#include "LastError.h"
 #include "MessageBox.h"
 #include "Sleep.h"
 
@@ -45,9 +46,18 @@ TDNet_Downloader::~TDNet_Downloader() {
     GoOffline();
 }
 
+// Selecting a sector again changes nothing: a selection the node left unanswered is made
+// again, as the interface asks a read again.
 int32_t TDNet_Downloader::selectSector(uint8_t sector) {
-    return dnetInterface->SetAttribute_USINT(node(), FirmwareClass, FirmwareInstance,
-                                             SelectedSectorAttribute, sector);
+    int32_t result = 0;
+    for (int attempt = 0; attempt < BlockAttempts && !result; ++attempt) {
+        SetLastError(0);
+        result = dnetInterface->SetAttribute_USINT(node(), FirmwareClass, FirmwareInstance,
+                                                   SelectedSectorAttribute, sector);
+        if (!result && GetLastError() != QVX_DNET_ERROR_NO_ANSWER)
+            break;
+    }
+    return result;
 }
 
 int32_t TDNet_Downloader::resetNode() {

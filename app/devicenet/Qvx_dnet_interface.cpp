@@ -1,6 +1,7 @@
 #include "Qvx_dnet_interface.h"
 
 #include "DynamicLibrary.h"
+#include "LastError.h"
 
 #include <algorithm>
 #include <cstring>
@@ -15,6 +16,21 @@ namespace {
 // Calls the export when it is there; 0 without calling when it is not.
 template <typename F, typename... Args> int32_t call(F export_, Args... args) {
     return export_ ? export_(args...) : 0;
+}
+
+// A read changes nothing on the node: one the node left unanswered (a frame lost on the bus)
+// is asked again, at most twice.
+constexpr int ReadAttempts = 3;
+
+template <typename F, typename... Args> int32_t read(F export_, Args... args) {
+    int32_t result = 0;
+    for (int attempt = 0; attempt < ReadAttempts; ++attempt) {
+        SetLastError(0);
+        result = call(export_, args...);
+        if (result || GetLastError() != QVX_DNET_ERROR_NO_ANSWER)
+            break;
+    }
+    return result;
 }
 
 } // namespace
@@ -48,22 +64,22 @@ TQVX_DNET_Interface::~TQVX_DNET_Interface() {
 
 int32_t TQVX_DNET_Interface::GetAttribute(uint8_t mac, uint16_t cls, uint16_t inst, uint16_t attr,
                                           uint16_t* length, uint8_t* data) {
-    return call(Driver.GetAttribute, driverHandle.load(), mac, cls, inst, attr, length, data);
+    return read(Driver.GetAttribute, driverHandle.load(), mac, cls, inst, attr, length, data);
 }
 
 int32_t TQVX_DNET_Interface::GetAttribute_USINT(uint8_t mac, uint16_t cls, uint16_t inst,
                                                 uint16_t attr, uint8_t* value) {
-    return call(Driver.GetAttribute_USINT, driverHandle.load(), mac, cls, inst, attr, value);
+    return read(Driver.GetAttribute_USINT, driverHandle.load(), mac, cls, inst, attr, value);
 }
 
 int32_t TQVX_DNET_Interface::GetAttribute_UINT(uint8_t mac, uint16_t cls, uint16_t inst,
                                                uint16_t attr, uint16_t* value) {
-    return call(Driver.GetAttribute_UINT, driverHandle.load(), mac, cls, inst, attr, value);
+    return read(Driver.GetAttribute_UINT, driverHandle.load(), mac, cls, inst, attr, value);
 }
 
 int32_t TQVX_DNET_Interface::GetAttribute_UDINT(uint8_t mac, uint16_t cls, uint16_t inst,
                                                 uint16_t attr, uint32_t* value) {
-    return call(Driver.GetAttribute_UDINT, driverHandle.load(), mac, cls, inst, attr, value);
+    return read(Driver.GetAttribute_UDINT, driverHandle.load(), mac, cls, inst, attr, value);
 }
 
 int32_t TQVX_DNET_Interface::SetAttribute(uint8_t mac, uint16_t cls, uint16_t inst, uint16_t attr,

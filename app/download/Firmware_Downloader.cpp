@@ -73,6 +73,9 @@ int32_t TFirmware_Downloader::GetSectorSize(uint8_t, uint32_t*) {
 int32_t TFirmware_Downloader::IsInDownloadMode(uint32_t*) {
     return 0;
 }
+int32_t TFirmware_Downloader::ConfirmDownloadMode(uint32_t* inDownloadMode) {
+    return IsInDownloadMode(inDownloadMode);
+}
 int32_t TFirmware_Downloader::EnterDownloadMode(uint32_t) {
     return 0;
 }

@@ -47,6 +47,10 @@ public:
     virtual std::int32_t GetSectorCount(std::uint8_t* count);
     virtual std::int32_t GetSectorSize(std::uint8_t sector, std::uint32_t* size);
     virtual std::int32_t IsInDownloadMode(std::uint32_t* inDownloadMode);
+    // Whether the node is in download mode, as the node itself tells it now (not from what a
+    // poll read before): how a restart into download mode is confirmed. By default the same
+    // as IsInDownloadMode, which asks the node.
+    virtual std::int32_t ConfirmDownloadMode(std::uint32_t* inDownloadMode);
     virtual std::int32_t EnterDownloadMode(std::uint32_t password);
     virtual std::int32_t SetSectorChecksum(std::uint8_t sector);
     virtual std::string GetNodeString(std::uint8_t node);

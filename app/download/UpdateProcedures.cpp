@@ -146,20 +146,41 @@ ProcedureResult UpdateProcedures::EnsureDownloadMode() {
     if (!ask(question))
         return declined(question);
     const std::uint32_t password = ParseHexPassword(face_.Password());
-    std::int32_t accepted;
-    {
-        HourGlassCursor hourglass;
-        accepted = downloader_->EnterDownloadMode(password);
+    // The node is in download mode when it says so: a lost answer to the password, or a
+    // restart that never reached the node, leaves it running its application, and the
+    // password and the restart are made again.
+    bool unanswered = false;
+    for (int attempt = 0; attempt < 1 + RepeatsAfterNoAnswer; ++attempt) {
+        std::int32_t accepted;
+        {
+            HourGlassCursor hourglass;
+            SetLastError(0);
+            accepted = downloader_->EnterDownloadMode(password);
+            unanswered = !accepted && lastCallUnanswered();
+        }
+        if (!accepted && !unanswered) {
+            face_.Tell({MessageBoxKind::System, "Password Not Accepted\r\n", "Warning",
+                        MB_OK | MB_ICONEXCLAMATION});
+            ProcedureResult result = failed("Password Not Accepted");
+            result.passwordRefused = true;
+            return result;
+        }
+        bool silent = false;
+        const bool told =
+            repeated([&] { return downloader_->ConfirmDownloadMode(&inDownloadMode); }, &silent);
+        if (told && inDownloadMode) {
+            node_ = NodeState::DownloadMode;
+            return done();
+        }
+        unanswered = unanswered || !told;
     }
-    if (!accepted) {
-        face_.Tell({MessageBoxKind::System, "Password Not Accepted\r\n", "Warning",
-                    MB_OK | MB_ICONEXCLAMATION});
-        ProcedureResult result = failed("Password Not Accepted");
-        result.passwordRefused = true;
-        return result;
-    }
-    node_ = NodeState::DownloadMode;
-    return done();
+    if (unanswered)
+        return stepFailed("Could Not Enter Download Mode!", "Error", true);
+    // The node took the password and still runs its application: its restart went lost.
+    ProcedureResult result = failedWith(
+        "Could Not Enter Download Mode!\r\nThe node still runs its application.", "Error");
+    result.busFault = true;
+    return result;
 }
 
 bool UpdateProcedures::RetrieveSectorTable() {
@@ -177,8 +198,10 @@ bool UpdateProcedures::RetrieveSectorTable() {
             read = false;
         for (int s = 0; s < table_.Count; ++s) {
             const auto sector = static_cast<std::uint8_t>(s);
-            if (!downloader_->GetSectorDescription(sector, &table_.Sectors[s]))
+            if (!downloader_->GetSectorDescription(sector, &table_.Sectors[s])) {
+                table_.ChecksumConfirmed[s] = false; // what an earlier read confirmed is past
                 continue;
+            }
             table_.Read[s] = true;
             std::uint32_t size = 0;
             table_.SizeKnown[s] = downloader_->GetSectorSize(sector, &size) != 0;

@@ -272,6 +272,44 @@ TEST_F(DnetDownloaderTest, DownloadModeIsBit15OfTheProductCode) {
     }
 }
 
+// Every call of the fake driver leaves the node's time-out in the last-error value, as the
+// driver does for a request the node left unanswered.
+void unanswered(const char*) {
+    SetLastError(QVX_DNET_ERROR_NO_ANSWER);
+}
+
+// A read and a sector selection change nothing on the node: one the node left unanswered is
+// asked again, at most twice; a refusal is not.
+TEST_F(DnetDownloaderTest, AnUnansweredReadOrSelectionIsAskedAgainAtMostTwice) {
+    fake.SetValue(TheNode, 0xC7, 14, 4, 1);      // the boot sector
+    fake.SetValue(TheNode, 0xC7, 13, 0x1234, 4); // a checksum written
+    struct Case {
+        std::vector<std::int32_t> results;
+        bool timeOuts;
+        std::int32_t result;
+        std::size_t calls;
+    };
+    // Each queue is used up by the calls expected.
+    for (const Case& c :
+         {Case{{0, 0, 1}, true, 1, 3}, Case{{0, 0, 0}, true, 0, 3}, Case{{0}, false, 0, 1}}) {
+        SCOPED_TRACE(c.results.size());
+        fake.SetObserver(c.timeOuts ? unanswered : nullptr);
+        fake.QueueResults("GetAttribute_USINT", c.results);
+        fake.ClearCalls();
+        std::uint8_t boot = 0;
+        EXPECT_EQ(downloader->GetBootSector(&boot), c.result);
+        EXPECT_EQ(boot, c.result ? 4 : 0);
+        EXPECT_EQ(fake.AllCalls().size(), c.calls);
+
+        fake.QueueResults("SetAttribute_USINT", c.results);
+        fake.ClearCalls();
+        std::uint32_t ok = 7;
+        EXPECT_EQ(downloader->ChecksumOk(2, &ok) != 0, c.result != 0);
+        EXPECT_EQ(fake.CallsOf("SetAttribute_USINT").size(), c.calls); // the selection
+    }
+    fake.SetObserver(nullptr);
+}
+
 TEST_F(DnetDownloaderTest, SectorDescriptionIsReadInItsOrderAndCutToItsFields) {
     fake.SetShortString(TheNode, 0xC7, 8, "Application Sector");
     fake.SetShortString(TheNode, 0xC7, 9, std::string(40, 'd'));

@@ -42,8 +42,9 @@ TEST_P(PasswordTest, YesSendsTheTypedHexPasswordUnderTheHourglass) {
     boxes.ExpectSystem(EnterQuestion, "Warning", IDYES, MB_YESNOCANCEL | MB_ICONEXCLAMATION);
     EXPECT_NE(window.EnsureDownloadMode(), 0);
     auto calls = node.Calls();
-    ASSERT_EQ(calls.size(), 2u);
+    ASSERT_EQ(calls.size(), 3u);
     EXPECT_EQ(calls[1], "EnterDownloadMode(" + std::to_string(GetParam().sent) + ")");
+    EXPECT_EQ(calls[2], "IsInDownloadMode"); // the node's word that it restarted
     EXPECT_EQ(node.Cursors()[1], crHourGlass);
     EXPECT_EQ(Application->ScreenCursor(), crDefault);
 }
@@ -75,5 +76,46 @@ TEST_F(DownloadModeTest, RefusedPasswordIsReportedAndNothingIsRead) {
     EXPECT_FALSE(window.Button_EraseModule->isEnabled());
     EXPECT_EQ(Application->ScreenCursor(), crDefault);
 }
+
+// The node must say that it is in download mode: a restart that went lost, or a password
+// whose answer went lost, is made again, and a node that never gets there is a failure that
+// names it, not a refused password.
+struct ModeEntryCase {
+    const char* name;
+    int restartsLost;
+    bool passwordUnanswered;
+    bool entered;
+    const char* told; // the last message, or nullptr
+    int passwordsSent;
+};
+
+class ModeEntryTest : public DownloadWindowTest,
+                      public testing::WithParamInterface<ModeEntryCase> {};
+
+TEST_P(ModeEntryTest, TheNodeMustSayItIsInDownloadMode) {
+    const ModeEntryCase& row = GetParam();
+    node.restartsLost = row.restartsLost;
+    if (row.passwordUnanswered) {
+        node.passwordAccepted = false;
+        node.passwordFailureError = node.NoAnswerError = 0x05040000;
+    }
+    ScriptedMessageBoxes boxes;
+    boxes.ExpectSystem(EnterQuestion, "Warning", IDYES);
+    if (row.told)
+        boxes.ExpectApp(row.told, "Error", IDOK);
+    EXPECT_EQ(window.EnsureDownloadMode() != 0, row.entered);
+    EXPECT_EQ(node.CountCalls("EnterDownloadMode"), static_cast<size_t>(row.passwordsSent));
+    EXPECT_EQ(node.inDownloadMode != 0, row.entered);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ModeEntryTest,
+    testing::Values(
+        ModeEntryCase{"OneRestartLost", 1, false, true, nullptr, 2},
+        ModeEntryCase{"EveryRestartLost", 3, false, false,
+                      "Could Not Enter Download Mode!\r\nThe node still runs its application.", 3},
+        ModeEntryCase{"NoAnswerToThePassword", 0, true, false,
+                      "Could Not Enter Download Mode!\r\nThe node did not answer.", 3}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

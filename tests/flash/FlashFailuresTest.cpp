@@ -412,29 +412,97 @@ INSTANTIATE_TEST_SUITE_P(Files, HostileFiles, testing::ValuesIn(HostileFileRows)
                              return std::string(info.param.name);
                          });
 
-// --skip-identical leaves a node only when it runs the file; one that holds it in sector 2
-// but boots its loader is given the rest of the update.
-TEST(SkipIdentical, SkipsOnlyANodeThatRunsTheFile) {
-    SimulatedCanopen simulated;
-    const std::string update = "update --bus c --node 3 --password 1A2B --yes --skip-identical "
-                               "--json - " +
-                               CanopenApp;
-    ASSERT_EQ(flash(update).status, 0);
-    const FlashResult skipped = flash(update);
-    EXPECT_EQ(text(records(skipped)[0].toObject()["result"]), "skipped") << skipped.err;
+// --skip-identical leaves a node only when it runs the file. Each row prepares a node that
+// holds the file without running it; the rerun with --skip-identical gives it the rest of the
+// update and reports it updated, running the file.
+struct SkipRow {
+    const char* name;
+    const char* network; // the CANopen network's nodes
+    const char* command; // the file is appended
+    bool program;        // a 302-3 program download, else a firmware update
+    std::function<void(const std::string& folder)> prepare; // after the first run
+    long long bytesAgain; // what the rerun writes: -1 any, more than none
+};
 
-    // Sector 2 whole, with its checksum, but the loader the boot sector.
-    ASSERT_EQ(flash("boot --bus c --node 3 --sector 0 --password 1A2B --yes --force").status, 0);
-    const FlashResult rest = flash(update);
+// Sector 2's stored checksum replaced with one that does not match its bytes, as a node
+// with another checksum rule holds it; the node is left in download mode, where it takes
+// the change.
+void spoilChecksum(const std::string& folder) {
+    ASSERT_EQ(flash("sectors --bus c --node 3 --password 1A2B --yes").status, 0);
+    sim::NodeNetwork network(folder);
+    std::vector<sim::CanopenNodeSettings> nodes;
+    std::string error;
+    ASSERT_TRUE(sim::ParseCanopenNetwork(SimulatedCanopen::Network, folder + "/network.ini", &nodes,
+                                         &error))
+        << error;
+    for (const auto& node : nodes)
+        if (node.nodeId == 3)
+            network.Add(3, node.flash);
+    sim::FlashNode* node = network.Node(3, &error);
+    ASSERT_NE(node, nullptr) << error;
+    std::uint32_t stored = 0;
+    ASSERT_EQ(node->StoredChecksum(2, &stored).error, sim::NodeError::None);
+    ASSERT_EQ(node->SetStoredChecksum(2, stored + 1).error, sim::NodeError::None);
+}
+
+const SkipRow SkipRows[] = {
+    {"LoaderBootedOverAWholeSector2", SimulatedCanopen::Network,
+     "update --bus c --node 3 --password 1A2B", false,
+     [](const std::string&) {
+         ASSERT_EQ(flash("boot --bus c --node 3 --sector 0 --password 1A2B --yes --force").status,
+                   0);
+     },
+     0},
+    {"ChecksumNotMatchingItsBytes", SimulatedCanopen::Network,
+     "update --bus c --node 3 --password 1A2B", false, spoilChecksum, -1},
+    // Program 2 is stored and, in the network switched on afresh for the next run, stopped:
+    // the node starts only its first program.
+    {"ProgramStoredButStopped", "[node 20]\nprofile=302-3\nprograms=2\nprogram_size=131072\n",
+     "program --bus c --node 20 --program 2", true, [](const std::string&) {}, -1},
+};
+
+void PrintTo(const SkipRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class SkipIdentical : public testing::TestWithParam<SkipRow> {};
+
+TEST_P(SkipIdentical, NeverSkipsANodeThatDoesNotRunTheFile) {
+    const SkipRow& row = GetParam();
+    SimulatedCanopen simulated(row.network);
+    const std::string command =
+        std::string(row.command) + " --yes --skip-identical --json - " + CanopenApp;
+    const FlashResult first = flash(command);
+    ASSERT_EQ(first.status, 0) << first.err;
+    ASSERT_EQ(text(records(first)[0].toObject()["result"]), "updated") << first.err;
+    if (!row.program) {
+        const FlashResult skipped = flash(command);
+        ASSERT_EQ(text(records(skipped)[0].toObject()["result"]), "skipped") << skipped.err;
+    }
+
+    row.prepare(simulated.NetworkFolder());
+    const FlashResult rest = flash(command);
     EXPECT_EQ(rest.status, 0) << rest.err;
     const QJsonObject record = records(rest)[0].toObject();
     EXPECT_EQ(text(record["result"]), "updated") << text(record["message"]);
-    EXPECT_EQ(record["bytes"].toInteger(), 0); // nothing written again
-    EXPECT_EQ(text(record["after"].toObject()["revision"]), "1.6");
-    EXPECT_EQ(fieldnode::ReadSector(fieldnode::Bus::Canopen, SimulatedCanopen::Network,
-                                    simulated.NetworkFolder(), 2)
-                  .bootSector,
-              2);
+    if (row.bytesAgain >= 0)
+        EXPECT_EQ(record["bytes"].toInteger(), row.bytesAgain);
+    else
+        EXPECT_GT(record["bytes"].toInteger(), 0);
+    if (!row.program) {
+        // Now it runs the file, and the next run leaves it.
+        EXPECT_EQ(text(records(flash(command))[0].toObject()["result"]), "skipped");
+        const fieldnode::SectorContent sector = fieldnode::ReadSector(
+            fieldnode::Bus::Canopen, SimulatedCanopen::Network, simulated.NetworkFolder(), 2);
+        EXPECT_EQ(sector.bootSector, 2);
+        EXPECT_TRUE(sector.checksumMatches);
+        EXPECT_EQ(text(record["after"].toObject()["revision"]), "1.6");
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(NodeStates, SkipIdentical, testing::ValuesIn(SkipRows),
+                         [](const testing::TestParamInfo<SkipRow>& info) {
+                             return std::string(info.param.name);
+                         });
 
 } // namespace

@@ -51,7 +51,7 @@ const FieldRow FieldRows[] = {
     {"DevicenetAsShipped", Bus::Devicenet, "", "", "", true},
     {"DevicenetEvery100thLost", Bus::Devicenet, "", "lose_every=100", "", false},
     {"DevicenetEvery37thLostWithRetries", Bus::Devicenet, "", "lose_every=37", "--retries 3",
-     false},
+     true},
     {"DevicenetEvery29thDoubled", Bus::Devicenet, "", "duplicate_every=29", "", false},
     {"DevicenetEvery50thPastTheTimeOut", Bus::Devicenet, "", PastTheTimeOut, "", false},
     {"DevicenetEvery50thWithinTheTimeOut", Bus::Devicenet, "", WithinTheTimeOut, "--retries 3",

@@ -29,6 +29,10 @@ public:
     bool modeCallOk = true;
     std::uint32_t inDownloadMode = 0;
     bool passwordAccepted = true;
+    // The last-error value a refused password leaves (NoAnswerError: its answer went lost).
+    std::uint32_t passwordFailureError = 0;
+    // Accepted passwords whose restart never reaches the node: it goes on in its application.
+    int restartsLost = 0;
     bool countOk = true;
     std::vector<Sector> sectors;
     bool bootOk = true;
@@ -135,9 +139,15 @@ public:
     }
     std::int32_t EnterDownloadMode(std::uint32_t password) override {
         record("EnterDownloadMode(" + std::to_string(password) + ")");
-        if (passwordAccepted)
+        if (!passwordAccepted) {
+            SetLastError(passwordFailureError);
+            return 0;
+        }
+        if (restartsLost > 0)
+            --restartsLost;
+        else
             inDownloadMode = 1;
-        return passwordAccepted ? 1 : 0;
+        return 1;
     }
     std::int32_t GetSectorCount(std::uint8_t* count) override {
         record("GetSectorCount");

@@ -96,8 +96,7 @@ private:
     std::optional<NodeIdentityRow> nodeAsItWas(FlashSession& session, std::uint8_t node,
                                                UpdateProcedures& procedures);
     std::string whatItRunsInstead(FlashSession& session, std::uint8_t node,
-                                  UpdateProcedures& procedures, const SectorDescription& image,
-                                  const NodeIdentityRow& identity);
+                                  const SectorDescription& image, const NodeIdentityRow& identity);
     // Why a procedure stopped, in words for the user of this tool.
     std::string reasonOf(const ProcedureResult& result, std::uint8_t shown,
                          const TerminalFace& face) const;

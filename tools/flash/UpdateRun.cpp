@@ -10,6 +10,7 @@
 #include "TerminalFace.h"
 
 #include <chrono>
+#include <functional>
 #include <thread>
 
 namespace flashrun {
@@ -18,6 +19,8 @@ namespace {
 
 // How long a node back from its restart is given to settle into the new firmware.
 constexpr std::chrono::seconds SettleTime{10};
+// How often an item of the sector table is asked for to tell what a node runs.
+constexpr int ReadAttempts = 3;
 
 // The file's image header as the node would read it.
 std::optional<SectorDescription> imageHeader(const std::string& path, std::uint32_t base) {
@@ -63,28 +66,42 @@ bool sectorHolds(const SectorTable& table, std::uint8_t sector, const SectorDesc
 // the image with a checksum the node confirms, and the revision it reports the image's.
 // Empty when it does; else what it runs, in words.
 std::string Run::whatItRunsInstead(FlashSession& session, std::uint8_t node,
-                                   UpdateProcedures& procedures, const SectorDescription& image,
+                                   const SectorDescription& image,
                                    const NodeIdentityRow& identity) {
     TFirmware_Downloader& downloader = session.Downloader();
     downloader.Node = node;
     std::uint32_t inDownloadMode = 0;
     if (downloader.IsInDownloadMode(&inDownloadMode) && inDownloadMode)
         return "the node is in download mode: it runs its loader";
-    if (procedures.RetrieveSectorTable() && procedures.Table().Valid) {
-        const SectorTable& table = procedures.Table();
-        const std::uint8_t boot = table.BootSector;
-        if (boot != ApplicationSector)
-            return "the node boots sector " + std::to_string(boot) +
-                   (table.Holds(boot) && !table.Sectors[boot].IsEmpty()
-                        ? " (" + NameAndRevisionText(table.Sectors[boot]) + ")"
-                        : std::string()) +
-                   ", not sector 2";
-        if (!table.ChecksumConfirmed[ApplicationSector])
-            return "the node does not confirm the checksum of sector 2";
-        if (!sameHeader(table.Sectors[ApplicationSector], image))
-            return "sector 2 holds " + NameAndRevisionText(table.Sectors[ApplicationSector]) +
-                   ", not the file's " + NameAndRevisionText(image);
+    // Only what the answer needs is read, each item asked again when the node leaves it
+    // unanswered: on a bus that loses frames a whole sector table is seldom read clean.
+    const auto told = [](const std::function<std::int32_t()>& read) {
+        for (int attempt = 0; attempt < ReadAttempts; ++attempt)
+            if (read())
+                return true;
+        return false;
+    };
+    std::uint8_t boot = 0;
+    if (!told([&] { return downloader.GetBootSector(&boot); }))
+        return "the node does not tell its boot sector";
+    if (boot != ApplicationSector) {
+        SectorDescription booted{};
+        const bool described = told([&] { return downloader.GetSectorDescription(boot, &booted); });
+        return "the node boots sector " + std::to_string(boot) +
+               (described && !booted.IsEmpty() ? " (" + NameAndRevisionText(booted) + ")"
+                                               : std::string()) +
+               ", not sector 2";
     }
+    SectorDescription held{};
+    if (!told([&] { return downloader.GetSectorDescription(ApplicationSector, &held); }))
+        return "the node does not tell what sector 2 holds";
+    std::uint32_t checksumOk = 0;
+    if (held.IsEmpty() ||
+        !told([&] { return downloader.ChecksumOk(ApplicationSector, &checksumOk); }) || !checksumOk)
+        return "the node does not confirm the checksum of sector 2";
+    if (!sameHeader(held, image))
+        return "sector 2 holds " + NameAndRevisionText(held) + ", not the file's " +
+               NameAndRevisionText(image);
     const std::string revision = SectorRevisionText(image.Revision);
     if (identity.columns[4] != revision)
         return "the node reports revision " +
@@ -116,7 +133,7 @@ NodeOutcome Run::updateNode(FlashSession& session, std::uint8_t shown, const Che
     // confirmed checksum but boots something else is given the rest of the update.
     bool holdsImage = false;
     if (options_.skipIdentical && outcome.before) {
-        if (whatItRunsInstead(session, node, procedures, image, *outcome.before).empty()) {
+        if (whatItRunsInstead(session, node, image, *outcome.before).empty()) {
             err() << label << ": skipped, it runs " << NameAndRevisionText(image) << " already\n";
             outcome.after = outcome.before;
             return work.Finish(NodeOutcome::Skipped,
@@ -169,14 +186,14 @@ NodeOutcome Run::updateNode(FlashSession& session, std::uint8_t shown, const Che
     // Updated means running: the node's word, not what was sent. A node seen again may still
     // be on its way into the new firmware (a reset held up on the bus, a restart that takes
     // its time): it is asked again until it settles, for a while.
-    std::string instead = whatItRunsInstead(session, node, procedures, image, *outcome.after);
+    std::string instead = whatItRunsInstead(session, node, image, *outcome.after);
     const auto settleBy = std::chrono::steady_clock::now() + SettleTime;
     while (!instead.empty() && std::chrono::steady_clock::now() < settleBy &&
            !InterruptWatch::Interrupted()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(FlashSession::PollPeriodMs * 5));
         if (auto again = session.WaitForReturn(node)) {
             outcome.after = again;
-            instead = whatItRunsInstead(session, node, procedures, image, *outcome.after);
+            instead = whatItRunsInstead(session, node, image, *outcome.after);
         }
     }
     if (!instead.empty())
