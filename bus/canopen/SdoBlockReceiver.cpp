@@ -22,22 +22,27 @@ SdoBlockReceiver::Step SdoBlockReceiver::OnSegment(const CanFrame& frame) {
     const bool last = (frame.data[0] & 0x80) != 0;
     if (seqno == 0 || seqno > blockSize_)
         return Step{true, std::nullopt};
+    if (Repeats(frame))
+        return Step{}; // the sub-block's end again
+    acknowledged_ = false;
     if (lastTaken_)
         return Step{}; // nothing follows the last segment
     if (seqno == ackseq_ + 1) {
         if (waiting_)
             settle(BlockSegmentBytes);
         lastSegment_ = frame;
-        taken_ = waiting_ = true;
+        waiting_ = true;
         ackseq_ = seqno;
         lastTaken_ = last;
-    } else if (seqno <= ackseq_ || Repeats(frame)) {
+    } else if (seqno <= ackseq_) {
         return Step{}; // had it already
     }
     if (!last && seqno != blockSize_)
         return Step{};
     const std::uint8_t ackseq = ackseq_;
     ackseq_ = 0;
+    ender_ = frame;
+    acknowledged_ = true;
     return Step{false, ackseq};
 }
 

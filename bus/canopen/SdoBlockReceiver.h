@@ -13,8 +13,14 @@ namespace bus::canopen {
 // a block upload). Takes the segments of each sub-block in order; a segment out of order is
 // dropped, and the sub-block ends at the segment numbered with the block size or at the one
 // that says no more follow, taken or not: then the sender is told the last sequence number
-// taken in order, and goes on after it. A segment that repeats one taken (CAN may deliver a
-// frame twice) is dropped without ending anything.
+// taken in order, and goes on after it. A lost segment is thus always answered at the end of
+// its sub-block, whatever the bytes around it. A segment numbered at or below the last one
+// taken in order is a repeat (CAN may deliver a frame twice), and so is the frame that ended
+// the sub-block when it comes again with nothing else between: both are dropped without
+// ending anything. The same bytes after other frames are the next sub-block's, and so are
+// they when the sub-block ended with segment 1 or 2: a next sub-block begins with such a
+// frame after one lost segment or none, where it would take two lost segments to begin with
+// segment 3 or later.
 //
 // Which bytes of the last segment carry the value is known only at the end, so the last
 // segment taken waits apart until the next one or the end; the CRC and the count are of the
@@ -32,8 +38,11 @@ public:
     Step OnSegment(const CanFrame& frame);
     // The segment that says no more follow was taken: the end comes next.
     bool LastTaken() const { return lastTaken_; }
-    // The frame is the segment taken last, again.
-    bool Repeats(const CanFrame& frame) const { return taken_ && frame == lastSegment_; }
+    // The frame that ended the sub-block, again, with nothing else received since (and not
+    // one that the next sub-block could begin with, see above).
+    bool Repeats(const CanFrame& frame) const {
+        return acknowledged_ && frame == ender_ && (ender_.data[0] & 0x7F) > 2;
+    }
     // The end, with the bytes of the last segment that carry no value (0 to 7).
     void End(std::uint8_t unused);
 
@@ -51,9 +60,10 @@ private:
     std::size_t keep_ = 0;
     std::uint8_t ackseq_ = 0;
     bool lastTaken_ = false;
-    bool taken_ = false;
-    CanFrame lastSegment_;
-    bool waiting_ = false; // lastSegment_'s bytes are not in the value yet
+    CanFrame lastSegment_;      // the segment taken last
+    CanFrame ender_;            // the frame that ended the sub-block acknowledged last
+    bool acknowledged_ = false; // that acknowledgement is the last thing that happened
+    bool waiting_ = false;      // lastSegment_'s bytes are not in the value yet
     std::size_t count_ = 0;
     std::uint16_t crc_ = 0;
     std::vector<std::uint8_t> kept_;

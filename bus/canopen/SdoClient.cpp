@@ -79,6 +79,7 @@ std::optional<Output> SdoClient::StartBlockUpload(std::uint16_t index, std::uint
         return std::nullopt;
     begin(index, subIndex, Phase::BlockUploadInitiate);
     result_.blockTransfer = true;
+    whole_ = true;
     capacity_ = capacity;
     blockSize_ = blockSize;
     announced_.reset();
@@ -105,6 +106,10 @@ Output SdoClient::OnFrame(const CanFrame& frame, TimePoint now) {
         return Output{{}, deadline_};
     if (segmentAnswer && initiating())
         return Output{{}, deadline_};
+    // A block transfer's answers (5, 6) belong to an earlier, cancelled or refused one: they
+    // may still be on their way when the next transfer begins.
+    if ((specifier == 5 || specifier == 6) && initiating())
+        return Output{{}, deadline_};
     if (specifier == 4) {
         result_.abortCode = le32(frame, 4);
         result_.abortedByServer = true;
@@ -125,6 +130,8 @@ Output SdoClient::OnFrame(const CanFrame& frame, TimePoint now) {
         const bool sizeIndicated = command & 0x01;
         if (expedited) {
             const std::size_t n = sizeIndicated ? 4 - ((command >> 2) & 0x03) : 4;
+            if (whole_ && sizeIndicated && n > capacity_)
+                return fail(SdoAbort::OutOfMemory);
             result_.sizeUnstated = !sizeIndicated;
             result_.size = n;
             result_.data.assign(frame.data.begin() + 4,
@@ -133,6 +140,8 @@ Output SdoClient::OnFrame(const CanFrame& frame, TimePoint now) {
         }
         if (sizeIndicated)
             announced_ = le32(frame, 4);
+        if (whole_ && announced_ && *announced_ > capacity_)
+            return fail(SdoAbort::OutOfMemory);
         phase_ = Phase::UploadSegment;
         toggle_ = false;
         return request(CanFrame::Data(SdoRxCobId(node_), {0x60, 0, 0, 0, 0, 0, 0, 0}), now);
@@ -150,6 +159,8 @@ Output SdoClient::OnFrame(const CanFrame& frame, TimePoint now) {
         result_.size += n;
         if (announced_ && result_.size > *announced_)
             return fail(SdoAbort::LengthTooHigh);
+        if (whole_ && result_.size > capacity_)
+            return fail(SdoAbort::OutOfMemory);
         if (last) {
             if (announced_ && result_.size < *announced_)
                 return fail(SdoAbort::LengthTooLow);
@@ -193,6 +204,12 @@ Output SdoClient::OnFrame(const CanFrame& frame, TimePoint now) {
 Output SdoClient::OnTime(TimePoint now) {
     if (Busy() && now >= deadline_)
         return fail(SdoAbort::Timeout);
+    return Output{{}, deadline_};
+}
+
+Output SdoClient::FramesSent(TimePoint at) {
+    if (Busy() && deadline_ != NoDeadline)
+        deadline_ = std::max(deadline_, at + timeout_);
     return Output{{}, deadline_};
 }
 
@@ -247,12 +264,15 @@ Output SdoClient::onBlockFrame(const CanFrame& frame, TimePoint now) {
     // While segments come, byte 0 is a sequence number, and sequence number 0 is the abort.
     const bool abort = phase_ == Phase::BlockUploadSubBlock ? command == 0x80 : (command >> 5) == 4;
     if (abort) {
-        if (!sameObject(frame))
-            return Output{{}, deadline_}; // an earlier transfer's
         const std::uint32_t code = le32(frame, 4);
+        // A server without block transfers refuses the initiate with 0x05040001, and some
+        // name another object in it (the one they served last, or 0000:00): whatever it
+        // names, the transfer goes on the other way.
         if (code == SdoAbort::BadCommand &&
             (phase_ == Phase::BlockDownloadInitiate || phase_ == Phase::BlockUploadInitiate))
             return fallBack(now);
+        if (!sameObject(frame))
+            return Output{{}, deadline_}; // an earlier transfer's
         result_.abortCode = code;
         result_.abortedByServer = true;
         result_.status = SdoStatus::Failed;
@@ -310,6 +330,8 @@ Output SdoClient::onBlockInitiateAnswer(const CanFrame& frame, TimePoint now) {
     crc_ = BlockCrcFlag(command);
     if (command & 0x02)
         announced_ = le32(frame, 4);
+    if (announced_ && *announced_ > capacity_)
+        return fail(SdoAbort::OutOfMemory);
     receiver_.Begin(blockSize_, capacity_);
     phase_ = Phase::BlockUploadSubBlock;
     return request(SdoBlockUploadStart(SdoRxCobId(node_)), now);
@@ -343,6 +365,8 @@ Output SdoClient::onBlockUploadFrame(const CanFrame& frame, TimePoint now) {
             return fail(SdoAbort::InvalidSequence);
         if (announced_ && receiver_.Count() > *announced_)
             return fail(SdoAbort::LengthTooHigh);
+        if (receiver_.Count() > capacity_)
+            return fail(SdoAbort::OutOfMemory);
         if (!step.ackseq) {
             deadline_ = now + timeout_; // the server is sending
             return Output{{}, deadline_};
@@ -360,6 +384,8 @@ Output SdoClient::onBlockUploadFrame(const CanFrame& frame, TimePoint now) {
     const std::size_t size = receiver_.Count();
     if (announced_ && size > *announced_)
         return fail(SdoAbort::LengthTooHigh);
+    if (size > capacity_)
+        return fail(SdoAbort::OutOfMemory);
     if (announced_ && size < *announced_)
         return fail(SdoAbort::LengthTooLow);
     if (crc_ && BlockEndCrc(frame) != receiver_.Crc())
@@ -376,16 +402,19 @@ void SdoClient::begin(std::uint16_t index, std::uint8_t subIndex, Phase phase) {
     index_ = index;
     subIndex_ = subIndex;
     lastAnswer_.reset();
+    whole_ = false;
     phase_ = phase;
 }
 
 Output SdoClient::fallBack(TimePoint now) {
     const bool upload = phase_ == Phase::BlockUploadInitiate;
+    const bool whole = whole_;
     result_.status = SdoStatus::Idle;
     phase_ = Phase::Idle;
     const std::optional<Output> out =
         upload ? StartUpload(index_, subIndex_, capacity_, now)
                : StartDownload(index_, subIndex_, std::move(outgoing_), now);
+    whole_ = whole;
     return *out;
 }
 

@@ -45,9 +45,14 @@ struct SdoResult {
 //
 // Answers that cannot belong to the running transfer are dropped rather than taken as a
 // fault, since a server may answer an aborted transfer late, and CAN may deliver a frame
-// twice: while an initiate answer is awaited, segment answers and initiate answers for
-// another index or sub-index are ignored; an abort counts only for the transfer's own index
-// and sub-index; a frame identical to the answer taken last is a repeat. A frame of fewer
+// twice: while an initiate answer is awaited, segment answers, a block transfer's frames and
+// initiate answers for another index or sub-index are ignored; an abort counts only for the
+// transfer's own index and sub-index (but for 0x05040001 to a block initiate, the refusal of
+// block transfers); a frame identical to the answer taken last is a repeat.
+//
+// A request's time-out counts from when it has gone out: FramesSent tells the client when the
+// frames it gave to send have crossed the wire (a sub-block of 127 segments takes 1.5 s at
+// 10 kbit/s, and a busy host may pause between them). A frame of fewer
 // than eight bytes from the server ends the transfer at once (abort 0x05040001).
 //
 // Block transfers check the value's CRC when the server supports it (this client always
@@ -80,20 +85,26 @@ public:
     std::optional<Output> StartDownload(std::uint16_t index, std::uint8_t subIndex,
                                         std::vector<std::uint8_t> data, TimePoint now);
     // Writes the bytes to index:subIndex as a block transfer, size indicated, with CRC. A
-    // server that answers the initiate with 0x05040001 (no block transfer) gets the bytes
-    // as StartDownload sends them. Nothing (and no change) while a transfer runs.
+    // server that answers the initiate with 0x05040001 (no block transfer), whatever object
+    // it names, gets the bytes as StartDownload sends them; another abort code ends the
+    // transfer when it names this object. Nothing (and no change) while a transfer runs.
     std::optional<Output> StartBlockDownload(std::uint16_t index, std::uint8_t subIndex,
                                              std::vector<std::uint8_t> data, TimePoint now);
     // Reads index:subIndex as a block transfer, in sub-blocks of up to blockSize segments
-    // (1 to 127), keeping at most capacity bytes, with CRC and no protocol switch. A server
-    // that answers the initiate with 0x05040001 is read as StartUpload reads. Nothing (and no
-    // change) while a transfer runs or for a block size out of 1..127.
+    // (1 to 127), with CRC and no protocol switch. A value longer than capacity is not cut:
+    // the transfer is aborted with 0x05040005 (out of memory) as soon as that is known, and
+    // data stays empty. A server that answers the initiate with 0x05040001, whatever object
+    // it names, is read segmented or expedited, the value's length checked the same way.
+    // Nothing (and no change) while a transfer runs or for a block size out of 1..127.
     std::optional<Output> StartBlockUpload(std::uint16_t index, std::uint8_t subIndex,
                                            std::size_t capacity, std::uint8_t blockSize,
                                            TimePoint now);
 
     Output OnFrame(const CanFrame& frame, TimePoint now);
     Output OnTime(TimePoint now);
+    // The frames given to send so far have all gone out by `at`: the answer awaited gets the
+    // whole time-out from then (a deadline only moves later).
+    Output FramesSent(TimePoint at);
     // Ends the running transfer, sending the abort code to the server; nothing when idle.
     Output Abort(std::uint32_t code);
 
@@ -148,6 +159,7 @@ private:
     // Upload
     std::size_t capacity_ = 0;
     std::optional<std::size_t> announced_;
+    bool whole_ = false; // a value beyond the capacity fails (0x05040005) rather than cut
     // Download
     std::vector<std::uint8_t> outgoing_;
     std::size_t sentBytes_ = 0;

@@ -70,6 +70,12 @@ Output SdoServer::OnTime(TimePoint now) {
     return waiting();
 }
 
+Output SdoServer::FramesSent(TimePoint at) {
+    if (Busy() && deadline_ != NoDeadline)
+        deadline_ = std::max(deadline_, at + timeout_);
+    return waiting();
+}
+
 void SdoServer::SetBlockSize(std::uint8_t blockSize) {
     if (ValidBlockSize(blockSize))
         blockSize_ = blockSize;

@@ -76,6 +76,10 @@ public:
 
     Output OnFrame(const CanFrame& frame, TimePoint now);
     Output OnTime(TimePoint now);
+    // The frames given to send so far have all gone out by `at`: the client's next request
+    // gets the whole time-out from then (a deadline only moves later). A sub-block of a block
+    // upload may take longer on the wire than the time-out itself.
+    Output FramesSent(TimePoint at);
     // Forgets a transfer in progress without a word (the node restarts its communication).
     void Reset();
     bool Busy() const { return phase_ != Phase::Idle; }

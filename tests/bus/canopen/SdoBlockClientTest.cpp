@@ -19,6 +19,10 @@ std::string text(const Output& out) {
     return t;
 }
 
+std::vector<std::uint8_t> TestBytes(const std::string& text) {
+    return {text.begin(), text.end()};
+}
+
 // 1, 2, ..., n.
 std::vector<std::uint8_t> counting(std::size_t n) {
     std::vector<std::uint8_t> v(n);
@@ -179,8 +183,114 @@ TEST_F(SdoBlockClientTest, RefusedBlockTransfersGoSegmentedInstead) {
     expectFailed(SdoAbort::ReadOnly, true);
 }
 
+// 0x05040001 to a block initiate is the refusal of block transfers, whatever object the
+// server names in it (some name the object of their previous transfer, or 0000:00): the same
+// transfer goes on segmented. Another code ends the transfer with that code when it names the
+// transfer's object; naming another, it is an earlier transfer's.
+TEST_F(SdoBlockClientTest, ARefusedBlockInitiateGoesSegmentedWhateverObjectTheRefusalNames) {
+    enum class Then { Segmented, Fails, GoesOn };
+    struct Case {
+        const char* what;
+        const char* toDownload; // the abort to the block download of 0x1F50:01
+        const char* toUpload;   // the abort to the block upload of 0x1008:00
+        Then then;
+    };
+    const std::vector<Case> cases = {
+        {"naming the object", "583#80501F0101000405", "583#8008100001000405", Then::Segmented},
+        {"naming the previous transfer's object", "583#8018100101000405", "583#8018100101000405",
+         Then::Segmented},
+        {"naming 0000:00", "583#8000000001000405", "583#8000000001000405", Then::Segmented},
+        {"another code", "583#80501F0102000106", "583#8008100002000106", Then::Fails},
+        {"another code for another object", "583#8000000000000008", "583#8018100100000008",
+         Then::GoesOn},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        start(client.StartBlockDownload(0x1F50, 1, counting(20), t0), DownloadInitiate);
+        switch (c.then) {
+        case Then::Segmented:
+            run({
+                {c.toDownload, "603#21501F0114000000"},
+                {"583#A4501F017F000000", ""}, // the block initiate's answer, late
+                {"583#60501F0100000000", "603#0001020304050607"},
+                {"583#2000000000000000", "603#1008090A0B0C0D0E"},
+                {"583#3000000000000000", "603#030F101112131400"},
+                {"583#2000000000000000", ""},
+            });
+            expectDone(false);
+            EXPECT_EQ(client.Result().size, 20u);
+            break;
+        case Then::Fails:
+            run({{c.toDownload, ""}});
+            expectFailed(SdoAbort::ReadOnly, true);
+            break;
+        case Then::GoesOn:
+            run({{c.toDownload, ""}, {"583#A4501F017F000000", TwentyBytesAsOneSubBlock}});
+            client.Abort(SdoAbort::General);
+            break;
+        }
+
+        start(client.StartBlockUpload(0x1008, 0, 256, 4, t0), "603#A408100004000000");
+        switch (c.then) {
+        case Then::Segmented:
+            run({
+                {c.toUpload, "603#4008100000000000"},
+                {"583#C60810000A000000", ""}, // the block initiate's answer, late
+                {"583#410810000A000000", "603#6000000000000000"},
+                {"583#005A414E4452454C", "603#7000000000000000"},
+                {"583#192D4E3300000000", ""},
+            });
+            expectDone(false);
+            EXPECT_EQ(client.Result().data, TestBytes("ZANDREL-N3"));
+            break;
+        case Then::Fails:
+            run({{c.toUpload, ""}});
+            expectFailed(SdoAbort::ReadOnly, true);
+            break;
+        case Then::GoesOn:
+            run({{c.toUpload, ""}, {"583#C60810000A000000", "603#A300000000000000"}});
+            client.Abort(SdoAbort::General);
+            break;
+        }
+    }
+}
+
+// A value longer than the room it is read into is not cut: the transfer fails, and the room
+// stays empty; the server is told (0x05040005) as soon as the length is known.
+TEST_F(SdoBlockClientTest, AnUploadLongerThanItsRoomFails) {
+    struct Case {
+        const char* what;
+        std::size_t capacity;
+        std::vector<Step> steps;
+    };
+    const char* const outOfMemory = "603#8008100005000405";
+    const std::vector<Case> cases = {
+        {"the size announced", 8, {{"583#C60810000A000000", outOfMemory}}},
+        {"no room at all", 0, {{"583#C60810000A000000", outOfMemory}}},
+        {"no size announced",
+         8,
+         {{"583#C408100000000000", "603#A300000000000000"},
+          {"583#015A414E4452454C", ""},
+          {"583#822D4E3300000000", "603#A202040000000000"},
+          {"583#D17DB60000000000", outOfMemory}}},
+        {"refused, then segmented",
+         8,
+         {{"583#8008100001000405", "603#4008100000000000"}, {"583#410810000A000000", outOfMemory}}},
+        {"refused, then expedited",
+         2,
+         {{"583#8008100001000405", "603#4008100000000000"}, {"583#4308100041424344", outOfMemory}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        start(client.StartBlockUpload(0x1008, 0, c.capacity, 4, t0), "603#A408100004000000");
+        run(c.steps);
+        expectFailed(SdoAbort::OutOfMemory, false);
+        EXPECT_TRUE(client.Result().data.empty());
+    }
+}
+
 TEST_F(SdoBlockClientTest, UploadOfTwoSubBlocks) {
-    for (std::size_t capacity : {256u, 8u, 0u}) {
+    for (std::size_t capacity : {256u, 30u}) {
         SCOPED_TRACE(capacity);
         start(client.StartBlockUpload(0x1008, 0, capacity, 4, t0), "603#A408100004000000");
         run({
@@ -195,10 +305,7 @@ TEST_F(SdoBlockClientTest, UploadOfTwoSubBlocks) {
         run({{"583#D521010000000000", "603#A100000000000000"}});
         expectDone(true);
         const auto whole = counting(30);
-        EXPECT_EQ(client.Result().data,
-                  std::vector<std::uint8_t>(whole.begin(),
-                                            whole.begin() +
-                                                static_cast<long>(capacity < 30 ? capacity : 30)));
+        EXPECT_EQ(client.Result().data, whole);
         EXPECT_EQ(client.Result().size, 30u);
     }
 }
@@ -317,6 +424,21 @@ TEST_F(SdoBlockClientTest, TimesOutWaitingForTheServer) {
     EXPECT_EQ(text(client.OnTime(t0 + 599ms)), "");
     EXPECT_EQ(text(client.OnTime(t0 + 600ms)), "603#80501F0100000405");
     expectFailed(SdoAbort::Timeout, false);
+
+    // The time-out counts from when the last segment of the sub-block has gone out: at
+    // 10 kbit/s, 127 segments take 1.5 s on the wire.
+    start(client.StartBlockDownload(0x1F50, 1, counting(20), t0), DownloadInitiate);
+    EXPECT_EQ(client.FramesSent(t0 + 40ms).deadline, t0 + 540ms); // the initiate went out
+    client.OnFrame(*ParseCandump("583#A4501F017F000000"), t0 + 100ms);
+    EXPECT_EQ(client.FramesSent(t0 + 1600ms).deadline, t0 + 2100ms);
+    EXPECT_EQ(client.FramesSent(t0 + 200ms).deadline, t0 + 2100ms); // never sooner
+    EXPECT_EQ(text(client.OnTime(t0 + 2099ms)), "");
+    EXPECT_EQ(text(client.OnFrame(*ParseCandump("583#A2037F0000000000"), t0 + 2050ms)),
+              TwentyBytesEnd);
+    EXPECT_EQ(client.FramesSent(t0 + 2060ms).deadline, t0 + 2560ms); // and the end's answer
+    EXPECT_EQ(text(client.OnTime(t0 + 2560ms)), "603#80501F0100000405");
+    expectFailed(SdoAbort::Timeout, false);
+    EXPECT_EQ(client.FramesSent(t0 + 3000ms).deadline, NoDeadline); // nothing runs
 
     // Each segment that comes puts the deadline off.
     start(client.StartBlockUpload(0x1008, 0, 256, 4, t0), "603#A408100004000000");

@@ -260,6 +260,15 @@ TEST_F(SdoClientTest, LateAndRepeatedAnswersDoNotEndTheNextTransfer) {
          true,
          {"583#6000360000000000", "583#4F0B360002000000"}},
         {"another entry's abort", false, {"583#8004360000000206", "583#8000100000000405"}},
+        {"a cancelled block download's acknowledgement and end answer",
+         false,
+         {"583#A27F7F0000000000", "583#A100000000000000"}},
+        {"a cancelled block download's acknowledgement, to an upload",
+         true,
+         {"583#A27F7F0000000000", "583#A2057F0000000000"}},
+        {"a block upload's initiate answer and end, to an upload",
+         true,
+         {"583#C60810000A000000", "583#D17DB60000000000"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
