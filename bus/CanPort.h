@@ -63,6 +63,10 @@ public:
     // Whether a frame and its answer pass within microseconds (a bus in this process without
     // a wire), so that a waiting caller does better to look again for a moment than to sleep.
     virtual bool Immediate() const { return false; }
+    // How long the frames Send has taken from this port still need to cross the wire, as far
+    // as the port knows; 0 where it cannot tell (a device whose queue Send waits on holds a
+    // few frames at most). A sender's time-out for an answer counts from then.
+    virtual std::chrono::nanoseconds Backlog() const { return std::chrono::nanoseconds(0); }
 
 protected:
     CanPort() = default;

@@ -69,13 +69,15 @@ struct SimulatedBusCore {
     SimulatedPort* receiving = nullptr; // the port whose handler runs now
     std::thread::id deliveryThread;
 
-    bool Send(std::uint64_t sender, CanFrame frame, std::string& error);
+    // due: when the frame arrives (unchanged for a lost one).
+    bool Send(std::uint64_t sender, CanFrame frame, std::string& error, Clock::time_point& due);
     void Run();
     void Deliver(const Pending& pending, std::unique_lock<std::mutex>& lock);
     void Detach(SimulatedPort* port);
 };
 
-bool SimulatedBusCore::Send(std::uint64_t sender, CanFrame frame, std::string& error) {
+bool SimulatedBusCore::Send(std::uint64_t sender, CanFrame frame, std::string& error,
+                            Clock::time_point& arrival) {
     std::lock_guard lock(mutex);
     if (closed) {
         error = "the simulated bus " + name + " is gone";
@@ -119,6 +121,7 @@ bool SimulatedBusCore::Send(std::uint64_t sender, CanFrame frame, std::string& e
         }
     }
     queue.push({due, nextSequence++, frame, sender, delayed});
+    arrival = due;
     queued.fetch_add(1, std::memory_order_release);
     work.notify_one();
     return true;
@@ -233,11 +236,19 @@ bool SimulatedPort::SendFrame(const CanFrame& frame) {
         return false;
     }
     std::string error;
-    if (!core_->Send(id_, frame, error)) {
+    Clock::time_point due{};
+    if (!core_->Send(id_, frame, error, due)) {
         SetError(error);
         return false;
     }
+    if (due != Clock::time_point{})
+        lastDue_.store(due.time_since_epoch().count(), std::memory_order_relaxed);
     return true;
+}
+
+std::chrono::nanoseconds SimulatedPort::Backlog() const {
+    const Clock::time_point due{Clock::duration(lastDue_.load(std::memory_order_relaxed))};
+    return std::max<std::chrono::nanoseconds>(due - Clock::now(), std::chrono::nanoseconds(0));
 }
 
 SimulatedBus::SimulatedBus(std::string name)

@@ -23,6 +23,8 @@ public:
     std::string Name() const override;
     // While the bus models no wire.
     bool Immediate() const override;
+    // Until the last frame this port sent has crossed the wire.
+    std::chrono::nanoseconds Backlog() const override;
 
     // The controller's modes that refuse to send, for tests of what a sender does then.
     void SetListenOnly(bool on) { listenOnly_.store(on); }
@@ -41,6 +43,8 @@ private:
     const std::uint64_t id_;
     std::atomic<bool> listenOnly_{false};
     std::atomic<bool> busOff_{false};
+    // When the last frame sent is due at its receivers, steady clock nanoseconds.
+    std::atomic<std::int64_t> lastDue_{0};
 };
 
 // What can befall one frame on the bus, for tests of how the protocols cope.

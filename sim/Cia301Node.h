@@ -59,6 +59,8 @@ public:
     bus::canopen::Output PowerOn(TimePoint now);
     bus::canopen::Output OnFrame(const bus::CanFrame& frame, TimePoint now);
     bus::canopen::Output OnTime(TimePoint now);
+    // The frames it gave to send have crossed the wire by `at` (see SdoServer::FramesSent).
+    void FramesSent(TimePoint at) { sdo_.FramesSent(at); }
 
     bus::canopen::SdoReadResult Read(std::uint16_t index, std::uint8_t subIndex) final;
     std::uint32_t Write(std::uint16_t index, std::uint8_t subIndex,

@@ -125,6 +125,13 @@ private:
             else
                 sooner = transmit(frame, now) || sooner;
         }
+        // A node that waits for an answer counts its time-out from when its frames have
+        // crossed the wire.
+        if constexpr (requires(Node & node, TimePoint at) { node.FramesSent(at); }) {
+            if (!output.frames.empty() && delay == answerDelay_.end())
+                if (auto it = nodes_.find(address); it != nodes_.end())
+                    it->second->FramesSent(clock_() + port_->Backlog());
+        }
         return sooner;
     }
 

@@ -35,7 +35,7 @@ Master::Master(std::shared_ptr<bus::CanPort> port, MasterClock clock)
     for (int node = 1; node < 128; ++node)
         channels_[node] = std::make_unique<SdoChannel>(
             static_cast<std::uint8_t>(node), [this](const CanFrame& frame) { return Send(frame); },
-            clock_, [this] { return Immediate(); });
+            clock_, [this] { return Immediate(); }, [this] { return Backlog(); });
     Listen();
 }
 

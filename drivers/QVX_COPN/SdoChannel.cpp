@@ -2,6 +2,7 @@
 
 #include "TransferSteps.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace copn {
@@ -13,9 +14,10 @@ using bus::canopen::SdoResult;
 using bus::canopen::SdoStatus;
 using bus::canopen::SdoAbort::General;
 
-SdoChannel::SdoChannel(std::uint8_t node, Send send, MasterClock clock, Immediate immediate)
+SdoChannel::SdoChannel(std::uint8_t node, Send send, MasterClock clock, Immediate immediate,
+                       Backlog backlog)
     : node_(node), send_(std::move(send)), clock_(std::move(clock)),
-      immediate_(std::move(immediate)), client_(node) {}
+      immediate_(std::move(immediate)), backlog_(std::move(backlog)), client_(node) {}
 
 SdoResult SdoChannel::Upload(std::uint16_t index, std::uint8_t subIndex, std::size_t capacity,
                              std::chrono::milliseconds timeout) {
@@ -90,7 +92,8 @@ SdoResult SdoChannel::run(const Start& start, std::chrono::milliseconds timeout,
     client_.SetTimeout(timeout);
     const std::optional<Output> started = start(client_, clock_());
     // The progress is told while frames go out, which is on this thread with the lock let go;
-    // the client is stepped only on this thread, so its count may be read then.
+    // the client is stepped only on this thread, so its count may be read then, and it is
+    // told there when each frame has gone out: the answer's time-out counts from the last.
     bool stopped = false;
     std::size_t told = 0;
     auto send = [&](const CanFrame& frame) {
@@ -99,12 +102,15 @@ SdoResult SdoChannel::run(const Start& start, std::chrono::milliseconds timeout,
             told = done;
             stopped = !progress(done, total);
         }
-        return send_(frame);
+        if (!send_(frame))
+            return false;
+        client_.FramesSent(clock_() + (backlog_ ? backlog_() : std::chrono::nanoseconds(0)));
+        return true;
     };
     bool sent = false;
     if (started) {
         lock.unlock();
-        sent = sendAll(*started);
+        sent = std::all_of(started->frames.begin(), started->frames.end(), send);
         lock.lock();
     }
     if (sent)
@@ -123,13 +129,6 @@ SdoResult SdoChannel::run(const Start& start, std::chrono::milliseconds timeout,
     if (client_.Busy() || !started) // cut short: a frame that did not go, or the shutdown
         return giveUp(sent);
     return client_.Result();
-}
-
-bool SdoChannel::sendAll(const Output& output) {
-    for (const CanFrame& frame : output.frames)
-        if (!send_(frame))
-            return false;
-    return true;
 }
 
 SdoResult SdoChannel::giveUp(bool canSend) {

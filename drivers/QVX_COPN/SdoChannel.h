@@ -32,8 +32,12 @@ public:
     // Whether answers come within microseconds (see CanPort::Immediate): then a transfer looks
     // for its answer a moment before it sleeps.
     using Immediate = std::function<bool()>;
+    // How long the frames sent still need to cross the wire (see CanPort::Backlog): a
+    // request's time-out counts from when it has gone out.
+    using Backlog = std::function<std::chrono::nanoseconds()>;
 
-    SdoChannel(std::uint8_t node, Send send, MasterClock clock, Immediate immediate = {});
+    SdoChannel(std::uint8_t node, Send send, MasterClock clock, Immediate immediate = {},
+               Backlog backlog = {});
     SdoChannel(const SdoChannel&) = delete;
     SdoChannel& operator=(const SdoChannel&) = delete;
 
@@ -77,13 +81,13 @@ private:
     // progress, when given, is told of a download of total bytes.
     bus::canopen::SdoResult run(const Start& start, std::chrono::milliseconds timeout,
                                 const Progress& progress = {}, std::size_t total = 0);
-    bool sendAll(const bus::canopen::Output& output);
     bus::canopen::SdoResult giveUp(bool canSend);
 
     const std::uint8_t node_;
     const Send send_;
     const MasterClock clock_;
     const Immediate immediate_;
+    const Backlog backlog_;
 
     std::mutex transfer_; // held by the caller whose transfer runs
 

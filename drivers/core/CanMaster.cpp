@@ -45,6 +45,11 @@ bool CanMaster::Immediate() const {
     return port && port->Immediate();
 }
 
+std::chrono::nanoseconds CanMaster::Backlog() const {
+    const std::shared_ptr<bus::CanPort> port = Port();
+    return port ? port->Backlog() : std::chrono::nanoseconds(0);
+}
+
 void CanMaster::Listen() {
     if (const std::shared_ptr<bus::CanPort> port = Port()) {
         port->SetSendPatience(SendPatience());

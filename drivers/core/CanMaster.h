@@ -42,6 +42,8 @@ public:
     bool CanSend() const;
     // Whether answers come within microseconds (see CanPort::Immediate).
     bool Immediate() const;
+    // How long the frames sent still need to cross the wire (see CanPort::Backlog).
+    std::chrono::nanoseconds Backlog() const;
 
 protected:
     // Hands the port's frames to OnFrame, on the port's delivery thread.

@@ -170,6 +170,23 @@ TEST(SimulatedBus, WireModelKeepsTheOrder) {
     EXPECT_EQ(got.Frames(), sent);
 }
 
+// A sender learns how long what it sent still needs on the wire: its time-out for an answer
+// counts from the end of that.
+TEST(SimulatedBus, APortKnowsWhenItsFramesHaveCrossedTheWire) {
+    SimulatedBus bus;
+    auto a = bus.Attach();
+    auto b = bus.Attach();
+    ASSERT_TRUE(a->Send(numbered(0x300, 0)));
+    EXPECT_EQ(a->Backlog().count(), 0); // no wire: gone at once
+    bus.SetBitRate(10000);
+    for (int i = 0; i < 20; ++i)
+        ASSERT_TRUE(a->Send(numbered(0x300 + i, i)));
+    EXPECT_GT(a->Backlog().count(), 0);
+    EXPECT_EQ(b->Backlog().count(), 0); // the other port sent nothing
+    bus.WaitIdle();
+    EXPECT_EQ(a->Backlog().count(), 0);
+}
+
 TEST(SimulatedBus, PortThatCannotSendSaysWhy) {
     SimulatedBus bus;
     auto port = bus.Attach();

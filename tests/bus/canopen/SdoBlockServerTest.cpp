@@ -222,6 +222,19 @@ TEST_F(SdoBlockServerTest, AQuietClientTimesOut) {
     out = server.OnFrame(*ParseCandump("603#A300000000000000"), t0 + 200ms);
     EXPECT_EQ(out.deadline, t0 + 1200ms);
     EXPECT_EQ(text(server.OnTime(t0 + 1200ms)), "583#8008100000000405");
+
+    // The sub-block's acknowledgement is awaited from when its last segment has gone out: at
+    // 10 kbit/s, 127 segments take 1.5 s on the wire.
+    server.OnFrame(*ParseCandump("603#A408100004000000"), t0);
+    server.OnFrame(*ParseCandump("603#A300000000000000"), t0 + 200ms);
+    EXPECT_EQ(server.FramesSent(t0 + 1700ms).deadline, t0 + 2700ms);
+    EXPECT_EQ(server.FramesSent(t0 + 300ms).deadline, t0 + 2700ms); // never sooner
+    EXPECT_TRUE(server.OnTime(t0 + 2699ms).frames.empty());
+    EXPECT_EQ(text(server.OnFrame(*ParseCandump("603#A202040000000000"), t0 + 2600ms)),
+              "583#D17DB60000000000");
+    EXPECT_EQ(server.FramesSent(t0 + 2610ms).deadline, t0 + 3610ms);
+    EXPECT_EQ(text(server.OnTime(t0 + 3610ms)), "583#8008100000000405");
+    EXPECT_EQ(server.FramesSent(t0 + 4000ms).deadline, NoDeadline); // nothing runs
 }
 
 TEST_F(SdoBlockServerTest, NewRequestsAndAborts) {

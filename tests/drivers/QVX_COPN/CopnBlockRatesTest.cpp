@@ -1,0 +1,96 @@
+// Block downloads on the embedded simulated network with its wire model on, at every bit rate
+// the master offers and with nodes that take sub-blocks of 127, 16 and 1 segments. A
+// sub-block of 127 segments takes 1.5 s on the wire at 10 kbit/s, three times the master's
+// answer time-out: the time-out counts from when the sub-block has gone out.
+
+#include "CanSettings.h"
+#include "CopnExports.h"
+#include "Crc32.h"
+#include "HangGuards.h"
+#include "InterfaceRecord.h"
+#include "ScopedEnvironment.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr std::uint16_t ProgramData = 0x1F50;
+constexpr std::uint16_t ProgramControl = 0x1F51;
+constexpr std::uint16_t ProgramIdentification = 0x1F56;
+
+// More than one full sub-block of 127 segments, small enough for 10 kbit/s.
+std::vector<std::uint8_t> programBytes(std::uint32_t seed) {
+    std::vector<std::uint8_t> bytes(1000);
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<std::uint8_t>(i * 29 + seed + i / 256);
+    return bytes;
+}
+
+// Three program nodes, one per block size.
+struct NodeOfBlockSize {
+    std::uint8_t node;
+    int blockSize;
+};
+constexpr NodeOfBlockSize Nodes[] = {{20, 127}, {21, 16}, {22, 1}};
+
+std::string network() {
+    std::string text;
+    for (const NodeOfBlockSize& n : Nodes)
+        text += "[node " + std::to_string(n.node) + "]\nprofile=302-3\nprogram_size=4096\n" +
+                "block_size=" + std::to_string(n.blockSize) + "\n";
+    return text;
+}
+
+TEST(CopnBlockRates, ABlockDownloadSucceedsAtEveryBitRateAndBlockSize) {
+    QTemporaryDir data;
+    ScopedEnvironment folder("XDG_DATA_HOME", data.path().toLocal8Bit().constData());
+    ScopedEnvironment wire("ZANDREL_SIM_WIRE", nullptr); // frames take their wire time
+    const std::string networkFolder = data.path().toStdString() + "/zandrel/canopen-network";
+    QDir().mkpath(QString::fromStdString(networkFolder));
+    std::ofstream(networkFolder + "/network.ini") << network();
+
+    std::uint32_t seed = 0;
+    for (const std::uint32_t bitRate :
+         {10000u, 20000u, 50000u, 125000u, 250000u, 500000u, 1000000u}) {
+        SCOPED_TRACE(std::to_string(bitRate) + " bit/s");
+        std::uint32_t h = 0;
+        const InterfaceRecord record = drivercore::DefaultRecord();
+        ASSERT_EQ(OpenInterface(&h, const_cast<InterfaceRecord*>(&record)), 1);
+        ASSERT_EQ(SetNodeID(h, 127), 1);
+        ASSERT_EQ(SetBaud(h, bitRate), 1);
+        for (const NodeOfBlockSize& n : Nodes)
+            ASSERT_EQ(AddNode(h, n.node), 1);
+        ASSERT_EQ(SetOnline(h, 1), 1);
+        for (const NodeOfBlockSize& n : Nodes) {
+            SCOPED_TRACE("block size " + std::to_string(n.blockSize));
+            // Stopped and cleared, the program takes a new one.
+            ASSERT_TRUE(eventually(
+                [&] { return SDO_Download_UNSIGNED8(h, n.node, ProgramControl, 1, 0); }));
+            ASSERT_EQ(SDO_Download_UNSIGNED8(h, n.node, ProgramControl, 1, 3), 1);
+            std::vector<std::uint8_t> program = programBytes(++seed);
+            std::uint32_t length = static_cast<std::uint32_t>(program.size());
+            std::uint32_t went = 0;
+            ASSERT_EQ(SDO_Block_Transfer(h, n.node, ProgramData, 1, 0, &length, program.data(),
+                                         nullptr, nullptr, &went),
+                      1);
+            EXPECT_EQ(went, QVX_COPN_WENT_BLOCK);
+            // The node identifies the program by the CRC-32 of its bytes once it has flashed.
+            const std::uint32_t crc = sim::Crc32(program.data(), program.size());
+            std::uint32_t identification = 0;
+            EXPECT_TRUE(eventually([&] {
+                return SDO_Upload_UNSIGNED32(h, n.node, ProgramIdentification, 1,
+                                             &identification) == 1 &&
+                       identification == crc;
+            })) << std::hex
+                << identification << " for " << crc;
+        }
+        EXPECT_EQ(CloseCard(h), 1);
+    }
+}
+
+} // namespace
