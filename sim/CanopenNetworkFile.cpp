@@ -34,6 +34,9 @@ const char* const DefaultCanopenNetwork =
 #   block_transfer    yes/no: it serves SDO block transfers [yes]
 #   block_size        the segments it takes in one sub-block of a block download, 1 to 127
 #                     [127]
+#   room_object       yes/no: it tells each program's room in bytes at 0x2F50:p [yes]
+#   identification    what 0x1F56 reports for a program held: crc (its CRC-32) or a
+#                     hexadecimal value, the same for every program (0: none) [crc]
 # It leaves the factory with a program in program 1, which it starts at boot-up.
 #
 # How the field behaves, each off unless asked for:
@@ -130,7 +133,8 @@ bool firmwareKey(const std::string& key) {
 
 bool programKey(const std::string& key) {
     return key == "programs" || key == "program_size" || key == "flash_ms_per_kib" ||
-           key == "program_fault" || key == "block_transfer" || key == "block_size";
+           key == "program_fault" || key == "block_transfer" || key == "block_size" ||
+           key == "room_object" || key == "identification";
 }
 
 // A 302-3 node's flash: one sector per program.
@@ -198,6 +202,15 @@ std::string readProgramKey(const std::string& key, const std::string& v,
                           10);
     if (key == "block_transfer")
         return ReadYesNo(key, v, &programs.blockTransfer);
+    if (key == "room_object")
+        return ReadYesNo(key, v, &programs.roomObject);
+    if (key == "identification") {
+        programs.identifiesByCrc = v == "crc";
+        if (programs.identifiesByCrc)
+            return "";
+        std::string what = Read32BitNumber(key, v, &programs.identification, 16);
+        return what.empty() ? "" : Quoted(key + "=" + v) + " is not crc or a hexadecimal number";
+    }
     if (key == "block_size") {
         std::uint32_t size = 0;
         std::string what = readCount(key, v, 127, &size);

@@ -27,7 +27,7 @@ enum Control : std::uint8_t { Stop = 0, Start = 1, Reset = 2, Clear = 3 };
 
 bool programObject(std::uint16_t index) {
     return index == ProgramData || index == ProgramControl || index == ProgramIdentification ||
-           index == FlashStatus;
+           index == FlashStatus || index == ProgramRoomIndex;
 }
 
 // What a program area's refusal tells the client.
@@ -89,7 +89,7 @@ std::uint32_t ProgramNode::flashStatus(std::uint8_t program) const {
 }
 
 SdoReadResult ProgramNode::readApplication(FlashNode&, std::uint16_t index, std::uint8_t subIndex) {
-    if (!programObject(index))
+    if (!programObject(index) || (index == ProgramRoomIndex && !settings().programs.roomObject))
         return Refusal(SdoAbort::NoObject);
     if (subIndex == 0)
         return ValueAnswer(store_->Count(), 1);
@@ -101,18 +101,28 @@ SdoReadResult ProgramNode::readApplication(FlashNode&, std::uint16_t index, std:
     case ProgramControl:
         return ValueAnswer(programs_[subIndex - 1u].running ? 1 : 0, 1);
     case ProgramIdentification:
-        return ValueAnswer(busy(subIndex) ? 0 : store_->Crc(subIndex), 4);
+        return ValueAnswer(busy(subIndex) ? 0 : identification(subIndex), 4);
+    case ProgramRoomIndex:
+        return ValueAnswer(store_->Room(subIndex), 4);
     default:
         return ValueAnswer(flashStatus(subIndex), 4);
     }
 }
 
+std::uint32_t ProgramNode::identification(std::uint8_t program) const {
+    const ProgramSettings& programs = settings().programs;
+    if (programs.identifiesByCrc)
+        return store_->Crc(program);
+    return store_->AreaOf(program) == ProgramStore::Area::Program ? programs.identification : 0;
+}
+
 std::uint32_t ProgramNode::refusedEntry(std::uint16_t index, std::uint8_t subIndex) const {
-    if (!programObject(index))
+    if (!programObject(index) || (index == ProgramRoomIndex && !settings().programs.roomObject))
         return SdoAbort::NoObject;
     if (subIndex > store_->Count())
         return SdoAbort::NoSubIndex;
-    if (subIndex == 0 || index == ProgramIdentification || index == FlashStatus)
+    if (subIndex == 0 || index == ProgramIdentification || index == FlashStatus ||
+        index == ProgramRoomIndex)
         return SdoAbort::ReadOnly;
     return 0;
 }

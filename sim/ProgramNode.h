@@ -14,8 +14,10 @@ namespace sim {
 //   0x1F50:p program data, a domain, write only: a write replaces the program of a clear area
 //   0x1F51:p program control, UNSIGNED8: reads 0 stopped, 1 started; takes 0 stop, 1 start,
 //            2 reset (stop and start again), 3 clear (erase the area)
-//   0x1F56:p program software identification, UNSIGNED32: the CRC-32 of the program's bytes,
-//            0 without a program
+//   0x1F56:p program software identification, UNSIGNED32: the CRC-32 of the program's bytes
+//            (or the fixed value the settings give), 0 without a program
+//   0x2F50:p the room of program p in bytes, UNSIGNED32, read only (unless the settings say
+//            the node has no such object)
 //   0x1F57:p flash status identification, UNSIGNED32: bit 0 set while the node is flashing
 //            a program just written (its flash time per KiB); bits 1 to 7 the error code
 //            (FlashStatusError): that of the last operation on the area when it failed, else
@@ -61,6 +63,8 @@ private:
     // Why the entry cannot be written whatever the value: 0 for a program's data or control.
     std::uint32_t refusedEntry(std::uint16_t index, std::uint8_t subIndex) const;
     bool busy(std::uint8_t program) const;
+    // What 0x1F56 reports for the program (busy or not).
+    std::uint32_t identification(std::uint8_t program) const;
     std::uint32_t flashStatus(std::uint8_t program) const;
     // Whether the program may be written now, its size known or not; 0 or the abort code.
     std::uint32_t checkProgramWrite(std::uint8_t program, std::optional<std::size_t> size);

@@ -42,6 +42,16 @@ struct ProgramSettings {
     // in one sub-block of a block download (1 to 127).
     bool blockTransfer = true;
     std::uint8_t blockSize = 127;
+    // Whether the node tells each program's room in its manufacturer object (ProgramRoomIndex).
+    bool roomObject = true;
+    // What 0x1F56 reports for a program held: its CRC-32, or this fixed value (a node that
+    // identifies its programs otherwise, or by 0).
+    bool identifiesByCrc = true;
+    std::uint32_t identification = 0;
 };
+
+// The manufacturer object of the simulated 302-3 node that tells the room of program p, in
+// bytes, at sub-index p (UNSIGNED32, read only; sub-index 0: the number of programs).
+inline constexpr std::uint16_t ProgramRoomIndex = 0x2F50;
 
 } // namespace sim

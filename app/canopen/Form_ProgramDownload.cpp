@@ -8,6 +8,7 @@
 #include "StringGrid.h"
 #include "TransferTexts.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -64,6 +65,9 @@ void TForm_ProgramDownload::buildControls() {
          {Button_Download, Button_Start, Button_Stop, Button_Clear, Button_Refresh})
         buttons->addWidget(b);
     layout->addLayout(buttons);
+    CheckBox_ExpectCrc =
+        new QCheckBox("Fail unless the node identifies the program by the file's CRC-32", this);
+    layout->addWidget(CheckBox_ExpectCrc);
 
     auto* progress = new QHBoxLayout;
     Gauge_Progress = new TGauge(this);
@@ -183,12 +187,27 @@ void TForm_ProgramDownload::Button_DownloadClick() {
         return;
     }
     TProgramDownload::Program now;
-    if (download_.ReadProgram(program, &now) && now.identification == image.crc &&
-        !(now.flashStatus & TProgramDownload::FlashBusy) && ((now.flashStatus >> 1) & 0x7F) == 0) {
+    const bool read = download_.ReadProgram(program, &now);
+    if (read && now.Runs(image.crc)) {
         const std::string same = ProgramAlreadyHeldText(program, image.crc);
         if (Application->MessageBox(same.c_str(), "Caution",
                                     MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES)
             return;
+    } else if (read && now.Holds(image.crc)) {
+        // Held, but stopped: started, not written again.
+        const std::string start = ProgramStartHeldText(program, image.crc);
+        if (Application->MessageBox(start.c_str(), "Caution", MB_YESNO | MB_ICONQUESTION) != IDYES)
+            return;
+        const bool started = download_.StartHeld(program);
+        Refresh();
+        if (!started) {
+            Application->MessageBox(download_.LastMessage().c_str(), "Error", MB_OK | MB_ICONERROR);
+            return;
+        }
+        const std::string told = "Program " + std::to_string(program) + " started";
+        StatusLine->showMessage(QString::fromStdString(told));
+        Application->MessageBox(told.c_str(), "Success", MB_OK | MB_ICONINFORMATION);
+        return;
     }
     if (!ask(ProgramStopText(node_, program, image.bytes.size())))
         return;
@@ -200,7 +219,10 @@ void TForm_ProgramDownload::Button_DownloadClick() {
     Grid_Programs->SetCell(ColumnIdentification, program, "");
     Gauge_Progress->SetProgress(0);
     StaticText_Progress->setText(QString::fromStdString(ProgressText(0, image.bytes.size(), 0)));
-    worker_ = std::make_unique<ProgramDownloadThread>(binding_, node_, program, std::move(image));
+    TProgramDownload::Options options;
+    options.expectCrc = CheckBox_ExpectCrc->isChecked();
+    worker_ = std::make_unique<ProgramDownloadThread>(binding_, node_, program, std::move(image),
+                                                      options);
     worker_->Start();
     elapsed_.start();
     progressTimer_.start();
@@ -255,8 +277,13 @@ void TForm_ProgramDownload::downloadEnded() {
     case TProgramDownload::Result::Done:
         Gauge_Progress->SetProgress(100);
         StatusLine->showMessage(QString::fromStdString(lastOutcome_.message));
-        Application->MessageBox(lastOutcome_.message.c_str(), "Success",
-                                MB_OK | MB_ICONINFORMATION);
+        // Started, but not confirmed by the node's identification: said so, not as a success.
+        if (lastOutcome_.verified)
+            Application->MessageBox(lastOutcome_.message.c_str(), "Success",
+                                    MB_OK | MB_ICONINFORMATION);
+        else
+            Application->MessageBox(lastOutcome_.message.c_str(), "Warning",
+                                    MB_OK | MB_ICONEXCLAMATION);
         break;
     case TProgramDownload::Result::Cancelled:
         StatusLine->showMessage(QString::fromStdString(lastOutcome_.message));

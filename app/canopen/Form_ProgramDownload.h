@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+class QCheckBox;
 class QLabel;
 class QPushButton;
 class QStatusBar;
@@ -38,6 +39,8 @@ public:
     QPushButton* Button_Stop;
     QPushButton* Button_Clear;
     QPushButton* Button_Refresh;
+    // Anything but the file's CRC-32 as the program's identification fails the download.
+    QCheckBox* CheckBox_ExpectCrc;
     TGauge* Gauge_Progress;
     QLabel* StaticText_Progress;
     QPushButton* Button_Cancel;

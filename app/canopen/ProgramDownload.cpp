@@ -21,7 +21,23 @@ std::int32_t reportProgress(void* context, std::uint32_t done, std::uint32_t tot
     return 0;
 }
 
+// The abort code of a transfer the node left unanswered (our own time-out), and those of a
+// transfer that lost frames on the way: each is worth a new attempt.
+constexpr std::uint32_t NoAnswer = 0x05040000;
+bool lostOnTheWay(std::uint32_t code) {
+    return code == NoAnswer || code == 0x05030000 /* toggle bit */ ||
+           code == 0x05040003 /* sequence number */ || code == 0x05040004 /* CRC */;
+}
+
+std::uint8_t flashError(std::uint32_t status) {
+    return static_cast<std::uint8_t>((status >> 1) & 0x7F);
+}
+
 } // namespace
+
+bool TProgramDownload::Program::Holds(std::uint32_t crc) const {
+    return identification == crc && !(flashStatus & FlashBusy) && flashError(flashStatus) == 0;
+}
 
 std::string FlashStatusName(std::uint32_t status) {
     const unsigned code = (status >> 1) & 0x7F;
@@ -115,6 +131,29 @@ bool TProgramDownload::failed(const std::string& what) {
     return false;
 }
 
+std::string TProgramDownload::abortText(std::uint32_t code) const {
+    if (code == NoAnswer)
+        return "no answer within " + std::to_string(binding_.SdoTimeout()) + " ms";
+    return SdoAbortText(code);
+}
+
+bool TProgramDownload::again(const std::function<std::int32_t()>& transfer) {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        SetLastError(0);
+        if (transfer())
+            return true;
+        if (GetLastError() != NoAnswer)
+            return false;
+    }
+    return false;
+}
+
+bool TProgramDownload::ReadRoom(std::uint8_t program, std::uint32_t* room) {
+    return again([&] {
+        return binding_.SDO_Upload_UNSIGNED32(handle(), node_, ProgramRoom, program, room);
+    });
+}
+
 bool TProgramDownload::IsStandardNode() {
     std::uint8_t count = 0, sectors = 0;
     if (!binding_.SDO_Upload_UNSIGNED8(handle(), node_, ProgramControl, 0, &count) || count == 0)
@@ -132,36 +171,52 @@ bool TProgramDownload::ProgramCount(std::uint8_t* count) {
 bool TProgramDownload::ReadProgram(std::uint8_t program, Program* state) {
     Program read;
     const std::string sub = std::to_string(program);
-    if (!binding_.SDO_Upload_UNSIGNED8(handle(), node_, ProgramControl, program, &read.control))
+    if (!again([&] {
+            return binding_.SDO_Upload_UNSIGNED8(handle(), node_, ProgramControl, program,
+                                                 &read.control);
+        }))
         return failed("Program " + sub +
-                      "'s state (0x1F51) cannot be read: " + SdoAbortText(GetLastError()) + ".");
-    if (!binding_.SDO_Upload_UNSIGNED32(handle(), node_, FlashStatus, program, &read.flashStatus))
+                      "'s state (0x1F51) cannot be read: " + abortText(GetLastError()) + ".");
+    if (!again([&] {
+            return binding_.SDO_Upload_UNSIGNED32(handle(), node_, FlashStatus, program,
+                                                  &read.flashStatus);
+        }))
         return failed("Program " + sub + "'s flash status (0x1F57) cannot be read: " +
-                      SdoAbortText(GetLastError()) + ".");
-    if (!binding_.SDO_Upload_UNSIGNED32(handle(), node_, ProgramIdentification, program,
-                                        &read.identification))
+                      abortText(GetLastError()) + ".");
+    if (!again([&] {
+            return binding_.SDO_Upload_UNSIGNED32(handle(), node_, ProgramIdentification, program,
+                                                  &read.identification);
+        }))
         return failed("Program " + sub + "'s software identification (0x1F56) cannot be read: " +
-                      SdoAbortText(GetLastError()) + ".");
+                      abortText(GetLastError()) + ".");
     *state = read;
     return true;
 }
 
 bool TProgramDownload::Control(std::uint8_t program, ControlValue value) {
-    if (binding_.SDO_Download_UNSIGNED8(handle(), node_, ProgramControl, program, value))
+    if (again([&] {
+            return binding_.SDO_Download_UNSIGNED8(handle(), node_, ProgramControl, program, value);
+        }))
         return true;
     static const char* const verbs[] = {"stop", "start", "restart", "clear"};
-    return failed("The node refused to " + std::string(verbs[value]) + " program " +
-                  std::to_string(program) + ": " + SdoAbortText(GetLastError()) + ".");
+    const std::uint32_t code = GetLastError();
+    return failed(
+        (code == NoAnswer ? "The node did not answer the request to " : "The node refused to ") +
+        std::string(verbs[value]) + " program " + std::to_string(program) + ": " + abortText(code) +
+        ".");
 }
 
 bool TProgramDownload::waitForFlash(std::uint8_t program, std::uint32_t* status) {
     for (unsigned poll = 0; poll <= FlashPollLimit; ++poll) {
         if (poll > 0)
             Sleep(FlashPollPause);
-        if (!binding_.SDO_Upload_UNSIGNED32(handle(), node_, FlashStatus, program, status))
-            return failed(
-                "Program " + std::to_string(program) +
-                "'s flash status (0x1F57) cannot be read: " + SdoAbortText(GetLastError()) + ".");
+        if (!again([&] {
+                return binding_.SDO_Upload_UNSIGNED32(handle(), node_, FlashStatus, program,
+                                                      status);
+            }))
+            return failed("Program " + std::to_string(program) +
+                          "'s flash status (0x1F57) cannot be read: " + abortText(GetLastError()) +
+                          ".");
         if (!(*status & FlashBusy))
             return true;
     }
@@ -169,9 +224,29 @@ bool TProgramDownload::waitForFlash(std::uint8_t program, std::uint32_t* status)
                   " after two minutes.");
 }
 
+bool TProgramDownload::waitForStart(std::uint8_t program) {
+    std::uint8_t control = Stop;
+    for (unsigned poll = 0; poll <= StartPollLimit; ++poll) {
+        if (poll > 0)
+            Sleep(FlashPollPause);
+        // A node that restarts into its program does not answer until it is back.
+        if (binding_.SDO_Upload_UNSIGNED8(handle(), node_, ProgramControl, program, &control) &&
+            control == Start)
+            return true;
+    }
+    return failed("Program " + std::to_string(program) +
+                  " was told to start, but the node does not report it started (0x1F51 " +
+                  "reads " + ProgramControlName(control) + " after ten seconds).");
+}
+
+bool TProgramDownload::StartHeld(std::uint8_t program) {
+    return Control(program, Start) && waitForStart(program);
+}
+
 TProgramDownload::Outcome TProgramDownload::Download(std::uint8_t program,
                                                      const ProgramImage& image,
-                                                     const Progress& progress) {
+                                                     const Progress& progress,
+                                                     const Options& options) {
     Outcome outcome;
     auto fail = [&] {
         outcome.result = Result::Failed;
@@ -179,21 +254,38 @@ TProgramDownload::Outcome TProgramDownload::Download(std::uint8_t program,
         return outcome;
     };
     const std::string name = "program " + std::to_string(program);
-    std::uint32_t status = 0;
-    if (!Control(program, Stop) || !Control(program, Clear) || !waitForFlash(program, &status))
-        return fail();
-    const std::uint8_t cleared = (status >> 1) & 0x7F;
-    if (cleared != 0 && cleared != NoValidProgram) {
-        failed("The node could not clear " + name + ": " + FlashStatusName(status) + ".");
+    const std::string Name = "Program " + std::to_string(program);
+    const std::string cleared =
+        " " + Name + " is stopped and cleared: the node holds no " + name + " now.";
+    // What the node tells of the program's room is checked before anything is sent.
+    std::uint32_t room = 0;
+    if (ReadRoom(program, &room) && image.bytes.size() > room) {
+        failed("The file's program of " + std::to_string(image.bytes.size()) +
+               " bytes does not fit " + name + ", whose room is " + std::to_string(room) +
+               " bytes. Nothing was sent; " + name + " is as it was.");
         return fail();
     }
 
-    std::vector<std::uint8_t> bytes = image.bytes; // the export takes a writable buffer
-    std::uint32_t length = static_cast<std::uint32_t>(bytes.size());
-    std::uint32_t went = QVX_COPN_WENT_SEGMENTED;
+    std::uint32_t status = 0;
     ProgressContext context{&progress};
-    if (!binding_.SDO_Block_Transfer(handle(), node_, ProgramData, program, 0, &length,
-                                     bytes.data(), reportProgress, &context, &went)) {
+    for (;;) {
+        ++outcome.attempts;
+        if (!Control(program, Stop) || !Control(program, Clear) || !waitForFlash(program, &status))
+            return fail();
+        if (const std::uint8_t error = flashError(status); error != 0 && error != NoValidProgram) {
+            failed("The node could not clear " + name + ": " + FlashStatusName(status) + ".");
+            return fail();
+        }
+
+        std::vector<std::uint8_t> bytes = image.bytes; // the export takes a writable buffer
+        std::uint32_t length = static_cast<std::uint32_t>(bytes.size());
+        std::uint32_t went = QVX_COPN_WENT_SEGMENTED;
+        SetLastError(0);
+        if (binding_.SDO_Block_Transfer(handle(), node_, ProgramData, program, 0, &length,
+                                        bytes.data(), reportProgress, &context, &went)) {
+            outcome.wentAsBlock = went == QVX_COPN_WENT_BLOCK;
+            break;
+        }
         if (context.cancelled) {
             outcome.result = Result::Cancelled;
             outcome.message = "The download was cancelled; " + name + " is stopped and cleared.";
@@ -204,28 +296,38 @@ TProgramDownload::Outcome TProgramDownload::Download(std::uint8_t program,
                    "SDO_Block_Transfer).");
             return fail();
         }
-        failed("Writing " + name + " (0x1F50) failed: " + SdoAbortText(GetLastError()) + ".");
-        return fail();
+        const std::uint32_t code = GetLastError();
+        if (!lostOnTheWay(code) || outcome.attempts >= WriteAttempts) {
+            failed("Writing " + name + " (0x1F50) failed: " + abortText(code) + "." + cleared +
+                   (outcome.attempts > 1 ? " (" + std::to_string(outcome.attempts) + " attempts)"
+                                         : std::string()));
+            return fail();
+        }
     }
-    outcome.wentAsBlock = went == QVX_COPN_WENT_BLOCK;
     outcome.bytes = static_cast<std::uint32_t>(image.bytes.size());
 
     if (!waitForFlash(program, &status))
         return fail();
-    if ((status >> 1) & 0x7F) {
-        failed("The node reports " + FlashStatusName(status) + " for " + name + ".");
+    if (flashError(status)) {
+        failed("The node reports " + FlashStatusName(status) + " for " + name + "; " + name +
+               " is left stopped.");
         return fail();
     }
     std::uint32_t identification = 0;
-    if (!binding_.SDO_Upload_UNSIGNED32(handle(), node_, ProgramIdentification, program,
-                                        &identification)) {
-        failed("The software identification of " + name +
-               " (0x1F56) cannot be read: " + SdoAbortText(GetLastError()) + ".");
+    if (!again([&] {
+            return binding_.SDO_Upload_UNSIGNED32(handle(), node_, ProgramIdentification, program,
+                                                  &identification);
+        })) {
+        failed("The software identification of " + name + " (0x1F56) cannot be read: " +
+               abortText(GetLastError()) + "; " + name + " is left stopped.");
         return fail();
     }
-    if (identification != 0 && identification != image.crc) {
+    outcome.identification = identification;
+    outcome.verified = identification == image.crc;
+    if (!outcome.verified && options.expectCrc) {
         failed("The node identifies " + name + " as " + Hex32Text(identification) +
-               ", not as the file's CRC " + Hex32Text(image.crc) + ": it does not hold the file.");
+               ", not as the file's CRC-32 " + Hex32Text(image.crc) + "; " + name +
+               " is left stopped.");
         return fail();
     }
     // The last moment to stop: written and checked, but not yet started.
@@ -234,11 +336,25 @@ TProgramDownload::Outcome TProgramDownload::Download(std::uint8_t program,
         outcome.message = "The download was cancelled; " + name + " is written but not started.";
         return outcome;
     }
-    if (!Control(program, Start))
+    if (!StartHeld(program))
         return fail();
     outcome.result = Result::Done;
     outcome.message = "Program Download Successful";
+    if (!outcome.verified)
+        outcome.message += "\r\n" + Name + " was written and started; " +
+                           NotVerifiedText(identification, image.crc) + ".";
     return outcome;
+}
+
+std::string NotVerifiedText(std::uint32_t identification, std::uint32_t crc) {
+    return "not verified by identification (node reports " + Hex32Text(identification) +
+           ", file CRC-32 " + Hex32Text(crc) + ")";
+}
+
+std::string ProgramStartHeldText(std::uint8_t program, std::uint32_t crc) {
+    const std::string p = std::to_string(program);
+    return "Program " + p + " holds this file already (software identification " + Hex32Text(crc) +
+           "), but it is stopped.\r\nStart program " + p + "?";
 }
 
 std::string ProgramAlreadyHeldText(std::uint8_t program, std::uint32_t crc) {

@@ -12,7 +12,7 @@
 class ProgramDownloadThread : public TThread {
 public:
     ProgramDownloadThread(TQVX_COPN_Interface& binding, std::uint8_t node, std::uint8_t program,
-                          ProgramImage image);
+                          ProgramImage image, TProgramDownload::Options options = {});
     ~ProgramDownloadThread() override;
 
     void Cancel() { cancel_ = true; }
@@ -28,6 +28,7 @@ private:
     TProgramDownload download_;
     const std::uint8_t program_;
     const ProgramImage image_;
+    const TProgramDownload::Options options_;
     std::atomic<bool> cancel_{false};
     std::atomic<std::uint32_t> done_{0};
     std::atomic<std::uint32_t> total_{0};

@@ -196,7 +196,7 @@ int32_t TQVX_COPN_Interface::ReadNodeIdentity(uint8_t n) {
         return 0;
     NodeIdentity& identity = Identity[n];
     const uint32_t h = driverHandle;
-    SetSDOTimeout(h, IdentitySdoTimeout);
+    SetSDOTimeout(h, SdoTimeout());
 
     uint32_t deviceType = 0;
     if (!SDO_Upload_UNSIGNED32(h, n, DeviceTypeIndex, 0, &deviceType) &&

@@ -5,6 +5,7 @@
 #include "RelaxedAtomic.h"
 #include "WinTypes.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
@@ -71,6 +72,12 @@ public:
                                    std::uint8_t lifeTimeFactor, std::uint16_t guardTimeMs);
     std::int32_t GetNodeOnline(std::uint32_t handle, std::uint8_t node, std::uint32_t* online);
     std::int32_t SetSDOTimeout(std::uint32_t handle, std::uint16_t timeoutMs);
+    // The SDO answer time-out this interface works with: IdentitySdoTimeout unless the user
+    // chose another. An identity read sets it on the driver; SetSDOTimeout does not change it.
+    std::uint16_t SdoTimeout() const { return sdoTimeout_.load(std::memory_order_relaxed); }
+    void SetSdoTimeoutChoice(std::uint16_t timeoutMs) {
+        sdoTimeout_.store(timeoutMs ? timeoutMs : IdentitySdoTimeout, std::memory_order_relaxed);
+    }
     std::int32_t SDO_Download_UNSIGNED8(std::uint32_t handle, std::uint8_t node,
                                         std::uint16_t index, std::uint8_t subIndex,
                                         std::uint8_t value);
@@ -140,6 +147,8 @@ public:
 
 private:
     std::int32_t readText(std::uint32_t h, std::uint8_t n, std::uint16_t index, IdentityText& text);
+
+    std::atomic<std::uint16_t> sdoTimeout_{IdentitySdoTimeout};
 };
 
 static_assert(std::size(TQVX_COPN_Interface::ExportNames) == 70);

@@ -124,7 +124,9 @@ TEST_F(ProgramWindow, AFlashErrorIsToldByNameAndTheProgramIsNotStarted) {
     InProgramWindow(4, [&](TForm_ProgramDownload& program) {
         ScriptedMessageBoxes boxes;
         boxes.ExpectApp(DownloadQuestion(22), "Warning", IDYES)
-            .ExpectApp("The node reports flash write error for program 1.", "Error", IDOK);
+            .ExpectApp("The node reports flash write error for program 1; program 1 is left "
+                       "stopped.",
+                       "Error", IDOK);
         ScriptedFileDialog files;
         files.Answer(Program());
         program.Button_Download->click();
@@ -132,6 +134,46 @@ TEST_F(ProgramWindow, AFlashErrorIsToldByNameAndTheProgramIsNotStarted) {
         EXPECT_EQ(boxes.Pending(), 0u);
         EXPECT_EQ(Row(program)[1], "stopped");
         EXPECT_EQ(Row(program)[2], "flash write error");
+    });
+}
+
+// A program that holds the file but is stopped is started after its question, not written
+// again; one that runs it asks before it is written again.
+TEST_F(ProgramWindow, AProgramHeldStoppedIsStartedNotWrittenAgain) {
+    ProgramImage image;
+    std::string error;
+    ASSERT_TRUE(ReadProgramImage(Program(), &image, &error)) << error;
+    InProgramWindow(2, [&](TForm_ProgramDownload& program) {
+        {
+            ScriptedMessageBoxes boxes;
+            boxes.ExpectApp(DownloadQuestion(20), "Warning", IDYES)
+                .ExpectApp("Program Download Successful", "Success", IDOK);
+            ScriptedFileDialog files;
+            files.Answer(Program());
+            program.Button_Download->click();
+            WaitForTheDownload(program);
+        }
+        {
+            ScriptedMessageBoxes boxes;
+            boxes.ExpectApp("Stopping program 1 stops the node's application.\r\nMake sure the "
+                            "Node is in a safe state!\r\nStop program 1?",
+                            "Warning", IDYES);
+            program.Button_Stop->click();
+            ASSERT_EQ(Row(program)[1], "stopped");
+        }
+        ScriptedMessageBoxes boxes;
+        boxes
+            .ExpectApp("Program 1 holds this file already (software identification " +
+                           Hex32(image.crc) + "), but it is stopped.\r\nStart program 1?",
+                       "Caution", IDYES)
+            .ExpectApp("Program 1 started", "Success", IDOK);
+        ScriptedFileDialog files;
+        files.Answer(Program());
+        program.Button_Download->click();
+        EXPECT_FALSE(program.Downloading()); // nothing is written
+        EXPECT_EQ(boxes.Pending(), 0u);
+        EXPECT_EQ(Row(program),
+                  (std::vector<std::string>{"1", "started", "no error", Hex32(image.crc)}));
     });
 }
 

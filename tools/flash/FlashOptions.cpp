@@ -23,7 +23,8 @@ const char* const FlashUsage =
     "  program --node N[,M...] [--program P] FILE\n"
     "                           CANopen standard program download into each node in turn:\n"
     "                           program P (1) stopped, cleared, written from the HEX or\n"
-    "                           binary FILE, checked against the file's CRC and started\n"
+    "                           binary FILE, its identification compared with the file's\n"
+    "                           CRC-32, and started\n"
     "\n"
     "Options:\n"
     "  --bus varnix|canopen|devicenet   the node type (or u, c, d)\n"
@@ -35,8 +36,12 @@ const char* const FlashUsage =
     "  --password HEX           the node's download-mode password\n"
     "  --yes                    answer Yes to every safety question\n"
     "  --program P              the program a program download writes (1 to 254)\n"
-    "  --skip-identical         leave a node whose sector 2 already holds the file's image\n"
-    "                           (program: whose program already has the file's CRC)\n"
+    "  --skip-identical         leave a node that runs the file's image from sector 2\n"
+    "                           (program: whose program runs with the file's CRC; one that\n"
+    "                           holds it stopped is started)\n"
+    "  --expect-crc             program: fail unless the node identifies the program by the\n"
+    "                           file's CRC-32\n"
+    "  --sdo-timeout MS         CANopen: the SDO answer time-out (default 500)\n"
     "  --stop-on-error          stop at the first node that fails\n"
     "  --json FILE|-            write a report, one record per node (- for standard output)\n"
     "  --help                   this text\n"
@@ -44,7 +49,7 @@ const char* const FlashUsage =
     "Without --yes the questions are asked on the terminal; with no terminal and no --yes\n"
     "nothing is done. Without --force the image checks are asked on the terminal (No by\n"
     "default); with no terminal they end the node's work. Exit status: 0 when every node was "
-    "updated or skipped, 1 when any\n"
+    "updated, started or skipped, 1 when any\n"
     "failed, 2 for a usage error.\n";
 
 const char* BusWord(TNodeType bus) {
@@ -163,6 +168,7 @@ ParsedOptions ParseFlashOptions(const std::vector<std::string>& arguments) {
     bool commandSeen = false;
     bool programGiven = false;
     bool retriesGiven = false;
+    bool expectGiven = false;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string& a = arguments[i];
         const bool hasValue = i + 1 < arguments.size();
@@ -181,6 +187,15 @@ ParsedOptions ParseFlashOptions(const std::vector<std::string>& arguments) {
             options.force = true;
         } else if (a == "--skip-identical") {
             options.skipIdentical = true;
+        } else if (a == "--expect-crc") {
+            options.expectCrc = true;
+            expectGiven = true;
+        } else if (a == "--sdo-timeout") {
+            auto v = value();
+            auto ms = v ? number(*v, 60000) : std::nullopt;
+            if (!ms || *ms < 10)
+                return refuse("--sdo-timeout takes a time-out in ms from 10 to 60000");
+            options.sdoTimeout = static_cast<std::uint16_t>(*ms);
         } else if (a == "--stop-on-error") {
             options.stopOnError = true;
         } else if (a == "--json") {
@@ -290,6 +305,10 @@ ParsedOptions ParseFlashOptions(const std::vector<std::string>& arguments) {
         return refuse("--program is for program");
     if (retriesGiven && options.command != FlashCommand::Update)
         return refuse("--retries is for update");
+    if (expectGiven && options.command != FlashCommand::Program)
+        return refuse("--expect-crc is for program");
+    if (options.sdoTimeout && options.bus != NodeTypeCANopen)
+        return refuse("--sdo-timeout is for CANopen");
     if (needsFile(options.command)) {
         if (positional.size() != 1)
             return refuse(options.command == FlashCommand::Program

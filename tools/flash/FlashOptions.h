@@ -33,6 +33,10 @@ struct FlashOptions {
     // update: how often a node's update is made again after a failure of the node or the bus
     unsigned retries = 0;
     bool skipIdentical = false;
+    // program: anything but the file's CRC-32 as the program's identification is a failure
+    bool expectCrc = false;
+    // CANopen: the SDO answer time-out, ms (0: the interface's own)
+    std::uint16_t sdoTimeout = 0;
     bool stopOnError = false;
     bool help = false;
 };

@@ -66,6 +66,8 @@ void FlashSession::applyInterfaceOptions() {
         record = &copn->copnInterface->interfaceConfig;
         ownId = &copn->copnInterface->networkSettings.NodeId;
         bitRate = &copn->copnInterface->networkSettings.BitRate;
+        if (options_.sdoTimeout)
+            copn->copnInterface->SetSdoTimeoutChoice(options_.sdoTimeout);
     } else if (auto* dnet = dynamic_cast<TDNet_Downloader*>(downloader_.get());
                dnet && dnet->dnetInterface) {
         record = &dnet->dnetInterface->interfaceConfig;
@@ -101,6 +103,9 @@ bool FlashSession::Open(std::string* error) {
         return false;
     }
     online_ = true;
+    if (copn && copn->copnInterface)
+        copn->copnInterface->SetSDOTimeout(copn->copnInterface->driverHandle,
+                                           copn->copnInterface->SdoTimeout());
     return true;
 }
 

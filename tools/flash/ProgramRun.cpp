@@ -10,15 +10,10 @@ namespace flashrun {
 
 namespace {
 
-bool holdsFile(const TProgramDownload::Program& state, std::uint32_t crc) {
-    return state.identification == crc && !(state.flashStatus & TProgramDownload::FlashBusy) &&
-           ((state.flashStatus >> 1) & 0x7F) == 0;
-}
-
-// The program runs the file: started, no flash error, and the file's identification. Empty
-// when it does; else what the node tells instead.
-std::string programRunsInstead(TProgramDownload& download, std::uint8_t program,
-                               std::uint32_t crc) {
+// The program runs the file: started, no flash error and, when the identification is to be
+// compared, the file's. Empty when it does; else what the node tells instead.
+std::string programRunsInstead(TProgramDownload& download, std::uint8_t program, std::uint32_t crc,
+                               bool expectCrc) {
     TProgramDownload::Program state;
     if (!download.ReadProgram(program, &state))
         return "the node does not tell the program's state: " + download.LastMessage();
@@ -26,7 +21,7 @@ std::string programRunsInstead(TProgramDownload& download, std::uint8_t program,
         return "the program is " + ProgramControlName(state.control) + ", not started";
     if (((state.flashStatus >> 1) & 0x7F) != 0)
         return "the node reports " + FlashStatusName(state.flashStatus);
-    if (state.identification != crc)
+    if (expectCrc && state.identification != crc)
         return "the node identifies the program as " + Hex32Text(state.identification) +
                ", not as the file's CRC " + Hex32Text(crc);
     return {};
@@ -61,15 +56,36 @@ NodeOutcome Run::programNode(FlashSession& session, std::uint8_t shown, const Pr
 
     TerminalFace terminal = face(session);
     TProgramDownload::Program state;
-    const bool held = download.ReadProgram(p, &state) && holdsFile(state, image.crc);
-    // Only a program that runs the file is left alone: one stored but stopped is written and
-    // started like any other.
-    if (held && options_.skipIdentical && programRunsInstead(download, p, image.crc).empty()) {
-        err() << label << ": skipped, " << program << " holds the file already\n";
+    const bool read = download.ReadProgram(p, &state);
+    const bool held = read && state.Holds(image.crc);
+    // Only a program that runs the file is left alone; one that holds it stopped is started.
+    if (options_.skipIdentical && read && state.Runs(image.crc)) {
+        err() << label << ": skipped, " << program << " runs the file already\n";
         outcome.after = outcome.before;
+        outcome.verified = true;
         return work.Finish(NodeOutcome::Skipped,
                            program + " runs the file already (started, software identification "
                                      "equals its CRC)");
+    }
+    if (options_.skipIdentical && held) {
+        questions_.Forget();
+        UpdateQuestion question{MessageBoxKind::Application,
+                                ProgramStartHeldText(p, image.crc),
+                                "Caution",
+                                MB_YESNO | MB_ICONQUESTION,
+                                QuestionKind::Routine,
+                                "start " + program};
+        if (terminal.Ask(question) != IDYES)
+            return failNode(work,
+                            "stopped: the question to start " + program + " was not answered Yes");
+        if (!download.StartHeld(p))
+            return failNode(work, download.LastMessage());
+        outcome.verified = true;
+        outcome.after = session.Identity(node);
+        err() << label << ": " << program << " held the file, stopped; started\n";
+        return work.Finish(NodeOutcome::Started,
+                           program + " held the file (software identification equals its "
+                                     "CRC), stopped: started, not written again");
     }
     questions_.Forget();
     auto ask = [&](const std::string& text, const char* caption, unsigned flags,
@@ -92,14 +108,19 @@ NodeOutcome Run::programNode(FlashSession& session, std::uint8_t shown, const Pr
 
     ProgressLine progress(err(), streams_.errIsTerminal, label, image.bytes.size());
     progress_ = &progress;
-    const TProgramDownload::Outcome result =
-        download.Download(p, image, [&](std::uint32_t done, std::uint32_t total) {
+    TProgramDownload::Options how;
+    how.expectCrc = options_.expectCrc;
+    const TProgramDownload::Outcome result = download.Download(
+        p, image,
+        [&](std::uint32_t done, std::uint32_t total) {
             const int percent = total ? static_cast<int>(100ull * done / total) : 0;
             progress.Show(percent, false);
             if (observer_.progress)
                 observer_.progress(shown, percent, false);
             return !InterruptWatch::Interrupted();
-        });
+        },
+        how);
+    outcome.attempts = static_cast<unsigned>(result.attempts);
     progress_ = nullptr;
     if (result.result != TProgramDownload::Result::Done) {
         progress.Break();
@@ -112,14 +133,21 @@ NodeOutcome Run::programNode(FlashSession& session, std::uint8_t shown, const Pr
     }
     progress.End("done");
     // Updated means running: the node's word, not what was sent.
-    if (const std::string instead = programRunsInstead(download, p, image.crc); !instead.empty())
+    if (const std::string instead = programRunsInstead(download, p, image.crc, options_.expectCrc);
+        !instead.empty())
         return failNode(work, "the program was written, but " + instead);
     outcome.bytes = result.bytes;
     outcome.transfer = result.wentAsBlock ? "block" : "segmented";
+    outcome.verified = result.verified;
     outcome.after = session.Identity(node);
+    const std::string verdict =
+        result.verified ? std::string("verified by identification")
+                        : "written, " + NotVerifiedText(result.identification, image.crc);
     err() << label << ": " << program << " written (" << outcome.transfer
-          << " transfer) and started\n";
-    return work.Finish(NodeOutcome::Updated, result.message);
+          << " transfer) and started, " << verdict << "\n";
+    return work.Finish(NodeOutcome::Updated, result.verified
+                                                 ? result.message
+                                                 : "Program Download Successful: " + verdict);
 }
 
 int Run::programs(FlashSession& session, const ProgramImage& image) {

@@ -70,6 +70,8 @@ const char* ResultName(NodeOutcome::Result result) {
         return "updated";
     case NodeOutcome::Skipped:
         return "skipped";
+    case NodeOutcome::Started:
+        return "started";
     default:
         return "failed";
     }
@@ -124,7 +126,8 @@ void WriteJsonReport(std::ostream& out, const std::vector<NodeOutcome>& outcomes
             << ", \"file\": " << JsonString(o.file);
         if (o.program) {
             out << ", \"crc\": " << (o.crc ? JsonString(Hex32Text(*o.crc)) : "null")
-                << ", \"transfer\": " << (o.transfer.empty() ? "null" : JsonString(o.transfer));
+                << ", \"transfer\": " << (o.transfer.empty() ? "null" : JsonString(o.transfer))
+                << ", \"verified\": " << (o.verified ? (*o.verified ? "true" : "false") : "null");
         } else {
             out << ", \"image\": " << (o.image ? imageObject(*o.image) : "null");
         }

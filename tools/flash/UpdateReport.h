@@ -10,7 +10,8 @@
 
 // What happened to one node, as the report gives it.
 struct NodeOutcome {
-    enum Result { Updated, Skipped, Failed };
+    // Started: a program that held the file, stopped, was started without being written.
+    enum Result { Updated, Skipped, Started, Failed };
 
     std::uint8_t node = 0;
     std::optional<NodeIdentityRow> before;
@@ -23,6 +24,8 @@ struct NodeOutcome {
     std::optional<std::uint8_t> program;
     std::optional<std::uint32_t> crc;
     std::string transfer;
+    // A program: whether the node's identification equals the file's CRC-32.
+    std::optional<bool> verified;
     Result result = Failed;
     std::string message;
     std::uint64_t bytes = 0;
