@@ -93,4 +93,54 @@ TEST(CopnBlockRates, ABlockDownloadSucceedsAtEveryBitRateAndBlockSize) {
     }
 }
 
+// A block download cancelled after a sub-block or more leaves frames of its own on their way
+// (the node acknowledges the sub-block that went out before the abort): the next transfer on
+// the channel drops them and gets its own answer.
+TEST(CopnBlockRates, ACancelledBlockDownloadLeavesTheChannelCleanForTheNextTransfer) {
+    QTemporaryDir data;
+    ScopedEnvironment folder("XDG_DATA_HOME", data.path().toLocal8Bit().constData());
+    ScopedEnvironment wire("ZANDREL_SIM_WIRE", nullptr);
+    const std::string networkFolder = data.path().toStdString() + "/zandrel/canopen-network";
+    QDir().mkpath(QString::fromStdString(networkFolder));
+    std::ofstream(networkFolder + "/network.ini") << network();
+    std::uint32_t h = 0;
+    const InterfaceRecord record = drivercore::DefaultRecord();
+    ASSERT_EQ(OpenInterface(&h, const_cast<InterfaceRecord*>(&record)), 1);
+    ASSERT_EQ(SetNodeID(h, 127), 1);
+    ASSERT_EQ(SetBaud(h, 500000), 1);
+    for (const NodeOfBlockSize& n : Nodes)
+        ASSERT_EQ(AddNode(h, n.node), 1);
+    ASSERT_EQ(SetOnline(h, 1), 1);
+    for (const NodeOfBlockSize& n : Nodes) {
+        for (int reports : {1, 2, 3}) {
+            SCOPED_TRACE("block size " + std::to_string(n.blockSize) + ", cancelled at report " +
+                         std::to_string(reports));
+            ASSERT_TRUE(eventually(
+                [&] { return SDO_Download_UNSIGNED8(h, n.node, ProgramControl, 1, 0); }));
+            ASSERT_EQ(SDO_Download_UNSIGNED8(h, n.node, ProgramControl, 1, 3), 1);
+            std::vector<std::uint8_t> program(4000, 0x5A);
+            std::uint32_t length = static_cast<std::uint32_t>(program.size());
+            int told = 0;
+            struct Cancel {
+                int* told;
+                int at;
+            } cancel{&told, reports};
+            const QVX_COPN_TransferProgress progress = [](void* context, std::uint32_t,
+                                                          std::uint32_t) -> std::int32_t {
+                auto* c = static_cast<Cancel*>(context);
+                return ++*c->told < c->at ? 1 : 0;
+            };
+            EXPECT_EQ(SDO_Block_Transfer(h, n.node, ProgramData, 1, 0, &length, program.data(),
+                                         progress, &cancel, nullptr),
+                      0);
+            // At once the next transfers: a read, and a write the node answers.
+            std::uint8_t state = 9;
+            EXPECT_EQ(SDO_Upload_UNSIGNED8(h, n.node, ProgramControl, 1, &state), 1);
+            EXPECT_EQ(state, 0);
+            EXPECT_EQ(SDO_Download_UNSIGNED8(h, n.node, ProgramControl, 1, 3), 1);
+        }
+    }
+    EXPECT_EQ(CloseCard(h), 1);
+}
+
 } // namespace
