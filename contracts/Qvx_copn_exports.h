@@ -86,6 +86,9 @@ typedef int32_t (*PFN_COPN_ReadConfiguration)(const char* keyPath, void* config,
 /* The name of the kind of interface that interfaceType (the record's first word) selects,
  * zero-terminated, at most QVX_COPN_INTERFACE_NAME_SIZE bytes. */
 typedef int32_t (*PFN_COPN_GetInterfaceName)(uint32_t interfaceType, char* text);
+/* The meaning of an error code the driver left (an SDO abort code among them), zero-terminated,
+ * at most 256 bytes with its zero; 0 for a code the driver does not know. */
+typedef int32_t (*PFN_COPN_GetErrorString)(uint32_t code, char* text);
 /* An export the program looks up but never calls. */
 typedef int32_t (*PFN_COPN_LookedUpOnly)(void);
 
@@ -103,7 +106,7 @@ typedef int32_t (*PFN_COPN_LookedUpOnly)(void);
     X(Firmware_Version, PFN_COPN_LookedUpOnly)                                                     \
     X(DLL_Version, PFN_COPN_LookedUpOnly)                                                          \
     X(DLL_Name, PFN_COPN_LookedUpOnly)                                                             \
-    X(GetErrorString, PFN_COPN_LookedUpOnly)                                                       \
+    X(GetErrorString, PFN_COPN_GetErrorString)                                                     \
     X(GetOnline, PFN_COPN_LookedUpOnly)                                                            \
     X(GetBaud, PFN_COPN_LookedUpOnly)                                                              \
     X(SetOnline, PFN_COPN_SetOnline)                                                               \
@@ -185,14 +188,16 @@ typedef int32_t (*PFN_COPN_LookedUpOnly)(void);
 #define QVX_COPN_WENT_BLOCK 1u
 typedef int32_t (*QVX_COPN_TransferProgress)(void* context, uint32_t done, uint32_t total);
 typedef int32_t (*PFN_COPN_SDO_Block_Transfer)(uint32_t handle, uint8_t node, uint16_t index,
-                                               uint8_t subIndex, uint32_t flags,
-                                               uint32_t* length, uint8_t* data,
-                                               QVX_COPN_TransferProgress progress,
+                                               uint8_t subIndex, uint32_t flags, uint32_t* length,
+                                               uint8_t* data, QVX_COPN_TransferProgress progress,
                                                void* context, uint32_t* went);
 
-/* The names the standard program download looks up, after those above: X(name, type). */
+/* The names the standard program download looks up, after those above: X(name, type). Each
+ * X( begins a line of its own: the build reads the exported names from these lines. */
+/* clang-format off */
 #define QVX_COPN_PROGRAM_EXPORTS(X)                                                                \
     X(SDO_Block_Transfer, PFN_COPN_SDO_Block_Transfer)
+/* clang-format on */
 
 #ifdef __cplusplus
 }

@@ -134,7 +134,11 @@ bool TProgramDownload::failed(const std::string& what) {
 std::string TProgramDownload::abortText(std::uint32_t code) const {
     if (code == NoAnswer)
         return "no answer within " + std::to_string(binding_.SdoTimeout()) + " ms";
-    return SdoAbortText(code);
+    // The driver knows every abort code of CiA 301 by its meaning.
+    const std::string meaning = binding_.ErrorText(code);
+    if (meaning.empty())
+        return SdoAbortText(code);
+    return "SDO abort " + Hex32Text(code) + " (" + meaning + ")";
 }
 
 bool TProgramDownload::again(const std::function<std::int32_t()>& transfer) {
@@ -164,7 +168,7 @@ bool TProgramDownload::IsStandardNode() {
 bool TProgramDownload::ProgramCount(std::uint8_t* count) {
     if (!binding_.SDO_Upload_UNSIGNED8(handle(), node_, ProgramControl, 0, count))
         return failed("The node's number of programs (0x1F51:00) cannot be read: " +
-                      SdoAbortText(GetLastError()) + ".");
+                      abortText(GetLastError()) + ".");
     return true;
 }
 

@@ -117,6 +117,14 @@ int32_t TQVX_COPN_Interface::GetNodeOnline(uint32_t handle, uint8_t node, uint32
     return call(Driver.GetNodeOnline, handle, node, online);
 }
 
+std::string TQVX_COPN_Interface::ErrorText(uint32_t code) const {
+    char text[256] = {};
+    if (!call(Driver.GetErrorString, code, text))
+        return {};
+    text[sizeof text - 1] = '\0';
+    return text;
+}
+
 int32_t TQVX_COPN_Interface::SetSDOTimeout(uint32_t handle, uint16_t timeoutMs) {
     return call(Driver.SetSDOTimeout, handle, timeoutMs);
 }

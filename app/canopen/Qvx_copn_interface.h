@@ -72,6 +72,9 @@ public:
                                    std::uint8_t lifeTimeFactor, std::uint16_t guardTimeMs);
     std::int32_t GetNodeOnline(std::uint32_t handle, std::uint8_t node, std::uint32_t* online);
     std::int32_t SetSDOTimeout(std::uint32_t handle, std::uint16_t timeoutMs);
+    // The driver's words for an error code it left (an SDO abort code's meaning); empty when
+    // it has none.
+    std::string ErrorText(std::uint32_t code) const;
     // The SDO answer time-out this interface works with: IdentitySdoTimeout unless the user
     // chose another. An identity read sets it on the driver; SetSDOTimeout does not change it.
     std::uint16_t SdoTimeout() const { return sdoTimeout_.load(std::memory_order_relaxed); }

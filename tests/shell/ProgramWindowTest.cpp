@@ -222,8 +222,9 @@ TEST_F(ProgramWindow, StoppingOrClearingAsksFirst) {
         }));
         // Nothing to start now: the node refuses, and says why.
         ScriptedMessageBoxes boxes;
-        boxes.ExpectApp("The node refused to start program 1: SDO abort 0x08000022 (not in the "
-                        "node's present state).",
+        boxes.ExpectApp("The node refused to start program 1: SDO abort 0x08000022 (data cannot "
+                        "be transferred or stored to the application because of the present "
+                        "device state).",
                         "Error", IDOK);
         program.Button_Start->click();
         EXPECT_EQ(Row(program)[1], "stopped");
