@@ -8,6 +8,7 @@
 #include "Crc32.h"
 #include "HangGuards.h"
 #include "InterfaceRecord.h"
+#include "LastError.h"
 #include "ScopedEnvironment.h"
 
 #include <QDir>
@@ -138,6 +139,44 @@ TEST(CopnBlockRates, ACancelledBlockDownloadLeavesTheChannelCleanForTheNextTrans
             EXPECT_EQ(SDO_Upload_UNSIGNED8(h, n.node, ProgramControl, 1, &state), 1);
             EXPECT_EQ(state, 0);
             EXPECT_EQ(SDO_Download_UNSIGNED8(h, n.node, ProgramControl, 1, 3), 1);
+        }
+    }
+    EXPECT_EQ(CloseCard(h), 1);
+}
+
+// A block upload into a room smaller than the entry fails with 0x05040005 (out of memory) and
+// leaves the room as it was; a room that fits takes the whole entry.
+TEST(CopnBlockRates, ABlockUploadLargerThanItsRoomFailsAndLeavesTheRoomAlone) {
+    QTemporaryDir data;
+    ScopedEnvironment folder("XDG_DATA_HOME", data.path().toLocal8Bit().constData());
+    ScopedEnvironment wire("ZANDREL_SIM_WIRE", "off");
+    const std::string networkFolder = data.path().toStdString() + "/zandrel/canopen-network";
+    QDir().mkpath(QString::fromStdString(networkFolder));
+    std::ofstream(networkFolder + "/network.ini") << "[node 20]\nprofile=302-3\n"
+                                                  << "device_name=Simulated Standard Node\n";
+    std::uint32_t h = 0;
+    const InterfaceRecord record = drivercore::DefaultRecord();
+    ASSERT_EQ(OpenInterface(&h, const_cast<InterfaceRecord*>(&record)), 1);
+    ASSERT_EQ(SetNodeID(h, 127), 1);
+    ASSERT_EQ(AddNode(h, 20), 1);
+    ASSERT_EQ(SetOnline(h, 1), 1);
+    const std::string name = "Simulated Standard Node";
+    for (const std::uint32_t room : {4u, 22u, 23u, 64u}) {
+        SCOPED_TRACE(room);
+        std::vector<std::uint8_t> buffer(room, 0xA5);
+        std::uint32_t length = room;
+        SetLastError(0);
+        const std::int32_t done =
+            SDO_Block_Transfer(h, 20, 0x1008, 0, QVX_COPN_BLOCK_UPLOAD, &length, buffer.data(),
+                               nullptr, nullptr, nullptr);
+        if (room < name.size()) {
+            EXPECT_EQ(done, 0);
+            EXPECT_EQ(GetLastError(), 0x05040005u);
+            EXPECT_EQ(length, room);
+            EXPECT_EQ(buffer, std::vector<std::uint8_t>(room, 0xA5));
+        } else {
+            EXPECT_EQ(done, 1);
+            EXPECT_EQ(std::string(buffer.begin(), buffer.begin() + length), name);
         }
     }
     EXPECT_EQ(CloseCard(h), 1);
