@@ -101,8 +101,9 @@ bool UpdateProcedures::lastCallUnanswered() const {
            GetLastError() == downloader_->NoAnswerError;
 }
 
-// Erase, checksum and boot-sector writes can be made again without harm: one the node left
-// unanswered is made again, at most twice. *unanswered: the last try went unanswered.
+// Erase, checksum and boot-sector writes, and the questions that follow them, can be made
+// again without harm: one the node left unanswered is made again, at most twice.
+// *unanswered: the last try went unanswered.
 bool UpdateProcedures::repeated(const std::function<std::int32_t()>& call, bool* unanswered) {
     *unanswered = false;
     for (int attempt = 0; attempt < 1 + RepeatsAfterNoAnswer; ++attempt) {
@@ -392,8 +393,11 @@ ProcedureResult UpdateProcedures::judgeTransfer(std::uint8_t sector,
         repeated([&] { return downloader_->SetSectorChecksum(sector); }, &unanswered);
     RetrieveSectorTable();
     // Success is the node's word: its own check of the sector against the stored checksum.
+    // A question the node left unanswered is asked again: it changes nothing.
     std::uint32_t confirmed = 0;
-    const bool asked = downloader_->ChecksumOk(sector, &confirmed) != 0;
+    bool silent = false;
+    const bool asked =
+        repeated([&] { return downloader_->ChecksumOk(sector, &confirmed); }, &silent);
     // A write whose answer went lost counts when the node vouches for the checksum.
     if (!written && !(unanswered && asked && confirmed))
         return stepFailed("Could Not Write Checksum", "Error", unanswered);
