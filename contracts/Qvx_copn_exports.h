@@ -174,9 +174,10 @@ typedef int32_t (*PFN_COPN_LookedUpOnly)(void);
  * besides the names above; the exports above keep what they do.
  *
  * flags: QVX_COPN_BLOCK_UPLOAD reads the entry into data (*length in: the room at data; out:
- * the bytes read); without it, *length bytes from data are written to the entry. A node that
- * refuses the block initiate (abort 0x05040001) gets the same transfer again, segmented (or
- * expedited).
+ * the bytes read; an entry larger than the room fails with 0x05040005, data and *length
+ * untouched); without it, *length bytes from data are written to the entry. A node that
+ * refuses the block initiate (abort 0x05040001, whatever object the abort names) gets the
+ * same transfer again, segmented (or expedited).
  * progress, when not null, is called on the calling thread as the transfer goes on, with the
  * bytes moved and acknowledged so far and the whole; when it returns 0 the transfer is
  * aborted (0x08000000 is sent to the node) and the call fails. *went, when not null, is set on
