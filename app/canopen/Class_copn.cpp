@@ -368,6 +368,7 @@ int32_t TCOPN_Downloader::GoOnlineToNodes(const std::vector<uint8_t>& nodes,
         return 0;
     if (!openAndGoOnline(nodes))
         return 0;
+    copnInterface->SetSDOTimeout(handle(), copnInterface->SdoTimeout());
     // A node that sends nothing of its own is seen once it answers: a read of its device
     // type, which changes nothing on it.
     for (uint8_t n : nodes) {

@@ -118,4 +118,28 @@ TEST(ProgramRoom, AProgramTooLargeIsToldWithWhatItCost) {
     }
 }
 
+// A node that answers 800 ms late: with the 500 ms time-out it is never heard, and a longer
+// one chosen with --sdo-timeout lets the download through.
+TEST(ProgramTimeOut, ASlowNodeNeedsALongerTimeOut) {
+    const struct {
+        const char* options;
+        int status;
+        const char* message;
+    } cases[] = {
+        {"", 1, "node 20 is not online"},
+        {"--sdo-timeout 1000", 0, "Program Download Successful"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.options);
+        SimulatedCanopen simulated("[node 20]\nprofile=302-3\nprogram_size=65536\n"
+                                   "answer_delay_ms=800\n");
+        QTemporaryDir folder;
+        const FlashResult result = flash(std::string("program --bus c --node 20 --yes --json - ") +
+                                         c.options + " " + programFile(folder, 500));
+        EXPECT_EQ(result.status, c.status) << result.err;
+        EXPECT_NE(text(records(result)[0].toObject()["message"]).find(c.message), std::string::npos)
+            << result.err;
+    }
+}
+
 } // namespace
