@@ -43,6 +43,9 @@ public:
     bool Repeats(const CanFrame& frame) const {
         return acknowledged_ && frame == ender_ && (ender_.data[0] & 0x7F) > 2;
     }
+    // The segment that said no more follow, again, once it was taken: nothing but a repeat
+    // can follow it before the end, whatever came between.
+    bool RepeatsLast(const CanFrame& frame) const { return lastTaken_ && frame == ender_; }
     // The end, with the bytes of the last segment that carry no value (0 to 7).
     void End(std::uint8_t unused);
 

@@ -376,7 +376,7 @@ Output SdoClient::onBlockUploadFrame(const CanFrame& frame, TimePoint now) {
         return request(SdoBlockAck(SdoRxCobId(node_), *step.ackseq, blockSize_), now);
     }
     const std::uint8_t command = frame.data[0];
-    if (receiver_.Repeats(frame))
+    if (receiver_.RepeatsLast(frame))
         return Output{{}, deadline_};
     if (!IsBlockEnd(command))
         return fail(SdoAbort::BadCommand);

@@ -39,7 +39,7 @@ Output SdoServer::OnFrame(const CanFrame& frame, TimePoint now) {
         }
         return blockDownloadSegment(frame, now);
     }
-    if (phase_ == Phase::BlockDownloadEnd && receiver_.Repeats(frame))
+    if (phase_ == Phase::BlockDownloadEnd && receiver_.RepeatsLast(frame))
         return waiting(); // the last segment again
     switch (frame.data[0] >> 5) {
     case 0:
