@@ -1,6 +1,7 @@
 #include "ProgramDownload.h"
 
 #include "LastError.h"
+#include "RepeatWhileUnanswered.h"
 #include "Sleep.h"
 
 #include <cstdio>
@@ -29,18 +30,18 @@ bool lostOnTheWay(std::uint32_t code) {
            code == 0x05040003 /* sequence number */ || code == 0x05040004 /* CRC */;
 }
 
-std::uint8_t flashError(std::uint32_t status) {
-    return static_cast<std::uint8_t>((status >> 1) & 0x7F);
-}
-
 } // namespace
 
 bool TProgramDownload::Program::Holds(std::uint32_t crc) const {
-    return identification == crc && !(flashStatus & FlashBusy) && flashError(flashStatus) == 0;
+    return identification == crc && !(flashStatus & FlashBusy) && FlashErrorCode(flashStatus) == 0;
+}
+
+std::uint8_t FlashErrorCode(std::uint32_t status) {
+    return static_cast<std::uint8_t>((status >> 1) & 0x7F);
 }
 
 std::string FlashStatusName(std::uint32_t status) {
-    const unsigned code = (status >> 1) & 0x7F;
+    const unsigned code = FlashErrorCode(status);
     switch (code) {
     case 0:
         return "no error";
@@ -142,14 +143,7 @@ std::string TProgramDownload::abortText(std::uint32_t code) const {
 }
 
 bool TProgramDownload::again(const std::function<std::int32_t()>& transfer) {
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        SetLastError(0);
-        if (transfer())
-            return true;
-        if (GetLastError() != NoAnswer)
-            return false;
-    }
-    return false;
+    return RepeatWhileUnanswered(2, NoAnswer, transfer) != 0;
 }
 
 bool TProgramDownload::ReadRoom(std::uint8_t program, std::uint32_t* room) {
@@ -276,7 +270,8 @@ TProgramDownload::Outcome TProgramDownload::Download(std::uint8_t program,
         ++outcome.attempts;
         if (!Control(program, Stop) || !Control(program, Clear) || !waitForFlash(program, &status))
             return fail();
-        if (const std::uint8_t error = flashError(status); error != 0 && error != NoValidProgram) {
+        if (const std::uint8_t error = FlashErrorCode(status);
+            error != 0 && error != NoValidProgram) {
             failed("The node could not clear " + name + ": " + FlashStatusName(status) + ".");
             return fail();
         }
@@ -312,7 +307,7 @@ TProgramDownload::Outcome TProgramDownload::Download(std::uint8_t program,
 
     if (!waitForFlash(program, &status))
         return fail();
-    if (flashError(status)) {
+    if (FlashErrorCode(status)) {
         failed("The node reports " + FlashStatusName(status) + " for " + name + "; " + name +
                " is left stopped.");
         return fail();

@@ -120,11 +120,13 @@ private:
     std::string lastMessage_;
 };
 
+// A flash status's error code (0x1F57 bits 1 to 7); 0: no error.
+std::uint8_t FlashErrorCode(std::uint32_t status);
 // The name of a flash status's error code (0x1F57 bits 1 to 7), as CiA 302-3 names them.
 std::string FlashStatusName(std::uint32_t status);
 // The text of a 0x1F51 value.
 std::string ProgramControlName(std::uint8_t control);
-// An SDO abort code as the user reads it: its number and its meaning.
+// An SDO abort code as the user reads it: its number and, for the usual ones, its meaning.
 std::string SdoAbortText(std::uint32_t code);
 // The question before a program that holds the file, stopped, is started.
 std::string ProgramStartHeldText(std::uint8_t program, std::uint32_t crc);

@@ -2,8 +2,8 @@
 
 #include "Application.h"
 #include "BlockRecord.h"
-#include "LastError.h"
 #include "MessageBox.h"
+#include "RepeatWhileUnanswered.h"
 #include "Sleep.h"
 
 #include <algorithm>
@@ -49,15 +49,10 @@ TDNet_Downloader::~TDNet_Downloader() {
 // Selecting a sector again changes nothing: a selection the node left unanswered is made
 // again, as the interface asks a read again.
 int32_t TDNet_Downloader::selectSector(uint8_t sector) {
-    int32_t result = 0;
-    for (int attempt = 0; attempt < BlockAttempts && !result; ++attempt) {
-        SetLastError(0);
-        result = dnetInterface->SetAttribute_USINT(node(), FirmwareClass, FirmwareInstance,
-                                                   SelectedSectorAttribute, sector);
-        if (!result && GetLastError() != QVX_DNET_ERROR_NO_ANSWER)
-            break;
-    }
-    return result;
+    return RepeatWhileUnanswered(BlockAttempts, QVX_DNET_ERROR_NO_ANSWER, [&] {
+        return dnetInterface->SetAttribute_USINT(node(), FirmwareClass, FirmwareInstance,
+                                                 SelectedSectorAttribute, sector);
+    });
 }
 
 int32_t TDNet_Downloader::resetNode() {

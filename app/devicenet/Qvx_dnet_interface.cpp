@@ -1,7 +1,7 @@
 #include "Qvx_dnet_interface.h"
 
 #include "DynamicLibrary.h"
-#include "LastError.h"
+#include "RepeatWhileUnanswered.h"
 
 #include <algorithm>
 #include <cstring>
@@ -23,14 +23,8 @@ template <typename F, typename... Args> int32_t call(F export_, Args... args) {
 constexpr int ReadAttempts = 3;
 
 template <typename F, typename... Args> int32_t read(F export_, Args... args) {
-    int32_t result = 0;
-    for (int attempt = 0; attempt < ReadAttempts; ++attempt) {
-        SetLastError(0);
-        result = call(export_, args...);
-        if (result || GetLastError() != QVX_DNET_ERROR_NO_ANSWER)
-            break;
-    }
-    return result;
+    return RepeatWhileUnanswered(ReadAttempts, QVX_DNET_ERROR_NO_ANSWER,
+                                 [&] { return call(export_, args...); });
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "HexPassword.h"
 #include "IntelHexFile.h"
 #include "LastError.h"
+#include "RepeatWhileUnanswered.h"
 #include "Sleep.h"
 
 #include <optional>
@@ -105,16 +106,11 @@ bool UpdateProcedures::lastCallUnanswered() const {
 // again without harm: one the node left unanswered is made again, at most twice.
 // *unanswered: the last try went unanswered.
 bool UpdateProcedures::repeated(const std::function<std::int32_t()>& call, bool* unanswered) {
-    *unanswered = false;
-    for (int attempt = 0; attempt < 1 + RepeatsAfterNoAnswer; ++attempt) {
-        SetLastError(0);
-        if (call())
-            return true;
-        *unanswered = lastCallUnanswered();
-        if (!*unanswered)
-            return false;
-    }
-    return false;
+    const bool made =
+        RepeatWhileUnanswered(1 + RepeatsAfterNoAnswer,
+                              downloader_ ? downloader_->NoAnswerError : 0, call) != 0;
+    *unanswered = !made && lastCallUnanswered();
+    return made;
 }
 
 // A step that failed: its text told, with a word when the node did not answer, which makes

@@ -19,7 +19,7 @@ std::string programRunsInstead(TProgramDownload& download, std::uint8_t program,
         return "the node does not tell the program's state: " + download.LastMessage();
     if (state.control != TProgramDownload::Start)
         return "the program is " + ProgramControlName(state.control) + ", not started";
-    if (((state.flashStatus >> 1) & 0x7F) != 0)
+    if (FlashErrorCode(state.flashStatus) != 0)
         return "the node reports " + FlashStatusName(state.flashStatus);
     if (expectCrc && state.identification != crc)
         return "the node identifies the program as " + Hex32Text(state.identification) +

@@ -73,8 +73,9 @@ std::string Run::whatItRunsInstead(FlashSession& session, std::uint8_t node,
     std::uint32_t inDownloadMode = 0;
     if (downloader.IsInDownloadMode(&inDownloadMode) && inDownloadMode)
         return "the node is in download mode: it runs its loader";
-    // Only what the answer needs is read, each item asked again when the node leaves it
-    // unanswered: on a bus that loses frames a whole sector table is seldom read clean.
+    // Only what the answer needs is read, each item asked again when the node does not tell
+    // it (a transfer that broke off on the bus fails with more than the time-out's code): on a
+    // bus that loses frames a whole sector table is seldom read clean.
     const auto told = [](const std::function<std::int32_t()>& read) {
         for (int attempt = 0; attempt < ReadAttempts; ++attempt)
             if (read())
