@@ -5,6 +5,7 @@
 
 #include "FieldNode.h"
 #include "FlashHarness.h"
+#include "ScopedEnvironment.h"
 #include "SimulatedCanopen.h"
 #include "SimulatedDevicenet.h"
 
@@ -471,6 +472,7 @@ class SkipIdentical : public testing::TestWithParam<SkipRow> {};
 TEST_P(SkipIdentical, NeverSkipsANodeThatDoesNotRunTheFile) {
     const SkipRow& row = GetParam();
     SimulatedCanopen simulated(row.network);
+    ScopedEnvironment wire("ZANDREL_SIM_WIRE", nullptr); // frames take their time, as users meet it
     const std::string command =
         std::string(row.command) + " --yes --skip-identical --json - " + CanopenApp;
     const FlashResult first = flash(command);

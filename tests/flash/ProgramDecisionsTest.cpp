@@ -4,6 +4,7 @@
 // the embedded simulated network.
 
 #include "FlashHarness.h"
+#include "ScopedEnvironment.h"
 #include "SimulatedCanopen.h"
 
 #include <QTemporaryDir>
@@ -69,6 +70,7 @@ TEST_P(ProgramDecisions, OutcomeFollowsWhatTheNodeTells) {
     SimulatedCanopen simulated(std::string("[node 20]\nprofile=302-3\nprograms=2\n"
                                            "program_size=65536\nidentification=") +
                                row.identification + "\n");
+    ScopedEnvironment wire("ZANDREL_SIM_WIRE", nullptr); // frames take their time, as users meet it
     QTemporaryDir folder;
     const std::string file = programFile(folder, 3000);
     const std::string command =
