@@ -185,6 +185,10 @@ void Master::Poke() {
     supervisor_.Poke();
 }
 
+bool Master::TransferWaits(std::uint8_t node) const {
+    return ValidNodeId(node) && channels_[node] && channels_[node]->Waiting();
+}
+
 void Master::WaitForSupervision() {
     supervisor_.WaitForSdoWork();
 }

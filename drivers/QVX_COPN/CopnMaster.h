@@ -98,6 +98,9 @@ public:
     // Returns once node guarding has done so and sent what was due; a transfer that waits
     // looks at the clock on its own thread, soon after.
     void Poke();
+    // True while a transfer with the node has sent its request and waits for the answer or
+    // its time-out; for a clock a test drives, which may move on only then.
+    bool TransferWaits(std::uint8_t node) const;
     // Returns once the SDO work of node supervision (the switch to heartbeat, reads of
     // 0x1000) is done; for a clock a test drives.
     void WaitForSupervision();

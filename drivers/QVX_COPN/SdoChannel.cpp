@@ -113,12 +113,14 @@ SdoResult SdoChannel::run(const Start& start, std::chrono::milliseconds timeout,
         sent = std::all_of(started->frames.begin(), started->frames.end(), send);
         lock.lock();
     }
+    waiting_.store(sent);
     if (sent)
         sent = drivercore::StepToEnd(
             client_, started->deadline, inbox_, lock, changed_, clock_, send,
             [this, &stopped] { return shutDown_ || stopped; }, immediate_ && immediate_());
     if (sent && progress && !stopped && told != total && client_.Result().status == SdoStatus::Done)
         progress(total, total);
+    waiting_.store(false);
     listening_ = false;
     inbox_.Clear();
     const SdoResult& result = client_.Result();

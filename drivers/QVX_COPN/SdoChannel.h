@@ -72,6 +72,9 @@ public:
 
     // Wakes a waiting transfer to look at the clock again.
     void Poke();
+    // True once a transfer's first frames have gone out and their time is taken: from then
+    // on it waits for the answer or its time-out (for a clock a test drives).
+    bool Waiting() const { return waiting_.load(); }
     // Ends the transfer that runs, and refuses every later one.
     void Shutdown();
 
@@ -96,6 +99,7 @@ private:
     bus::canopen::SdoClient client_; // stepped by the caller whose transfer runs
     drivercore::Inbox inbox_;
     bool listening_ = false;
+    std::atomic<bool> waiting_{false};
     bool shutDown_ = false;
     // No transfer begins before this: the frames of one that timed out may still come.
     TimePoint quietUntil_{};

@@ -312,6 +312,7 @@ TEST_F(CopnExportsTest, AFailedTransferLeavesItsAbortCode) {
         return std::pair(result, GetLastError());
     });
     ASSERT_TRUE(log.WaitFor("603#4011360000000000"));
+    ASSERT_TRUE(eventually([&] { return master().TransferWaits(3); }));
     clock.Advance(20ms);
     master().Poke();
     EXPECT_EQ(finished(running), std::pair(0, 0x05040000u)); // timed out
@@ -389,6 +390,7 @@ TEST_F(CopnExportsTest, ATimeOutFailsTheTransfer) {
     auto running = std::async(std::launch::async,
                               [&] { return SDO_Upload_UNSIGNED32(h, 3, 0x1000, 0, &value); });
     ASSERT_TRUE(log.WaitFor("603#4000100000000000"));
+    ASSERT_TRUE(eventually([&] { return master().TransferWaits(3); }));
     clock.Advance(20ms);
     master().Poke();
     EXPECT_EQ(finished(running), 0);

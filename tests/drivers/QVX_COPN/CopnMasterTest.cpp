@@ -188,6 +188,7 @@ TEST_F(MasterTest, ATransferThatHearsNothingTimesOutAndAborts) {
         auto running =
             std::async(std::launch::async, [&] { return master.Upload(3, 0x1000, 0, 4); });
         ASSERT_TRUE(heard.WaitFor("603#4000100000000000"));
+        ASSERT_TRUE(eventually([&] { return master.TransferWaits(3); }));
         clock.Advance(timeout);
         master.Poke();
         const SdoResult result = finished(running);
@@ -216,6 +217,7 @@ TEST_F(MasterTest, ALateAnswerIsNeverTakenByTheNextTransfer) {
     node.Hold();
     auto first = std::async(std::launch::async, [&] { return master.Upload(3, 0x1000, 0, 4); });
     ASSERT_TRUE(log.WaitFor("603#4000100000000000"));
+    ASSERT_TRUE(eventually([&] { return master.TransferWaits(3); }));
     clock.Advance(copn::Master::DefaultSdoTimeout);
     master.Poke();
     EXPECT_EQ(finished(first).abortCode, 0x05040000u);

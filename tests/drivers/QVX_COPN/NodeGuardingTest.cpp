@@ -5,6 +5,7 @@
 #include "BusPrinters.h"
 #include "CopnMaster.h"
 #include "CopnTestBus.h"
+#include "HangGuards.h"
 #include "ManualClock.h"
 
 #include <algorithm>
@@ -382,6 +383,7 @@ TEST(NodeSupervisionTest, ANodeWithNeitherIsWatchedBySdo) {
     const auto reads = static_cast<std::size_t>(std::count(before.begin(), before.end(), read));
     net.Step(copn::NodeSupervisor::ProbePeriod);
     ASSERT_TRUE(net.log.WaitForCount(read, reads + 1));
+    ASSERT_TRUE(eventually([&] { return net.master.TransferWaits(3); }));
     EXPECT_TRUE(net.Online(3));
     net.Step(copn::Master::DefaultSdoTimeout);
     net.master.WaitForSupervision();
