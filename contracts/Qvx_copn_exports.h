@@ -25,9 +25,10 @@ extern "C" {
 
 /* The interface's own settings on the network, 52 bytes. */
 typedef struct QVX_COPN_NetworkSettings {
-    uint32_t NodeId;  /* the interface's own node-ID; the low byte is used */
-    uint32_t BitRate; /* bit/s */
-    uint8_t DriverOwn[44];
+    uint32_t NodeId;     /* the interface's own node-ID; the low byte is used */
+    uint32_t BitRate;    /* bit/s */
+    uint16_t SdoTimeout; /* ms the program waits for an SDO answer; 0: its default */
+    uint8_t DriverOwn[42];
 } QVX_COPN_NetworkSettings;
 
 /* The room the program gives GetInterfaceName's text, terminating zero included. */

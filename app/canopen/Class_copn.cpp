@@ -507,8 +507,11 @@ int32_t TCOPN_Downloader::UpdateNodesOnline(uint32_t* changed) {
 int32_t TCOPN_Downloader::ConfigurationWindow() {
     if (!copnInterface)
         return 0;
-    return copnInterface->CANopenConfigurationWindow(&copnInterface->interfaceConfig,
-                                                     &copnInterface->networkSettings);
+    const int32_t accepted = copnInterface->CANopenConfigurationWindow(
+        &copnInterface->interfaceConfig, &copnInterface->networkSettings);
+    if (accepted)
+        copnInterface->SetSdoTimeoutChoice(copnInterface->networkSettings.SdoTimeout);
+    return accepted;
 }
 
 int32_t TCOPN_Downloader::HardwareConfigurationWindow(uint32_t value) {
@@ -518,8 +521,11 @@ int32_t TCOPN_Downloader::HardwareConfigurationWindow(uint32_t value) {
 int32_t TCOPN_Downloader::ReadConfiguration(const char* keyPath) {
     if (!copnInterface)
         return 0;
-    return copnInterface->ReadConfiguration(keyPath, &copnInterface->interfaceConfig,
-                                            &copnInterface->networkSettings);
+    const int32_t read = copnInterface->ReadConfiguration(keyPath, &copnInterface->interfaceConfig,
+                                                          &copnInterface->networkSettings);
+    if (read)
+        copnInterface->SetSdoTimeoutChoice(copnInterface->networkSettings.SdoTimeout);
+    return read;
 }
 
 int32_t TCOPN_Downloader::SaveConfiguration(const char* keyPath) {

@@ -22,6 +22,7 @@ const drivercore::DriverTraits CopnTraits = {
     .bitRates = OfferedBitRates,
     .defaultBitRate = DefaultBitRate,
     .validBitRate = ValidBitRate,
+    .defaultSdoTimeout = static_cast<std::uint16_t>(Master::DefaultSdoTimeout.count()),
     .windowPrefix = "Copn",
     .makeMaster = drivercore::MakeMaster<Master>,
     .simulatedNetworkFolder = sim::DefaultCanopenNetworkFolder,

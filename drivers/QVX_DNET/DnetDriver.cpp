@@ -19,6 +19,7 @@ const drivercore::DriverTraits DnetTraits = {
     .bitRates = BitRates,
     .defaultBitRate = DefaultBitRate,
     .validBitRate = ValidBitRate,
+    .defaultSdoTimeout = 0, // DeviceNet has no SDO
     .windowPrefix = "Dnet",
     .makeMaster = drivercore::MakeMaster<Master>,
     .simulatedNetworkFolder = sim::DefaultDevicenetNetworkFolder,

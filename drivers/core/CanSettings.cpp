@@ -41,6 +41,10 @@ bool ReadSettings(const DriverTraits& traits, const char* keyPath, InterfaceReco
         const uint bitRate = settings.value(QStringLiteral("BitRate")).toUInt(&ok);
         if (ok && traits.validBitRate(bitRate))
             n.bitRate = bitRate;
+        const uint sdoTimeout = settings.value(QStringLiteral("SdoTimeout")).toUInt(&ok);
+        if (traits.defaultSdoTimeout && ok && sdoTimeout >= MinSdoTimeout &&
+            sdoTimeout <= MaxSdoTimeout)
+            n.sdoTimeout = static_cast<std::uint16_t>(sdoTimeout);
     }
     *record = r;
     *network = n;
@@ -56,6 +60,10 @@ bool SaveSettings(const DriverTraits& traits, const char* keyPath, const Interfa
     settings.beginGroup(QStringLiteral("Network"));
     settings.setValue(QString::fromUtf8(traits.addressName), network.address & 0xFF);
     settings.setValue(QStringLiteral("BitRate"), network.bitRate);
+    if (traits.defaultSdoTimeout && network.sdoTimeout >= MinSdoTimeout)
+        settings.setValue(QStringLiteral("SdoTimeout"), network.sdoTimeout);
+    else
+        settings.remove(QStringLiteral("SdoTimeout"));
     settings.endGroup();
     settings.sync();
     return settings.status() == QSettings::NoError;

@@ -8,7 +8,11 @@ namespace drivercore {
 
 // How a CAN driver library stores its configuration under the program's key path: the
 // interface record (SettingsStore), and in a [Network] group of the same file its own bus
-// address and the bit rate.
+// address, the bit rate and, where the bus has SDO, the SDO answer time-out.
+
+// The SDO answer time-outs in ms the configuration offers.
+inline constexpr int MinSdoTimeout = 10;
+inline constexpr int MaxSdoTimeout = 60000;
 
 // What a configuration holds before anything is stored: the simulated network, the
 // driver's default address and bit rate.

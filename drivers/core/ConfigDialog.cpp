@@ -35,6 +35,7 @@ struct Controls {
     QComboBox* device;
     QComboBox* bitRate;
     QSpinBox* address;
+    QSpinBox* sdoTimeout; // null where the bus has no SDO
     QPushButton* ok;
 };
 
@@ -63,6 +64,16 @@ Controls buildControls(const DriverTraits& traits, QDialog& dialog) {
     form->addRow(QStringLiteral("Device:"), c.device);
     form->addRow(QStringLiteral("Bit Rate:"), c.bitRate);
     form->addRow(QString::fromUtf8(traits.addressLabel), c.address);
+    if (traits.defaultSdoTimeout) {
+        c.sdoTimeout = new QSpinBox(&dialog);
+        c.sdoTimeout->setObjectName(QStringLiteral("SpinEdit_SdoTimeout"));
+        c.sdoTimeout->setRange(MinSdoTimeout, MaxSdoTimeout);
+        c.sdoTimeout->setSuffix(QStringLiteral(" ms"));
+        c.sdoTimeout->setToolTip(
+            QStringLiteral("How long to wait for a node's SDO answer (default %1 ms)")
+                .arg(traits.defaultSdoTimeout));
+        form->addRow(QStringLiteral("SDO Time-out:"), c.sdoTimeout);
+    }
     layout->addLayout(form);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
@@ -113,6 +124,9 @@ bool ShowConfigDialog(const DriverTraits& traits, InterfaceRecord* record,
     const std::uint32_t own = network->address & 0xFF;
     c.address->setValue(static_cast<int>(
         own >= traits.minAddress && own <= traits.maxAddress ? own : traits.defaultAddress));
+    if (c.sdoTimeout)
+        c.sdoTimeout->setValue(network->sdoTimeout ? network->sdoTimeout
+                                                   : traits.defaultSdoTimeout);
     QObject::connect(c.interfaceType, &QComboBox::currentIndexChanged, &dialog, followType);
     QObject::connect(c.device, &QComboBox::editTextChanged, &dialog, followDevice);
     followDevice();
@@ -126,6 +140,8 @@ bool ShowConfigDialog(const DriverTraits& traits, InterfaceRecord* record,
     NetworkSettings settings = *network;
     settings.address = static_cast<std::uint32_t>(c.address->value());
     settings.bitRate = static_cast<std::uint32_t>(c.bitRate->currentData().toInt());
+    if (c.sdoTimeout)
+        settings.sdoTimeout = static_cast<std::uint16_t>(c.sdoTimeout->value());
     *record = chosen;
     *network = settings;
     return true;

@@ -30,6 +30,9 @@ struct DriverTraits {
     std::span<const std::uint32_t> bitRates;
     std::uint32_t defaultBitRate;
     bool (*validBitRate)(std::uint32_t bitRate);
+    // The SDO answer time-out in ms the configuration window offers when nothing is chosen;
+    // 0 where the bus has no SDO, and the window offers none.
+    std::uint16_t defaultSdoTimeout;
 
     // The object-name prefix of the windows ("Copn": "CopnConfiguration", "CopnVersion").
     const char* windowPrefix;

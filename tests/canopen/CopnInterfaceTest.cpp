@@ -197,7 +197,7 @@ const std::vector<OperationCase>& operationCases() {
         {"CANopenConfigurationWindow",
          [](auto& b) {
              b.interfaceConfig.InterfaceType = 9;
-             b.networkSettings = {5, 250000, {}};
+             b.networkSettings = {5, 250000, 0, {}};
              return b.CANopenConfigurationWindow(&b.interfaceConfig, &b.networkSettings);
          },
          "CANopenConfigurationWindow(9,5,250000)"},
@@ -212,7 +212,7 @@ const std::vector<OperationCase>& operationCases() {
         {"SaveConfiguration",
          [](auto& b) {
              b.interfaceConfig.InterfaceType = 9;
-             b.networkSettings = {5, 250000, {}};
+             b.networkSettings = {5, 250000, 0, {}};
              return b.SaveConfiguration("\\Key\\", &b.interfaceConfig, &b.networkSettings);
          },
          "SaveConfiguration(\\Key\\,9,5,250000)"},

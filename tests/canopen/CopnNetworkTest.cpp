@@ -67,7 +67,7 @@ protected:
         InterfaceConfigRecord config{};
         config.InterfaceType = 9;
         std::strcpy(config.AccessPoint, "can0");
-        fake.SetSettings(&config, {0x17F, 250000, {}});
+        fake.SetSettings(&config, {0x17F, 250000, 0, {}});
         ASSERT_EQ(downloader->ReadConfiguration(key.c_str()), 1);
         fake.ClearCalls();
     }
@@ -422,11 +422,13 @@ TEST_F(CopnNetworkTest, ConfigurationGoesThroughTheDriverWithBothRecords) {
     EXPECT_EQ(config.InterfaceType, 9u);
     EXPECT_EQ(config.AccessPointText(), "can0");
     EXPECT_EQ(downloader->GetNodeIdString(), "383");
+    EXPECT_EQ(downloader->copnInterface->SdoTimeout(), 500); // none stored: the default
 
     InterfaceConfigRecord chosen{};
     chosen.InterfaceType = 2;
-    fake.SetSettings(&chosen, {10, 125000, {}}); // what the user chooses in the window
+    fake.SetSettings(&chosen, {10, 125000, 1500, {}}); // what the user chooses in the window
     EXPECT_EQ(downloader->ConfigurationWindow(), 1);
+    EXPECT_EQ(downloader->copnInterface->SdoTimeout(), 1500);
     EXPECT_EQ(downloader->SaveConfiguration(key.c_str()), 1);
     char name[256] = {};
     EXPECT_EQ(downloader->GetInterfaceName(name), 1);
@@ -441,6 +443,12 @@ TEST_F(CopnNetworkTest, ConfigurationGoesThroughTheDriverWithBothRecords) {
     fake.SetResult("CANopenConfigurationWindow", 0); // cancelled: the records stay
     EXPECT_EQ(downloader->ConfigurationWindow(), 0);
     EXPECT_EQ(downloader->GetNodeIdString(), "10");
+    EXPECT_EQ(downloader->copnInterface->SdoTimeout(), 1500);
+
+    // What is stored is what the next start works with.
+    fake.SetSettings(&chosen, {10, 125000, 800, {}});
+    ASSERT_EQ(downloader->ReadConfiguration(key.c_str()), 1);
+    EXPECT_EQ(downloader->copnInterface->SdoTimeout(), 800);
 }
 
 TEST_F(CopnNetworkTest, FixedAnswersAskNothingOfTheDriver) {

@@ -51,6 +51,7 @@ TEST_F(CopnConfigTest, NothingStoredGivesTheSimulatedNetworkAt500kAndNode127) {
     EXPECT_EQ(record.AccessPoint(), "");
     EXPECT_EQ(network.address, 127u);
     EXPECT_EQ(network.bitRate, 500000u);
+    EXPECT_EQ(network.sdoTimeout, 0u); // the program's own default
     EXPECT_EQ(network.driverOwn[0], 0);
     EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(SettingsFile())));
 }
@@ -62,6 +63,7 @@ TEST_F(CopnConfigTest, WhatIsSavedIsReadBack) {
     drivercore::NetworkSettings network{};
     network.address = 5;
     network.bitRate = 250000;
+    network.sdoTimeout = 1500;
     ASSERT_EQ(SaveConfiguration(Key, &record, &network), 1);
     EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(SettingsFile())));
     const auto [read, readNetwork] = Read();
@@ -69,6 +71,12 @@ TEST_F(CopnConfigTest, WhatIsSavedIsReadBack) {
     EXPECT_EQ(read.AccessPoint(), "can1");
     EXPECT_EQ(readNetwork.address, 5u);
     EXPECT_EQ(readNetwork.bitRate, 250000u);
+    EXPECT_EQ(readNetwork.sdoTimeout, 1500u);
+
+    // Back to the default: nothing stored for it any more.
+    network.sdoTimeout = 0;
+    ASSERT_EQ(SaveConfiguration(Key, &record, &network), 1);
+    EXPECT_EQ(Read().second.sdoTimeout, 0u);
 
     // A key path given once stands for the calls that name none.
     EXPECT_EQ(SetRegistryPath(nullptr), 0);
@@ -83,6 +91,7 @@ TEST_F(CopnConfigTest, StoredValuesOutOfRangeTakeTheirDefaults) {
         std::uint32_t type;
         std::uint32_t nodeId;
         std::uint32_t bitRate;
+        std::uint16_t sdoTimeout = 0;
     };
     const Case cases[] = {
         {"[Interface]\nType=9\nAccessPoint=can0\n[Network]\nNodeId=0\nBitRate=9999\n", 0, 127,
@@ -90,7 +99,10 @@ TEST_F(CopnConfigTest, StoredValuesOutOfRangeTakeTheirDefaults) {
         {"[Interface]\nType=2\nAccessPoint=can0\n[Network]\nNodeId=128\nBitRate=1000001\n", 2, 127,
          500000},
         {"[Interface]\nType=1\n[Network]\nNodeId=abc\nBitRate=\n", 1, 127, 500000},
-        {"[Network]\nNodeId=1\nBitRate=10000\n", 0, 1, 10000},
+        {"[Network]\nNodeId=1\nBitRate=10000\nSdoTimeout=800\n", 0, 1, 10000, 800},
+        {"[Network]\nSdoTimeout=9\n", 0, 127, 500000},
+        {"[Network]\nSdoTimeout=60001\n", 0, 127, 500000},
+        {"[Network]\nSdoTimeout=-1\n", 0, 127, 500000},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
@@ -100,6 +112,7 @@ TEST_F(CopnConfigTest, StoredValuesOutOfRangeTakeTheirDefaults) {
         EXPECT_EQ(record.interfaceType, c.type);
         EXPECT_EQ(network.address, c.nodeId);
         EXPECT_EQ(network.bitRate, c.bitRate);
+        EXPECT_EQ(network.sdoTimeout, c.sdoTimeout);
     }
 }
 
@@ -157,6 +170,7 @@ TEST_F(CopnConfigWindowTest, WritesBothRecordsOnlyWhenAccepted) {
     EXPECT_EQ(record.AccessPoint(), "can7");
     EXPECT_EQ(network.bitRate, 250000u);
     EXPECT_EQ(network.address, 12u);
+    EXPECT_EQ(network.sdoTimeout, 500u); // the default the window offered, now chosen
 
     EXPECT_EQ(Configure(choose(2, "tcp://127.0.0.1:35468/can0", 0, 3, false)), 0); // cancelled
     EXPECT_EQ(record.interfaceType, drivercore::SocketCan);
@@ -174,6 +188,20 @@ TEST_F(CopnConfigWindowTest, WritesBothRecordsOnlyWhenAccepted) {
     EXPECT_EQ(record.interfaceType, drivercore::SimulatedNetwork);
     EXPECT_EQ(record.AccessPoint(), ""); // the simulated network needs no device
     EXPECT_EQ(network.bitRate, 1000000u);
+
+    // A slow node's time-out, within what the window takes.
+    auto timeOut = [](int ms) {
+        return [=](QDialog* d) {
+            d->findChild<QSpinBox*>("SpinEdit_SdoTimeout")->setValue(ms);
+            d->accept();
+        };
+    };
+    EXPECT_EQ(Configure(timeOut(1000)), 1);
+    EXPECT_EQ(network.sdoTimeout, 1000u);
+    EXPECT_EQ(Configure(timeOut(70000)), 1);
+    EXPECT_EQ(network.sdoTimeout, 60000u);
+    EXPECT_EQ(Configure(timeOut(0)), 1);
+    EXPECT_EQ(network.sdoTimeout, 10u);
 }
 
 TEST_F(CopnConfigWindowTest, ShowsTheRecordsAndWantsADeviceName) {
@@ -181,6 +209,7 @@ TEST_F(CopnConfigWindowTest, ShowsTheRecordsAndWantsADeviceName) {
     record.SetAccessPoint("tcp://127.0.0.1:35468/can1");
     network.address = 9;
     network.bitRate = 125000;
+    network.sdoTimeout = 1200;
     bool okWithoutDevice = true;
     EXPECT_EQ(
         Configure([&](QDialog* d) {
@@ -189,6 +218,7 @@ TEST_F(CopnConfigWindowTest, ShowsTheRecordsAndWantsADeviceName) {
             EXPECT_EQ(device->currentText(), "tcp://127.0.0.1:35468/can1");
             EXPECT_EQ(d->findChild<QComboBox*>("ComboBox_BitRate")->currentData().toInt(), 125000);
             EXPECT_EQ(d->findChild<QSpinBox*>("SpinEdit_NodeId")->value(), 9);
+            EXPECT_EQ(d->findChild<QSpinBox*>("SpinEdit_SdoTimeout")->value(), 1200);
             device->setEditText("");
             okWithoutDevice =
                 d->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->isEnabled();

@@ -153,7 +153,9 @@ TEST_F(DnetConfigWindowTest, ShowsTheRecordsWithinTheirRanges) {
     network.address = 40;
     network.bitRate = 500000;
     int lowest = -1, highest = -1, rates = 0;
+    bool sdoTimeout = true;
     EXPECT_EQ(Configure([&](QDialog* d) {
+                  sdoTimeout = d->findChild<QSpinBox*>("SpinEdit_SdoTimeout") != nullptr;
                   auto* mac = d->findChild<QSpinBox*>("SpinEdit_MacId");
                   EXPECT_EQ(mac->value(), 40);
                   lowest = mac->minimum();
@@ -167,6 +169,7 @@ TEST_F(DnetConfigWindowTest, ShowsTheRecordsWithinTheirRanges) {
     EXPECT_EQ(lowest, 0);
     EXPECT_EQ(highest, 63);
     EXPECT_EQ(rates, 3);
+    EXPECT_FALSE(sdoTimeout); // DeviceNet has no SDO
 }
 
 TEST(DnetVersionWindowTest, ShowsTheLibraryAndTheOpenInterface) {
