@@ -48,9 +48,11 @@ const char* const DefaultCanopenNetwork =
 # and a [bus] section for the frames the nodes receive and send, counted from the start of
 # the network so that a run repeats: lose_every=N (every Nth frame is lost), duplicate_every=N
 # (every Nth arrives twice), delay_every=N with delay_ms=MS (every Nth arrives MS later, 0 to
-# 5000); N from 0 (never) to 1000000. For example:
+# 5000); N from 0 (never) to 1000000; lose_once=ID#DATA,... (up to 16, hexadecimal: the first
+# frame with that CAN-ID whose data begin so is lost). For example:
 #   [bus]
 #   lose_every=50
+#   lose_once=594#A4
 
 [node 3]
 device_type=0x00000191

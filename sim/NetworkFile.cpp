@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <set>
 #include <string_view>
 #include <vector>
@@ -144,6 +145,63 @@ std::string NetworkFlashProblem(const std::vector<const FlashNodeSettings*>& nod
 
 namespace {
 
+// "ID#DATA": a CAN-ID of up to 3 hexadecimal digits (at most 7FF) and up to 8 bytes in
+// hexadecimal, the first bytes of the frame's data.
+std::optional<FramePattern> readFramePattern(std::string_view text) {
+    const auto hash = text.find('#');
+    if (hash == std::string_view::npos || hash == 0 || hash > 3)
+        return std::nullopt;
+    const auto hexValue = [](char c) -> int {
+        if (c >= '0' && c <= '9')
+            return c - '0';
+        if (c >= 'a' && c <= 'f')
+            return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F')
+            return c - 'A' + 10;
+        return -1;
+    };
+    FramePattern pattern;
+    for (char c : text.substr(0, hash)) {
+        if (hexValue(c) < 0)
+            return std::nullopt;
+        pattern.id = pattern.id * 16 + static_cast<std::uint32_t>(hexValue(c));
+    }
+    const std::string_view data = text.substr(hash + 1);
+    if (pattern.id > bus::CanFrame::MaxId || data.size() % 2 != 0 || data.size() > 16)
+        return std::nullopt;
+    for (std::size_t i = 0; i < data.size(); i += 2) {
+        const int high = hexValue(data[i]);
+        const int low = hexValue(data[i + 1]);
+        if (high < 0 || low < 0)
+            return std::nullopt;
+        pattern.start.push_back(static_cast<std::uint8_t>(high * 16 + low));
+    }
+    return pattern;
+}
+
+// A comma-separated list of frame patterns, at most MaxLoseOnce.
+std::string readLoseOnce(const std::string& key, const std::string& value,
+                         std::vector<FramePattern>* patterns) {
+    std::vector<FramePattern> read;
+    std::string_view rest = value;
+    while (!rest.empty()) {
+        const auto comma = rest.find(',');
+        std::string_view item = rest.substr(0, comma);
+        while (!item.empty() && item.front() == ' ')
+            item.remove_prefix(1);
+        while (!item.empty() && item.back() == ' ')
+            item.remove_suffix(1);
+        const std::optional<FramePattern> pattern = readFramePattern(item);
+        if (!pattern || read.size() == MaxLoseOnce)
+            return key + "=" + value + " is not a list of at most " + std::to_string(MaxLoseOnce) +
+                   " frames written ID#DATA in hexadecimal (say 594#A4)";
+        read.push_back(*pattern);
+        rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+    }
+    *patterns = std::move(read);
+    return "";
+}
+
 std::string readBusKey(const std::string& key, const std::string& value, BusFaultSettings* bus) {
     if (key == "lose_every")
         return ReadNumber(key, value, MaxFaultEvery, &bus->loseEvery);
@@ -153,6 +211,8 @@ std::string readBusKey(const std::string& key, const std::string& value, BusFaul
         return ReadNumber(key, value, MaxFaultEvery, &bus->delayEvery);
     if (key == "delay_ms")
         return ReadNumber(key, value, MaxFaultDelayMilliseconds, &bus->delayMilliseconds, 10);
+    if (key == "lose_once")
+        return readLoseOnce(key, value, &bus->loseOnce);
     return "unknown key " + Quoted(key) + " in [bus]";
 }
 

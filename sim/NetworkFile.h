@@ -42,6 +42,7 @@ struct NetworkBehaviour {
 inline constexpr std::uint32_t MaxAnswerDelayMilliseconds = 5000;
 inline constexpr std::uint32_t MaxFaultEvery = 1000000;
 inline constexpr std::uint32_t MaxFaultDelayMilliseconds = 5000;
+inline constexpr std::size_t MaxLoseOnce = 16; // frames a [bus] section's lose_once names
 
 // The most flash the nodes of one network hold together, so that a network served whole stays
 // within a few hundred MiB of memory.

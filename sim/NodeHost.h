@@ -137,7 +137,7 @@ private:
 
     // A frame leaving the host, through the bus faults.
     bool transmit(const bus::CanFrame& frame, TimePoint now) {
-        const FrameFate fate = faults_.Next();
+        const FrameFate fate = faults_.Next(frame);
         bool sooner = false;
         for (unsigned copy = 0; !fate.lost && copy < fate.copies; ++copy) {
             if (fate.delay.count() != 0)
@@ -175,7 +175,7 @@ private:
             if (stop_)
                 return;
             const TimePoint now = clock_();
-            const FrameFate fate = faults_.Next();
+            const FrameFate fate = faults_.Next(frame);
             for (unsigned copy = 0; !fate.lost && copy < fate.copies; ++copy) {
                 if (fate.delay.count() != 0)
                     sooner = hold(now + fate.delay, Held::Receive, frame) || sooner;

@@ -144,4 +144,35 @@ TEST(ProgramTimeOut, ASlowNodeNeedsALongerTimeOut) {
     }
 }
 
+// One answer of the node lost on the bus: a single transfer is asked again, and a write of the
+// program whose initiate or end goes unanswered starts again from the clear; either way the
+// download ends done and verified, the report counting the writes.
+TEST(ProgramLostAnswer, IsAskedAgainAndTheDownloadEndsDone) {
+    const struct {
+        const char* lost; // node 20's answer (CAN-ID 0x594) that the bus loses, once
+        int attempts;
+    } cases[] = {
+        {"594#A4501F01", 2}, // to the block download's initiate of 0x1F50:1
+        {"594#A1", 2},       // to the block download's end
+        {"594#60511F01", 1}, // to the first write of 0x1F51:1 (stop)
+        {"594#43561F01", 1}, // to the first read of 0x1F56:1
+        {"594#43571F01", 1}, // to the first read of 0x1F57:1
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.lost);
+        SimulatedCanopen simulated(std::string("[node 20]\nprofile=302-3\nprogram_size=65536\n"
+                                               "[bus]\nlose_once=") +
+                                   c.lost + "\n");
+        ScopedEnvironment wire("ZANDREL_SIM_WIRE", nullptr);
+        QTemporaryDir folder;
+        const FlashResult result =
+            flash("program --bus c --node 20 --yes --json - " + programFile(folder, 3000));
+        const QJsonObject record = records(result)[0].toObject();
+        EXPECT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(text(record["result"]), "updated") << text(record["message"]);
+        EXPECT_TRUE(record["verified"].toBool());
+        EXPECT_EQ(record["attempts"].toInt(), c.attempts);
+    }
+}
+
 } // namespace

@@ -155,4 +155,18 @@ TEST_F(NetworkBehaviourTest, AnswerDelaysAndBusFaultsReachBothNetworks) {
     }
 }
 
+// lose_once loses the first frame of each of its patterns, and no later one.
+TEST_F(NetworkBehaviourTest, LoseOnceLosesTheFirstFrameOfEachPattern) {
+    Start({"", Network::Canopen, "[bus]\nlose_once=583#43,583#60\n[node 3]\n", 0, {}, "", {}});
+    Expect({"703#00"});
+    const std::string read = "603#4000100000000000";
+    master.Send(read);
+    bus.WaitIdle();
+    EXPECT_EQ(master.Take(), std::vector<std::string>{}); // the first answer is lost
+    master.Send(read);
+    Expect({"583#4300100091010000"});
+    master.Send(read);
+    Expect({"583#4300100091010000"});
+}
+
 } // namespace

@@ -93,6 +93,18 @@ TEST(NetworkFileTest, GoodValuesShapeTheNodesAndTheBus) {
              EXPECT_EQ(p.behaviour.bus.delayEvery, 3u);
              EXPECT_EQ(p.behaviour.bus.delayMilliseconds, 5000u);
          }},
+        {"[bus]\nlose_once=594#A4, 7ff#,1C#0102030405060708\n[node 3]\n",
+         [](const Parsed& p) {
+             const auto& patterns = p.behaviour.bus.loseOnce;
+             ASSERT_EQ(patterns.size(), 3u);
+             EXPECT_EQ(patterns[0].id, 0x594u);
+             EXPECT_EQ(patterns[0].start, std::vector<std::uint8_t>{0xA4});
+             EXPECT_EQ(patterns[1].id, 0x7FFu);
+             EXPECT_TRUE(patterns[1].start.empty()); // every frame with the CAN-ID
+             EXPECT_EQ(patterns[2].id, 0x1Cu);
+             EXPECT_EQ(patterns[2].start.size(), 8u);
+             EXPECT_TRUE(p.behaviour.bus.Any());
+         }},
         {"[node 3]\n[bus]\n# after the nodes, and 0 for never\nlose_every=0\n[node 4]\n",
          [](const Parsed& p) {
              EXPECT_FALSE(p.behaviour.bus.Any());
@@ -185,6 +197,19 @@ TEST(NetworkFileTest, OutOfRangeValuesAreRefusedWithFileAndLine) {
         {"[bus]\ndelay_ms=5001\n[node 3]\n",
          "network.ini:2: delay_ms=5001 is not a number from 0 to 5000",
          "network.ini:2: delay_ms=5001 is not a number from 0 to 5000"},
+        {"[bus]\nlose_once=800#00\n[node 3]\n",
+         "network.ini:2: lose_once=800#00 is not a list of at most 16 frames written ID#DATA",
+         "network.ini:2: lose_once=800#00 is not a list"},
+        {"[bus]\nlose_once=594#A\n[node 3]\n", "network.ini:2: lose_once=594#A is not a list",
+         "network.ini:2: lose_once=594#A is not a list"},
+        {"[bus]\nlose_once=594#000102030405060708\n[node 3]\n",
+         "network.ini:2: lose_once=", "network.ini:2: lose_once="},
+        {"[bus]\nlose_once=594#A4,,5A0#\n[node 3]\n",
+         "network.ini:2: lose_once=", "network.ini:2: lose_once="},
+        {"[bus]\nlose_once=#A4\n[node 3]\n",
+         "network.ini:2: lose_once=", "network.ini:2: lose_once="},
+        {"[bus]\nlose_once=1#,1#,1#,1#,1#,1#,1#,1#,1#,1#,1#,1#,1#,1#,1#,1#,1#\n[node 3]\n",
+         "network.ini:2: lose_once=", "network.ini:2: lose_once="},
         {"[bus]\nanswer_delay_ms=10\n[node 3]\n",
          "network.ini:2: unknown key answer_delay_ms in [bus]",
          "network.ini:2: unknown key answer_delay_ms in [bus]"},
