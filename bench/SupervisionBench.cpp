@@ -19,11 +19,15 @@
 //                  heartbeats, boot-ups) and every SDO frame of the run (the writes of
 //                  NMT_StartGuarding, the supervisor's reads and writes of 0x1017 and 0x100C,
 //                  its reads of 0x1000), as a share of the bus; also over the run's second half
-//   writes         SDO download initiates (0x600+n, command 0x2x) to 0x1017, 0x100C and 0x100D
+//   writes         SDO download initiates (0x600+n, command 0x2x) to 0x1017, 0x100C and 0x100D,
+//                  with the values written
 //   life guarding  the nodes' emergency messages 0x8130 (a life time passed without a request)
 // The nodes run in this process, on the same bus: the processor time is the master's, the
 // nodes', the bus's and the trace's together, per second of real time; the main thread (the
-// poll) is told apart, and the other threads one by one in the order they were started.
+// poll) is told apart, and the other threads one by one in the order they were started. The
+// nodes' flash folders are made before the run (a node makes its own when first spoken to),
+// so that their first start does not count. The driver library's words on standard error are
+// kept and summed up.
 //
 // Usage: supervision_bench [seconds] [bit rate ...]
 //        seconds per bit rate: 60, or ZANDREL_BENCH_SECONDS; bit rates: 10000 125000 500000
@@ -194,6 +198,8 @@ struct Traffic {
         long frames = 0;
         long aborts = 0;
         std::set<int> nodes;
+        // The values of its expedited writes.
+        std::uint32_t lowest = UINT32_MAX, highest = 0;
     };
     std::map<std::string, Object> objects;
 };
@@ -257,6 +263,15 @@ Traffic countTrace(const fs::path& trace, std::uintmax_t from, std::uintmax_t to
             object.nodes.insert(node);
             if (initiate)
                 ++object.initiates;
+            if (initiate && write && (command & 0x02) && f.length == 8) {
+                // Expedited: 4 bytes, or 4 - n when the size is indicated.
+                const int size = command & 0x01 ? 4 - ((command >> 2) & 0x03) : 4;
+                std::uint32_t value = 0;
+                for (int i = size - 1; i >= 0; --i)
+                    value = value << 8 | f.data[4 + i];
+                object.lowest = std::min(object.lowest, value);
+                object.highest = std::max(object.highest, value);
+            }
             if (command == 0x80)
                 ++object.aborts;
         } else if (function == 0x080 && node != 0) {
@@ -288,6 +303,7 @@ struct Run {
     int onlineAtHalf = 0;
     NodesAtEnd end;
     double cpuProcess = 0;
+    double cpuProcessSecondHalf = 0;
     double cpuMain = 0;
     // The threads OpenInterface started, in the order it started them: the simulated bus's
     // delivery thread first (it runs every port's frame handling, the master's and the nodes',
@@ -343,6 +359,44 @@ private:
     int saved_ = -1;
 };
 
+// The program's start up to going online: the stored interface (none: the simulated
+// network), its own node-ID, the bit rate, every address.
+std::uint32_t openNetwork(Driver& driver, std::uint32_t bitRate) {
+    std::array<std::uint8_t, QVX_COPN_CONFIG_SIZE> record{};
+    QVX_COPN_NetworkSettings settings{};
+    if (!driver.ReadConfiguration(KeyPath, record.data(), &settings))
+        throw std::runtime_error("ReadConfiguration fails");
+    settings.NodeId = OwnNodeId;
+    settings.BitRate = bitRate;
+    std::uint32_t h = 0;
+    if (!driver.OpenInterface(&h, record.data()))
+        throw std::runtime_error("the simulated network does not open");
+    if (!driver.SetNodeID(h, static_cast<std::uint8_t>(settings.NodeId)))
+        throw std::runtime_error("SetNodeID fails");
+    driver.SetBaud(h, settings.BitRate);
+    for (int n = 1; n <= 127; ++n)
+        driver.AddNode(h, static_cast<std::uint8_t>(n));
+    return h;
+}
+
+// A node makes its flash folder when it is first spoken to, as it leaves the factory: done once
+// before the run, without the wire and untraced, so that the run's processor time is the
+// supervision's and not the nodes' first start.
+void makeNodeFolders(Driver& driver) {
+    setenv("ZANDREL_SIM_WIRE", "off", 1);
+    unsetenv(bus::CanTrace::EnvironmentVariable);
+    const std::uint32_t h = openNetwork(driver, 500000);
+    if (!driver.SetOnline(h, 1))
+        throw std::runtime_error("SetOnline fails");
+    for (int n = 1; n <= Nodes; ++n) {
+        std::uint32_t deviceType = 0;
+        driver.SDO_Upload_UNSIGNED32(h, static_cast<std::uint8_t>(n), 0x1000, 0, &deviceType);
+    }
+    driver.SetOnline(h, 0);
+    driver.CloseCard(h);
+    unsetenv("ZANDREL_SIM_WIRE");
+}
+
 Run runAt(Driver& driver, std::uint32_t bitRate, double runSeconds) {
     Run run;
     run.bitRate = bitRate;
@@ -353,32 +407,29 @@ Run runAt(Driver& driver, std::uint32_t bitRate, double runSeconds) {
     const fs::path trace = folder / "trace.log";
     setenv("XDG_DATA_HOME", folder.c_str(), 1);
     setenv("XDG_CONFIG_HOME", (folder / "config").c_str(), 1);
-    setenv(bus::CanTrace::EnvironmentVariable, trace.c_str(), 1);
-    unsetenv("ZANDREL_SIM_WIRE");
     fs::create_directories(folder / "zandrel/canopen-network");
     std::ofstream(folder / "zandrel/canopen-network/network.ini") << networkFile();
-
-    // The program's start: the stored interface (none: the simulated network), its own
-    // node-ID, the bit rate, every address, online, and every node's communication reset.
     StandardErrorToFile driverWords(folder / "stderr.txt");
-    std::array<std::uint8_t, QVX_COPN_CONFIG_SIZE> record{};
-    QVX_COPN_NetworkSettings settings{};
-    if (!driver.ReadConfiguration(KeyPath, record.data(), &settings))
-        throw std::runtime_error("ReadConfiguration fails");
-    settings.NodeId = OwnNodeId;
-    settings.BitRate = bitRate;
-    std::uint32_t h = 0;
-    const CpuTimes cpuBeforeOpen = cpuNow();
-    if (!driver.OpenInterface(&h, record.data()))
-        throw std::runtime_error("the simulated network does not open");
-    if (!driver.SetNodeID(h, static_cast<std::uint8_t>(settings.NodeId)))
-        throw std::runtime_error("SetNodeID fails");
-    driver.SetBaud(h, settings.BitRate);
-    for (int n = 1; n <= 127; ++n)
-        driver.AddNode(h, static_cast<std::uint8_t>(n));
+    makeNodeFolders(driver);
 
+    // The program's start: the network opened, online, every node's communication reset.
+    setenv(bus::CanTrace::EnvironmentVariable, trace.c_str(), 1);
+    const CpuTimes cpuBeforeOpen = cpuNow();
+    const std::uint32_t h = openNetwork(driver, bitRate);
+
+    // The nodes' boot-ups at their power-on went out before the bit rate was set, without wire
+    // time: the run begins once they have been handed on (the trace has stood still a while).
+    const auto traceSize = [&] {
+        return fs::exists(trace) ? fs::file_size(trace) : 0;
+    };
+    for (auto [size, quietSince] = std::pair(traceSize(), Clock::now());
+         Clock::now() - quietSince < std::chrono::milliseconds(300);) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (const std::uintmax_t now = traceSize(); now != size)
+            size = now, quietSince = Clock::now();
+    }
     const CpuTimes cpuFrom = cpuNow();
-    const std::uintmax_t traceFrom = fs::exists(trace) ? fs::file_size(trace) : 0;
+    const std::uintmax_t traceFrom = traceSize();
     const auto start = Clock::now();
     const auto half = start + std::chrono::duration_cast<Clock::duration>(
                                   std::chrono::duration<double>(runSeconds / 2));
@@ -394,6 +445,12 @@ Run runAt(Driver& driver, std::uint32_t bitRate, double runSeconds) {
     // The nodes-online poll.
     std::array<std::uint32_t, 128> previous{};
     bool halfSeen = false;
+    // The processor time at half time, taken on time however long a round of the poll takes.
+    CpuTimes cpuAtHalf;
+    std::thread halfTime([&] {
+        std::this_thread::sleep_until(half);
+        cpuAtHalf = cpuNow();
+    });
     while (Clock::now() < end) {
         std::array<std::uint32_t, 128> online{};
         for (int n = 1; n <= 127; ++n)
@@ -421,7 +478,9 @@ Run runAt(Driver& driver, std::uint32_t bitRate, double runSeconds) {
         }
         std::this_thread::sleep_for(std::min<Clock::duration>(PollPeriod, end - Clock::now()));
     }
-    run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const Clock::time_point stopped = Clock::now();
+    halfTime.join();
+    run.seconds = std::chrono::duration<double>(stopped - start).count();
     run.secondHalfSeconds = run.seconds - runSeconds / 2;
     const std::uintmax_t traceTo = fs::file_size(trace);
     const CpuTimes cpuTo = cpuNow();
@@ -457,6 +516,7 @@ Run runAt(Driver& driver, std::uint32_t bitRate, double runSeconds) {
 
     run.traffic = countTrace(trace, traceFrom, traceTo, halfStamp);
     run.cpuProcess = (cpuTo.process - cpuFrom.process) / run.seconds;
+    run.cpuProcessSecondHalf = (cpuTo.process - cpuAtHalf.process) / run.secondHalfSeconds;
     const int mainThread = static_cast<int>(getpid());
     for (const auto& [id, cpu] : cpuTo.threads) {
         const auto before = cpuFrom.threads.find(id);
@@ -494,9 +554,15 @@ void print(const Run& run) {
     std::printf("  SDO by object  ");
     if (t.objects.empty())
         std::printf(" none");
-    for (const auto& [name, object] : t.objects)
-        std::printf(" %s: %ld initiates to %zu nodes, %ld frames, %ld aborts;", name.c_str(),
-                    object.initiates, object.nodes.size(), object.frames, object.aborts);
+    for (const auto& [name, object] : t.objects) {
+        std::printf(" %s: %ld initiates to %zu nodes", name.c_str(), object.initiates,
+                    object.nodes.size());
+        if (object.lowest == object.highest)
+            std::printf(" (value %u)", object.lowest);
+        else if (object.lowest < object.highest)
+            std::printf(" (values %u to %u)", object.lowest, object.highest);
+        std::printf(", %ld frames, %ld aborts;", object.frames, object.aborts);
+    }
     std::printf("\n  life guarding   %ld emergencies 0x8130 from %zu nodes; NMT frames %ld, other "
                 "frames %ld\n",
                 t.lifeGuardEvents, t.lifeGuardNodes.size(), t.nmtFrames, t.otherFrames);
@@ -514,8 +580,8 @@ void print(const Run& run) {
     if (!run.end.strangers.empty())
         std::printf("; online outside the network: %s", list(run.end.strangers).c_str());
     std::printf("\n  CPU             %.4f s per s in all (the nodes, the bus and the trace "
-                "included); the poll (main thread) %.4f",
-                run.cpuProcess, run.cpuMain);
+                "included), %.4f in the second half; the poll (main thread) %.4f",
+                run.cpuProcess, run.cpuProcessSecondHalf, run.cpuMain);
     const std::vector<double>& network = run.cpuNetwork;
     if (network.size() >= 2) {
         std::printf("; the bus's delivery (every frame handler, the trace) %.4f; the master's "
@@ -588,19 +654,22 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    std::printf("\n bit rate | bus load | supervision | 0x700+n |  SDO   | 2nd half | 0x1017 wr | "
-                "0x100C wr | 0x100D wr | online | identity | listed | CPU s/s\n");
+    std::printf("\n         |          |   supervision's share of the bus   |  writes (initiates)  "
+                "|   nodes at the end    | CPU s per s\n"
+                "bit rate | bus load |  all   | 0x700+n |  SDO   | 2nd half | 0x1017 0x100C 0x100D "
+                "| online identity listed | all    2nd half\n");
     for (const Run& run : runs) {
         const Traffic& t = run.traffic;
-        std::printf(
-            "%4u kbit | %6.2f %% | %9.2f %% | %5.2f %% | %4.2f %% | %6.2f %% | %9ld | "
-            "%9ld | %9ld | %6d | %8d | %6d | %.4f\n",
-            run.bitRate / 1000, percent(t.allBits, run, run.seconds),
-            percent(t.errorControlBits + t.sdoBits, run, run.seconds),
-            percent(t.errorControlBits, run, run.seconds), percent(t.sdoBits, run, run.seconds),
-            percent(t.supervisionBitsSecondHalf, run, run.secondHalfSeconds),
-            writesTo(t, "write 0x1017"), writesTo(t, "write 0x100C"), writesTo(t, "write 0x100D"),
-            run.end.online, run.end.identityRight, run.end.listed, run.cpuProcess);
+        std::printf("%4u kb/s| %6.2f %% | %5.2f%% | %6.2f%% | %5.2f%% | %6.2f%%  | %6ld %6ld %6ld "
+                    "| %6d %8d %6d | %.4f %.4f\n",
+                    run.bitRate / 1000, percent(t.allBits, run, run.seconds),
+                    percent(t.errorControlBits + t.sdoBits, run, run.seconds),
+                    percent(t.errorControlBits, run, run.seconds),
+                    percent(t.sdoBits, run, run.seconds),
+                    percent(t.supervisionBitsSecondHalf, run, run.secondHalfSeconds),
+                    writesTo(t, "write 0x1017"), writesTo(t, "write 0x100C"),
+                    writesTo(t, "write 0x100D"), run.end.online, run.end.identityRight,
+                    run.end.listed, run.cpuProcess, run.cpuProcessSecondHalf);
     }
     return 0;
 }
