@@ -18,6 +18,7 @@
 #include <string>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -371,6 +372,72 @@ TEST(QtCanPortOnAFullQueue, AHandlerWaitingForASendersLockDoesNotHoldUpTheSender
     EXPECT_EQ(handled.get_future().wait_for(20s), std::future_status::ready);
     EXPECT_EQ(device.bus.WaitForWire(40).size(), 40u);
     device.port.SetReceiveHandler(nullptr);
+}
+
+// Received frames reach the handler once each and in their order however they meet the
+// delivery thread: one at a time with the thread asleep in between, piled up behind a handler
+// that is busy, or while the handler answers each one and so waits for the I/O thread itself.
+TEST(QtCanPortDelivery, EveryReceivedFrameReachesTheHandlerOnceInOrder) {
+    enum class Arrival : std::uint8_t { OneAtATime, PiledBehindABusyHandler, AnsweredOneByOne };
+    const struct {
+        const char* name;
+        Arrival arrival;
+    } cases[] = {
+        {"one at a time", Arrival::OneAtATime},
+        {"piled behind a busy handler", Arrival::PiledBehindABusyHandler},
+        {"answered one by one", Arrival::AnsweredOneByOne},
+    };
+    constexpr int count = 60;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        // What the handler uses outlives the port, whose delivery thread calls it.
+        Received got;
+        bool first = true; // on the delivery thread only
+        std::promise<void> release;
+        const std::shared_future<void> released = release.get_future().share();
+        TestDevicePort device;
+        // Lets a held handler go before the port closes, also when the test stops early.
+        struct LetGo {
+            std::promise<void>& release;
+            bool done = false;
+            void operator()() {
+                if (!std::exchange(done, true))
+                    release.set_value();
+            }
+            ~LetGo() { (*this)(); }
+        } letGo{release};
+        ASSERT_TRUE(device.port.Open()) << device.port.LastError();
+        device.port.SetReceiveHandler([&, record = got.Handler()](const CanFrame& frame) {
+            record(frame);
+            if (c.arrival == Arrival::PiledBehindABusyHandler && std::exchange(first, false))
+                released.wait();
+            if (c.arrival == Arrival::AnsweredOneByOne)
+                device.port.Send(CanFrame::Data(0x600, {frame.data[0]}));
+        });
+
+        std::vector<CanFrame> expected, answers;
+        for (int i = 0; i < count; ++i) {
+            const auto n = static_cast<std::uint8_t>(i);
+            const auto id = static_cast<std::uint16_t>(0x181 + i % 4);
+            expected.push_back(CanFrame::Data(id, {n, 7}));
+            answers.push_back(CanFrame::Data(0x600, {n}));
+            device.bus.Receive(QCanBusFrame(id, QByteArray(1, static_cast<char>(n)) + '\x07'));
+            if (c.arrival == Arrival::OneAtATime) {
+                ASSERT_EQ(got.WaitFor(expected.size()).size(), expected.size());
+            }
+        }
+        if (c.arrival == Arrival::PiledBehindABusyHandler) {
+            // The I/O thread has handed every frame on before it takes this one: they wait
+            // for the delivery thread, which the handler holds.
+            ASSERT_TRUE(device.port.Send(CanFrame::Data(0x100, {1}))) << device.port.LastError();
+            letGo();
+        }
+        EXPECT_EQ(got.WaitFor(expected.size()), expected);
+        if (c.arrival == Arrival::AnsweredOneByOne) {
+            EXPECT_EQ(device.bus.WaitForWire(count), answers);
+        }
+        device.port.Close();
+    }
 }
 
 // The device's bit rate is set when it opens; a rate it refuses, when it is set or when it
