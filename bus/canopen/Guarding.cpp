@@ -24,6 +24,13 @@ GuardOutput GuardingMaster::Start(std::chrono::milliseconds guardTime, std::uint
     return out;
 }
 
+void GuardingMaster::Retime(std::chrono::milliseconds guardTime, std::uint8_t lifeTimeFactor) {
+    if (guardTime <= std::chrono::milliseconds::zero())
+        return;
+    guardTime_ = guardTime;
+    lifeTimeFactor_ = lifeTimeFactor == 0 ? 1 : lifeTimeFactor;
+}
+
 void GuardingMaster::Stop() {
     guarding_ = false;
     nextRequest_ = NoDeadline;

@@ -52,6 +52,17 @@ public:
                       TimePoint now);
     void Stop();
     bool Guarding() const { return guarding_; }
+    std::chrono::milliseconds GuardTime() const { return guardTime_; }
+    std::uint8_t LifeTimeFactor() const { return lifeTimeFactor_; }
+    // Other timing for the rounds after the one outstanding, which keeps its deadline; what
+    // the node has answered and the toggle bit expected stay.
+    void Retime(std::chrono::milliseconds guardTime, std::uint8_t lifeTimeFactor);
+    // The round outstanding ends at until at the earliest: the next request waits for it (the
+    // owner has no room on the bus for it now). The node has that much longer to answer.
+    void PutOff(TimePoint until) {
+        if (guarding_ && nextRequest_ < until)
+            nextRequest_ = until;
+    }
     // The round now outstanding does not count as missed (its owner has another sign of the
     // node); the toggle bit expected stays as it is.
     void Excuse() { answered_ = true; }

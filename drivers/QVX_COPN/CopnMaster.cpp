@@ -1,5 +1,6 @@
 #include "CopnMaster.h"
 
+#include <cstdio>
 #include <utility>
 
 namespace copn {
@@ -57,9 +58,16 @@ void Master::Shutdown() {
 bool Master::SetOnline(bool online) {
     if (online && (Stopped() || !CanSend()))
         return false;
+    if (!online && online_.load() && CanSend())
+        supervisor_.RestoreWrites(); // while the nodes can still be written
     online_.store(online);
     supervisor_.SetActive(online);
     return true;
+}
+
+void Master::BitRateChanged(std::uint32_t bitRate) {
+    supervisor_.SetBitRate(bitRate);
+    stretchSaid_.store(false);
 }
 
 bool Master::SetOwnNodeId(std::uint8_t node) {
@@ -109,13 +117,31 @@ bool Master::StartGuarding(std::uint8_t node, std::uint8_t lifeTimeFactor,
                            std::chrono::milliseconds guardTime) {
     // The master guards with the new values from the node's next frame on (its answers to
     // the writes below are such frames), whether the node takes them or not.
-    if (!online_.load() || !supervisor_.Guard(node, guardTime, lifeTimeFactor))
+    if (!online_.load())
         return false;
-    const auto ms = static_cast<std::uint16_t>(guardTime.count());
+    const std::optional<NodeSupervisor::Timing> write =
+        supervisor_.Guard(node, guardTime, lifeTimeFactor);
+    if (!write)
+        return false;
+    if (write->guardTime > guardTime && !stretchSaid_.exchange(true)) {
+        const SupervisionBudget budget = supervisor_.Budget();
+        std::fprintf(stderr,
+                     "zandrel: QVX_COPN: nodes are guarded with %lld ms or more, not %lld ms as "
+                     "asked, so that supervision takes at most %u %% of the %u kbit/s bus\n",
+                     static_cast<long long>(write->guardTime.count()),
+                     static_cast<long long>(guardTime.count()), budget.SharePercent(),
+                     budget.BitRate() / 1000);
+    }
+    const auto ms = static_cast<std::uint16_t>(write->guardTime.count());
     SdoResult result = Download(
         node, 0x100C, 0, {static_cast<std::uint8_t>(ms), static_cast<std::uint8_t>(ms >> 8)});
-    if (result.status == SdoStatus::Done)
+    NodeSupervisor::Timing written{std::chrono::milliseconds(0), 0};
+    if (result.status == SdoStatus::Done) {
+        written.guardTime = write->guardTime;
         result = Download(node, 0x100D, 0, {lifeTimeFactor});
+        written.lifeTimeFactor = result.status == SdoStatus::Done ? lifeTimeFactor : 1;
+    }
+    supervisor_.GuardingWritten(node, written);
     if (result.status == SdoStatus::Done)
         return true;
     // A node that refuses guarding is watched by its heartbeat, or failing that by SDO; one
@@ -126,7 +152,7 @@ bool Master::StartGuarding(std::uint8_t node, std::uint8_t lifeTimeFactor,
 }
 
 bool Master::StopGuarding(std::uint8_t node) {
-    return supervisor_.Guard(node, std::chrono::milliseconds(0), 0);
+    return supervisor_.Guard(node, std::chrono::milliseconds(0), 0).has_value();
 }
 
 std::optional<bool> Master::NodeOnline(std::uint8_t node) const {
@@ -160,7 +186,13 @@ SdoResult Master::Download(std::uint8_t node, std::uint16_t index, std::uint8_t 
                            std::vector<std::uint8_t> data) {
     if (!ValidNodeId(node) || !online_.load())
         return refused();
-    return channels_[node]->Download(index, subIndex, std::move(data), SdoTimeout());
+    const bool heartbeat = index == 0x1017 && subIndex == 0 && !data.empty();
+    const unsigned value = heartbeat ? data[0] | (data.size() > 1 ? data[1] << 8 : 0) : 0;
+    SdoResult result = channels_[node]->Download(index, subIndex, std::move(data), SdoTimeout());
+    // The node's heartbeat changes: supervision follows it.
+    if (heartbeat && result.status == SdoStatus::Done)
+        supervisor_.HeartbeatTimeWritten(node, std::chrono::milliseconds(value));
+    return result;
 }
 
 SdoResult Master::BlockUpload(std::uint8_t node, std::uint16_t index, std::uint8_t subIndex,

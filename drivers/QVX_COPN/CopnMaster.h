@@ -49,6 +49,8 @@ public:
     bool SetOwnNodeId(std::uint8_t node);
     std::uint8_t OwnNodeId() const { return ownNodeId_.load(); }
     std::uint32_t OwnAddress() const override { return OwnNodeId(); }
+    // Node supervision keeps within its share of this bit rate (see SupervisionBudget).
+    void BitRateChanged(std::uint32_t bitRate) override;
 
     // For the transfers that start from now on; at least 1 ms.
     bool SetSdoTimeout(std::chrono::milliseconds timeout);
@@ -64,10 +66,11 @@ public:
     bool SendGuardRequest(std::uint8_t node);
     // Guards the node with the guard time and life-time factor (either 0: with the master's
     // own values), and writes them to the node: the guard time to its 0x100C:00 (UNSIGNED16),
-    // then the factor to its 0x100D:00 (UNSIGNED8). True when the node took both; the master
-    // guards it in any case. A node that refuses them is watched by its heartbeat (0x1017),
-    // or by SDO when it has none (see NodeSupervisor). False, and nothing sent, for a node
-    // not added.
+    // then the factor to its 0x100D:00 (UNSIGNED8). Where supervision's share of the bus
+    // needs longer guard periods than asked, the longer guard time is written, and said on
+    // standard error. True when the node took both; the master guards it in any case. A node that
+    // refuses them is watched by its heartbeat (0x1017), or by SDO when it has none (see
+    // NodeSupervisor). False, and nothing sent, for a node not added.
     bool StartGuarding(std::uint8_t node, std::uint8_t lifeTimeFactor,
                        std::chrono::milliseconds guardTime);
     // The master guards the node with its own values again.
@@ -106,6 +109,7 @@ public:
     void WaitForSupervision();
     // How the node is watched now; nothing for a node not added.
     std::optional<NodeSupervisor::Means> SupervisedBy(std::uint8_t node) const;
+    NodeSupervisor& Supervisor() { return supervisor_; }
 
 protected:
     void OnFrame(const bus::CanFrame& frame) override;
@@ -119,6 +123,7 @@ private:
     std::atomic<std::int64_t> sdoTimeoutMs_{DefaultSdoTimeout.count()};
 
     std::vector<std::unique_ptr<SdoChannel>> channels_; // by node-ID; entry 0 unused
+    std::atomic<bool> stretchSaid_{false}; // longer guard times than asked, at this bit rate
     NodeSupervisor supervisor_;
 };
 

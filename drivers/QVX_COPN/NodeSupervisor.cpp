@@ -1,6 +1,7 @@
 #include "NodeSupervisor.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace copn {
 
@@ -24,16 +25,32 @@ std::chrono::milliseconds heartbeatLossTime(std::chrono::milliseconds producer) 
     return producer * 5 / 2;
 }
 
+// The longest burst of guard requests, as time of the share: requests that come due together
+// (after a start, say) go out spread over the time the share needs for them.
+constexpr double RoomSeconds = 0.2;
+
+// Set on the threads (and in the calls) where the supervisor makes its own SDO transfers:
+// its own writes of 0x1017 are not the program's.
+thread_local bool supervisorTransfer = false;
+
+// A frame's bits on the wire, roughly (a tenth for stuff bits): enough to tell a full bus.
+std::uint32_t roughBits(const CanFrame& frame) {
+    const std::uint32_t bits = 47 + (frame.remote ? 0u : 8u * frame.length);
+    return bits + bits / 10;
+}
+
 } // namespace
 
 NodeSupervisor::NodeSupervisor(Send send, Upload upload, Download download, MasterClock clock)
     : send_(std::move(send)), upload_(std::move(upload)), download_(std::move(download)),
-      clock_(std::move(clock)) {
+      clock_(std::move(clock)), sdoWork_(128), sdoRunning_(128, false) {
     watches_.reserve(128);
     for (int node = 0; node < 128; ++node)
         watches_.emplace_back(static_cast<std::uint8_t>(node));
+    room_ = budget_.BitsPerSecond() * RoomSeconds;
     thread_ = std::thread([this] { run(); });
-    sdoThread_ = std::thread([this] { runSdoWork(); });
+    for (int i = 0; i < SdoWorkers; ++i)
+        sdoThreads_.emplace_back([this] { runSdoWork(); });
 }
 
 NodeSupervisor::~NodeSupervisor() {
@@ -50,8 +67,12 @@ void NodeSupervisor::Stop() {
     sdoChanged_.notify_all();
     if (thread_.joinable())
         thread_.join();
-    if (sdoThread_.joinable())
-        sdoThread_.join();
+    for (std::thread& t : sdoThreads_)
+        if (t.joinable())
+            t.join();
+    std::lock_guard lock(mutex_);
+    for (auto& work : sdoWork_)
+        work.clear();
 }
 
 namespace {
@@ -65,6 +86,12 @@ template <typename Watch> void forgetMeans(Watch& w) {
     w.heartbeatTime = std::chrono::milliseconds(0);
     w.heartbeatDue = NoDeadline;
     w.nextProbe = NoDeadline;
+}
+
+// The node has started afresh: what the master wrote to it is gone.
+template <typename Watch> void forgetWrites(Watch& w) {
+    w.written = {std::chrono::milliseconds(0), 0};
+    w.heartbeatBefore.reset();
 }
 
 } // namespace
@@ -83,6 +110,30 @@ void NodeSupervisor::SetActive(bool active) {
     }
     woken_ = true;
     changed_.notify_all();
+}
+
+void NodeSupervisor::SetBitRate(std::uint32_t bitRate) {
+    std::lock_guard lock(mutex_);
+    budget_ = SupervisionBudget(bitRate, budget_.SharePercent());
+    room_ = std::min(room_, budget_.BitsPerSecond() * RoomSeconds);
+    wake();
+}
+
+void NodeSupervisor::SetBusShare(unsigned percent) {
+    std::lock_guard lock(mutex_);
+    budget_ = SupervisionBudget(budget_.BitRate(), percent);
+    room_ = std::min(room_, budget_.BitsPerSecond() * RoomSeconds);
+    wake();
+}
+
+SupervisionBudget NodeSupervisor::Budget() const {
+    std::lock_guard lock(mutex_);
+    return budget_;
+}
+
+double NodeSupervisor::Stretch() const {
+    std::lock_guard lock(mutex_);
+    return stretch_;
 }
 
 bool NodeSupervisor::Add(std::uint8_t node) {
@@ -116,12 +167,13 @@ bool NodeSupervisor::Added(std::uint8_t node) const {
     return w && w->added;
 }
 
-bool NodeSupervisor::Guard(std::uint8_t node, std::chrono::milliseconds guardTime,
-                           std::uint8_t lifeTimeFactor) {
+std::optional<NodeSupervisor::Timing> NodeSupervisor::Guard(std::uint8_t node,
+                                                            std::chrono::milliseconds guardTime,
+                                                            std::uint8_t lifeTimeFactor) {
     std::lock_guard lock(mutex_);
     Watch* w = watch(node);
     if (!w || !w->added)
-        return false;
+        return std::nullopt;
     const Timing before = EffectiveTiming(w->guardTime, w->lifeTimeFactor);
     w->guardTime = guardTime;
     w->lifeTimeFactor = lifeTimeFactor;
@@ -138,7 +190,76 @@ bool NodeSupervisor::Guard(std::uint8_t node, std::chrono::milliseconds guardTim
         w->restart = true;
         wake();
     }
-    return true;
+    if (guardTime <= std::chrono::milliseconds(0) || lifeTimeFactor == 0)
+        return Timing{guardTime, lifeTimeFactor};
+    // Long enough for the periods that every added node guarded would need, twice over: a
+    // request put off for room on the bus may come up to a period late.
+    std::size_t added = 0;
+    for (const Watch& other : watches_)
+        added += other.added ? 1 : 0;
+    const double stretch = std::max(stretchFor(added, now), stretch_);
+    if (stretch <= 1.0)
+        return Timing{guardTime, lifeTimeFactor};
+    return Timing{std::max(guardTime, SupervisionBudget::Stretched(now.guardTime, 2 * stretch)),
+                  lifeTimeFactor};
+}
+
+void NodeSupervisor::GuardingWritten(std::uint8_t node, Timing written) {
+    std::lock_guard lock(mutex_);
+    if (Watch* w = watch(node))
+        w->written = written;
+}
+
+std::optional<NodeSupervisor::Timing> NodeSupervisor::GuardingOf(std::uint8_t node) const {
+    std::lock_guard lock(mutex_);
+    const Watch* w = watch(node);
+    if (!w || !w->added || w->means != Means::Guarding || !w->guard.Guarding())
+        return std::nullopt;
+    return Timing{w->guard.GuardTime(), w->guard.LifeTimeFactor()};
+}
+
+void NodeSupervisor::HeartbeatTimeWritten(std::uint8_t node,
+                                          std::chrono::milliseconds producerTime) {
+    if (supervisorTransfer)
+        return;
+    std::lock_guard lock(mutex_);
+    Watch* w = watch(node);
+    if (!w || !w->added || !active_)
+        return;
+    w->heartbeatBefore.reset(); // the program's choice from now on
+    if (w->means != Means::Heartbeat)
+        return; // a guarded node is followed by what it does next
+    const TimePoint now = clock_();
+    if (producerTime.count() > 0) {
+        w->heartbeatTime = producerTime;
+        w->heartbeatDue = std::max(w->heartbeatDue == NoDeadline ? now : w->heartbeatDue,
+                                   now + heartbeatLossTime(producerTime));
+    } else {
+        // No heartbeat any more: it is asked by SDO whether it is there.
+        ++w->epoch;
+        w->means = Means::Sdo;
+        w->heartbeatDue = NoDeadline;
+        w->nextProbe = now + SupervisionBudget::Stretched(ProbePeriod, stretch_);
+    }
+    wake();
+}
+
+void NodeSupervisor::RestoreWrites() {
+    std::vector<std::pair<std::uint8_t, std::uint16_t>> restore;
+    {
+        std::lock_guard lock(mutex_);
+        for (int node = 1; node < 128; ++node) {
+            Watch& w = watches_[node];
+            if (w.heartbeatBefore && w.online && active_)
+                restore.emplace_back(static_cast<std::uint8_t>(node), *w.heartbeatBefore);
+            w.heartbeatBefore.reset();
+        }
+    }
+    supervisorTransfer = true;
+    for (const auto& [node, value] : restore)
+        download_(node, 0x1017, 0,
+                  {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8)});
+    supervisorTransfer = false;
 }
 
 bool NodeSupervisor::SuperviseWithoutGuarding(std::uint8_t node) {
@@ -153,7 +274,16 @@ bool NodeSupervisor::SuperviseWithoutGuarding(std::uint8_t node) {
         w->means = Means::Deciding;
         epoch = ++w->epoch;
     }
-    const Finding finding = findOtherMeans(node);
+    bool lifeWritten = false;
+    std::chrono::milliseconds asked{};
+    {
+        std::lock_guard lock(mutex_);
+        lifeWritten = watches_[node].written.guardTime.count() > 0;
+        asked = SupervisionBudget::Stretched(HeartbeatTimeAsked, stretch_);
+    }
+    supervisorTransfer = true;
+    const Finding finding = findOtherMeans(node, Evidence::RefusedGuarding, lifeWritten, asked);
+    supervisorTransfer = false;
     settle(node, epoch, finding);
     return finding.kind != Finding::Gone;
 }
@@ -175,6 +305,7 @@ void NodeSupervisor::Reset(std::uint8_t node) {
         w.restart = false;
         w.guard.Stop();
         forgetMeans(w); // its heartbeat time, too, is back to what the node starts with
+        forgetWrites(w);
     }
     wake();
 }
@@ -202,6 +333,7 @@ void NodeSupervisor::OnFrame(const CanFrame& frame) {
         return;
     Watch& w = *watch(*source);
     const TimePoint now = clock_();
+    countBits(roughBits(frame), now);
     const bool errorControl = frame.id == ErrorControlCobId(*source);
     if (errorControl && bus::canopen::IsBootUp(frame, *source)) {
         w.bootUp = true;
@@ -212,6 +344,7 @@ void NodeSupervisor::OnFrame(const CanFrame& frame) {
         w.awaitingBootUp = false;
         w.online = true;
         forgetMeans(w);
+        forgetWrites(w);
         w.guard.OnFrame(frame, now);
         w.restart = true;
         wake();
@@ -263,9 +396,17 @@ void NodeSupervisor::OnFrame(const CanFrame& frame) {
 void NodeSupervisor::onHeartbeat(Watch& w, std::uint8_t data, TimePoint now) {
     w.state = static_cast<NmtState>(data & 0x7F);
     w.heartbeatThisRound = true;
+    const TimePoint previous = w.lastHeartbeatLike;
     w.lastHeartbeatLike = now;
     if (w.means == Means::Heartbeat) {
         w.heartbeatDue = now + heartbeatLossTime(w.heartbeatTime);
+        // Off its period (by half of it): its producer time may have changed. Asked at most
+        // once in ten periods, so that a bus that delays frames does not cost a read each.
+        const auto interval = now - previous;
+        const auto period = w.heartbeatTime;
+        if ((interval < period / 2 || interval > period * 3 / 2) &&
+            now - w.checkedAt >= period * 10)
+            queueCheck(w, w.guard.Node());
         wake(); // the thread's deadline moves
     }
 }
@@ -320,7 +461,10 @@ void NodeSupervisor::Poke() {
 
 void NodeSupervisor::WaitForSdoWork() {
     std::unique_lock lock(mutex_);
-    sdoChanged_.wait(lock, [&] { return stopping_ || (sdoWork_.empty() && !sdoBusy_); });
+    sdoChanged_.wait(lock, [&] {
+        return stopping_ || (sdoBusy_ == 0 && std::all_of(sdoWork_.begin(), sdoWork_.end(),
+                                                          [](const auto& w) { return w.empty(); }));
+    });
 }
 
 // The node that sent a frame: the frames of the predefined connection set that only the node
@@ -355,49 +499,175 @@ const NodeSupervisor::Watch* NodeSupervisor::watch(std::uint8_t node) const {
     return ValidNodeId(node) ? &watches_[node] : nullptr;
 }
 
+NodeSupervisor::Timing NodeSupervisor::baseTiming(const Watch& w) const {
+    return EffectiveTiming(w.guardTime, w.lifeTimeFactor);
+}
+
+NodeSupervisor::Timing NodeSupervisor::masterTiming(const Watch& w) const {
+    const Timing base = baseTiming(w);
+    return {SupervisionBudget::Stretched(base.guardTime, stretch_), base.lifeTimeFactor};
+}
+
+// The stretch were guardedNodes guarded at base, beside the heartbeats and probes of now.
+double NodeSupervisor::stretchFor(std::size_t guardedNodes, Timing base) const {
+    SupervisionBudget::Load load;
+    for (int node = 1; node < 128; ++node) {
+        const Watch& w = watches_[node];
+        if (!w.added)
+            continue;
+        if (w.means == Means::Heartbeat && w.heartbeatTime.count() > 0)
+            load.AddHeartbeat(w.heartbeatTime);
+        else if (w.means == Means::Sdo)
+            load.AddProbe(ProbePeriod);
+    }
+    const double round =
+        SupervisionBudget::GuardRoundBits() * 1000.0 /
+        double(bus::canopen::GuardingMaster::RequestPeriod(base.guardTime).count());
+    load.stretchable += round * double(guardedNodes);
+    return budget_.Stretch(load);
+}
+
+// The stretch for what is supervised now; guarding follows it from its next round.
+void NodeSupervisor::restretch() {
+    SupervisionBudget::Load load;
+    for (int node = 1; node < 128; ++node) {
+        const Watch& w = watches_[node];
+        if (!w.added)
+            continue;
+        switch (w.means) {
+        case Means::Guarding:
+            if (w.guard.Guarding() || w.restart)
+                load.AddGuarding(
+                    bus::canopen::GuardingMaster::RequestPeriod(baseTiming(w).guardTime));
+            break;
+        case Means::Heartbeat:
+            if (w.heartbeatTime.count() > 0)
+                load.AddHeartbeat(w.heartbeatTime);
+            break;
+        case Means::Sdo:
+            load.AddProbe(ProbePeriod);
+            break;
+        case Means::Deciding:
+            break;
+        }
+    }
+    stretch_ = budget_.Stretch(load);
+    for (int node = 1; node < 128; ++node) {
+        Watch& w = watches_[node];
+        if (!w.added || w.means != Means::Guarding || !w.guard.Guarding())
+            continue;
+        const Timing timing = masterTiming(w);
+        if (timing.guardTime != w.guard.GuardTime() ||
+            timing.lifeTimeFactor != w.guard.LifeTimeFactor())
+            w.guard.Retime(timing.guardTime, timing.lifeTimeFactor);
+        // The node's life guarding must outlast the master's rounds, one of them put off.
+        const auto life = w.written.guardTime * std::max<int>(w.written.lifeTimeFactor, 1);
+        if (w.written.guardTime.count() > 0 && timing.guardTime > w.written.guardTime &&
+            2 * bus::canopen::GuardingMaster::RequestPeriod(timing.guardTime) >= life)
+            queueRewrite(w, static_cast<std::uint8_t>(node), timing);
+    }
+}
+
+void NodeSupervisor::countBits(std::uint32_t bits, TimePoint now) {
+    if (windowStart_ == TimePoint{} || now < windowStart_)
+        windowStart_ = now;
+    const auto elapsed = now - windowStart_;
+    if (elapsed >= std::chrono::seconds(1)) {
+        const double seconds = std::chrono::duration<double>(elapsed).count();
+        lastLoad_ = double(windowBits_) / (double(budget_.BitRate()) * seconds);
+        windowBits_ = 0;
+        windowStart_ = now;
+    }
+    windowBits_ += bits;
+}
+
+bool NodeSupervisor::saturated(TimePoint now) const {
+    const double limit = SaturatedPercent / 100.0;
+    if (lastLoad_ >= limit)
+        return true;
+    // The window under way, once it holds enough to tell.
+    const double seconds = std::chrono::duration<double>(now - windowStart_).count();
+    return seconds >= 0.1 && double(windowBits_) / (double(budget_.BitRate()) * seconds) >= limit;
+}
+
+// Takes the bits of one guard round from the room; false, with when to try again, when there
+// is not enough.
+bool NodeSupervisor::takeRoom(TimePoint now, TimePoint* retry) {
+    const double rate = budget_.BitsPerSecond();
+    const double most = std::max(rate * RoomSeconds, double(SupervisionBudget::GuardRoundBits()));
+    if (now > roomAt_) {
+        room_ = std::min(most, room_ + rate * std::chrono::duration<double>(now - roomAt_).count());
+        roomAt_ = now;
+    }
+    const double need = SupervisionBudget::GuardRoundBits();
+    if (room_ >= need) {
+        room_ -= need;
+        return true;
+    }
+    const auto wait = std::chrono::duration<double>((need - room_) / rate);
+    *retry = now + std::chrono::ceil<std::chrono::microseconds>(wait);
+    return false;
+}
+
 void NodeSupervisor::startGuarding(Watch& w, TimePoint now, std::vector<CanFrame>& frames) {
-    const Timing timing = EffectiveTiming(w.guardTime, w.lifeTimeFactor);
+    const Timing timing = masterTiming(w);
     const GuardOutput out = w.guard.Start(timing.guardTime, timing.lifeTimeFactor, now);
     frames.insert(frames.end(), out.frames.begin(), out.frames.end());
     w.heartbeatThisRound = false;
+    w.silentRounds = 0;
 }
 
 void NodeSupervisor::guardRound(Watch& w, std::uint8_t node, TimePoint now,
                                 std::vector<CanFrame>& frames) {
-    if (w.restart) {
-        w.restart = false;
-        startGuarding(w, now, frames);
-    } else if (w.awaitingBootUp && !w.guard.Guarding() && now >= w.quietUntil) {
-        startGuarding(w, now, frames); // found again by guarding, if it never boots up
+    const bool start =
+        w.restart || (w.awaitingBootUp && !w.guard.Guarding() && now >= w.quietUntil);
+    const bool due = w.guard.Guarding() && now >= w.guard.NextRequest();
+    if (!start && !due)
+        return;
+    // A request waits for room on the bus; the round it ends lasts that much longer.
+    TimePoint retry{};
+    if (!takeRoom(now, &retry)) {
+        if (due)
+            w.guard.PutOff(retry);
+        else
+            w.startAt = retry;
+        return;
     }
-    if (w.guard.Guarding() && now >= w.guard.NextRequest()) {
-        // A round ends. Without a reply from a node that has never answered a guard request,
-        // or for a second time while it sends one-byte frames that answer nothing (a
-        // heartbeat, not a reply whose toggle bit went astray, which one round puts right),
-        // other means are looked for, unless the node is restarting. Meanwhile such rounds
-        // are not missed, nor are silent ones while its frames come often enough for a
-        // heartbeat that skips a round.
-        if (w.guard.Answered()) {
-            w.suspicious = false;
-        } else if (!w.awaitingBootUp && w.online) {
-            if (w.guard.NeverAnswered() || (w.heartbeatThisRound && w.suspicious)) {
-                w.guard.Stop();
-                w.means = Means::Deciding;
-                w.heartbeatThisRound = false;
-                w.suspicious = false;
-                queueSdoWork(w, node, false);
+    w.startAt = NoDeadline;
+    if (start) {
+        w.restart = false;
+        startGuarding(w, now, frames); // found again by guarding, if it never boots up
+        return;
+    }
+    // A round ends. Without a reply for a second time while the node sends one-byte frames
+    // that answer nothing (a heartbeat, not a reply whose toggle bit went astray, which one
+    // round puts right), or for the SilentRounds-th time from a node that has never answered
+    // a guard request, on a bus with room where a reply would have come, other means are
+    // looked for, unless the node is restarting. Meanwhile such rounds are not missed, nor
+    // are silent ones while its frames come often enough for a heartbeat that skips a round.
+    // On a saturated bus a silent round is missed like any other.
+    if (w.guard.Answered()) {
+        w.suspicious = false;
+    } else if (!w.awaitingBootUp && w.online) {
+        if (w.heartbeatThisRound && w.suspicious) {
+            decide(w, node, Evidence::HeartbeatWhileSilent);
+            return;
+        }
+        if (w.heartbeatThisRound) {
+            w.suspicious = true;
+            w.guard.Excuse();
+        } else if (w.guard.NeverAnswered() && !saturated(now)) {
+            if (++w.silentRounds >= SilentRounds) {
+                decide(w, node, Evidence::NeverAnswered);
                 return;
             }
-            if (w.heartbeatThisRound) {
-                w.suspicious = true;
-                w.guard.Excuse();
-            } else if (w.suspicious &&
-                       now - w.lastHeartbeatLike < heartbeatLossTime(HeartbeatTimeAsked)) {
-                w.guard.Excuse();
-            }
+            w.guard.Excuse();
+        } else if (w.suspicious &&
+                   now - w.lastHeartbeatLike < heartbeatLossTime(HeartbeatTimeAsked)) {
+            w.guard.Excuse();
         }
-        w.heartbeatThisRound = false;
     }
+    w.heartbeatThisRound = false;
     const GuardOutput out = w.guard.OnTime(now);
     apply(w, out.event);
     frames.insert(frames.end(), out.frames.begin(), out.frames.end());
@@ -418,45 +688,54 @@ void NodeSupervisor::apply(Watch& w, GuardEvent event) {
     }
 }
 
-void NodeSupervisor::queueSdoWork(Watch& w, std::uint8_t node, bool probe) {
-    if (w.sdoWorkQueued)
-        return;
-    w.sdoWorkQueued = true;
-    const std::uint64_t epoch = w.epoch;
-    sdoWork_.emplace_back([this, node, epoch, probe] {
-        if (probe)
-            probed(node, epoch, upload_(node, 0x1000, 0, 4).status == SdoStatus::Done);
-        else
-            settle(node, epoch, findOtherMeans(node));
-    });
-    sdoWorkNodes_.push_back(node);
+void NodeSupervisor::queueSdoWork(std::uint8_t node, std::function<void()> work) {
+    sdoWork_[node].push_back(std::move(work));
     sdoChanged_.notify_all();
 }
 
-NodeSupervisor::Finding NodeSupervisor::findOtherMeans(std::uint8_t node) {
+void NodeSupervisor::decide(Watch& w, std::uint8_t node, Evidence evidence) {
+    w.guard.Stop();
+    w.means = Means::Deciding;
+    w.heartbeatThisRound = false;
+    w.suspicious = false;
+    const std::uint64_t epoch = ++w.epoch;
+    const bool lifeWritten = w.written.guardTime.count() > 0;
+    const auto asked = SupervisionBudget::Stretched(HeartbeatTimeAsked, stretch_);
+    queueSdoWork(node, [this, node, epoch, evidence, lifeWritten, asked] {
+        settle(node, epoch, findOtherMeans(node, evidence, lifeWritten, asked));
+    });
+}
+
+NodeSupervisor::Finding NodeSupervisor::findOtherMeans(std::uint8_t node, Evidence evidence,
+                                                       bool lifeWritten,
+                                                       std::chrono::milliseconds heartbeatAsked) {
     const auto answered = [](const SdoResult& r) {
         return r.status == SdoStatus::Done || r.abortedByServer;
     };
-    std::chrono::milliseconds producer{0};
+    Finding finding{Finding::Heartbeat, {}, {}, false};
     const SdoResult read = upload_(node, 0x1017, 0, 2);
     if (read.status == SdoStatus::Done && !read.data.empty()) {
         const unsigned value = read.data[0] | (read.data.size() > 1 ? read.data[1] << 8 : 0);
-        producer = std::chrono::milliseconds(value);
+        finding.heartbeatTime = std::chrono::milliseconds(value);
     } else if (!answered(read)) {
-        return {Finding::Gone, {}};
+        return {Finding::Gone, {}, {}, false};
     }
-    if (producer.count() == 0) {
-        const auto ms = static_cast<unsigned>(HeartbeatTimeAsked.count());
+    (void)evidence; // each kind shows that the node does not do guarding
+    if (finding.heartbeatTime.count() == 0) {
+        // Neither guarding nor a heartbeat: it is given one.
+        const auto ms = static_cast<unsigned>(heartbeatAsked.count());
         const SdoResult write = download_(
             node, 0x1017, 0, {static_cast<std::uint8_t>(ms), static_cast<std::uint8_t>(ms >> 8)});
-        if (write.status == SdoStatus::Done)
-            producer = HeartbeatTimeAsked;
-        else
-            return {answered(write) ? Finding::Sdo : Finding::Gone, {}};
+        if (write.status != SdoStatus::Done)
+            return {answered(write) ? Finding::Sdo : Finding::Gone, {}, {}, false};
+        finding.heartbeatTime = heartbeatAsked;
+        finding.heartbeatBefore = 0;
     }
-    // No guard request comes any more: its life guarding would find the master gone.
-    download_(node, 0x100C, 0, {0, 0});
-    return {Finding::Heartbeat, producer};
+    // No guard request comes any more: life guarding the master switched on would find the
+    // master gone.
+    if (lifeWritten)
+        finding.lifeGuardingOff = download_(node, 0x100C, 0, {0, 0}).status == SdoStatus::Done;
+    return finding;
 }
 
 void NodeSupervisor::settle(std::uint8_t node, std::uint64_t epoch, const Finding& finding) {
@@ -465,16 +744,21 @@ void NodeSupervisor::settle(std::uint8_t node, std::uint64_t epoch, const Findin
     if (!w || !w->added || !active_ || w->epoch != epoch)
         return; // the node has moved on meanwhile
     const TimePoint now = clock_();
+    if (finding.heartbeatBefore)
+        w->heartbeatBefore = finding.heartbeatBefore;
+    if (finding.lifeGuardingOff)
+        w->written = {std::chrono::milliseconds(0), 0};
     switch (finding.kind) {
     case Finding::Heartbeat:
         w->means = Means::Heartbeat;
         w->heartbeatTime = finding.heartbeatTime;
         w->heartbeatDue = now + heartbeatLossTime(finding.heartbeatTime);
+        w->checkedAt = now;
         break;
     case Finding::Sdo:
         w->means = Means::Sdo;
         w->online = true;
-        w->nextProbe = now + ProbePeriod;
+        w->nextProbe = now + SupervisionBudget::Stretched(ProbePeriod, stretch_);
         break;
     case Finding::Gone:
         // Guarding again once it says anything.
@@ -485,14 +769,94 @@ void NodeSupervisor::settle(std::uint8_t node, std::uint64_t epoch, const Findin
     wake();
 }
 
+void NodeSupervisor::queueProbe(Watch& w, std::uint8_t node) {
+    w.probeQueued = true;
+    const std::uint64_t epoch = w.epoch;
+    queueSdoWork(node, [this, node, epoch] {
+        probed(node, epoch, upload_(node, 0x1000, 0, 4).status == SdoStatus::Done);
+    });
+}
+
 void NodeSupervisor::probed(std::uint8_t node, std::uint64_t epoch, bool answered) {
     std::lock_guard lock(mutex_);
     Watch* w = watch(node);
-    if (!w || !w->added || !active_ || w->epoch != epoch || w->means != Means::Sdo)
+    if (!w)
+        return;
+    w->probeQueued = false;
+    if (!w->added || !active_ || w->epoch != epoch || w->means != Means::Sdo)
         return;
     w->online = answered;
-    w->nextProbe = clock_() + ProbePeriod;
+    w->nextProbe = clock_() + SupervisionBudget::Stretched(ProbePeriod, stretch_);
     wake();
+}
+
+// Reads the node's producer time again: its heartbeat is late, or off its period.
+void NodeSupervisor::queueCheck(Watch& w, std::uint8_t node) {
+    if (w.checkQueued)
+        return;
+    w.checkQueued = true;
+    const std::uint64_t epoch = w.epoch;
+    queueSdoWork(node, [this, node, epoch] { checked(node, epoch, upload_(node, 0x1017, 0, 2)); });
+}
+
+void NodeSupervisor::checked(std::uint8_t node, std::uint64_t epoch, const SdoResult& read) {
+    std::lock_guard lock(mutex_);
+    Watch* w = watch(node);
+    if (!w)
+        return;
+    w->checkQueued = false;
+    if (!w->added || !active_ || w->epoch != epoch || w->means != Means::Heartbeat)
+        return;
+    const TimePoint now = clock_();
+    w->checkedAt = now;
+    if (read.status != SdoStatus::Done || read.data.empty()) {
+        if (now >= w->heartbeatDue) {
+            w->online = false; // its next heartbeat brings it back
+            w->heartbeatDue = NoDeadline;
+        }
+        wake();
+        return;
+    }
+    const unsigned value = read.data[0] | (read.data.size() > 1 ? read.data[1] << 8 : 0);
+    w->online = true; // it answered
+    const bool late = now >= w->heartbeatDue;
+    if (value == 0 || (late && std::chrono::milliseconds(value) == w->heartbeatTime)) {
+        // Its heartbeat was switched off, or stopped while it answers: it is asked by SDO
+        // whether it is there.
+        ++w->epoch;
+        w->means = Means::Sdo;
+        w->heartbeatDue = NoDeadline;
+        w->heartbeatBefore.reset();
+        w->nextProbe = now + SupervisionBudget::Stretched(ProbePeriod, stretch_);
+    } else {
+        w->heartbeatTime = std::chrono::milliseconds(value);
+        w->heartbeatDue = std::max(w->heartbeatDue == NoDeadline ? now : w->heartbeatDue,
+                                   now + heartbeatLossTime(w->heartbeatTime));
+    }
+    wake();
+}
+
+// The node's life time would end before the master's next request: a longer guard time, with
+// room for the periods to grow further.
+void NodeSupervisor::queueRewrite(Watch& w, std::uint8_t node, Timing timing) {
+    if (w.rewriteQueued)
+        return;
+    w.rewriteQueued = true;
+    const std::uint64_t epoch = w.epoch;
+    const Timing written{SupervisionBudget::Stretched(timing.guardTime, 3),
+                         w.written.lifeTimeFactor};
+    queueSdoWork(node, [this, node, epoch, written] {
+        const auto ms = static_cast<unsigned>(written.guardTime.count());
+        const bool done =
+            download_(node, 0x100C, 0,
+                      {static_cast<std::uint8_t>(ms), static_cast<std::uint8_t>(ms >> 8)})
+                .status == SdoStatus::Done;
+        std::lock_guard lock(mutex_);
+        Watch& w = watches_[node];
+        w.rewriteQueued = false;
+        if (done && w.epoch == epoch)
+            w.written = written;
+    });
 }
 
 void NodeSupervisor::wake() {
@@ -509,6 +873,7 @@ void NodeSupervisor::run() {
         TimePoint next = NoDeadline;
         if (active_) {
             const TimePoint now = clock_();
+            restretch();
             for (int node = 1; node < 128; ++node) {
                 Watch& w = watches_[node];
                 if (!w.added)
@@ -516,28 +881,32 @@ void NodeSupervisor::run() {
                 switch (w.means) {
                 case Means::Guarding:
                     guardRound(w, static_cast<std::uint8_t>(node), now, frames);
-                    next = std::min(next, w.guard.NextRequest());
+                    next = std::min({next, w.guard.NextRequest(), w.startAt});
                     if (w.awaitingBootUp && !w.guard.Guarding())
                         next = std::min(next, w.quietUntil);
                     break;
                 case Means::Heartbeat:
-                    if (now >= w.heartbeatDue) {
-                        w.online = false; // its next heartbeat brings it back
-                        w.heartbeatDue = NoDeadline;
-                    }
-                    next = std::min(next, w.heartbeatDue);
+                    // Late: lost, unless it answers a read of its producer time.
+                    if (now >= w.heartbeatDue && !w.checkQueued)
+                        queueCheck(w, static_cast<std::uint8_t>(node));
+                    if (!w.checkQueued)
+                        next = std::min(next, w.heartbeatDue);
                     break;
                 case Means::Sdo:
-                    if (now >= w.nextProbe) {
+                    // A probe still queued or running keeps the next one waiting for it.
+                    if (now >= w.nextProbe && !w.probeQueued) {
                         w.nextProbe = NoDeadline; // set again by the probe's answer
-                        queueSdoWork(w, static_cast<std::uint8_t>(node), true);
+                        queueProbe(w, static_cast<std::uint8_t>(node));
                     }
-                    next = std::min(next, w.nextProbe);
+                    if (!w.probeQueued)
+                        next = std::min(next, w.nextProbe);
                     break;
                 case Means::Deciding:
                     break;
                 }
             }
+            for (const CanFrame& frame : frames)
+                countBits(roughBits(frame), now);
         }
         if (!frames.empty()) {
             lock.unlock();
@@ -553,26 +922,39 @@ void NodeSupervisor::run() {
     }
 }
 
+// Takes the nodes' work in turn, one piece of a node at a time, never two of one node at once.
 void NodeSupervisor::runSdoWork() {
+    supervisorTransfer = true;
     std::unique_lock lock(mutex_);
     while (true) {
-        sdoChanged_.wait(lock, [this] { return stopping_ || !sdoWork_.empty(); });
+        std::size_t node = 0;
+        sdoChanged_.wait(lock, [&] {
+            if (stopping_)
+                return true;
+            for (std::size_t i = 0; i < sdoWork_.size(); ++i) {
+                const std::size_t n = (sdoTurn_ + i) % sdoWork_.size();
+                if (!sdoWork_[n].empty() && !sdoRunning_[n]) {
+                    node = n;
+                    return true;
+                }
+            }
+            return false;
+        });
         if (stopping_)
             break;
-        std::function<void()> work = std::move(sdoWork_.front());
-        sdoWork_.pop_front();
-        const std::uint8_t node = sdoWorkNodes_.front();
-        sdoWorkNodes_.pop_front();
-        sdoBusy_ = true;
+        sdoTurn_ = (node + 1) % sdoWork_.size();
+        std::function<void()> work = std::move(sdoWork_[node].front());
+        sdoWork_[node].pop_front();
+        sdoRunning_[node] = true;
+        ++sdoBusy_;
         lock.unlock();
         work();
         lock.lock();
-        watches_[node].sdoWorkQueued = false;
-        sdoBusy_ = false;
+        sdoRunning_[node] = false;
+        --sdoBusy_;
         sdoChanged_.notify_all();
+        wake(); // what it found may move the thread's deadlines
     }
-    sdoWork_.clear();
-    sdoWorkNodes_.clear();
     sdoChanged_.notify_all();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CopnClock.h"
+#include "SupervisionBudget.h"
 #include "canopen/Guarding.h"
 #include "canopen/Nmt.h"
 #include "canopen/SdoClient.h"
@@ -26,21 +27,33 @@ namespace copn {
 // - Node guarding, from the moment a node is seen: with the guard time and life-time factor
 //   the program asks for (Guard), or, until it asks, with OwnGuardTime and
 //   OwnLifeTimeFactor, so that a node that leaves the bus is found gone within
-//   LongestLossTime (plus one guard time) whatever it was asked.
-// - Its heartbeat, for a node that does not do guarding (it refused the guarding entries,
-//   or two rounds of guard requests running went unanswered while it sent heartbeats, or it
-//   never answered one): the producer heartbeat time it has (0x1017), or HeartbeatTimeAsked
-//   written there; the node is lost when no heartbeat comes for 2.5 times that, so one lost
-//   heartbeat does not lose it. Its own life guarding is switched off (0x100C = 0), since no
-//   guard request comes any more.
+//   LongestLossTime (plus one guard time) whatever it was asked — on a bus with room for it.
+// - Its heartbeat, for a node that does not answer guard requests but has a heartbeat of its
+//   own (0x1017), which it keeps; the node is lost when no heartbeat comes for 2.5 times
+//   that, so one lost heartbeat does not lose it, and when it does not answer an SDO read of
+//   0x1017 then either (a node that answers goes on with the time read, or by SDO when its
+//   heartbeat was switched off). A heartbeat off its period, or a write of 0x1017 through the
+//   master, has the time followed.
+// - HeartbeatTimeAsked written to 0x1017 of a node that has neither guarding nor a heartbeat;
+//   put back when the master goes offline.
 // - SDO, for a node that takes neither: online while a read of 0x1000 succeeds, once every
 //   ProbePeriod.
-// A boot-up starts over with guarding. After a reset command (Reset), the nodes it addresses
-// are offline until their boot-up, or until their guarding or heartbeat shows them again.
+// Only a node that shows it does not do guarding has its 0x1017 written, or its 0x100C written
+// 0 (its life guarding off, as no guard request comes any more; only where the master wrote
+// it): it refused the guarding entries, or it sends heartbeats while its guard requests go
+// unanswered, or SilentRounds requests went unanswered on a bus that has room. Late replies
+// on a saturated bus show nothing: such a node is only missed.
+//
+// The traffic of supervision stays within a share of the bus (SupervisionBudget, 10 % by
+// default): the guard and probe periods stretch as the number of nodes and the bit rate
+// need, and guard requests go no faster than the share refills. The guard time written to a
+// node (Guard) is long enough for the periods its added nodes may need, so that its life
+// guarding does not fire; should the periods pass it, it is written again.
 //
 // A thread sends the guard requests when they are due and sleeps on a condition variable
-// until the next deadline; a second thread does the SDO work of the switch to heartbeat and
-// the reads of 0x1000, through the transfers the master hands in. Frames reach OnFrame on
+// until the next deadline; SdoWorkers threads do the SDO work (the switch to heartbeat, the
+// reads of 0x1017 and 0x1000), through the transfers the master hands in, taking the nodes
+// in turn so that one node's time-outs do not hold up the others. Frames reach OnFrame on
 // the port's delivery thread. Thread-safe.
 class NodeSupervisor {
 public:
@@ -60,6 +73,12 @@ public:
     // The producer heartbeat time written to a node that has none.
     static constexpr std::chrono::milliseconds HeartbeatTimeAsked{1000};
     static constexpr std::chrono::milliseconds ProbePeriod{1000};
+    static constexpr int SdoWorkers = 4;
+    // Rounds without any reply, on a bus with room, that show a node does not do guarding.
+    static constexpr int SilentRounds = 3;
+    // The bus counts as saturated from this share of its capacity on (per cent, over the last
+    // second): unanswered guard requests then prove nothing.
+    static constexpr unsigned SaturatedPercent = 80;
 
     NodeSupervisor(Send send, Upload upload, Download download, MasterClock clock);
     ~NodeSupervisor();
@@ -69,6 +88,13 @@ public:
     // Supervision on (the master is online) or off: off, every node is offline, nothing is
     // sent and frames are not looked at.
     void SetActive(bool active);
+    // The bus's bit rate (0: unknown, 500 kbit/s assumed) and the share of it supervision may
+    // take, in per cent (1 to 100).
+    void SetBitRate(std::uint32_t bitRate);
+    void SetBusShare(unsigned percent);
+    SupervisionBudget Budget() const;
+    // The factor by which the guard and probe periods are stretched now (1: not at all).
+    double Stretch() const;
     // Ends the threads; afterwards nothing more is sent. A transfer the SDO thread has under
     // way is the master's to end first.
     void Stop();
@@ -77,9 +103,30 @@ public:
     bool Remove(std::uint8_t node);
     bool Added(std::uint8_t node) const;
 
+    // The guard time and life-time factor used for the program's values (either 0: none).
+    struct Timing {
+        std::chrono::milliseconds guardTime;
+        std::uint8_t lifeTimeFactor;
+        bool operator==(const Timing&) const = default;
+    };
+
     // The program's guarding of the node: guard time and life-time factor (either 0: the
-    // node is guarded with the master's own values again). False for a node not added.
-    bool Guard(std::uint8_t node, std::chrono::milliseconds guardTime, std::uint8_t lifeTimeFactor);
+    // node is guarded with the master's own values again). Nothing for a node not added;
+    // else what to write to the node's 0x100C and 0x100D: the values asked, the guard time
+    // longer where the bus's share needs it.
+    std::optional<Timing> Guard(std::uint8_t node, std::chrono::milliseconds guardTime,
+                                std::uint8_t lifeTimeFactor);
+    // What the node's 0x100C and 0x100D hold now, as the master wrote them (a guard time of
+    // 0 when the write of 0x100C failed).
+    void GuardingWritten(std::uint8_t node, Timing written);
+    // The guarding the master does now: the guard time between requests (a tenth less is
+    // the request period) and the life-time factor; nothing when the node is not guarded.
+    std::optional<Timing> GuardingOf(std::uint8_t node) const;
+    // A write of the node's 0x1017 went through the master (not the supervisor's own).
+    void HeartbeatTimeWritten(std::uint8_t node, std::chrono::milliseconds producerTime);
+    // Writes back the 0x1017 of the nodes the supervisor wrote, on the calling thread, while
+    // the master can still send; before it goes offline.
+    void RestoreWrites();
     // The node refused guarding: supervises it by its heartbeat, or by SDO, on the calling
     // thread (it makes SDO transfers). False when the node did not answer them.
     bool SuperviseWithoutGuarding(std::uint8_t node);
@@ -106,15 +153,10 @@ public:
     // Wakes the thread to look at the clock again, and returns once it has (and has sent
     // what was due); at once when the thread has ended.
     void Poke();
-    // Returns once the SDO thread has nothing to do (for a clock a test drives: a transfer
+    // Returns once the SDO threads have nothing to do (for a clock a test drives: a transfer
     // that waits for its time-out needs the clock moved first).
     void WaitForSdoWork();
 
-    // The guard time and life-time factor used for the program's values (either 0: none).
-    struct Timing {
-        std::chrono::milliseconds guardTime;
-        std::uint8_t lifeTimeFactor;
-    };
     static Timing EffectiveTiming(std::chrono::milliseconds guardTime, std::uint8_t lifeTimeFactor);
 
 private:
@@ -125,18 +167,28 @@ private:
         bool online = false;
         bool restart = false; // (re)start guarding on the thread's next round
         bool bootUp = false;
-        bool awaitingBootUp = false; // reset by the master, not seen since
-        TimePoint quietUntil{};      // after the reset, nothing but a boot-up counts until then
+        bool awaitingBootUp = false;    // reset by the master, not seen since
+        TimePoint quietUntil{};         // after the reset, nothing but a boot-up counts until then
+        TimePoint startAt = NoDeadline; // guarding starts then, when the bus has room
         Means means = Means::Guarding;
         // A one-byte frame with bit 7 clear that answered no guard request, this round.
         bool heartbeatThisRound = false;
         // A round ended without a reply but with such a frame; cleared by a valid reply.
         bool suspicious = false;
+        int silentRounds = 0; // rounds without a reply since guarding started, on a bus with room
         TimePoint lastHeartbeatLike{}; // when the last such frame came
         std::chrono::milliseconds heartbeatTime{0};
         TimePoint heartbeatDue = NoDeadline; // lost when no heartbeat by then
+        TimePoint checkedAt{};               // when 0x1017 was last read for its heartbeat
+        bool checkQueued = false;
         TimePoint nextProbe = NoDeadline;
-        bool sdoWorkQueued = false;
+        bool probeQueued = false;
+        // What the master wrote to the node's 0x100C and 0x100D (0: nothing), and a write of
+        // a longer guard time queued.
+        Timing written{std::chrono::milliseconds(0), 0};
+        bool rewriteQueued = false;
+        // The supervisor wrote the node's 0x1017; what it held before.
+        std::optional<std::uint16_t> heartbeatBefore;
         std::uint64_t epoch = 0; // moves on when what SDO work found may be out of date
         std::optional<bus::canopen::NmtState> state;
         // The program's guarding; 0: none.
@@ -144,10 +196,18 @@ private:
         std::uint8_t lifeTimeFactor = 0;
     };
 
+    // Why the node is thought not to do guarding.
+    enum class Evidence : std::uint8_t {
+        RefusedGuarding,      // it refused the write of 0x100C or 0x100D
+        HeartbeatWhileSilent, // heartbeats while guard requests went unanswered
+        NeverAnswered,        // SilentRounds rounds without a reply, on a bus with room
+    };
     // What the SDO work found.
     struct Finding {
         enum Kind : std::uint8_t { Heartbeat, Sdo, Gone } kind;
         std::chrono::milliseconds heartbeatTime{0};
+        std::optional<std::uint16_t> heartbeatBefore; // 0x1017 written; what it held
+        bool lifeGuardingOff = false;                 // 0x100C written 0
     };
 
     static std::optional<std::uint8_t> sourceOf(const bus::CanFrame& frame);
@@ -157,10 +217,23 @@ private:
     void guardRound(Watch& w, std::uint8_t node, TimePoint now, std::vector<bus::CanFrame>& frames);
     void onHeartbeat(Watch& w, std::uint8_t data, TimePoint now);
     static void apply(Watch& w, bus::canopen::GuardEvent event);
-    void queueSdoWork(Watch& w, std::uint8_t node, bool probe);
-    Finding findOtherMeans(std::uint8_t node);
+    void queueSdoWork(std::uint8_t node, std::function<void()> work);
+    void decide(Watch& w, std::uint8_t node, Evidence evidence);
+    Finding findOtherMeans(std::uint8_t node, Evidence evidence, bool lifeWritten,
+                           std::chrono::milliseconds heartbeatAsked);
     void settle(std::uint8_t node, std::uint64_t epoch, const Finding& finding);
+    void queueProbe(Watch& w, std::uint8_t node);
     void probed(std::uint8_t node, std::uint64_t epoch, bool answered);
+    void queueCheck(Watch& w, std::uint8_t node);
+    void checked(std::uint8_t node, std::uint64_t epoch, const bus::canopen::SdoResult& read);
+    void queueRewrite(Watch& w, std::uint8_t node, Timing timing);
+    Timing baseTiming(const Watch& w) const;
+    Timing masterTiming(const Watch& w) const;
+    double stretchFor(std::size_t guardedNodes, Timing base) const;
+    void restretch();
+    void countBits(std::uint32_t bits, TimePoint now);
+    bool saturated(TimePoint now) const;
+    bool takeRoom(TimePoint now, TimePoint* retry);
     void wake();
     void run();
     void runSdoWork();
@@ -180,13 +253,24 @@ private:
     std::condition_variable roundDone_;
     std::vector<Watch> watches_; // by node-ID; entry 0 unused
 
-    std::deque<std::function<void()>> sdoWork_;
-    std::deque<std::uint8_t> sdoWorkNodes_; // whose each piece of work is
-    bool sdoBusy_ = false;
+    SupervisionBudget budget_;
+    double stretch_ = 1.0;
+    // Room for guard requests, in bits: refills at the share's rate, up to a short burst.
+    double room_ = 0;
+    TimePoint roomAt_{};
+    // The bus's load, from the frames seen and the guard requests sent, over whole seconds.
+    std::uint64_t windowBits_ = 0;
+    TimePoint windowStart_{};
+    double lastLoad_ = 0; // of the last whole window, 0 to 1
+
+    std::vector<std::deque<std::function<void()>>> sdoWork_; // by node-ID
+    std::vector<bool> sdoRunning_;                           // by node-ID
+    std::size_t sdoTurn_ = 0;                                // the node served next
+    int sdoBusy_ = 0;
     std::condition_variable sdoChanged_;
 
     std::thread thread_;
-    std::thread sdoThread_;
+    std::vector<std::thread> sdoThreads_;
 };
 
 } // namespace copn

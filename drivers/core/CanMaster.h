@@ -34,6 +34,8 @@ public:
     virtual std::uint32_t WhyNotOnline() const;
     // The master's own address on the bus (node-ID, MAC ID).
     virtual std::uint32_t OwnAddress() const = 0;
+    // The bus runs at this bit rate from now on.
+    virtual void BitRateChanged(std::uint32_t bitRate) { (void)bitRate; }
 
     std::shared_ptr<bus::CanPort> Port() const;
     // Moves the master to another port; returns the one it leaves.

@@ -24,6 +24,7 @@ bool Interface::SetBitRate(std::uint32_t bitRate) {
     if (!applyBitRate(bitRate))
         return false;
     bitRate_ = bitRate;
+    master_->BitRateChanged(bitRate);
     return true;
 }
 

@@ -258,8 +258,8 @@ using Means = copn::NodeSupervisor::Means;
 // guarding entries or takes them and stays silent, and whether it has a heartbeat already or
 // is given one, it is watched by its heartbeat from the program's start of guarding on, and
 // never reported offline while its heartbeats come; one lost heartbeat does not lose it, a
-// silence of 2.5 heartbeat times does.
-TEST(NodeSupervisionTest, AHeartbeatOnlyNodeStaysOnlineAndIsLostWhenItsHeartbeatsStop) {
+// silence of 2.5 heartbeat times with no answer to a read of 0x1017 does.
+TEST(NodeSupervisionTest, AHeartbeatOnlyNodeStaysOnlineAndIsLostWhenItLeaves) {
     struct Case {
         const char* name;
         bool takesGuardingEntries;
@@ -314,12 +314,19 @@ TEST(NodeSupervisionTest, AHeartbeatOnlyNodeStaysOnlineAndIsLostWhenItsHeartbeat
         const std::size_t requests = net.log.With({0x703}).size();
         net.Step(producer * 2); // one heartbeat lost, the next late
         EXPECT_TRUE(net.Online(3));
-        net.node.Heartbeat();
+        net.node.Heartbeat(); // off its period: 0x1017 is read again
         net.Settle();
+        net.master.WaitForSupervision();
         EXPECT_TRUE(net.Online(3));
         EXPECT_EQ(net.log.With({0x703}).size(), requests + 1); // the heartbeat only
 
-        net.Step(producer * 5 / 2); // silent for 2.5 heartbeat times
+        net.node.Silence();         // off the bus
+        net.Step(producer * 5 / 2); // silent for 2.5 heartbeat times: is it there?
+        ASSERT_TRUE(net.log.WaitFor("603#4017100000000000"));
+        ASSERT_TRUE(eventually([&] { return net.master.TransferWaits(3); }));
+        net.Step(copn::Master::DefaultSdoTimeout);
+        net.master.WaitForSupervision();
+        net.Settle();
         EXPECT_FALSE(net.Online(3));
         net.node.Heartbeat();
         net.Settle();
@@ -343,7 +350,12 @@ TEST(NodeSupervisionTest, AQuietHeartbeatNodeIsBackOnlyWithAHeartbeat) {
     ASSERT_EQ(net.master.SupervisedBy(3), Means::Heartbeat);
     net.node.Heartbeat();
     net.Settle();
+    net.node.Silence();
     net.Step(2500ms);
+    ASSERT_TRUE(eventually([&] { return net.master.TransferWaits(3); }));
+    net.Step(copn::Master::DefaultSdoTimeout);
+    net.master.WaitForSupervision();
+    net.Settle();
     ASSERT_FALSE(net.Online(3));
     auto other = net.bus.Attach();
     ASSERT_TRUE(other->Send(bustest::Frame("083#3081110000000000")));
@@ -444,6 +456,100 @@ TEST(NodeSupervisionTest, AResetNodeIsOfflineUntilItsBootUp) {
             ASSERT_TRUE(net.Online(3)) << (i + 1) * 100 << " ms after it came back";
         }
     }
+}
+
+// A heartbeat time changed on the node is followed: at once when it is written through the
+// master, and when another tool writes it, by a read of 0x1017 once the next heartbeat is
+// late. Neither loses the node while its heartbeats come. Switched off (0), the node is asked
+// by SDO whether it is there, and stays online while it answers.
+TEST(NodeSupervisionTest, AChangedHeartbeatTimeIsFollowed) {
+    for (const bool throughTheMaster : {true, false}) {
+        SCOPED_TRACE(throughTheMaster ? "written through the master" : "written by another tool");
+        Network net;
+        net.node.AnswerGuardRequests(false);
+        net.node.dictionary.Remove(0x100C, 0);
+        net.node.dictionary.Remove(0x100D, 0);
+        net.node.dictionary.Set(0x1017, 0, {0xE8, 0x03}); // 1000 ms
+        ASSERT_TRUE(net.master.AddNode(3));
+        net.node.BootUp();
+        net.SettleAll();
+        net.master.StartGuarding(3, 1, 1000ms);
+        net.SettleAll();
+        ASSERT_EQ(net.master.SupervisedBy(3), Means::Heartbeat);
+        const auto write = [&](std::uint16_t ms) {
+            const std::vector<std::uint8_t> value{static_cast<std::uint8_t>(ms),
+                                                  static_cast<std::uint8_t>(ms >> 8)};
+            if (throughTheMaster)
+                EXPECT_EQ(net.master.Download(3, 0x1017, 0, value).status, SdoStatus::Done);
+            else
+                net.node.dictionary.Set(0x1017, 0, value);
+        };
+        const auto steps = [&](int count, std::chrono::milliseconds heartbeat) {
+            std::chrono::milliseconds sinceBeat{0};
+            for (int i = 0; i < count; ++i) {
+                net.Step(100ms);
+                net.master.WaitForSupervision();
+                sinceBeat += 100ms;
+                if (heartbeat.count() > 0 && sinceBeat >= heartbeat) {
+                    net.node.Heartbeat();
+                    sinceBeat = 0ms;
+                }
+                net.Settle();
+                ASSERT_TRUE(net.Online(3)) << "offline after " << (i + 1) * 100 << " ms";
+            }
+        };
+        net.node.Heartbeat();
+        net.Settle();
+        write(3000);
+        steps(120, 3000ms);
+        EXPECT_EQ(net.master.SupervisedBy(3), Means::Heartbeat);
+
+        write(0); // no heartbeat any more
+        steps(100, 0ms);
+        EXPECT_EQ(net.master.SupervisedBy(3), Means::Sdo);
+    }
+}
+
+// A node watched by SDO whose probe comes due while other SDO work for it waits behind
+// another node's time-outs is probed once that work is done: its probes never stop, and it
+// is found gone when it leaves.
+TEST(NodeSupervisionTest, AProbeDueWhileOtherWorkForTheNodeWaitsIsNotLost) {
+    Network net; // node 3 goes silent: its SDO work waits for time-outs
+    TestNode neither(net.bus, 4);
+    neither.AnswerGuardRequests(false);
+    for (std::uint16_t index : {0x100C, 0x100D, 0x1017})
+        neither.dictionary.Remove(index, 0);
+    ASSERT_TRUE(net.master.SetSdoTimeout(3000ms));
+    ASSERT_TRUE(net.master.AddNode(3));
+    ASSERT_TRUE(net.master.AddNode(4));
+    net.node.BootUp();
+    neither.BootUp();
+    net.Settle();
+    // Both rounds end unanswered: node 3 is looked at by SDO first, and does not answer.
+    net.node.Silence();
+    net.node.AnswerGuardRequests(false);
+    net.Step(copn::NodeSupervisor::OwnGuardTime);
+    // Meanwhile the program's start of guarding finds node 4 refusing it: watched by SDO.
+    EXPECT_FALSE(net.master.StartGuarding(4, 1, 1000ms));
+    EXPECT_EQ(net.master.SupervisedBy(4), Means::Sdo);
+    const std::string probe = "604#4000100000000000";
+    for (int second = 1; second <= 8; ++second) {
+        SCOPED_TRACE(second);
+        net.Step(1000ms);
+        // Node 4's probe of this second, whatever node 3's work waits for.
+        ASSERT_TRUE(net.log.WaitForCount(probe, static_cast<std::size_t>(second)));
+        ASSERT_TRUE(eventually([&] { return !net.master.TransferWaits(4); }));
+        net.Settle();
+        EXPECT_TRUE(net.Online(4));
+    }
+    neither.Silence();
+    net.Step(1000ms);
+    ASSERT_TRUE(net.log.WaitForCount(probe, 9));
+    ASSERT_TRUE(eventually([&] { return net.master.TransferWaits(4); }));
+    net.Step(3000ms);
+    ASSERT_TRUE(eventually([&] { return !net.master.TransferWaits(4); }));
+    net.Settle();
+    EXPECT_FALSE(net.Online(4));
 }
 
 } // namespace
