@@ -13,68 +13,18 @@
 #include <QVariant>
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <condition_variable>
 #include <deque>
 #include <functional>
-#include <linux/futex.h>
 #include <map>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
-#include <sys/syscall.h>
 #include <thread>
-#include <unistd.h>
-#include <vector>
 
 namespace bus {
 
 namespace {
-
-// Where threads sleep until another thread has made what they wait for true, for the hand-over
-// of every frame between the port's threads. A waiter takes a ticket, looks at its condition,
-// and sleeps with the ticket only while nothing was announced since; the thread that makes the
-// condition true (under whatever lock guards it) announces it. Unlike a condition variable, an
-// announcement costs no system call while nobody sleeps, and a woken thread takes no lock on
-// its way out: one call to wake and one to sleep per hand-over, where a frame passes between
-// threads several hundred times a second on a supervised network.
-class Announcements {
-public:
-    using Ticket = std::uint32_t;
-
-    Ticket Take() const { return count_.load(); }
-
-    // Sleeps unless something was announced after the ticket was taken; may also return
-    // without an announcement, so the caller looks at its condition again.
-    void Wait(Ticket ticket) {
-        sleepers_.fetch_add(1);
-        // Looked at after the sleeper is counted: an announcement either comes before and is
-        // seen here, or sees the sleeper and wakes it.
-        if (count_.load() == ticket)
-            futex(FUTEX_WAIT_PRIVATE, ticket);
-        sleepers_.fetch_sub(1);
-    }
-
-    // Wakes every thread that sleeps on an earlier ticket.
-    void Announce() {
-        count_.fetch_add(1);
-        if (sleepers_.load() != 0)
-            futex(FUTEX_WAKE_PRIVATE, INT_MAX);
-    }
-
-private:
-    // The kernel's wait checks the word against the ticket and sleeps as one step, so an
-    // announcement between the check above and the sleep is not lost.
-    void futex(int operation, std::uint32_t value) {
-        static_assert(sizeof(count_) == sizeof(std::uint32_t) &&
-                      std::atomic<std::uint32_t>::is_always_lock_free);
-        ::syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&count_), operation, value, nullptr,
-                  nullptr, 0);
-    }
-
-    std::atomic<std::uint32_t> count_{0};
-    std::atomic<std::uint32_t> sleepers_{0};
-};
 
 // The thread that owns every Qt CAN device of the process: one thread for all of them, for
 // as long as the application object lives. The virtualcan plugin serves its bus from the
@@ -256,7 +206,7 @@ struct QtCanPort::Outgoing {
     std::chrono::steady_clock::time_point deadline;
     std::chrono::milliseconds patience{0};
     std::atomic<Result> result{Result::Waiting};
-    std::string error; // set before result, under txMutex; read once result is set
+    std::string error; // set before result, under txMutex
 };
 
 // What the port shares with the I/O thread and its delivery thread.
@@ -271,19 +221,19 @@ struct QtCanPort::Device {
     std::string error;
 
     // The frames that wait for the device, in the order Send took them; each Send waits for
-    // its own, told by txAnswered. A drain on the I/O thread offers them to the device.
+    // its own. A drain on the I/O thread offers them to the device.
     std::mutex txMutex;
-    Announcements txAnswered;
+    std::condition_variable txChanged;
     std::deque<Outgoing*> tx;
     std::uint64_t txNumber = 0;
     bool drainPending = false; // a drain is posted, or its retry timer runs
     bool txClosed = false;     // no frame is taken any more, for txClosedReason
     std::string txClosedReason;
 
-    // The frames received, for the delivery thread, which rxPosted wakes.
+    // The frames received, for the delivery thread.
     std::mutex rxMutex;
-    std::vector<CanFrame> rx;
-    Announcements rxPosted;
+    std::condition_variable rxChanged;
+    std::deque<CanFrame> rx;
     std::atomic<bool> rxStop{false};
     std::thread delivery;
 
@@ -296,8 +246,6 @@ struct QtCanPort::Device {
     bool listenOnly = false;
     std::string configurationError;    // the device refused its configuration while connecting
     QAbstractSocket* socket = nullptr; // of a device that reaches its bus over TCP (virtualcan)
-    QMetaObject::Connection socketRead;
-    std::vector<CanFrame> incoming; // a receive's frames, kept for its capacity
 
     void Settle(bool ok, std::string message) {
         {
@@ -334,7 +282,7 @@ struct QtCanPort::Device {
             }
             tx.clear();
         }
-        txAnswered.Announce();
+        txChanged.notify_all();
     }
 
     // The frame numbered so has had its answer, when it still waits (a close may have failed
@@ -349,7 +297,7 @@ struct QtCanPort::Device {
             out->error = std::move(error);
             out->result.store(sent ? Outgoing::Result::Sent : Outgoing::Result::Failed);
         }
-        txAnswered.Announce();
+        txChanged.notify_all();
     }
 
     // The device has gone, or reports that it cannot go on: the port is closed until it is
@@ -368,17 +316,10 @@ struct QtCanPort::Device {
     // and the relay that sends to it is not kept waiting: Nagle's algorithm holds a small
     // segment back until the one before it is acknowledged, and the kernel delays
     // acknowledgements by up to 40 ms — per frame, when a node answers with two in a row.
-    // Each read of the socket is acknowledged once the device has taken its frames (it reads
-    // all the socket holds, however many frames that is).
     void TuneSocket() {
-        QObject::disconnect(socketRead);
         socket = qt ? qt->findChild<QAbstractSocket*>() : nullptr;
-        if (!socket)
-            return;
-        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        // Connected after the device's own handler of the signal, so it runs after it.
-        socketRead =
-            QObject::connect(socket, &QIODevice::readyRead, qt, [this] { AcknowledgeAtOnce(); });
+        if (socket)
+            socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     }
     // After frames came in: acknowledge them now.
     void AcknowledgeAtOnce() const {
@@ -391,18 +332,12 @@ struct QtCanPort::Device {
     }
 
     void Deliver(QtCanPort* port) {
-        std::vector<CanFrame> batch;
+        std::deque<CanFrame> batch;
         for (;;) {
-            const Announcements::Ticket ticket = rxPosted.Take();
             {
-                std::lock_guard lock(rxMutex);
+                std::unique_lock lock(rxMutex);
+                rxChanged.wait(lock, [&] { return rxStop.load() || !rx.empty(); });
                 batch.swap(rx);
-            }
-            if (batch.empty()) {
-                if (rxStop.load())
-                    return;
-                rxPosted.Wait(ticket);
-                continue;
             }
             for (const CanFrame& frame : batch) {
                 if (rxStop.load())
@@ -545,7 +480,6 @@ void QtCanPort::Device::Close(const std::shared_ptr<Device>& device) {
     device->state.store(PortState::Closed);
     device->CloseTransmit("the CAN port " + device->name + " is closed");
     delete std::exchange(device->retry, nullptr);
-    QObject::disconnect(device->socketRead);
     device->socket = nullptr;
     QCanBusDevice* qt = std::exchange(device->qt, nullptr);
     if (!qt)
@@ -609,8 +543,8 @@ void QtCanPort::Device::Drain(const std::shared_ptr<Device>& device) {
 }
 
 void QtCanPort::Device::Receive(const std::shared_ptr<Device>& device) {
-    std::vector<CanFrame>& frames = device->incoming;
-    frames.clear();
+    device->AcknowledgeAtOnce();
+    std::deque<CanFrame> frames;
     while (device->qt && device->qt->framesAvailable()) {
         const QCanBusFrame qt = device->qt->readFrame();
         if (qt.frameType() == QCanBusFrame::ErrorFrame) {
@@ -633,7 +567,7 @@ void QtCanPort::Device::Receive(const std::shared_ptr<Device>& device) {
         else
             device->rx.insert(device->rx.end(), frames.begin(), frames.end());
     }
-    device->rxPosted.Announce();
+    device->rxChanged.notify_one();
 }
 
 void QtCanPort::Device::ErrorFrame(const std::shared_ptr<Device>& device,
@@ -762,8 +696,11 @@ void QtCanPort::closeDevice(const std::shared_ptr<Device>& device) {
             device->state.store(PortState::Closed); // the thread has closed it already
         }
     }
-    device->rxStop.store(true);
-    device->rxPosted.Announce();
+    {
+        std::lock_guard lock(device->rxMutex);
+        device->rxStop.store(true);
+    }
+    device->rxChanged.notify_all();
     if (device->delivery.joinable()) {
         if (device->delivery.get_id() == std::this_thread::get_id())
             device->delivery.detach(); // closed by its own handler, which returns to end it
@@ -839,15 +776,17 @@ bool QtCanPort::SendFrame(const CanFrame& frame) {
 
     // Sleeps until the I/O thread has handed the frame to the device (or given up on it): a
     // real adapter's frame takes a wire time or more, so looking again and again buys nothing.
-    for (;;) {
-        const Announcements::Ticket ticket = device->txAnswered.Take();
-        if (out.result.load() != Outgoing::Result::Waiting)
-            break;
-        device->txAnswered.Wait(ticket);
+    const auto answered = [&] {
+        return out.result.load() != Outgoing::Result::Waiting;
+    };
+    {
+        std::unique_lock lock(device->txMutex);
+        device->txChanged.wait(lock, answered);
     }
     if (out.result.load() == Outgoing::Result::Sent)
         return true;
-    SetError(out.error); // written before the result
+    std::lock_guard lock(device->txMutex); // the reason was written under it
+    SetError(out.error);
     return false;
 }
 
