@@ -522,13 +522,16 @@ TEST(NodeSupervisionTest, AProbeDueWhileOtherWorkForTheNodeWaitsIsNotLost) {
     ASSERT_TRUE(net.master.SetSdoTimeout(3000ms));
     ASSERT_TRUE(net.master.AddNode(3));
     ASSERT_TRUE(net.master.AddNode(4));
+    // Both nodes leave their guard requests unanswered until the rounds show it: node 3 is
+    // looked at by SDO first, and does not answer.
+    net.node.AnswerGuardRequests(false);
     net.node.BootUp();
+    net.node.Silence();
     neither.BootUp();
     net.Settle();
-    // Both rounds end unanswered: node 3 is looked at by SDO first, and does not answer.
-    net.node.Silence();
-    net.node.AnswerGuardRequests(false);
-    net.Step(copn::NodeSupervisor::OwnGuardTime);
+    for (int round = 0; round < copn::NodeSupervisor::SilentRounds; ++round)
+        net.Step(copn::NodeSupervisor::OwnGuardTime);
+    ASSERT_TRUE(eventually([&] { return net.master.TransferWaits(3); }));
     // Meanwhile the program's start of guarding finds node 4 refusing it: watched by SDO.
     EXPECT_FALSE(net.master.StartGuarding(4, 1, 1000ms));
     EXPECT_EQ(net.master.SupervisedBy(4), Means::Sdo);
