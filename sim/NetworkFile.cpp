@@ -145,38 +145,12 @@ std::string NetworkFlashProblem(const std::vector<const FlashNodeSettings*>& nod
 
 namespace {
 
-// "ID#DATA": a CAN-ID of up to 3 hexadecimal digits (at most 7FF) and up to 8 bytes in
-// hexadecimal, the first bytes of the frame's data.
+// "ID#DATA" as candump writes a data frame: the CAN-ID and the first bytes of the data.
 std::optional<FramePattern> readFramePattern(std::string_view text) {
-    const auto hash = text.find('#');
-    if (hash == std::string_view::npos || hash == 0 || hash > 3)
+    const std::optional<bus::CanFrame> frame = bus::ParseCandump(text);
+    if (!frame || frame->remote)
         return std::nullopt;
-    const auto hexValue = [](char c) -> int {
-        if (c >= '0' && c <= '9')
-            return c - '0';
-        if (c >= 'a' && c <= 'f')
-            return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F')
-            return c - 'A' + 10;
-        return -1;
-    };
-    FramePattern pattern;
-    for (char c : text.substr(0, hash)) {
-        if (hexValue(c) < 0)
-            return std::nullopt;
-        pattern.id = pattern.id * 16 + static_cast<std::uint32_t>(hexValue(c));
-    }
-    const std::string_view data = text.substr(hash + 1);
-    if (pattern.id > bus::CanFrame::MaxId || data.size() % 2 != 0 || data.size() > 16)
-        return std::nullopt;
-    for (std::size_t i = 0; i < data.size(); i += 2) {
-        const int high = hexValue(data[i]);
-        const int low = hexValue(data[i + 1]);
-        if (high < 0 || low < 0)
-            return std::nullopt;
-        pattern.start.push_back(static_cast<std::uint8_t>(high * 16 + low));
-    }
-    return pattern;
+    return FramePattern{frame->id, {frame->data.begin(), frame->data.begin() + frame->length}};
 }
 
 // A comma-separated list of frame patterns, at most MaxLoseOnce.
