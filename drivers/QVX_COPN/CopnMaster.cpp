@@ -1,5 +1,7 @@
 #include "CopnMaster.h"
 
+#include "LittleEndian.h"
+
 #include <cstdio>
 #include <utility>
 
@@ -132,9 +134,9 @@ bool Master::StartGuarding(std::uint8_t node, std::uint8_t lifeTimeFactor,
                      static_cast<long long>(guardTime.count()), budget.SharePercent(),
                      budget.BitRate() / 1000);
     }
-    const auto ms = static_cast<std::uint16_t>(write->guardTime.count());
-    SdoResult result = Download(
-        node, 0x100C, 0, {static_cast<std::uint8_t>(ms), static_cast<std::uint8_t>(ms >> 8)});
+    SdoResult result =
+        Download(node, 0x100C, 0,
+                 drivercore::ToLittleEndian(static_cast<std::uint16_t>(write->guardTime.count())));
     NodeSupervisor::Timing written{std::chrono::milliseconds(0), 0};
     if (result.status == SdoStatus::Done) {
         written.guardTime = write->guardTime;
@@ -186,12 +188,12 @@ SdoResult Master::Download(std::uint8_t node, std::uint16_t index, std::uint8_t 
                            std::vector<std::uint8_t> data) {
     if (!ValidNodeId(node) || !online_.load())
         return refused();
-    const bool heartbeat = index == 0x1017 && subIndex == 0 && !data.empty();
-    const unsigned value = heartbeat ? data[0] | (data.size() > 1 ? data[1] << 8 : 0) : 0;
+    const bool heartbeat = index == 0x1017 && subIndex == 0;
+    const std::vector<std::uint8_t> value = heartbeat ? data : std::vector<std::uint8_t>{};
     SdoResult result = channels_[node]->Download(index, subIndex, std::move(data), SdoTimeout());
     // The node's heartbeat changes: supervision follows it.
     if (heartbeat && result.status == SdoStatus::Done)
-        supervisor_.HeartbeatTimeWritten(node, std::chrono::milliseconds(value));
+        supervisor_.HeartbeatTimeWritten(node, value);
     return result;
 }
 

@@ -1,5 +1,7 @@
 #include "NodeSupervisor.h"
 
+#include "LittleEndian.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -32,6 +34,15 @@ constexpr double RoomSeconds = 0.2;
 // Set on the threads (and in the calls) where the supervisor makes its own SDO transfers:
 // its own writes of 0x1017 are not the program's.
 thread_local bool supervisorTransfer = false;
+
+// A 16-bit entry (0x1017, 0x100C) as an SDO download writes it, and its value from the bytes
+// an upload or a download carried (a one-byte answer too).
+std::vector<std::uint8_t> entry16(std::chrono::milliseconds value) {
+    return drivercore::ToLittleEndian(static_cast<std::uint16_t>(value.count()));
+}
+std::chrono::milliseconds value16(const std::vector<std::uint8_t>& bytes) {
+    return std::chrono::milliseconds(bytes[0] | (bytes.size() > 1 ? bytes[1] << 8 : 0));
+}
 
 // A frame's bits on the wire, roughly (a tenth for stuff bits): enough to tell a full bus.
 std::uint32_t roughBits(const CanFrame& frame) {
@@ -219,8 +230,8 @@ std::optional<NodeSupervisor::Timing> NodeSupervisor::GuardingOf(std::uint8_t no
 }
 
 void NodeSupervisor::HeartbeatTimeWritten(std::uint8_t node,
-                                          std::chrono::milliseconds producerTime) {
-    if (supervisorTransfer)
+                                          const std::vector<std::uint8_t>& value) {
+    if (supervisorTransfer || value.empty())
         return;
     std::lock_guard lock(mutex_);
     Watch* w = watch(node);
@@ -230,16 +241,13 @@ void NodeSupervisor::HeartbeatTimeWritten(std::uint8_t node,
     if (w->means != Means::Heartbeat)
         return; // a guarded node is followed by what it does next
     const TimePoint now = clock_();
+    const std::chrono::milliseconds producerTime = value16(value);
     if (producerTime.count() > 0) {
-        w->heartbeatTime = producerTime;
-        w->heartbeatDue = std::max(w->heartbeatDue == NoDeadline ? now : w->heartbeatDue,
-                                   now + heartbeatLossTime(producerTime));
+        followHeartbeat(*w, producerTime, now);
     } else {
         // No heartbeat any more: it is asked by SDO whether it is there.
         ++w->epoch;
-        w->means = Means::Sdo;
-        w->heartbeatDue = NoDeadline;
-        w->nextProbe = now + SupervisionBudget::Stretched(ProbePeriod, stretch_);
+        probeFrom(*w, now);
     }
     wake();
 }
@@ -257,8 +265,7 @@ void NodeSupervisor::RestoreWrites() {
     }
     supervisorTransfer = true;
     for (const auto& [node, value] : restore)
-        download_(node, 0x1017, 0,
-                  {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8)});
+        download_(node, 0x1017, 0, entry16(std::chrono::milliseconds(value)));
     supervisorTransfer = false;
 }
 
@@ -282,7 +289,7 @@ bool NodeSupervisor::SuperviseWithoutGuarding(std::uint8_t node) {
         asked = SupervisionBudget::Stretched(HeartbeatTimeAsked, stretch_);
     }
     supervisorTransfer = true;
-    const Finding finding = findOtherMeans(node, Evidence::RefusedGuarding, lifeWritten, asked);
+    const Finding finding = findOtherMeans(node, lifeWritten, asked); // it refused guarding
     supervisorTransfer = false;
     settle(node, epoch, finding);
     return finding.kind != Finding::Gone;
@@ -508,8 +515,8 @@ NodeSupervisor::Timing NodeSupervisor::masterTiming(const Watch& w) const {
     return {SupervisionBudget::Stretched(base.guardTime, stretch_), base.lifeTimeFactor};
 }
 
-// The stretch were guardedNodes guarded at base, beside the heartbeats and probes of now.
-double NodeSupervisor::stretchFor(std::size_t guardedNodes, Timing base) const {
+// What the nodes watched by heartbeat or by SDO send now, at the probes' own period.
+SupervisionBudget::Load NodeSupervisor::loadBesideGuarding() const {
     SupervisionBudget::Load load;
     for (int node = 1; node < 128; ++node) {
         const Watch& w = watches_[node];
@@ -520,36 +527,24 @@ double NodeSupervisor::stretchFor(std::size_t guardedNodes, Timing base) const {
         else if (w.means == Means::Sdo)
             load.AddProbe(ProbePeriod);
     }
-    const double round =
-        SupervisionBudget::GuardRoundBits() * 1000.0 /
-        double(bus::canopen::GuardingMaster::RequestPeriod(base.guardTime).count());
-    load.stretchable += round * double(guardedNodes);
+    return load;
+}
+
+// The stretch were guardedNodes guarded at base, beside the heartbeats and probes of now.
+double NodeSupervisor::stretchFor(std::size_t guardedNodes, Timing base) const {
+    SupervisionBudget::Load load = loadBesideGuarding();
+    for (std::size_t i = 0; i < guardedNodes; ++i)
+        load.AddGuarding(bus::canopen::GuardingMaster::RequestPeriod(base.guardTime));
     return budget_.Stretch(load);
 }
 
 // The stretch for what is supervised now; guarding follows it from its next round.
 void NodeSupervisor::restretch() {
-    SupervisionBudget::Load load;
+    SupervisionBudget::Load load = loadBesideGuarding();
     for (int node = 1; node < 128; ++node) {
         const Watch& w = watches_[node];
-        if (!w.added)
-            continue;
-        switch (w.means) {
-        case Means::Guarding:
-            if (w.guard.Guarding() || w.restart)
-                load.AddGuarding(
-                    bus::canopen::GuardingMaster::RequestPeriod(baseTiming(w).guardTime));
-            break;
-        case Means::Heartbeat:
-            if (w.heartbeatTime.count() > 0)
-                load.AddHeartbeat(w.heartbeatTime);
-            break;
-        case Means::Sdo:
-            load.AddProbe(ProbePeriod);
-            break;
-        case Means::Deciding:
-            break;
-        }
+        if (w.added && w.means == Means::Guarding && (w.guard.Guarding() || w.restart))
+            load.AddGuarding(bus::canopen::GuardingMaster::RequestPeriod(baseTiming(w).guardTime));
     }
     stretch_ = budget_.Stretch(load);
     for (int node = 1; node < 128; ++node) {
@@ -650,7 +645,7 @@ void NodeSupervisor::guardRound(Watch& w, std::uint8_t node, TimePoint now,
         w.suspicious = false;
     } else if (!w.awaitingBootUp && w.online) {
         if (w.heartbeatThisRound && w.suspicious) {
-            decide(w, node, Evidence::HeartbeatWhileSilent);
+            decide(w, node); // heartbeats while its guard requests go unanswered
             return;
         }
         if (w.heartbeatThisRound) {
@@ -658,7 +653,7 @@ void NodeSupervisor::guardRound(Watch& w, std::uint8_t node, TimePoint now,
             w.guard.Excuse();
         } else if (w.guard.NeverAnswered() && !saturated(now)) {
             if (++w.silentRounds >= SilentRounds) {
-                decide(w, node, Evidence::NeverAnswered);
+                decide(w, node); // silent rounds on a bus with room
                 return;
             }
             w.guard.Excuse();
@@ -693,7 +688,7 @@ void NodeSupervisor::queueSdoWork(std::uint8_t node, std::function<void()> work)
     sdoChanged_.notify_all();
 }
 
-void NodeSupervisor::decide(Watch& w, std::uint8_t node, Evidence evidence) {
+void NodeSupervisor::decide(Watch& w, std::uint8_t node) {
     w.guard.Stop();
     w.means = Means::Deciding;
     w.heartbeatThisRound = false;
@@ -701,31 +696,25 @@ void NodeSupervisor::decide(Watch& w, std::uint8_t node, Evidence evidence) {
     const std::uint64_t epoch = ++w.epoch;
     const bool lifeWritten = w.written.guardTime.count() > 0;
     const auto asked = SupervisionBudget::Stretched(HeartbeatTimeAsked, stretch_);
-    queueSdoWork(node, [this, node, epoch, evidence, lifeWritten, asked] {
-        settle(node, epoch, findOtherMeans(node, evidence, lifeWritten, asked));
+    queueSdoWork(node, [this, node, epoch, lifeWritten, asked] {
+        settle(node, epoch, findOtherMeans(node, lifeWritten, asked));
     });
 }
 
-NodeSupervisor::Finding NodeSupervisor::findOtherMeans(std::uint8_t node, Evidence evidence,
-                                                       bool lifeWritten,
+NodeSupervisor::Finding NodeSupervisor::findOtherMeans(std::uint8_t node, bool lifeWritten,
                                                        std::chrono::milliseconds heartbeatAsked) {
     const auto answered = [](const SdoResult& r) {
         return r.status == SdoStatus::Done || r.abortedByServer;
     };
     Finding finding{Finding::Heartbeat, {}, {}, false};
     const SdoResult read = upload_(node, 0x1017, 0, 2);
-    if (read.status == SdoStatus::Done && !read.data.empty()) {
-        const unsigned value = read.data[0] | (read.data.size() > 1 ? read.data[1] << 8 : 0);
-        finding.heartbeatTime = std::chrono::milliseconds(value);
-    } else if (!answered(read)) {
+    if (read.status == SdoStatus::Done && !read.data.empty())
+        finding.heartbeatTime = value16(read.data);
+    else if (!answered(read))
         return {Finding::Gone, {}, {}, false};
-    }
-    (void)evidence; // each kind shows that the node does not do guarding
     if (finding.heartbeatTime.count() == 0) {
         // Neither guarding nor a heartbeat: it is given one.
-        const auto ms = static_cast<unsigned>(heartbeatAsked.count());
-        const SdoResult write = download_(
-            node, 0x1017, 0, {static_cast<std::uint8_t>(ms), static_cast<std::uint8_t>(ms >> 8)});
+        const SdoResult write = download_(node, 0x1017, 0, entry16(heartbeatAsked));
         if (write.status != SdoStatus::Done)
             return {answered(write) ? Finding::Sdo : Finding::Gone, {}, {}, false};
         finding.heartbeatTime = heartbeatAsked;
@@ -734,7 +723,9 @@ NodeSupervisor::Finding NodeSupervisor::findOtherMeans(std::uint8_t node, Eviden
     // No guard request comes any more: life guarding the master switched on would find the
     // master gone.
     if (lifeWritten)
-        finding.lifeGuardingOff = download_(node, 0x100C, 0, {0, 0}).status == SdoStatus::Done;
+        finding.lifeGuardingOff =
+            download_(node, 0x100C, 0, entry16(std::chrono::milliseconds(0))).status ==
+            SdoStatus::Done;
     return finding;
 }
 
@@ -756,9 +747,8 @@ void NodeSupervisor::settle(std::uint8_t node, std::uint64_t epoch, const Findin
         w->checkedAt = now;
         break;
     case Finding::Sdo:
-        w->means = Means::Sdo;
+        probeFrom(*w, now);
         w->online = true;
-        w->nextProbe = now + SupervisionBudget::Stretched(ProbePeriod, stretch_);
         break;
     case Finding::Gone:
         // Guarding again once it says anything.
@@ -817,23 +807,35 @@ void NodeSupervisor::checked(std::uint8_t node, std::uint64_t epoch, const SdoRe
         wake();
         return;
     }
-    const unsigned value = read.data[0] | (read.data.size() > 1 ? read.data[1] << 8 : 0);
+    const std::chrono::milliseconds producerTime = value16(read.data);
     w->online = true; // it answered
     const bool late = now >= w->heartbeatDue;
-    if (value == 0 || (late && std::chrono::milliseconds(value) == w->heartbeatTime)) {
+    if (producerTime.count() == 0 || (late && producerTime == w->heartbeatTime)) {
         // Its heartbeat was switched off, or stopped while it answers: it is asked by SDO
         // whether it is there.
         ++w->epoch;
-        w->means = Means::Sdo;
-        w->heartbeatDue = NoDeadline;
         w->heartbeatBefore.reset();
-        w->nextProbe = now + SupervisionBudget::Stretched(ProbePeriod, stretch_);
+        probeFrom(*w, now);
     } else {
-        w->heartbeatTime = std::chrono::milliseconds(value);
-        w->heartbeatDue = std::max(w->heartbeatDue == NoDeadline ? now : w->heartbeatDue,
-                                   now + heartbeatLossTime(w->heartbeatTime));
+        followHeartbeat(*w, producerTime, now);
     }
     wake();
+}
+
+// Watched by SDO from now on: first asked a probe period from now.
+void NodeSupervisor::probeFrom(Watch& w, TimePoint now) {
+    w.means = Means::Sdo;
+    w.heartbeatDue = NoDeadline;
+    w.nextProbe = now + SupervisionBudget::Stretched(ProbePeriod, stretch_);
+}
+
+// Its heartbeat comes every producerTime from now on: lost when none comes for the loss time
+// from now, or later where it was due later.
+void NodeSupervisor::followHeartbeat(Watch& w, std::chrono::milliseconds producerTime,
+                                     TimePoint now) {
+    w.heartbeatTime = producerTime;
+    w.heartbeatDue = std::max(w.heartbeatDue == NoDeadline ? now : w.heartbeatDue,
+                              now + heartbeatLossTime(producerTime));
 }
 
 // The node's life time would end before the master's next request: a longer guard time, with
@@ -846,11 +848,8 @@ void NodeSupervisor::queueRewrite(Watch& w, std::uint8_t node, Timing timing) {
     const Timing written{SupervisionBudget::Stretched(timing.guardTime, 3),
                          w.written.lifeTimeFactor};
     queueSdoWork(node, [this, node, epoch, written] {
-        const auto ms = static_cast<unsigned>(written.guardTime.count());
         const bool done =
-            download_(node, 0x100C, 0,
-                      {static_cast<std::uint8_t>(ms), static_cast<std::uint8_t>(ms >> 8)})
-                .status == SdoStatus::Done;
+            download_(node, 0x100C, 0, entry16(written.guardTime)).status == SdoStatus::Done;
         std::lock_guard lock(mutex_);
         Watch& w = watches_[node];
         w.rewriteQueued = false;

@@ -122,8 +122,9 @@ public:
     // The guarding the master does now: the guard time between requests (a tenth less is
     // the request period) and the life-time factor; nothing when the node is not guarded.
     std::optional<Timing> GuardingOf(std::uint8_t node) const;
-    // A write of the node's 0x1017 went through the master (not the supervisor's own).
-    void HeartbeatTimeWritten(std::uint8_t node, std::chrono::milliseconds producerTime);
+    // A write of the node's 0x1017 with these bytes went through the master (not the
+    // supervisor's own).
+    void HeartbeatTimeWritten(std::uint8_t node, const std::vector<std::uint8_t>& value);
     // Writes back the 0x1017 of the nodes the supervisor wrote, on the calling thread, while
     // the master can still send; before it goes offline.
     void RestoreWrites();
@@ -196,12 +197,6 @@ private:
         std::uint8_t lifeTimeFactor = 0;
     };
 
-    // Why the node is thought not to do guarding.
-    enum class Evidence : std::uint8_t {
-        RefusedGuarding,      // it refused the write of 0x100C or 0x100D
-        HeartbeatWhileSilent, // heartbeats while guard requests went unanswered
-        NeverAnswered,        // SilentRounds rounds without a reply, on a bus with room
-    };
     // What the SDO work found.
     struct Finding {
         enum Kind : std::uint8_t { Heartbeat, Sdo, Gone } kind;
@@ -218,8 +213,9 @@ private:
     void onHeartbeat(Watch& w, std::uint8_t data, TimePoint now);
     static void apply(Watch& w, bus::canopen::GuardEvent event);
     void queueSdoWork(std::uint8_t node, std::function<void()> work);
-    void decide(Watch& w, std::uint8_t node, Evidence evidence);
-    Finding findOtherMeans(std::uint8_t node, Evidence evidence, bool lifeWritten,
+    // The node does not do guarding (its rounds showed it): other means are looked for.
+    void decide(Watch& w, std::uint8_t node);
+    Finding findOtherMeans(std::uint8_t node, bool lifeWritten,
                            std::chrono::milliseconds heartbeatAsked);
     void settle(std::uint8_t node, std::uint64_t epoch, const Finding& finding);
     void queueProbe(Watch& w, std::uint8_t node);
@@ -229,7 +225,10 @@ private:
     void queueRewrite(Watch& w, std::uint8_t node, Timing timing);
     Timing baseTiming(const Watch& w) const;
     Timing masterTiming(const Watch& w) const;
+    SupervisionBudget::Load loadBesideGuarding() const;
     double stretchFor(std::size_t guardedNodes, Timing base) const;
+    void probeFrom(Watch& w, TimePoint now);
+    void followHeartbeat(Watch& w, std::chrono::milliseconds producerTime, TimePoint now);
     void restretch();
     void countBits(std::uint32_t bits, TimePoint now);
     bool saturated(TimePoint now) const;
