@@ -45,6 +45,16 @@ struct Network {
         master.WaitForSupervision();
         Settle();
     }
+    // Node 3 added, booted, and guarded as the program's poll does; what StartGuarding says.
+    bool BootAndStartGuarding() {
+        EXPECT_TRUE(master.AddNode(3));
+        node.BootUp();
+        SettleAll();
+        EXPECT_TRUE(Online(3));
+        const bool took = master.StartGuarding(3, 1, std::chrono::milliseconds(1000));
+        SettleAll();
+        return took;
+    }
 
     bus::SimulatedBus bus;
     ManualClock clock;
@@ -282,12 +292,7 @@ TEST(NodeSupervisionTest, AHeartbeatOnlyNodeStaysOnlineAndIsLostWhenItLeaves) {
         net.node.dictionary.Set(0x1017, 0,
                                 {static_cast<std::uint8_t>(c.producerMs),
                                  static_cast<std::uint8_t>(c.producerMs >> 8)});
-        ASSERT_TRUE(net.master.AddNode(3));
-        net.node.BootUp();
-        net.SettleAll();
-        ASSERT_TRUE(net.Online(3));
-        net.master.StartGuarding(3, 1, 1000ms); // as the program's poll does
-        net.SettleAll();
+        net.BootAndStartGuarding();
 
         // Twelve seconds: heartbeats at the node's time, every step looked at.
         const auto producer = std::chrono::milliseconds(c.producerMs ? c.producerMs : 1000);
@@ -342,11 +347,7 @@ TEST(NodeSupervisionTest, AQuietHeartbeatNodeIsBackOnlyWithAHeartbeat) {
     net.node.AnswerGuardRequests(false);
     net.node.dictionary.Remove(0x100C, 0);
     net.node.dictionary.Remove(0x100D, 0);
-    ASSERT_TRUE(net.master.AddNode(3));
-    net.node.BootUp();
-    net.SettleAll();
-    net.master.StartGuarding(3, 1, 1000ms);
-    net.SettleAll();
+    net.BootAndStartGuarding();
     ASSERT_EQ(net.master.SupervisedBy(3), Means::Heartbeat);
     net.node.Heartbeat();
     net.Settle();
@@ -374,11 +375,7 @@ TEST(NodeSupervisionTest, ANodeWithNeitherIsWatchedBySdo) {
     net.node.AnswerGuardRequests(false);
     for (std::uint16_t index : {0x100C, 0x100D, 0x1017})
         net.node.dictionary.Remove(index, 0);
-    ASSERT_TRUE(net.master.AddNode(3));
-    net.node.BootUp();
-    net.SettleAll();
-    EXPECT_FALSE(net.master.StartGuarding(3, 1, 1000ms));
-    net.SettleAll();
+    EXPECT_FALSE(net.BootAndStartGuarding());
     EXPECT_EQ(net.master.SupervisedBy(3), Means::Sdo);
     for (int i = 0; i < 50; ++i) {
         net.Step(100ms);
@@ -470,11 +467,7 @@ TEST(NodeSupervisionTest, AChangedHeartbeatTimeIsFollowed) {
         net.node.dictionary.Remove(0x100C, 0);
         net.node.dictionary.Remove(0x100D, 0);
         net.node.dictionary.Set(0x1017, 0, {0xE8, 0x03}); // 1000 ms
-        ASSERT_TRUE(net.master.AddNode(3));
-        net.node.BootUp();
-        net.SettleAll();
-        net.master.StartGuarding(3, 1, 1000ms);
-        net.SettleAll();
+        net.BootAndStartGuarding();
         ASSERT_EQ(net.master.SupervisedBy(3), Means::Heartbeat);
         const auto write = [&](std::uint16_t ms) {
             const std::vector<std::uint8_t> value{static_cast<std::uint8_t>(ms),
